@@ -1,0 +1,31 @@
+// corv-str: checked operations on zero-terminated byte strings (ASCII-only
+// case folding, independent of any locale) and the program-folder paths.
+#pragma once
+
+// Every path buffer of the program holds this many bytes.
+constexpr int PathCapacity = 320;
+
+int StrLength(const char* text);
+int StrCopy(char* target, const char* source);
+int StrAppend(char* target, const char* source);
+int StrEqual(const char* a, const char* b);
+int StrEqualNoCase(const char* a, const char* b);
+int StrEqualN(const char* a, const char* b, int n);
+int StrEqualNoCaseN(const char* a, const char* b, int n);
+int StrFindNoCase(const char* text, const char* word, const char** position);
+
+// Copies source into target when it fits targetCapacity with its terminator;
+// 0 and the target untouched otherwise.
+int StrCopyBounded(char* target, int targetCapacity, const char* source);
+// Appends the same way; 0 and the target untouched when it would not fit.
+int StrAppendBounded(char* target, int targetCapacity, const char* source);
+
+// The program's folder, ending in a backslash; empty when it is unknown or
+// does not fit the capacity.
+int GetProgramDirectory(char* target, int capacity);
+int SlashesToBackslashes(char* path);
+
+inline unsigned char FoldAsciiUpper(unsigned char byte)
+{
+    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 32) : byte;
+}

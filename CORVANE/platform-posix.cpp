@@ -1,0 +1,406 @@
+// platform-posix: the POSIX side of the operating-system boundary.
+#include "platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---- Process ---------------------------------------------------------------
+
+namespace {
+
+std::string commandLine;
+
+std::string CurrentFolder()
+{
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+std::string ExecutablePath()
+{
+    std::vector<char> buffer(4096);
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return "";
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Removes "." and empty components and folds "name/.." without touching the
+// file system, so that the program's folder is always its real parent.
+std::string NormalizeAbsolute(const std::string& path)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts) result += "/" + part;
+    return result.empty() ? "/" : result;
+}
+
+std::string AbsoluteProgramPath(const char* argument0)
+{
+    std::string given = argument0 ? argument0 : "";
+    if (given.find('/') != std::string::npos) {
+        if (given[0] != '/') given = CurrentFolder() + "/" + given;
+        return NormalizeAbsolute(given);
+    }
+    std::string executable = ExecutablePath();
+    if (!given.empty()) {
+        std::string candidate = NormalizeAbsolute(CurrentFolder() + "/" + given);
+        if (executable.empty() || SameFile(candidate, executable)) return candidate;
+    }
+    return executable;
+}
+
+void AppendArgument(std::string& line, const std::string& argument)
+{
+    if (!line.empty()) line += ' ';
+    bool quote = argument.find(' ') != std::string::npos;
+    if (quote) line += '"';
+    line += argument;
+    if (quote) line += '"';
+}
+
+}  // namespace
+
+void PlatInitCommandLine(int argc, char** argv)
+{
+    std::string line;
+    AppendArgument(line, AbsoluteProgramPath(argc > 0 ? argv[0] : nullptr));
+    for (int i = 1; i < argc; ++i) AppendArgument(line, argv[i]);
+    PlatSetCommandLine(line.c_str());
+}
+
+void PlatSetCommandLine(const char* text) { commandLine = text ? text : ""; }
+
+const char* PlatCommandLine() { return commandLine.c_str(); }
+
+void PlatInitStandardStreams()
+{
+    // One large buffer: a results page goes out in a few writes.
+    static char outputBuffer[1 << 16];
+    setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+}
+
+void PlatShowFatalReport(const char* text)
+{
+    fflush(stdout);
+    fprintf(stderr, "Internal error...\n%s", text);
+    fflush(stderr);
+}
+
+void PlatConsoleOpen(const char*) {}
+
+void PlatConsoleWrite(const char* text, int length)
+{
+    if (length > 0) fwrite(text, 1, static_cast<size_t>(length), stderr);
+}
+
+// ---- Lock, clock, pause ----------------------------------------------------
+
+namespace {
+std::recursive_mutex coreMutex;
+}
+
+void PlatLockCreate() {}
+void PlatLockEnter() { coreMutex.lock(); }
+void PlatLockLeave() { coreMutex.unlock(); }
+void PlatLockClose() {}
+
+uint32_t PlatTickCount()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t milliseconds = static_cast<uint64_t>(now.tv_sec) * 1000u +
+                            static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(milliseconds);
+}
+
+void PlatSleepMilliseconds(int milliseconds)
+{
+    timespec pause{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+void PlatGetLocalTime(PlatLocalTime* now)
+{
+    time_t seconds = time(nullptr);
+    tm local{};
+    localtime_r(&seconds, &local);
+    now->year = local.tm_year + 1900;
+    now->month = local.tm_mon + 1;
+    now->day = local.tm_mday;
+    now->hour = local.tm_hour;
+    now->minute = local.tm_min;
+}
+
+uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1980) return (1u << 5 | 1u) << 16;
+    if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
+    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);
+    uint32_t time = static_cast<uint32_t>(hour << 11 | minute << 5 | second / 2);
+    return date << 16 | time;
+}
+
+// ---- Paths -----------------------------------------------------------------
+
+namespace {
+
+std::string SystemPath(const char* internalPath)
+{
+    std::string path = internalPath;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+}  // namespace
+
+// ---- Files -----------------------------------------------------------------
+
+struct PlatFile {
+    int descriptor;
+    PlatOpenMode mode;
+    bool textEnded;          // a 0x1A byte was met in text mode
+    size_t position;
+    size_t length;
+    unsigned char buffer[1 << 16];
+};
+
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+{
+    int flags = O_RDONLY;
+    if (mode == PlatWriteTruncate) flags = O_WRONLY | O_CREAT | O_TRUNC;
+    if (mode == PlatAppend) flags = O_WRONLY | O_CREAT | O_APPEND;
+    int descriptor = open(SystemPath(path).c_str(), flags | O_CLOEXEC, 0644);
+    if (descriptor < 0) return nullptr;
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(descriptor);
+        return nullptr;
+    }
+    PlatFile* file = new PlatFile;
+    file->descriptor = descriptor;
+    file->mode = mode;
+    file->textEnded = false;
+    file->position = 0;
+    file->length = 0;
+    return file;
+}
+
+void PlatClose(PlatFile* file)
+{
+    if (!file) return;
+    close(file->descriptor);
+    delete file;
+}
+
+int64_t PlatFileSize(PlatFile* file)
+{
+    struct stat info;
+    if (fstat(file->descriptor, &info) != 0) return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+namespace {
+
+bool Refill(PlatFile* file)
+{
+    if (file->textEnded) return false;
+    for (;;) {
+        ssize_t got = read(file->descriptor, file->buffer, sizeof file->buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        file->position = 0;
+        file->length = static_cast<size_t>(got);
+        return true;
+    }
+}
+
+// Copies translated text bytes from the buffer: carriage returns dropped, a
+// 0x1A byte ends the text for good.
+size_t TakeText(PlatFile* file, unsigned char* target, size_t wanted)
+{
+    size_t taken = 0;
+    while (taken < wanted && file->position < file->length) {
+        unsigned char byte = file->buffer[file->position++];
+        if (byte == 0x1A) {
+            file->textEnded = true;
+            file->position = file->length;
+            break;
+        }
+        if (byte != '\r') target[taken++] = byte;
+    }
+    return taken;
+}
+
+}  // namespace
+
+int PlatRead(PlatFile* file, void* target, int count)
+{
+    unsigned char* out = static_cast<unsigned char*>(target);
+    size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
+    size_t delivered = 0;
+    while (delivered < wanted) {
+        if (file->position >= file->length && !Refill(file)) break;
+        if (file->mode == PlatReadText) {
+            delivered += TakeText(file, out + delivered, wanted - delivered);
+        } else {
+            size_t chunk = std::min(wanted - delivered, file->length - file->position);
+            memcpy(out + delivered, file->buffer + file->position, chunk);
+            file->position += chunk;
+            delivered += chunk;
+        }
+    }
+    return static_cast<int>(delivered);
+}
+
+int PlatReadByte(PlatFile* file)
+{
+    unsigned char byte;
+    return PlatRead(file, &byte, 1) == 1 ? byte : -1;
+}
+
+int PlatWrite(PlatFile* file, const void* source, int count)
+{
+    const char* bytes = static_cast<const char*>(source);
+    while (count > 0) {
+        ssize_t written = write(file->descriptor, bytes, static_cast<size_t>(count));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return 0;
+        bytes += written;
+        count -= static_cast<int>(written);
+    }
+    return 1;
+}
+
+// ---- Folder enumeration ------------------------------------------------------
+
+struct PlatFolder {
+    DIR* stream;
+    dev_t device;
+    ino_t inode;
+    std::vector<std::string> names;
+    size_t next;
+};
+
+namespace {
+
+// Folders open right now, outermost first: the walk's current path.
+std::vector<PlatFolder*> openFolders;
+
+unsigned char UpperAscii(unsigned char byte)
+{
+    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 32) : byte;
+}
+
+bool NameBefore(const std::string& a, const std::string& b)
+{
+    size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        unsigned char x = UpperAscii(static_cast<unsigned char>(a[i]));
+        unsigned char y = UpperAscii(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;  // std::string compares as unsigned bytes
+}
+
+bool OnCurrentPath(const struct stat& info)
+{
+    for (const PlatFolder* open : openFolders)
+        if (open->device == info.st_dev && open->inode == info.st_ino) return true;
+    return false;
+}
+
+bool FillEntry(PlatFolder* folder, const std::string& name, PlatFolderEntry* entry)
+{
+    struct stat info;
+    if (fstatat(dirfd(folder->stream), name.c_str(), &info, 0) != 0) return false;
+    bool isFolder = S_ISDIR(info.st_mode);
+    if (!isFolder && !S_ISREG(info.st_mode)) return false;
+    if (isFolder && OnCurrentPath(info)) return false;
+    memcpy(entry->name, name.c_str(), name.size() + 1);
+    entry->attributes = (isFolder ? PlatAttributeFolder : 0u) |
+                        (name[0] == '.' ? PlatAttributeHidden : 0u);
+    entry->size = static_cast<int32_t>(static_cast<uint32_t>(info.st_size));
+    tm local{};
+    localtime_r(&info.st_mtime, &local);
+    entry->modified = PlatDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                      local.tm_hour, local.tm_min, local.tm_sec);
+    return true;
+}
+
+}  // namespace
+
+PlatFolder* PlatFolderOpen(const char* path)
+{
+    DIR* stream = opendir(SystemPath(path).c_str());
+    if (!stream) return nullptr;
+    struct stat info;
+    if (fstat(dirfd(stream), &info) != 0) {
+        closedir(stream);
+        return nullptr;
+    }
+    PlatFolder* folder = new PlatFolder{stream, info.st_dev, info.st_ino, {}, 0};
+    while (dirent* item = readdir(stream)) {
+        std::string name = item->d_name;
+        bool fits = name.size() < sizeof(PlatFolderEntry{}.name);
+        if (fits && name.find('\\') == std::string::npos) folder->names.push_back(name);
+    }
+    std::sort(folder->names.begin(), folder->names.end(), NameBefore);
+    openFolders.push_back(folder);
+    return folder;
+}
+
+int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry)
+{
+    while (folder->next < folder->names.size()) {
+        const std::string& name = folder->names[folder->next++];
+        if (FillEntry(folder, name, entry)) return 1;
+    }
+    return 0;
+}
+
+void PlatFolderClose(PlatFolder* folder)
+{
+    if (!folder) return;
+    openFolders.erase(std::remove(openFolders.begin(), openFolders.end(), folder),
+                      openFolders.end());
+    closedir(folder->stream);
+    delete folder;
+}

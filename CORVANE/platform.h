@@ -1,0 +1,125 @@
+// platform: the whole operating-system boundary of Trawlex.
+//
+// Everything above this header speaks in internal paths with backslashes
+// ("\srv\site\cgi-bin\"); the implementation turns them into the system's
+// own form at the moment it calls the operating system. No other file of the
+// program includes an operating-system header.
+#pragma once
+
+#include <cstdint>
+
+// ---- Process ---------------------------------------------------------------
+
+// Builds the process command line from main's arguments: argument 0 is the
+// program's absolute path (quoted when it holds a blank), then the others.
+void PlatInitCommandLine(int argc, char** argv);
+// Replaces the command line text (used by start-up and by tests).
+void PlatSetCommandLine(const char* text);
+const char* PlatCommandLine();
+
+// Standard input and output carry raw bytes.
+void PlatInitStandardStreams();
+
+// The fatal report for an operator: "Internal error..." and the text.
+void PlatShowFatalReport(const char* text);
+
+// Console debug output (a window on some systems, standard error here).
+void PlatConsoleOpen(const char* title);
+void PlatConsoleWrite(const char* text, int length);
+
+// ---- Lock, clock, pause ----------------------------------------------------
+
+// One recursive lock local to the process.
+void PlatLockCreate();
+void PlatLockEnter();
+void PlatLockLeave();
+void PlatLockClose();
+
+// Milliseconds of a monotonic clock, wrapping at 2^32.
+uint32_t PlatTickCount();
+void PlatSleepMilliseconds(int milliseconds);
+
+struct PlatLocalTime {
+    int year;    // four digits
+    int month;   // 1 to 12
+    int day;     // 1 to 31
+    int hour;    // 0 to 23
+    int minute;  // 0 to 59
+};
+void PlatGetLocalTime(PlatLocalTime* now);
+
+// ---- Files -----------------------------------------------------------------
+
+struct PlatFile;
+
+enum PlatOpenMode {
+    PlatReadRaw,       // bytes as stored
+    PlatReadText,      // carriage returns dropped, a byte 0x1A ends the text
+    PlatWriteTruncate, // created or emptied
+    PlatAppend         // created when missing; every write goes to the end
+};
+
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode);
+void PlatClose(PlatFile* file);
+// Size in bytes as stored, or -1 when it cannot be told.
+int64_t PlatFileSize(PlatFile* file);
+// Reads up to count bytes; fewer only at the end of the (translated) text.
+int PlatRead(PlatFile* file, void* target, int count);
+// Next byte (0 to 255), or -1 at the end.
+int PlatReadByte(PlatFile* file);
+// Writes all bytes in one system write where the system allows; 1 on success.
+int PlatWrite(PlatFile* file, const void* source, int count);
+
+// Closes a file when it leaves scope.
+class PlatFileGuard {
+public:
+    explicit PlatFileGuard(PlatFile* file) : file_(file) {}
+    ~PlatFileGuard() { if (file_) PlatClose(file_); }
+    PlatFileGuard(const PlatFileGuard&) = delete;
+    PlatFileGuard& operator=(const PlatFileGuard&) = delete;
+    PlatFile* get() const { return file_; }
+    explicit operator bool() const { return file_ != nullptr; }
+private:
+    PlatFile* file_;
+};
+
+// ---- Folder enumeration ------------------------------------------------------
+
+enum : uint32_t {
+    PlatAttributeHidden = 0x02,
+    PlatAttributeFolder = 0x10
+};
+
+struct PlatFolderEntry {
+    char name[256];
+    uint32_t attributes;
+    int32_t size;       // low 32 bits of the size
+    uint32_t modified;  // DOS date (high 16 bits) and time (low 16 bits), local
+};
+
+struct PlatFolder;
+
+// Entries come in a fixed order (names compared byte by byte with ASCII
+// letters upper-cased), so that results do not depend on the file system.
+// Folders already open on the current walk (link cycles), entries that are
+// neither files nor folders, and names that cannot be written in an internal
+// path are passed over.
+PlatFolder* PlatFolderOpen(const char* path);
+int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry);
+void PlatFolderClose(PlatFolder* folder);
+
+class PlatFolderGuard {
+public:
+    explicit PlatFolderGuard(PlatFolder* folder) : folder_(folder) {}
+    ~PlatFolderGuard() { if (folder_) PlatFolderClose(folder_); }
+    PlatFolderGuard(const PlatFolderGuard&) = delete;
+    PlatFolderGuard& operator=(const PlatFolderGuard&) = delete;
+    PlatFolder* get() const { return folder_; }
+    explicit operator bool() const { return folder_ != nullptr; }
+private:
+    PlatFolder* folder_;
+};
+
+// DOS date and time of a calendar time, clamped to 1980-01-01 00:00:00 and
+// 2107-12-31 23:59:58.
+uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second);

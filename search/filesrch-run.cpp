@@ -1,0 +1,112 @@
+// filesrch: one search from compiled words to the credit line.
+#include <cstring>
+
+#include "cgi.h"
+#include "corv-core.h"
+#include "corv-str.h"
+#include "filesrch.h"
+#include "srchexpr.h"
+#include "winmain.h"
+
+RunSettings runSettings;
+ResultList resultList;
+
+namespace {
+
+const char* const RunModule = "filesrch";
+constexpr int PageLinkLimit = 20;
+constexpr int WalkWholeSite = WalkTopFiles | WalkSubfolders;
+
+int32_t SortModeFor(const char* sortBy)
+{
+    if (StrEqualNoCase(sortBy, "Weight")) return SortByWeight;
+    if (StrEqualNoCase(sortBy, "Date")) return SortByDate;
+    if (StrEqualNoCase(sortBy, "Size")) return SortBySize;
+    return SortByPercent;
+}
+
+void PrintPageLink(const SearchRequest* request, int32_t startAt, const char* format, int label)
+{
+    SearchRequest page = *request;
+    page.startAt = startAt;
+    char query[PagingQueryCapacity];
+    BuildPagingQuery(&page, query);
+    CgiPrint(format, query, label);
+}
+
+void PrintPagingRow(const SearchRequest* request)
+{
+    const int32_t pageSize = runSettings.pageSize;
+    const int32_t currentPage = runSettings.pageStart / pageSize;
+    int32_t pageLinkCount = resultList.resultCount / pageSize + (resultList.resultCount % pageSize ? 1 : 0);
+    if (pageLinkCount > PageLinkLimit) pageLinkCount = PageLinkLimit;
+    CgiPrint("Result Pages:&nbsp;");
+    if (currentPage > 0)
+        PrintPageLink(request, (currentPage - 1) * pageSize,
+                      "<A HREF=\"/cgi-bin/trawlex.exe?%s\"><B>&lt;&lt; Prev</B></A>&nbsp;", 0);
+    for (int32_t page = 0; page < pageLinkCount; ++page) {
+        if (page == currentPage)
+            CgiPrint("<B>%d</B>&nbsp;", page + 1);
+        else
+            PrintPageLink(request, page * pageSize, "<A HREF=\"/cgi-bin/trawlex.exe?%s\">%d</A>&nbsp;", page + 1);
+    }
+    if (currentPage + 1 < pageLinkCount)
+        PrintPageLink(request, (currentPage + 1) * pageSize,
+                      "<A HREF=\"/cgi-bin/trawlex.exe?%s\"><B>Next &gt;&gt;</B></A>", 0);
+}
+
+void PrintCreditLine(double searchSeconds)
+{
+    CgiPrint("<BR><BR><FONT size=-1><DIV align=right><A HREF=\"");
+    CgiPrint("%s", MakerHomePage);
+    CgiPrint("\">Tarvine %s v%s</A></FONT><BR><FONT size=-2>%d files searched in %.2f secs</DIV></FONT><BR>",
+             Product.productName, Product.version, resultList.filesScanned, searchSeconds);
+}
+
+void ResetResultList(ResultEntry* slots, int32_t sortMode)
+{
+    resultList = ResultList{};
+    resultList.slots = slots;
+    resultList.sortMode = sortMode;
+}
+
+}  // namespace
+
+int RunSearch(const SearchRequest* request, const char* baseUrl, const char* searchPath,
+              const char* fileSpecs, const char* excludePaths, const char* skipListPath)
+{
+    int32_t pageSize = request->count;
+    if (pageSize <= 1) pageSize = 1;
+    if (pageSize >= MaximumResultCount) pageSize = MaximumResultCount;
+    runSettings = RunSettings{searchPath, baseUrl, fileSpecs, excludePaths, request->startAt, pageSize};
+    int32_t sortMode = SortModeFor(request->sortBy);
+    if (!CompileSearchExpression(skipListPath, request->search)) {
+        CgiPrint("A search could not be performed because one or more of the search words were either "
+                 "invalid or not specific enough...<BR><BR>");
+        return 1;
+    }
+    scanner.scanBufferSize = ScanBufferSize;
+    scanner.scanBuffer = static_cast<char*>(MemAlloc(ScanBufferSize, RunModule, 871));
+    ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, RunModule, 872);
+    ResetResultList(slots, sortMode);
+    CompilePattern(&scanner.titlePattern, "<TITLE>", PatternIgnoreCase);
+    CompilePattern(&scanner.metaPattern, "<META", PatternIgnoreCase);
+    walkDepth = 0;
+    double started = TickSeconds();
+    WalkFolder(searchPath, WalkWholeSite);
+    double searchSeconds = TickSeconds() - started;
+    if (resultList.resultCount <= 0) {
+        CgiPrint("Unable to find any Web pages matching your query...<BR>");
+    } else {
+        CgiPrint("Found %d Web page%s matching your query (returning top %d)...<BR><BR>", resultList.matchedTotal,
+                 resultList.matchedTotal == 1 ? "" : "s", resultList.resultCount);
+        WriteResults(request->look);
+        PrintPagingRow(request);
+    }
+    PrintCreditLine(searchSeconds);
+    MemFree(&slots, ResultSlotCount * static_cast<int32_t>(sizeof(ResultEntry)), RunModule, 938);
+    resultList.slots = resultList.head = resultList.tail = nullptr;
+    MemFree(&scanner.scanBuffer, ScanBufferSize, RunModule, 939);
+    FreeSearchExpression();
+    return 1;
+}

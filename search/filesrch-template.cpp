@@ -1,0 +1,188 @@
+// filesrch: the result template, filled once per result of the page.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "cgi.h"
+#include "corv-core.h"
+#include "corv-str.h"
+#include "filesrch.h"
+#include "platform.h"
+
+namespace {
+
+const char* const TemplateModule = "filesrch";
+constexpr int KeyLengthLimit = 80;
+constexpr int LookLengthLimit = 40;
+constexpr int MinimumOutputCapacity = 2048;
+
+// Only plain names choose a variant: a look can never leave "srchdata\".
+bool IsSafeLook(const char* look)
+{
+    int length = 0;
+    for (const char* at = look; *at; ++at, ++length) {
+        char c = *at;
+        bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_';
+        if (!allowed) return false;
+    }
+    return length >= 1 && length <= LookLengthLimit;
+}
+
+PlatFile* OpenTemplate(const char* look)
+{
+    char folder[PathCapacity], path[PathCapacity];
+    GetProgramDirectory(folder, PathCapacity);
+    if (look[0] && IsSafeLook(look)) {
+        int length = snprintf(path, sizeof path, "%ssrchdata\\body%s.htm", folder, look);
+        if (length > 0 && length < PathCapacity) {
+            if (PlatFile* file = PlatOpen(path, PlatReadText)) return file;
+        }
+    }
+    int length = snprintf(path, sizeof path, "%ssrchdata\\body.htm", folder);
+    if (length <= 0 || length >= PathCapacity) return nullptr;
+    return PlatOpen(path, PlatReadText);
+}
+
+struct OutputWriter {
+    char* text;
+    int used;
+    int limit;  // the filled copy never holds more
+};
+
+bool Full(const OutputWriter& out) { return out.used >= out.limit; }
+
+void WriteBytes(OutputWriter* out, const char* bytes, size_t count)
+{
+    size_t room = static_cast<size_t>(out->limit - out->used);
+    if (count > room) count = room;
+    memcpy(out->text + out->used, bytes, count);
+    out->used += static_cast<int>(count);
+}
+
+void WriteFormatted(OutputWriter* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void WriteFormatted(OutputWriter* out, const char* format, ...)
+{
+    char value[64];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(value, sizeof value, format, arguments);
+    va_end(arguments);
+    WriteBytes(out, value, strlen(value));
+}
+
+void WriteText(OutputWriter* out, const char* text) { WriteBytes(out, text, strlen(text)); }
+
+void WriteSize(OutputWriter* out, int32_t size)
+{
+    if (size < 1024)
+        WriteFormatted(out, "%d bytes", size);
+    else if (size < 1048576)
+        WriteFormatted(out, "%dK", size / 1024);
+    else
+        WriteFormatted(out, "%d megs", size / 1048576);
+}
+
+void WriteModified(OutputWriter* out, uint32_t modified)
+{
+    unsigned month = (modified >> 21) & 0x0F;
+    unsigned day = (modified >> 16) & 0x1F;
+    unsigned year = (modified >> 25) + 1980;
+    WriteFormatted(out, "%u/%u/%u", month, day, year);
+}
+
+const char* PathBelowSearchPath(const char* path)
+{
+    size_t skip = strlen(runSettings.searchPath);
+    return strlen(path) >= skip ? path + skip : "";
+}
+
+// Writes the value of a "Search." key; false for a name not in the table.
+bool WriteKeyValue(OutputWriter* out, const char* name, const ResultEntry* entry, int position)
+{
+    if (StrEqual(name, "URL")) WriteText(out, PathBelowSearchPath(entry->path));
+    else if (StrEqual(name, "BaseURL")) WriteText(out, runSettings.baseUrl);
+    else if (StrEqual(name, "Title")) WriteText(out, entry->title);
+    else if (StrEqual(name, "Description")) WriteText(out, entry->description);
+    else if (StrEqual(name, "Size")) WriteSize(out, entry->size);
+    else if (StrEqual(name, "Modified")) WriteModified(out, entry->modified);
+    else if (StrEqual(name, "Match")) WriteFormatted(out, "%d", position + 1);
+    else if (StrEqual(name, "Weight")) WriteFormatted(out, "%.2f", entry->weight);
+    else if (StrEqual(name, "Percent")) WriteFormatted(out, "%d%%", static_cast<int>(entry->percent));
+    else if (StrEqual(name, "MatchTotal")) WriteFormatted(out, "%d", resultList.matchedTotal);
+    else if (StrEqual(name, "MatchReturned")) WriteFormatted(out, "%d", resultList.resultCount);
+    else return false;
+    return true;
+}
+
+void WritePlaceholder(OutputWriter* out, const char* key, const ResultEntry* entry, int position)
+{
+    static const char Prefix[] = "Search.";
+    const size_t prefixLength = sizeof Prefix - 1;
+    if (StrEqualN(key, Prefix, static_cast<int>(prefixLength)) &&
+        WriteKeyValue(out, key + prefixLength, entry, position))
+        return;
+    if (StrEqualN(key, Prefix, static_cast<int>(prefixLength)))
+        DebugPrint("Unknown key = '%s'\n", key + prefixLength);
+    WriteText(out, "&");
+    WriteText(out, key);
+    WriteText(out, ";");
+}
+
+// Length of the key after an "&" when it is a placeholder, else -1.
+int PlaceholderKeyLength(const char* afterAmpersand)
+{
+    const char* end = afterAmpersand;
+    while (static_cast<unsigned char>(*end) > 32 && *end != ';') ++end;
+    int length = static_cast<int>(end - afterAmpersand);
+    return (*end == ';' && length < KeyLengthLimit) ? length : -1;
+}
+
+}  // namespace
+
+int ExpandResultTemplate(const ResultEntry* entry, int position, const char* templateText, char* output,
+                         int capacity, int* outputLength)
+{
+    OutputWriter out{output, 0, capacity - 2 > 0 ? capacity - 2 : 0};
+    for (const char* at = templateText; *at && !Full(out);) {
+        int keyLength = *at == '&' ? PlaceholderKeyLength(at + 1) : -1;
+        if (keyLength < 0) {
+            WriteBytes(&out, at, 1);
+            ++at;
+            continue;
+        }
+        char key[KeyLengthLimit];
+        memcpy(key, at + 1, static_cast<size_t>(keyLength));
+        key[keyLength] = '\0';
+        WritePlaceholder(&out, key, entry, position);
+        at += keyLength + 2;
+    }
+    output[out.used] = '\0';
+    *outputLength = out.used;
+    return 1;
+}
+
+int WriteResults(const char* look)
+{
+    PlatFileGuard file(OpenTemplate(look));
+    if (!file) return 1;
+    int64_t fileSize = PlatFileSize(file.get());
+    if (fileSize < 0 || fileSize > MemLimitMaximum / 8) return 1;
+    int32_t size = static_cast<int32_t>(fileSize);
+    int32_t capacity = size * 4 > MinimumOutputCapacity ? size * 4 : MinimumOutputCapacity;
+    char* templateText = static_cast<char*>(MemAlloc(size + 2, TemplateModule, 805));
+    char* output = static_cast<char*>(MemAlloc(capacity + 2, TemplateModule, 806));
+    int got = PlatRead(file.get(), templateText, size);
+    templateText[got > 0 ? got : 0] = '\0';
+    int position = 0;
+    int32_t stop = runSettings.pageStart + runSettings.pageSize;
+    for (const ResultEntry* entry = resultList.head; entry && position < stop; entry = entry->next, ++position) {
+        if (position < runSettings.pageStart) continue;
+        int length = 0;
+        ExpandResultTemplate(entry, position, templateText, output, capacity, &length);
+        if (length > 0) CgiWriteBytes(output, length);
+    }
+    MemFree(&output, capacity + 2, TemplateModule, 829);
+    MemFree(&templateText, size + 2, TemplateModule, 830);
+    return 1;
+}

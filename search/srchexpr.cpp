@@ -1,0 +1,186 @@
+// srchexpr: search words and the skip list.
+#include "srchexpr.h"
+
+#include <cstring>
+
+#include "corv-core.h"
+#include "corv-str.h"
+#include "platform.h"
+
+SearchExpression searchExpression;
+
+namespace {
+
+const char* const ExpressionModule = "srchexpr";
+constexpr int CountingLimit = 9999;
+
+bool IsLineSeparator(unsigned char byte) { return byte == ' ' || byte == '\n' || byte == '\r'; }
+
+struct SkipText {
+    char* text = nullptr;
+    int32_t size = 0;  // bytes allocated, the terminator included
+    ~SkipText()
+    {
+        if (text) MemFree(&text, size, ExpressionModule, __LINE__);
+    }
+};
+
+void LoadSkipText(const char* path, SkipText* skip)
+{
+    if (!path[0]) return;
+    PlatFileGuard file(PlatOpen(path, PlatReadRaw));
+    if (!file) {
+        DebugPrint("Unable to load skiplist file '%s'\n", path);
+        return;
+    }
+    int64_t size = PlatFileSize(file.get());
+    if (size < 0 || size >= MemLimitMaximum) return;
+    skip->size = static_cast<int32_t>(size) + 1;
+    skip->text = static_cast<char*>(MemAlloc(skip->size, ExpressionModule, __LINE__));
+    int got = PlatRead(file.get(), skip->text, static_cast<int>(size));
+    skip->text[got] = '\0';
+}
+
+bool StartsWord(const char* text, const char* at)
+{
+    return at == text || static_cast<unsigned char>(at[-1]) <= 0x20;
+}
+
+// True when the word's pattern stands as a whole word in the skip text.
+bool InSkipList(const TextPattern* pattern, const char* skipText)
+{
+    const char* end = skipText + strlen(skipText);
+    const char* from = skipText;
+    const char* hit = nullptr;
+    while (FindPattern(pattern, from, end, &hit)) {
+        const char* after = hit + pattern->length;  // at most the terminator
+        if (StartsWord(skipText, hit) && static_cast<unsigned char>(*after) <= 0x20) return true;
+        from = after;
+    }
+    return false;
+}
+
+void ReleaseWords()
+{
+    if (searchExpression.words)
+        MemFree(&searchExpression.words, searchExpression.wordCount * static_cast<int32_t>(sizeof(SearchWord)),
+                ExpressionModule, __LINE__);
+    searchExpression.wordCount = 0;
+}
+
+// Strips the wildcards and compiles one word; false when nothing is left.
+bool CompileWord(SearchWord* entry, char* word, char operatorCharacter)
+{
+    entry->flags = 0;
+    if (word[0] == '*') {
+        entry->flags |= WordAnyPrefix;
+        memmove(word, word + 1, strlen(word));
+    }
+    size_t length = strlen(word);
+    if (length > 0 && word[length - 1] == '*') {
+        entry->flags |= WordAnySuffix;
+        word[length - 1] = '\0';
+    }
+    if (!CompilePattern(&entry->pattern, word, PatternIgnoreCase)) return false;
+    if (operatorCharacter == '+') entry->flags |= WordRequired;
+    if (operatorCharacter == '-') entry->flags |= WordExcluded;
+    return true;
+}
+
+}  // namespace
+
+const char* FindSearchWord(const char* text, int wantedIndex, int* lastIndex)
+{
+    CORV_CHECK_POINTER(ExpressionModule, text);
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+    while (*at >= 1 && *at <= 0x20) ++at;
+    bool inQuote = false, sawWordByte = false;
+    int index = 0;
+    for (; *at; ++at) {
+        if (*at == '"') inQuote = !inQuote;
+        if (!inQuote && IsLineSeparator(*at)) {
+            if (sawWordByte) ++index;
+            sawWordByte = false;
+            continue;
+        }
+        if (!inQuote && *at < 0x20) continue;
+        sawWordByte = true;
+        if (index == wantedIndex) {
+            if (lastIndex) *lastIndex = index;
+            return reinterpret_cast<const char*>(at);
+        }
+    }
+    if (!sawWordByte) --index;
+    if (lastIndex) *lastIndex = index;
+    return nullptr;
+}
+
+int CountSearchWords(const char* text)
+{
+    CORV_CHECK_POINTER(ExpressionModule, text);
+    if (!text[0]) return 0;
+    int lastIndex = 0;
+    FindSearchWord(text, CountingLimit, &lastIndex);
+    return lastIndex + 1;
+}
+
+int GetSearchWord(const char* text, int index, char* operatorCharacter, char* word)
+{
+    CORV_CHECK_POINTER(ExpressionModule, text);
+    CORV_CHECK_POINTER(ExpressionModule, word);
+    word[0] = '\0';
+    const char* at = FindSearchWord(text, index, nullptr);
+    if (!at || !*at) return 0;
+    *operatorCharacter = ' ';
+    if (*at == '-' || *at == '+') *operatorCharacter = *at++;
+    int length = 0;
+    bool quoting = false;
+    for (; static_cast<unsigned char>(*at) >= 0x20; ++at) {
+        if (*at == '"') {
+            quoting = !quoting;
+            if (!quoting) break;
+            continue;
+        }
+        if (*at == ' ' && !quoting) break;
+        if (length + 1 < SearchWordCapacity) word[length++] = *at;
+    }
+    word[length] = '\0';
+    return 1;
+}
+
+int CompileSearchExpression(const char* skipListPath, const char* searchText)
+{
+    int32_t count = CountSearchWords(searchText);
+    searchExpression.wordCount = 0;
+    searchExpression.words = nullptr;
+    if (count <= 0) return 0;
+    SkipText skip;
+    LoadSkipText(skipListPath, &skip);
+    searchExpression.words = MemAllocArray<SearchWord>(count, ExpressionModule, __LINE__);
+    searchExpression.wordCount = count;
+    int skipped = 0;
+    for (int i = 0; i < count; ++i) {
+        SearchWord* entry = &searchExpression.words[i];
+        char word[SearchWordCapacity];
+        char operatorCharacter = ' ';
+        bool usable = GetSearchWord(searchText, i, &operatorCharacter, word) && word[0] &&
+                      CompileWord(entry, word, operatorCharacter);
+        if (!usable) {
+            ReleaseWords();
+            return 0;
+        }
+        if (skip.text && skip.text[0] && InSkipList(&entry->pattern, skip.text)) {
+            entry->flags |= WordSkipped;
+            ++skipped;
+        }
+    }
+    if (skipped < count) return 1;
+    FreeSearchExpression();
+    return 0;
+}
+
+int FreeSearchExpression()
+{
+    ReleaseWords();
+    return 1;
+}

@@ -1,0 +1,137 @@
+// winmain: the configuration file "srchdata\config.txt".
+#include <cstring>
+
+#include "cgi.h"
+#include "corv-core.h"
+#include "corv-str.h"
+#include "winmain.h"
+
+namespace {
+
+const char* const DriverModule = "winmain";
+char emptyList[1] = "";
+
+bool IsBlankByte(int byte) { return byte >= 0 && byte <= 32; }
+
+// Appends the value and its comma at the list's end, within its capacity.
+char* AppendListEntry(char* list, int32_t capacity, const char* value)
+{
+    size_t used = strlen(list);
+    size_t length = strlen(value);
+    if (used + length + 2 > static_cast<size_t>(capacity)) return nullptr;
+    char* entry = list + used;
+    memcpy(entry, value, length);
+    entry[length] = ',';
+    entry[length + 1] = '\0';
+    return entry;
+}
+
+void SetSearchPath(SiteConfig* config, const char* value)
+{
+    char path[PathCapacity];
+    if (!StrCopyBounded(path, PathCapacity, value)) return;
+    SlashesToBackslashes(path);
+    size_t length = strlen(path);
+    if (length == 0 || path[length - 1] != '\\') {
+        if (!StrAppendBounded(path, PathCapacity, "\\")) return;
+    }
+    StrCopy(config->searchPath, path);
+}
+
+void SetSkipList(SiteConfig* config, const char* value)
+{
+    char path[PathCapacity];
+    GetProgramDirectory(path, PathCapacity);
+    if (StrAppendBounded(path, PathCapacity, "srchdata\\") && StrAppendBounded(path, PathCapacity, value))
+        StrCopy(config->skipListPath, path);
+}
+
+const char* ValueAfter(const char* line, int keyLength)
+{
+    const char* value = line + keyLength;
+    while (*value && IsBlankByte(static_cast<unsigned char>(*value))) ++value;
+    return value;
+}
+
+void ApplyConfigLine(SiteConfig* config, const char* line)
+{
+    if (StrEqualNoCaseN(line, "BASEURL", 7)) {
+        StrCopyBounded(config->baseUrl, PathCapacity, ValueAfter(line, 7));
+    } else if (StrEqualNoCaseN(line, "SKIPLIST", 8)) {
+        SetSkipList(config, ValueAfter(line, 8));
+    } else if (StrEqualNoCaseN(line, "FILESPEC", 8)) {
+        AppendListEntry(config->fileSpecs, config->listCapacity, ValueAfter(line, 8));
+    } else if (StrEqualNoCaseN(line, "SEARCHPATH", 10)) {
+        SetSearchPath(config, ValueAfter(line, 10));
+    } else if (StrEqualNoCaseN(line, "EXCLUDEPATH", 11)) {
+        char* entry = AppendListEntry(config->excludePaths, config->listCapacity, ValueAfter(line, 11));
+        if (entry) SlashesToBackslashes(entry);
+    }
+}
+
+}  // namespace
+
+void ResetSiteConfig(SiteConfig* config)
+{
+    config->searchPath[0] = '\0';
+    config->baseUrl[0] = '\0';
+    config->skipListPath[0] = '\0';
+    config->fileSpecs = emptyList;
+    config->excludePaths = emptyList;
+    config->listCapacity = 0;
+}
+
+void ReleaseSiteConfig(SiteConfig* config)
+{
+    if (config->listCapacity <= 0) return;
+    MemFree(&config->excludePaths, config->listCapacity, DriverModule, 295);
+    MemFree(&config->fileSpecs, config->listCapacity, DriverModule, 296);
+    config->fileSpecs = emptyList;
+    config->excludePaths = emptyList;
+    config->listCapacity = 0;
+}
+
+int ReadConfigLine(PlatFile* file, char* line, int capacity)
+{
+    for (;;) {
+        int byte = PlatReadByte(file);
+        while (byte >= 0 && IsBlankByte(byte)) byte = PlatReadByte(file);
+        if (byte < 0) return 0;
+        int stored = 0;
+        while (byte >= 0 && byte != '\r' && byte != '\n' && byte != '#') {
+            if (stored >= capacity) return 0;
+            line[stored++] = static_cast<char>(byte);
+            byte = PlatReadByte(file);
+        }
+        if (stored >= capacity) return 0;  // a full line followed by its end
+        if (byte == '#') {
+            while (byte >= 0 && byte != '\r' && byte != '\n') byte = PlatReadByte(file);
+        }
+        while (stored > 0 && IsBlankByte(static_cast<unsigned char>(line[stored - 1]))) --stored;
+        line[stored] = '\0';
+        if (stored > 0) return 1;
+    }
+}
+
+int LoadSiteConfig(const char* path, SiteConfig* config)
+{
+    config->listCapacity = 0;
+    PlatFileGuard file(PlatOpen(path, PlatReadRaw));
+    if (!file) {
+        CgiComment("Unable to load config file '%s'\n", path);
+        return 0;
+    }
+    int64_t size = PlatFileSize(file.get());
+    if (size > ConfigSizeLimit || size < 0) {
+        CgiComment("Config too large (%d)\n", static_cast<int>(size > INT32_MAX ? INT32_MAX : size));
+        return 0;
+    }
+    if (size > 0) {
+        config->listCapacity = static_cast<int32_t>(size);
+        config->fileSpecs = static_cast<char*>(MemAlloc(config->listCapacity, DriverModule, 134));
+        config->excludePaths = static_cast<char*>(MemAlloc(config->listCapacity, DriverModule, 135));
+    }
+    char line[ConfigLineCapacity];
+    while (ReadConfigLine(file.get(), line, ConfigLineCapacity)) ApplyConfigLine(config, line);
+    return 1;
+}
