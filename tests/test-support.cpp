@@ -1,0 +1,172 @@
+#include "test-support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace testing_support {
+
+#ifdef TRAWLEX_PROGRAM
+const char* const ReleaseProgram = TRAWLEX_PROGRAM;
+const char* const DebugProgram = TRAWLEX_DEBUG_PROGRAM;
+#else
+const char* const ReleaseProgram = "";
+const char* const DebugProgram = "";
+#endif
+
+TempFolder::TempFolder()
+{
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/trawlex-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+}
+
+TempFolder::~TempFolder()
+{
+    std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+    if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+void MakeFolders(const std::string& path)
+{
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at == path.size() || path[at] == '/') mkdir(path.substr(0, at).c_str(), 0755);
+    }
+}
+
+void WriteFile(const std::string& path, const std::string& content)
+{
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos) MakeFolders(path.substr(0, slash));
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) throw std::runtime_error("cannot write " + path);
+    file.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+TestSite::TestSite(const std::string& program)
+{
+    MakeFolders(srchdata() + "/logs");
+    std::string source = program.empty() ? ReleaseProgram : program;
+    WriteFile(this->program(), ReadFile(source));
+    chmod(this->program().c_str(), 0755);
+}
+
+void TestSite::Page(const std::string& relativePath, const std::string& content) const
+{
+    WriteFile(root() + "/" + relativePath, content);
+}
+
+void TestSite::Config(const std::string& content) const { Data("config.txt", content); }
+
+void TestSite::Data(const std::string& name, const std::string& content) const
+{
+    WriteFile(srchdata() + "/" + name, content);
+}
+
+std::string TestSite::TodaysLog() const
+{
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    char name[32];
+    snprintf(name, sizeof name, "%.2d%.2d%.4d.log", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+    std::string path = srchdata() + "/logs/" + name;
+    return FileExists(path) ? ReadFile(path) : "";
+}
+
+RunResult RunProgram(const std::string& program, const RunOptions& options)
+{
+    std::string inputPath, outPath, errPath;
+    TempFolder scratch;
+    inputPath = scratch.path() + "/in";
+    outPath = scratch.path() + "/out";
+    errPath = scratch.path() + "/err";
+    WriteFile(inputPath, options.input);
+    pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        int in = open(inputPath.c_str(), O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) _exit(126);
+        std::vector<std::string> environment;
+        for (const auto& [name, value] : options.environment) environment.push_back(name + "=" + value);
+        std::vector<char*> envp;
+        for (std::string& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::string argument0 = options.argument0.empty() ? program : options.argument0;
+        std::vector<std::string> arguments{argument0};
+        arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    RunResult result;
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+RunResult Get(const TestSite& site, const std::string& query)
+{
+    RunOptions options;
+    options.environment = {{"QUERY_STRING", query}, {"REMOTE_ADDR", "127.0.0.1"}, {"PATH", "/usr/bin:/bin"}};
+    return RunProgram(site.program(), options);
+}
+
+RunResult Post(const TestSite& site, const std::string& body)
+{
+    RunOptions options;
+    options.environment = {{"CONTENT_LENGTH", std::to_string(body.size())},
+                           {"REMOTE_ADDR", "127.0.0.1"},
+                           {"REQUEST_METHOD", "POST"},
+                           {"PATH", "/usr/bin:/bin"}};
+    options.input = body;
+    return RunProgram(site.program(), options);
+}
+
+std::string MaskSearchTime(const std::string& page)
+{
+    static const std::regex time(R"(files searched in [0-9]+\.[0-9]{2} secs)");
+    return std::regex_replace(page, time, "files searched in T secs");
+}
+
+}  // namespace testing_support

@@ -1,0 +1,73 @@
+// Test support: temporary sites laid out as a web server holds them, and the
+// real program run as a CGI child process.
+#pragma once
+
+#include <map>
+#include <vector>
+#include <string>
+
+namespace testing_support {
+
+// A folder under the system's temporary folder, removed with its contents.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& content);  // creates parent folders
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+void MakeFolders(const std::string& path);
+
+// SITE/cgi-bin/trawlex.exe with SITE/cgi-bin/srchdata/{header,footer,body}.htm,
+// config.txt and logs/.
+class TestSite {
+public:
+    // program: path of the binary to install (defaults to the Release program).
+    explicit TestSite(const std::string& program = "");
+    const std::string& root() const { return folder_.path(); }     // SITE, no final slash
+    std::string cgiBin() const { return root() + "/cgi-bin"; }
+    std::string srchdata() const { return cgiBin() + "/srchdata"; }
+    std::string program() const { return cgiBin() + "/trawlex.exe"; }
+    void Page(const std::string& relativePath, const std::string& content) const;  // under SITE
+    void Config(const std::string& content) const;
+    void Data(const std::string& name, const std::string& content) const;  // under srchdata
+    // The day's query log, or "" when none was written.
+    std::string TodaysLog() const;
+private:
+    TempFolder folder_;
+};
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+};
+
+struct RunOptions {
+    std::map<std::string, std::string> environment;  // the whole environment of the child
+    std::string input;                               // standard input
+    std::string workingFolder;                       // "" keeps the test's own
+    std::string argument0;                           // "" gives the program path
+    std::vector<std::string> arguments;              // after argument 0
+};
+
+RunResult RunProgram(const std::string& program, const RunOptions& options);
+// A GET request: QUERY_STRING and REMOTE_ADDR 127.0.0.1, started by absolute path.
+RunResult Get(const TestSite& site, const std::string& query);
+// A POST request with the body as standard input and CONTENT_LENGTH.
+RunResult Post(const TestSite& site, const std::string& body);
+
+// The page with the walk's time replaced by "T", so pages compare byte for byte.
+std::string MaskSearchTime(const std::string& page);
+
+extern const char* const ReleaseProgram;
+extern const char* const DebugProgram;
+
+}  // namespace testing_support
