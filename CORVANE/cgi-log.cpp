@@ -46,7 +46,7 @@ int ComposeLine(char* line, const PlatLocalTime& now, const char* format, va_lis
     if (text < 0) return 0;
     int length = static_cast<int>(strlen(line));
     if (prefix + text >= LogLineCapacity) line[length - 1] = '\n';  // a cut line still ends
-    BlankControlBytes(line + prefix, length - prefix);
+    BlankControlBytes(line, length);  // the address comes from outside too
     return length;
 }
 
