@@ -2,6 +2,7 @@
 #include "corv-str.h"
 
 #include <cstring>
+#include <vector>
 
 #include "corv-core.h"
 #include "platform.h"
@@ -115,9 +116,12 @@ int GetProgramDirectory(char* target, int capacity)
 {
     if (capacity <= 0) return 1;
     target[0] = '\0';
-    constexpr int ProgramPathCapacity = 4096;
-    char program[ProgramPathCapacity + 2];  // room for a backslash after "D:"
-    if (!GetCommandArg(PlatCommandLine(), 0, program, ProgramPathCapacity)) return 1;
+    // Room for the whole command line, so the program's path is never cut
+    // (a cut path would name another folder), and for a backslash after "D:".
+    const char* commandLine = PlatCommandLine();
+    std::vector<char> buffer(strlen(commandLine) + 2);
+    char* program = buffer.data();
+    if (!GetCommandArg(commandLine, 0, program, static_cast<int>(buffer.size() - 1))) return 1;
     SlashesToBackslashes(program);
     int length = static_cast<int>(strlen(program));
     int cut = length - 1;
