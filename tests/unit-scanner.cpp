@@ -1,0 +1,297 @@
+// Document scanner: context factors, hit scores, the document score, META
+// tag tokens and the ranked result list.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "corv-core.h"
+#include "filesrch.h"
+#include "srchexpr.h"
+
+namespace {
+
+class Scanner : public ::testing::Test {
+protected:
+    void SetUp() override { MemInit(MemLimitMaximum, 0); }
+    void TearDown() override
+    {
+        FreeSearchExpression();
+        EXPECT_EQ(MemGetStats().liveCount, 0);
+    }
+    void Words(const char* text)
+    {
+        FreeSearchExpression();
+        ASSERT_EQ(CompileSearchExpression("", text), 1) << text;
+    }
+};
+
+double Expected(const std::vector<std::pair<double, std::string>>& table, unsigned char byte)
+{
+    for (const auto& [factor, bytes] : table)
+        if (bytes.find(static_cast<char>(byte)) != std::string::npos) return factor;
+    return 0.5;
+}
+
+}  // namespace
+
+TEST_F(Scanner, ContextFactorsForEveryByte)
+{
+    const std::vector<std::pair<double, std::string>> left = {
+        {1.0, std::string("\0\t\n\r \"(>", 8)}, {0.95, "_"}, {0.9, "*-/;"}, {0.85, "<[{"}, {0.8, "!,.:?"},
+        {0.75, ")]}"}};
+    const std::vector<std::pair<double, std::string>> right = {
+        {1.0, std::string("\0\t\n\r !\"),.;<?", 14)}, {0.95, "_"}, {0.85, ">]}"}, {0.8, "*-/:"},
+        {0.75, "'([{"}, {0.9, "sS"}};
+    for (int byte = 0; byte < 256; ++byte) {
+        const unsigned char b = static_cast<unsigned char>(byte);
+        double factor = -1;
+        EXPECT_EQ(LeftContextFactor(b, &factor), 1);
+        EXPECT_EQ(factor, Expected(left, b)) << "left of " << byte;
+        EXPECT_EQ(RightContextFactor(b, 'a', &factor), 1);
+        EXPECT_EQ(factor, Expected(right, b)) << "right of " << byte;
+        RightContextFactor(b, 's', &factor);
+        EXPECT_EQ(factor, b == 's' || b == 'S' ? 0.5 : Expected(right, b)) << "right of " << byte << " after s";
+        RightContextFactor(b, 'S', &factor);
+        EXPECT_EQ(factor, b == 's' || b == 'S' ? 0.5 : Expected(right, b)) << "right of " << byte << " after S";
+    }
+}
+
+TEST_F(Scanner, ScoresHitsInARegion)
+{
+    struct Row {
+        const char* words;
+        std::string text;
+        double weight;
+        size_t from, to;  // the region within the text; to 0 means its end
+        double best, total;
+        int found;
+    } rows[] = {
+        {"cats", "the cats.", 1, 0, 0, 1.0, 1.0, 1},
+        {"cats", "the catsup", 1, 0, 0, 0.5, 0.25, 1},
+        {"cat*", "the category is", 1, 0, 0, 1.0, 1.0, 1},
+        {"*cat", "a bobcat is", 1, 0, 0, 1.0, 1.0, 1},
+        {"cat*", "a bobcat is", 1, 0, 0, 0.5, 0.25, 1},
+        {"cat", "the cats are", 1, 0, 0, 0.9, 0.81, 1},
+        {"cat", "Cats", 8, 0, 0, 0.9, 8 * 0.81, 1},
+        {"bass", "basss", 1, 0, 0, 0.5, 0.25, 1},
+        {"cat", "xcatx", 1, 0, 0, 0.25, 0.0625, 1},
+        {"cat", "_cat_", 1, 0, 0, 0.95 * 0.95, 0.95 * 0.95 * 0.95 * 0.95, 1},
+        {"cat", "xcatx", 1, 1, 4, 1.0, 1.0, 1},
+        {"cat", "xcatx", 1, 1, 3, 0.0, 0.0, 0},
+        {"cat", "dog", 1, 0, 0, 0.0, 0.0, 0},
+        {"cat", "cat CAT", 2, 0, 0, 1.0, 4.0, 1},
+        {"cat", "catx cat", 1, 0, 0, 1.0, 1.25, 1},
+        {"aa", "aaaa", 1, 0, 0, 0.5, 0.5, 1},
+        {"\xE9t\xE9", "\xC9T\xC9 \xE9t\xE9", 1, 0, 0, 1.0, 1.0, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.words) + " in " + row.text);
+        Words(row.words);
+        ResetWordStats();
+        const char* text = row.text.c_str();
+        int longest = -1;
+        EXPECT_EQ(ScanRegion(row.weight, text + row.from, text + (row.to ? row.to : row.text.size()), &longest), 1);
+        const SearchWord& word = searchExpression.words[0];
+        EXPECT_DOUBLE_EQ(word.best, row.best);
+        EXPECT_DOUBLE_EQ(word.total, row.total);
+        EXPECT_EQ(word.found, row.found);
+        EXPECT_EQ(longest, word.pattern.length);
+    }
+}
+
+TEST_F(Scanner, SkippedWordsAreIgnored)
+{
+    Words("cat elephant");
+    searchExpression.words[1].flags |= WordSkipped;
+    const std::string text = "elephant cat";
+    int longest = -1;
+    ScanRegion(1.0, text.c_str(), text.c_str() + text.size(), &longest);
+    EXPECT_EQ(longest, 3);
+    EXPECT_EQ(searchExpression.words[0].found, 1);
+    EXPECT_EQ(searchExpression.words[1].found, 0);
+    ResetWordStats();
+    EXPECT_EQ(searchExpression.words[0].found, 0);
+    EXPECT_EQ(searchExpression.words[0].best, 0.0);
+    EXPECT_EQ(searchExpression.words[0].total, 0.0);
+}
+
+TEST_F(Scanner, ScoresDocuments)
+{
+    struct Stats {
+        double best, total;
+        int found, extraFlags;
+    };
+    struct Row {
+        const char* words;
+        std::vector<Stats> stats;
+        int result, found;
+        double percent, weight;
+    } rows[] = {
+        {"cat dog", {{1.0, 2.0, 1, 0}, {0, 0, 0, 0}}, 1, 1, 50, 2.0},
+        // (2/3) x (1.95/2) x 100 is just below 65 in double precision.
+        {"cat dog dot", {{1.0, 1.0, 1, 0}, {0.95, 0.5, 1, 0}, {0, 0, 0, 0}}, 1, 2, 64, 1.5},
+        {"a b c", {{0.85, 1, 1, 0}, {0.85, 1, 1, 0}, {0.85, 1, 1, 0}}, 1, 3, 85, 3.0},
+        {"cat -dog", {{0.9, 1, 1, 0}, {0, 0, 0, 0}}, 1, 1, 45, 1.0},
+        {"the cat", {{1.0, 5, 1, WordSkipped}, {0.9, 1, 1, 0}}, 1, 1, 90, 1.0},
+        {"+cat dog", {{0, 0, 0, 0}, {1, 1, 1, 0}}, 0, 0, 0, 0},
+        {"cat -dog", {{1, 1, 1, 0}, {0.25, 0.1, 1, 0}}, 0, 0, 0, 0},
+        {"-dog", {{0, 0, 0, 0}}, 0, 0, 0, 0},
+        {"cat", {{0, 0, 0, 0}}, 0, 0, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.words);
+        Words(row.words);
+        for (size_t i = 0; i < row.stats.size(); ++i) {
+            SearchWord& word = searchExpression.words[i];
+            word.best = row.stats[i].best;
+            word.total = row.stats[i].total;
+            word.found = row.stats[i].found;
+            word.flags |= row.stats[i].extraFlags;
+        }
+        int found = -1;
+        double percent = -1, weight = -1;
+        EXPECT_EQ(ScoreDocument(&found, &percent, &weight), row.result);
+        if (!row.result) continue;
+        EXPECT_EQ(found, row.found);
+        EXPECT_EQ(percent, row.percent);
+        EXPECT_DOUBLE_EQ(weight, row.weight);
+    }
+}
+
+TEST(AttributeTokens, SplitsTagText)
+{
+    const std::string longValue(400, 'v');
+    const std::string cut = std::string(297, 'v') + "...";
+    struct Row {
+        std::string tag;
+        int index, result;
+        std::string token;
+        char separator;
+    } rows[] = {
+        {" name=\"description\" content=\"x y\"", 0, 1, "", ' '},
+        {" name=\"description\" content=\"x y\"", 1, 1, "name", '='},
+        {" name=\"description\" content=\"x y\"", 2, 1, "description", ' '},
+        {" name=\"description\" content=\"x y\"", 3, 1, "content", '='},
+        {" name=\"description\" content=\"x y\"", 4, 1, "x y", 0},
+        {" name=\"description\" content=\"x y\"", 5, 0, "", 0},
+        {"content=x name=keywords", 0, 1, "content", '='},
+        {"a = b", 0, 1, "a", '='},
+        {"a  =  b", 1, 1, "b", 0},
+        {"a =b", 0, 1, "a", '='},
+        {"a b", 0, 1, "a", ' '},
+        {"a\"b c\"d e", 0, 1, "ab cd", ' '},
+        {"\"\" x", 0, 1, "", ' '},
+        {"\"\" x", 1, 1, "x", 0},
+        {"a\\\"b c", 0, 1, "a\"b", ' '},
+        {"a\\\\b", 0, 1, "a\\b", 0},
+        {"a\\b", 0, 1, "ab", 0},
+        {"a\nb", 1, 1, "b", 0},
+        {"\"a\nb\"", 0, 1, "a\nb", 0},
+        {"a\x01\tb\x7f", 0, 1, "ab\x7f", 0},
+        {"a<b c=d>e f", 0, 1, "a<b c=d>e", ' '},
+        {"a<b\x01\n>e", 0, 1, "a<b\x01\n>e", 0},
+        {"a>b c", 0, 1, "a", 0},
+        {"a>b c", 1, 0, "", 0},
+        {"\"a>b\" c", 0, 1, "a>b", ' '},
+        {"x=", 1, 0, "", 0},
+        {"", 0, 0, "", 0},
+        {"a", 0, 1, "a", 0},
+        {longValue + " next", 0, 1, cut, 0},
+        {"\"" + longValue + "\"", 0, 1, cut, 0},
+        {std::string(296, 'v') + "\\\\w", 0, 1, std::string(296, 'v') + "\\...", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.tag.substr(0, 40) + " #" + std::to_string(row.index));
+        char token[MetaTokenSize + 1];
+        char separator = 'q';
+        EXPECT_EQ(GetAttributeToken(row.tag.c_str(), row.index, token, MetaTokenSize, &separator), row.result);
+        if (!row.result) continue;
+        EXPECT_EQ(std::string(token), row.token);
+        EXPECT_EQ(separator, row.separator);
+    }
+}
+
+TEST(AttributeTokens, CopiesTagText)
+{
+    struct Row {
+        std::string source;
+        int capacity, blank, result;
+        std::string copied, sourceAfter;
+    } rows[] = {
+        {"abc>rest", 100, 1, 1, "abc", "   >rest"},
+        {"abc>rest", 100, 0, 1, "abc", "abc>rest"},
+        {">rest", 100, 1, 1, "", ">rest"},
+        {"abc", 100, 1, 0, "abc", "   "},
+        {"abcdef>", 4, 1, 1, "abc", "   def>"},
+    };
+    for (const Row& row : rows) {
+        std::vector<char> source(row.source.begin(), row.source.end());
+        source.push_back('\0');
+        std::vector<char> destination(static_cast<size_t>(row.capacity) + 8, '#');
+        char* end = source.data() + row.source.size();
+        EXPECT_EQ(CopyTagText(source.data(), end, destination.data(), destination.data() + row.capacity, row.blank),
+                  row.result)
+            << row.source;
+        EXPECT_EQ(std::string(destination.data()), row.copied) << row.source;
+        EXPECT_EQ(std::string(source.data()), row.sourceAfter) << row.source;
+        EXPECT_EQ(destination[static_cast<size_t>(row.capacity)], '#') << row.source;
+    }
+}
+
+TEST(RankedList, InsertsInSortOrder)
+{
+    struct Entry {
+        char name;
+        double percent, weight;
+        uint32_t modified;
+        int32_t size;
+    };
+    struct Row {
+        int32_t sortMode;
+        std::vector<Entry> entries;  // inserted in this order
+        std::string order;
+    } rows[] = {
+        {SortByPercent,
+         {{'A', 50, 1, 1, 9}, {'B', 90, 1, 1, 0}, {'C', 50, 2, 1, 0}, {'D', 50, 1, 2, 0}, {'E', 50, 1, 1, 0},
+          {'F', 10, 9, 9, 99}},
+         "BCDEAF"},
+        {SortByWeight,
+         {{'A', 50, 1, 1, 9}, {'B', 10, 3, 0, 0}, {'C', 60, 1, 0, 0}, {'D', 50, 1, 2, 0}, {'E', 50, 1, 1, 0},
+          {'F', 100, 0.5, 9, 99}},
+         "BCDEAF"},
+        {SortByDate,
+         {{'A', 50, 1, 10, 9}, {'B', 0, 0, 0x80000000u, 0}, {'C', 60, 0, 10, 0}, {'D', 50, 2, 10, 0},
+          {'E', 50, 1, 10, 0}, {'F', 100, 100, 9, 99}},
+         "BCDEAF"},
+        {SortBySize,
+         {{'A', 50, 1, 9, 10}, {'B', 0, 0, 0, 2000000000}, {'C', 60, 0, 0, 10}, {'D', 50, 2, 0, 10},
+          {'E', 50, 1, 0, 10}, {'F', 100, 100, 99, -1}},
+         "BCDEAF"},
+        {7, {{'A', 1, 5, 0, 0}, {'B', 2, 0, 0, 0}}, "BA"},
+    };
+    for (const Row& row : rows) {
+        std::vector<ResultEntry> slots(row.entries.size());
+        resultList = ResultList{};
+        resultList.sortMode = row.sortMode;
+        for (size_t i = 0; i < row.entries.size(); ++i) {
+            ResultEntry& slot = slots[i];
+            memset(&slot, 0, sizeof slot);
+            slot.title[0] = row.entries[i].name;
+            slot.percent = row.entries[i].percent;
+            slot.weight = row.entries[i].weight;
+            slot.modified = row.entries[i].modified;
+            slot.size = row.entries[i].size;
+            InsertRanked(&slot);
+        }
+        std::string forward, backward;
+        for (const ResultEntry* at = resultList.head; at; at = at->next) forward += at->title;
+        for (const ResultEntry* at = resultList.tail; at; at = at->prev) backward.insert(0, at->title);
+        EXPECT_EQ(forward, row.order) << "mode " << row.sortMode;
+        EXPECT_EQ(backward, row.order) << "mode " << row.sortMode;
+        EXPECT_EQ(resultList.head->prev, nullptr);
+        EXPECT_EQ(resultList.tail->next, nullptr);
+    }
+    resultList = ResultList{};
+}

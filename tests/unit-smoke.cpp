@@ -1,5 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "corv-str.h"
-
-TEST(Smoke, LengthCounts) { EXPECT_EQ(StrLength("abc"), 3); }

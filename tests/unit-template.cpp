@@ -1,0 +1,153 @@
+// Result template: placeholders, value formats and the output limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "filesrch.h"
+
+namespace {
+
+constexpr char Canary = '\x5A';
+
+uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second)
+{
+    uint32_t date = static_cast<uint32_t>((year - 1980) * 512 + month * 32 + day);
+    uint32_t time = static_cast<uint32_t>(hour * 2048 + minute * 32 + second / 2);
+    return date << 16 | time;
+}
+
+class ResultTemplate : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        runSettings = RunSettings{};
+        runSettings.searchPath = "D:\\web\\";
+        runSettings.baseUrl = "/site/";
+        resultList = ResultList{};
+        resultList.matchedTotal = 250;
+        resultList.resultCount = 200;
+        memset(&entry_, 0, sizeof entry_);
+        StrCopy(entry_.path, "D:/web/docs/a.htm");
+        StrCopy(entry_.title, "Cats & Dogs");
+        StrCopy(entry_.description, "About cats");
+        entry_.size = 2048;
+        entry_.modified = DosStamp(2001, 3, 5, 12, 34, 56);
+        entry_.percent = 87.9;
+        entry_.weight = 12.5;
+    }
+    void TearDown() override
+    {
+        runSettings = RunSettings{};
+        resultList = ResultList{};
+    }
+
+    // The filled copy; checks that nothing was written behind the limit.
+    std::string Expand(const std::string& text, int position = 10, int capacity = 2048)
+    {
+        std::vector<char> output(static_cast<size_t>(capacity) + 64, Canary);
+        int length = -1;
+        EXPECT_EQ(ExpandResultTemplate(&entry_, position, text.c_str(), output.data(), capacity, &length), 1);
+        EXPECT_GE(length, 0);
+        EXPECT_LE(length, capacity - 2);
+        if (length < 0 || length > capacity - 2) return "";
+        EXPECT_EQ(output[static_cast<size_t>(length)], '\0');
+        size_t touched = static_cast<size_t>(capacity) - 1;
+        while (touched < output.size() && output[touched] == Canary) ++touched;
+        EXPECT_EQ(touched, output.size()) << "written behind the limit at " << touched;
+        return std::string(output.data(), static_cast<size_t>(length));
+    }
+
+    ResultEntry entry_;
+};
+
+}  // namespace
+
+TEST_F(ResultTemplate, FillsPlaceholders)
+{
+    const std::string x66(66, 'x');
+    struct Row {
+        std::string text, expected;
+    } rows[] = {
+        {"&Search.BaseURL;&Search.URL;", "/site/docs/a.htm"},
+        {"<A HREF=\"&Search.URL;\">&Search.Title;</A>\n", "<A HREF=\"docs/a.htm\">Cats & Dogs</A>\n"},
+        {"&Search.Description;|&Search.Size;|&Search.Modified;", "About cats|2K|3/5/2001"},
+        {"#&Search.Match; &Search.Weight; &Search.Percent;", "#11 12.50 87%"},
+        {"&Search.MatchTotal;/&Search.MatchReturned;", "250/200"},
+        {"&nbsp;&amp;&Search.X;&search.Title;&Search.title;&Search.;&;", "&nbsp;&amp;&Search.X;&search.Title;&Search.title;&Search.;&;"},
+        {"black & white &Search.Match;", "black & white 11"},
+        {"a &b c; &Search.Title", "a &b c; &Search.Title"},
+        {"&&Search.Match; &x\t;", "&&Search.Match; &x\t;"},
+        {"&" + x66 + "&Search.Title;", "&" + x66 + "&Search.Title;"},            // a key of 79 characters
+        {"&" + x66 + "x&Search.Title;", "&" + x66 + "xCats & Dogs"},              // 80: no placeholder
+    };
+    for (const Row& row : rows) EXPECT_EQ(Expand(row.text), row.expected) << row.text;
+    EXPECT_EQ(Expand("&Search.Match;", 0), "1");
+}
+
+TEST_F(ResultTemplate, FormatsValues)
+{
+    const struct {
+        int32_t size;
+        const char* text;
+    } sizes[] = {{0, "0 bytes"},          {1023, "1023 bytes"}, {1024, "1K"},           {1048575, "1023K"},
+                 {1048576, "1 megs"},     {5242879, "4 megs"},  {2147483647, "2047 megs"}, {-5, "-5 bytes"}};
+    for (const auto& row : sizes) {
+        entry_.size = row.size;
+        EXPECT_EQ(Expand("&Search.Size;"), row.text) << row.size;
+    }
+    const struct {
+        uint32_t modified;
+        const char* text;
+    } dates[] = {{DosStamp(2001, 3, 5, 0, 0, 0), "3/5/2001"},
+                 {DosStamp(1980, 1, 1, 0, 0, 0), "1/1/1980"},
+                 {DosStamp(2107, 12, 31, 23, 59, 58), "12/31/2107"}};
+    for (const auto& row : dates) {
+        entry_.modified = row.modified;
+        EXPECT_EQ(Expand("&Search.Modified;"), row.text) << row.text;
+    }
+    const struct {
+        double percent, weight;
+        const char* text;
+    } numbers[] = {{87, 12.5, "87% 12.50"}, {100, 0, "100% 0.00"}, {99.99, 1234.567, "99% 1234.57"}};
+    for (const auto& row : numbers) {
+        entry_.percent = row.percent;
+        entry_.weight = row.weight;
+        EXPECT_EQ(Expand("&Search.Percent; &Search.Weight;"), row.text) << row.text;
+    }
+}
+
+TEST_F(ResultTemplate, NeverPassesTheOutputLimit)
+{
+    memset(entry_.description, 'd', DescriptionCapacity - 1);
+    entry_.description[DescriptionCapacity - 1] = '\0';
+    std::string tenDescriptions;
+    for (int i = 0; i < 10; ++i) tenDescriptions += "&Search.Description;";
+    const struct {
+        std::string text;
+        int capacity;
+    } rows[] = {
+        {std::string(100, 'a'), 20},
+        {"0123456789abcdef&Search.Size;tail", 20},
+        {"0123456789abcdefg&Search.Size;tail", 20},
+        {"0123456789abcdefg&nbsp;tail", 20},
+        {"&Search.Description;", 20},
+        {"&Search.Description;", 300},
+        {tenDescriptions, 2048},
+        {tenDescriptions + "&Search.Title;", 2048},
+        {"x", 2},
+        {"x", 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 40) + " / " + std::to_string(row.capacity));
+        const std::string whole = Expand(row.text, 10, 100000);
+        const std::string cut = Expand(row.text, 10, row.capacity);
+        EXPECT_EQ(whole.compare(0, cut.size(), cut), 0) << "not a prefix of the whole filled copy";
+        // Nothing is dropped before the limit is reached, save a value that would cross it.
+        EXPECT_GE(cut.size() + 10, std::min(whole.size(), static_cast<size_t>(row.capacity - 2)));
+    }
+    EXPECT_EQ(Expand(std::string(100, 'a'), 10, 20), std::string(18, 'a'));
+    EXPECT_EQ(Expand("0123456789abcdef&Search.Size;tail", 10, 20), "0123456789abcdef2K");
+}
