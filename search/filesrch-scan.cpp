@@ -15,7 +15,6 @@ ScannerState scanner;
 
 namespace {
 
-const char* const ScanModule = "filesrch";
 const char* const UntitledText = "Untitled";
 const char* const NoDescriptionText = "...No description given...";
 constexpr double TitleWeight = 8.0;
