@@ -1,6 +1,7 @@
 #include "test-support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,14 +104,40 @@ std::string TestSite::TodaysLog() const
     return FileExists(path) ? ReadFile(path) : "";
 }
 
-RunResult RunProgram(const std::string& program, const RunOptions& options)
+namespace {
+
+std::string MakeScratchFolder()
 {
-    std::string inputPath, outPath, errPath;
-    TempFolder scratch;
-    inputPath = scratch.path() + "/in";
-    outPath = scratch.path() + "/out";
-    errPath = scratch.path() + "/err";
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/trawlex-run-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    return buffer.data();
+}
+
+}  // namespace
+
+StartedProgram StartProgram(const std::string& program, const RunOptions& options)
+{
+    StartedProgram started;
+    started.scratchFolder = MakeScratchFolder();
+    std::string inputPath = started.scratchFolder + "/in";
+    std::string outPath = started.scratchFolder + "/out";
+    std::string errPath = started.scratchFolder + "/err";
     WriteFile(inputPath, options.input);
+    // Everything the child needs is prepared before the fork.
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : options.environment) environment.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string argument0 = options.argument0.empty() ? program : options.argument0;
+    std::vector<std::string> arguments{argument0};
+    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
@@ -120,36 +147,49 @@ RunResult RunProgram(const std::string& program, const RunOptions& options)
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (options.userId >= 0) {
+            uid_t user = static_cast<uid_t>(options.userId);
+            if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(125);
+        }
         if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) _exit(126);
-        std::vector<std::string> environment;
-        for (const auto& [name, value] : options.environment) environment.push_back(name + "=" + value);
-        std::vector<char*> envp;
-        for (std::string& entry : environment) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::string argument0 = options.argument0.empty() ? program : options.argument0;
-        std::vector<std::string> arguments{argument0};
-        arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    started.processId = child;
+    return started;
+}
+
+RunResult FinishProgram(StartedProgram& started)
+{
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(started.processId, &status, 0) < 0 && errno == EINTR) {
     }
     RunResult result;
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    result.out = ReadFile(started.scratchFolder + "/out");
+    result.err = ReadFile(started.scratchFolder + "/err");
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::string command = "rm -rf '" + started.scratchFolder + "'";
+    if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", started.scratchFolder.c_str());
+    started.processId = -1;
     return result;
+}
+
+RunResult RunProgram(const std::string& program, const RunOptions& options)
+{
+    StartedProgram started = StartProgram(program, options);
+    return FinishProgram(started);
+}
+
+RunOptions GetOptions(const std::string& query)
+{
+    RunOptions options;
+    options.environment = {{"QUERY_STRING", query}, {"REMOTE_ADDR", "127.0.0.1"}, {"PATH", "/usr/bin:/bin"}};
+    return options;
 }
 
 RunResult Get(const TestSite& site, const std::string& query)
 {
-    RunOptions options;
-    options.environment = {{"QUERY_STRING", query}, {"REMOTE_ADDR", "127.0.0.1"}, {"PATH", "/usr/bin:/bin"}};
-    return RunProgram(site.program(), options);
+    return RunProgram(site.program(), GetOptions(query));
 }
 
 RunResult Post(const TestSite& site, const std::string& body)
@@ -167,6 +207,114 @@ std::string MaskSearchTime(const std::string& page)
 {
     static const std::regex time(R"(files searched in [0-9]+\.[0-9]{2} secs)");
     return std::regex_replace(page, time, "files searched in T secs");
+}
+
+// ---- Whole pages ------------------------------------------------------------
+
+const char* const ContentHeader = "Content-Type: text/html\n\n";
+const char* const HeaderFragment = "<HTML><BODY><H1>Search</H1>\n";
+const char* const FooterFragment = "<P>footer</P></BODY></HTML>\n";
+const char* const ResultTemplate =
+    "<LI>&Search.Match;. <A HREF=\"&Search.BaseURL;&Search.URL;\">&Search.Title;</A> &Search.Percent; "
+    "&Search.Weight; &Search.Size; &Search.Modified; &Search.Description;&nbsp;\n";
+const char* const DefaultConfig = "FILESPEC .htm\nFILESPEC .html\nBASEURL /\n";
+const char* const DocumentDate = "3/5/2001";
+
+void FurnishSite(const TestSite& site, const std::string& config)
+{
+    site.Data("header.htm", HeaderFragment);
+    site.Data("footer.htm", FooterFragment);
+    site.Data("body.htm", ResultTemplate);
+    site.Config(config);
+}
+
+void SetModified(const std::string& path, int year, int month, int day, int hour, int minute, int second)
+{
+    tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = mktime(&local);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
+void PutDocument(const TestSite& site, const std::string& relativePath, const std::string& content)
+{
+    site.Page(relativePath, content);
+    SetModified(site.root() + "/" + relativePath, 2001, 3, 5, 10, 30, 0);
+}
+
+std::string ResultLine(int match, const ShownResult& result)
+{
+    return "<LI>" + std::to_string(match) + ". <A HREF=\"/" + result.url + "\">" + result.title + "</A> " +
+           result.percent + " " + result.weight + " " + result.size + " " + result.modified + " " +
+           result.description + "&nbsp;\n";
+}
+
+std::string Summary(int matched, int returned)
+{
+    return "Found " + std::to_string(matched) + " Web page" + (matched == 1 ? "" : "s") +
+           " matching your query (returning top " + std::to_string(returned) + ")...<BR><BR>";
+}
+
+std::string CreditLine(int filesSearched)
+{
+    return "<BR><BR><FONT size=-1><DIV align=right><A HREF=\"https://trawlex.example/\">Tarvine Trawlex "
+           "v3.00</A></FONT><BR><FONT size=-2>" +
+           std::to_string(filesSearched) + " files searched in T secs</DIV></FONT><BR>";
+}
+
+std::string WholePage(const std::string& middle)
+{
+    return std::string(ContentHeader) + HeaderFragment + middle + FooterFragment;
+}
+
+std::string ResultsPage(const std::vector<ShownResult>& results, int filesSearched)
+{
+    int count = static_cast<int>(results.size());
+    std::string middle = Summary(count, count);
+    for (int i = 0; i < count; ++i) middle += ResultLine(i + 1, results[static_cast<size_t>(i)]);
+    return WholePage(middle + "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(filesSearched));
+}
+
+std::string NoMatchPage(int filesSearched)
+{
+    return WholePage("Unable to find any Web pages matching your query...<BR>" + CreditLine(filesSearched));
+}
+
+std::string SizeText(size_t bytes)
+{
+    if (bytes < 1024) return std::to_string(bytes) + " bytes";
+    if (bytes < 1048576) return std::to_string(bytes / 1024) + "K";
+    return std::to_string(bytes / 1048576) + " megs";
+}
+
+std::string InternalPath(std::string path)
+{
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::string MinuteStamp(time_t when)
+{
+    static const int daysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    tm local{};
+    localtime_r(&when, &local);
+    int years = local.tm_year;
+    long days = 365L * (years - 70) + (years - 68) / 4 + daysBeforeMonth[local.tm_mon] + local.tm_mday;
+    if (years % 4 == 0 && local.tm_mon < 2) --days;
+    long minutes = days * 1440 + local.tm_hour * 60 + local.tm_min;
+    char text[16];
+    snprintf(text, sizeof text, "%.8lX", static_cast<unsigned long>(minutes));
+    return text;
 }
 
 }  // namespace testing_support

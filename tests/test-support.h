@@ -2,6 +2,7 @@
 // real program run as a CGI child process.
 #pragma once
 
+#include <ctime>
 #include <map>
 #include <vector>
 #include <string>
@@ -56,9 +57,21 @@ struct RunOptions {
     std::string workingFolder;                       // "" keeps the test's own
     std::string argument0;                           // "" gives the program path
     std::vector<std::string> arguments;              // after argument 0
+    int userId = -1;                                 // >= 0: the child runs as this user and group
 };
 
 RunResult RunProgram(const std::string& program, const RunOptions& options);
+
+// A child started without waiting for it, so several can run at once.
+struct StartedProgram {
+    int processId = -1;
+    std::string scratchFolder;  // its standard streams; removed by FinishProgram
+};
+StartedProgram StartProgram(const std::string& program, const RunOptions& options);
+RunResult FinishProgram(StartedProgram& started);
+
+// The options of Get, for tests that change the environment or the start.
+RunOptions GetOptions(const std::string& query);
 // A GET request: QUERY_STRING and REMOTE_ADDR 127.0.0.1, started by absolute path.
 RunResult Get(const TestSite& site, const std::string& query);
 // A POST request with the body as standard input and CONTENT_LENGTH.
@@ -66,6 +79,48 @@ RunResult Post(const TestSite& site, const std::string& body);
 
 // The page with the walk's time replaced by "T", so pages compare byte for byte.
 std::string MaskSearchTime(const std::string& page);
+
+// ---- Whole pages ------------------------------------------------------------
+
+extern const char* const ContentHeader;     // "Content-Type: text/html\n\n"
+extern const char* const HeaderFragment;    // srchdata/header.htm of a furnished site
+extern const char* const FooterFragment;    // srchdata/footer.htm
+extern const char* const ResultTemplate;    // srchdata/body.htm, one line per result
+extern const char* const DefaultConfig;     // FILESPEC .htm and .html, BASEURL /
+
+// Writes the fragments, the result template and the configuration.
+void FurnishSite(const TestSite& site, const std::string& config = DefaultConfig);
+// A document under SITE whose modified time is DocumentTime.
+void PutDocument(const TestSite& site, const std::string& relativePath, const std::string& content);
+// Sets a file's modified time to a local date and time.
+void SetModified(const std::string& path, int year, int month, int day, int hour, int minute, int second);
+extern const char* const DocumentDate;      // DocumentTime as the template shows it: "3/5/2001"
+
+// One result as ResultTemplate shows it.
+struct ShownResult {
+    std::string url;          // below the search path
+    std::string title;
+    std::string percent;      // "90%"
+    std::string weight;       // "7.29"
+    std::string size = "";    // "12 bytes"; tables may fill it in later
+    std::string modified = DocumentDate;
+    std::string description = "...No description given...";
+};
+std::string ResultLine(int match, const ShownResult& result);
+std::string Summary(int matched, int returned);
+std::string CreditLine(int filesSearched);  // with the time masked
+// Response header, header fragment, middle, footer fragment.
+std::string WholePage(const std::string& middle);
+// A furnished site's page of one page of results, all of them shown.
+std::string ResultsPage(const std::vector<ShownResult>& results, int filesSearched);
+std::string NoMatchPage(int filesSearched);
+std::string SizeText(size_t bytes);  // "%d bytes", "%dK", "%d megs"
+
+// A path as the program holds it inside: every "/" a backslash.
+std::string InternalPath(std::string path);
+
+// The query log's minute stamp for a local time, as eight hexadecimal digits.
+std::string MinuteStamp(time_t when);
 
 extern const char* const ReleaseProgram;
 extern const char* const DebugProgram;

@@ -1,0 +1,156 @@
+// Sites that hold what no site owner meant to put there: the walk and the
+// scanner must pass it over or read it safely, and the page stays whole.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <thread>
+
+#include "test-support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string CatDocument = "<P>cat</P>\n";  // 100%, 1.00, 11 bytes
+
+ShownResult Cat(const std::string& url, const std::string& size = "11 bytes")
+{
+    return {url, "Untitled", "100%", "1.00", size};
+}
+
+// Bytes without ASCII letters, "<" or 0x1A, with one whole "cat" at offset 1000.
+std::string BinaryDocument(size_t size)
+{
+    std::string content(size, '\0');
+    uint32_t state = 12345;
+    for (char& c : content) {
+        state = state * 1103515245u + 12345u;
+        unsigned value = (state >> 16) & 0xFF;
+        c = static_cast<char>(value < 0x80 ? value % 0x1A : value);
+    }
+    content.replace(1000, 5, std::string("\0cat\0", 5));
+    return content;
+}
+
+TEST(HostileSite, OddFilesAndNamesArePassedOverOrReadSafely)
+{
+    TestSite site;
+    FurnishSite(site);
+    PutDocument(site, "binary.htm", BinaryDocument(100000));
+    std::string everyByte;
+    for (int i = 0; i < 256; ++i) everyByte += static_cast<char>(i);
+    PutDocument(site, "binary2.htm", everyByte + " cat ");  // the text ends at 0x1A
+    PutDocument(site, "empty.htm", "");
+
+    const std::string big = site.root() + "/big.htm";
+    const off_t bigSize = 50 * 1048576;
+    int descriptor = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(descriptor, 0);
+    ASSERT_EQ(ftruncate(descriptor, bigSize - 5), 0);
+    ASSERT_EQ(pwrite(descriptor, " cat ", 5, bigSize - 5), 5);
+    close(descriptor);
+    SetModified(big, 2001, 3, 5, 10, 30, 0);
+
+    ASSERT_EQ(symlink("nowhere.htm", (site.root() + "/broken.htm").c_str()), 0);
+    PutDocument(site, "docs/a.htm", CatDocument);
+    ASSERT_EQ(symlink("..", (site.root() + "/docs/up").c_str()), 0);
+    ASSERT_EQ(symlink(".", (site.root() + "/docs/self").c_str()), 0);
+    for (const char* name : {"a b.htm", "it's \"q\".htm", "50%off.htm", "\xE9t\xE9.htm", "back\\slash.htm"})
+        PutDocument(site, name, CatDocument);
+
+    const std::string fifo = site.root() + "/x.htm";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    // A fifo is passed over. Should the program open it anyway, this writer
+    // hands it " cat " and an end, so it shows in the page instead of hanging.
+    auto previousPipeHandler = signal(SIGPIPE, SIG_IGN);
+    std::thread writer([fifo] {
+        int end = open(fifo.c_str(), O_WRONLY);
+        if (end >= 0) {
+            if (write(end, " cat ", 5) != 5) perror("fifo");
+            close(end);
+        }
+    });
+    // Ties, so the later-scanned document comes first.
+    RunResult result = Get(site, "Search=cat");
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // releases the writer
+    writer.join();
+    close(reader);
+    signal(SIGPIPE, previousPipeHandler);
+    EXPECT_EQ(MaskSearchTime(result.out),
+              ResultsPage({Cat("\xE9t\xE9.htm"), Cat("it's \"q\".htm"), Cat("docs/a.htm"), Cat("binary.htm", "97K"),
+                           Cat("big.htm", "50 megs"), Cat("a b.htm"), Cat("50%off.htm")},
+                          9));
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(HostileSite, UnreadableFilesAndFoldersArePassedOver)
+{
+    TestSite site;
+    FurnishSite(site);
+    PutDocument(site, "open.htm", CatDocument);
+    PutDocument(site, "locked.htm", CatDocument);
+    PutDocument(site, "closed/a.htm", CatDocument);
+    ASSERT_EQ(chmod((site.root() + "/locked.htm").c_str(), 0), 0);
+    ASSERT_EQ(chmod((site.root() + "/closed").c_str(), 0), 0);
+    RunOptions options = GetOptions("Search=cat");
+    if (geteuid() == 0) {
+        // Root reads every file: the program runs as an unprivileged user instead.
+        options.userId = 65534;
+        ASSERT_EQ(chmod(site.root().c_str(), 0755), 0);
+        ASSERT_EQ(chmod((site.srchdata() + "/logs").c_str(), 0777), 0);
+    }
+    RunResult result = RunProgram(site.program(), options);
+    EXPECT_EQ(MaskSearchTime(result.out), ResultsPage({Cat("open.htm")}, 1));
+    EXPECT_EQ(result.err, "");
+}
+
+// Paths are held in 320-byte buffers: what fits in 319 characters is
+// searched, anything longer is passed over.
+TEST(HostileSite, PathsLongerThanTheBuffersArePassedOver)
+{
+    TestSite site;
+    FurnishSite(site);
+    const size_t root = InternalPath(site.root()).size();
+    ASSERT_LT(root, 200u) << "temporary folder too long for this test";
+    // The folder's internal path, with its final backslash, is 313 characters.
+    const std::string folder = "deep/" + std::string(100, 'd') + "/" + std::string(205 - root, 'e');
+    ASSERT_EQ(root + 1 + folder.size() + 1, 313u);
+    for (const char* name : {"a.htm", "ab.htm", "abc.htm", "fifth/a.htm", "sixth6/a.htm", "s/a.htm"})
+        PutDocument(site, folder + "/" + name, CatDocument);
+    RunResult result = Get(site, "Search=cat");
+    EXPECT_EQ(MaskSearchTime(result.out), ResultsPage({Cat(folder + "/ab.htm"), Cat(folder + "/a.htm")}, 2));
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(HostileSite, OverlongUnclosedAndCountlessMetaTags)
+{
+    TestSite site;
+    FurnishSite(site);
+    const std::string longMeta =
+        "<META name=\"description\" content=\"" + std::string(5000, 'x') + " cat\">\n<P>cat</P>\n";
+    const std::string openMeta = "<P>cat</P>\n<META name=\"description\" content=\"dog";
+    std::string manyMeta;
+    for (int i = 0; i < 10000; ++i) manyMeta += "<META";
+    manyMeta += "\n<P>cat</P>\n";
+    PutDocument(site, "long-meta.htm", longMeta);
+    PutDocument(site, "many-meta.htm", manyMeta);
+    PutDocument(site, "open-meta.htm", openMeta);
+    // The long tag: its first 999 bytes are the tag text (the description is
+    // cut to 297 characters), the rest is body text holding " cat".
+    RunResult result = Get(site, "Search=cat");
+    EXPECT_EQ(MaskSearchTime(result.out),
+              ResultsPage({{"long-meta.htm", "Untitled", "100%", "2.00", SizeText(longMeta.size()), DocumentDate,
+                            std::string(297, 'x') + "..."},
+                           {"open-meta.htm", "Untitled", "100%", "1.00", SizeText(openMeta.size())},
+                           {"many-meta.htm", "Untitled", "100%", "1.00", SizeText(manyMeta.size())}},
+                          3));
+    EXPECT_EQ(result.err, "");
+}
+
+}  // namespace

@@ -1,0 +1,359 @@
+// Search pages from end to end: scoring, ranking, paging and the template,
+// compared as whole pages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "test-support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string Refused =
+    "A search could not be performed because one or more of the search words were either invalid or not "
+    "specific enough...<BR><BR>";
+
+std::string Format(const char* format, int value)
+{
+    char text[64];
+    snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+struct Document {
+    std::string name;
+    std::string content;
+};
+
+struct ScoringRow {
+    const char* name;
+    std::vector<Document> documents;
+    std::string query;
+    std::vector<ShownResult> results;  // sizes filled in from the documents
+    std::string config = DefaultConfig;
+};
+
+std::string SizeOf(const std::vector<Document>& documents, const std::string& url)
+{
+    for (const Document& document : documents)
+        if (document.name == url) return SizeText(document.content.size());
+    return "?";
+}
+
+TEST(SearchPage, ScoresRanksAndShowsEachDocument)
+{
+    const std::vector<Document> pets = {{"both.htm", "<P>cat dog</P>\n"},
+                                        {"cat.htm", "<P>cat</P>\n"},
+                                        {"dogs.htm", "<P>dog dog dog</P>\n"},
+                                        {"link.htm", "<P><A HREF=\"dog.htm\">cat</A></P>\n"}};
+    const std::vector<Document> words = {{"bobcat.htm", "<P>a bobcat is</P>\n"},
+                                         {"category.htm", "<P>the category is</P>\n"}};
+    const std::string title89 = "cat " + std::string(85, 'x');
+    const std::string title90 = "cat " + std::string(86, 'x');
+    const std::vector<ScoringRow> rows = {
+        // Title hit at the region start 1.0 x 0.9 (8 x 0.81), body hit after ">" 0.81.
+        {"title only", {{"a.htm", "<TITLE>Cats and Dogs</TITLE>\n"}}, "Search=cat",
+         {{"a.htm", "Cats and Dogs", "90%", "7.29"}}},
+        {"plural and part of a word",
+         {{"catsup.htm", "<P>the catsup</P>\n"}, {"plural.htm", "<P>the cats.</P>\n"}}, "Search=cats",
+         {{"plural.htm", "Untitled", "100%", "1.00"}, {"catsup.htm", "Untitled", "50%", "0.25"}}},
+        {"any suffix", words, "Search=cat*",
+         {{"category.htm", "Untitled", "100%", "1.00"}, {"bobcat.htm", "Untitled", "50%", "0.25"}}},
+        {"any prefix", words, "Search=*cat",
+         {{"bobcat.htm", "Untitled", "100%", "1.00"}, {"category.htm", "Untitled", "50%", "0.25"}}},
+        // link.htm has "dog" in its markup only; it ties with both.htm and was scanned later.
+        {"required word", pets, "Search=%2Bcat+dog",
+         {{"link.htm", "Untitled", "100%", "2.00"},
+          {"both.htm", "Untitled", "100%", "2.00"},
+          {"cat.htm", "Untitled", "50%", "1.00"}}},
+        {"excluded word, markup included", pets, "Search=cat+-dog", {{"cat.htm", "Untitled", "50%", "1.00"}}},
+        {"only excluded words", pets, "Search=-dog", {}},
+        {"no match", pets, "Search=bird", {}},
+        // The first block holds 20,479 bytes; a word ending there is carried into the next block.
+        {"block boundary",
+         {{"across.htm", std::string(20477, ' ') + "cat\n"}, {"twice.htm", std::string(20476, ' ') + "cat\n"}},
+         "Search=cat",
+         {{"twice.htm", "Untitled", "100%", "2.00"}, {"across.htm", "Untitled", "100%", "1.00"}}},
+        {"title of 89 and 90 characters",
+         {{"t89.htm", "<TITLE>" + title89 + "</TITLE>\n"}, {"t90.htm", "<TITLE>" + title90 + "</TITLE>\n"}},
+         "Search=cat",
+         {{"t90.htm", title90 + "...", "100%", "9.00"}, {"t89.htm", title89, "100%", "9.00"}}},
+        {"META name before content only",
+         {{"content-first.htm", "<META content=\"about a cat\" name=\"description\">\n<P>cat</P>\n"},
+          {"keywords.htm", "<META NAME=\"keywords\" CONTENT=\"cat, pet\">\n<P>cat</P>\n"},
+          {"name-first.htm", "<META name=\"description\" content=\"about a cat\">\n<P>cat</P>\n"}},
+         "Search=cat",
+         {{"name-first.htm", "Untitled", "100%", "5.00", "", DocumentDate, "about a cat"},
+          {"keywords.htm", "Untitled", "100%", "3.00"},
+          {"content-first.htm", "Untitled", "100%", "1.00"}}},
+        // Text mode: carriage returns dropped ("x\rcat" is "xcat"), 0x1A ends the text.
+        {"carriage returns and end of text",
+         {{"crlf.htm", "<TITLE>Big\r\nCat</TITLE>\r\n<P>x\rcat</P>\r\n"},
+          {"eof.htm", "<P>cat</P>\x1A<P>cat cat</P>\n"}},
+         "Search=cat",
+         {{"crlf.htm", "Big\nCat", "100%", "9.25"}, {"eof.htm", "Untitled", "100%", "1.00"}}},
+        // Scanned in the order a, B, _c (names compared with ASCII letters upper-cased).
+        {"ties, later scanned first",
+         {{"a.htm", "<P>cat</P>\n"}, {"B.htm", "<P>cat</P>\n"}, {"_c.htm", "<P>cat</P>\n"}},
+         "Search=cat",
+         {{"_c.htm", "Untitled", "100%", "1.00"},
+          {"B.htm", "Untitled", "100%", "1.00"},
+          {"a.htm", "Untitled", "100%", "1.00"}}},
+        {"skip-list word not considered", {{"a.htm", "<P>the cat</P>\n"}}, "Search=the+cat",
+         {{"a.htm", "Untitled", "100%", "1.00"}},
+         std::string(DefaultConfig) + "SKIPLIST skip.txt\n"},
+    };
+    for (const ScoringRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestSite site;
+        FurnishSite(site, row.config);
+        site.Data("skip.txt", "the and of\n");
+        for (const Document& document : row.documents) PutDocument(site, document.name, document.content);
+        std::vector<ShownResult> expected = row.results;
+        for (ShownResult& result : expected) result.size = SizeOf(row.documents, result.url);
+        int files = static_cast<int>(row.documents.size());
+        RunResult result = Get(site, row.query);
+        EXPECT_EQ(MaskSearchTime(result.out), expected.empty() ? NoMatchPage(files) : ResultsPage(expected, files));
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST(SearchPage, UnusableSearchesAreRefused)
+{
+    TestSite site;
+    FurnishSite(site, std::string(DefaultConfig) + "SKIPLIST skip.txt\n");
+    site.Data("skip.txt", "the\nand of\n");
+    PutDocument(site, "a.htm", "<P>the cat and the dog</P>\n");
+    const std::vector<std::string> queries = {"Search=%2B+cat", "Search=the",           "Search=the+and",
+                                              "Search=",        "Search=%22%22+cat",    "Count=5",
+                                              "Search=" + std::string(257, 'a')};
+    for (const std::string& query : queries) {
+        SCOPED_TRACE(query);
+        EXPECT_EQ(Get(site, query).out, WholePage(Refused));
+    }
+}
+
+TEST(SearchPage, HiddenExcludedAndCgiBinFilesAreNotSearched)
+{
+    TestSite site;
+    FurnishSite(site, std::string(DefaultConfig) + "EXCLUDEPATH /private/\nEXCLUDEPATH /Old/\n");
+    const std::string cat = "<P>cat</P>\n";
+    for (const char* path : {"top.htm", ".hidden.htm", ".secret/a.htm", "private/a.htm", "private/sub/a.htm",
+                             "old/a.htm", "cgi-bin/a.htm", "CGI-BIN/scripts/a.htm", "docs/cgi-bin/a.htm",
+                             "docs/a.txt", "docs/a.HTM", "docs/a.htmx", "docs/htm"})
+        PutDocument(site, path, cat);
+    const std::string size = SizeText(cat.size());
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat").out),
+              ResultsPage({{"top.htm", "Untitled", "100%", "1.00", size},
+                           {"private/sub/a.htm", "Untitled", "100%", "1.00", size},
+                           {"docs/cgi-bin/a.htm", "Untitled", "100%", "1.00", size},
+                           {"docs/a.HTM", "Untitled", "100%", "1.00", size}},
+                          4));
+}
+
+// Sizes, dates and every sort order. Document k holds "cat " k times.
+TEST(SearchPage, SortOrdersSizesAndDates)
+{
+    TestSite site;
+    FurnishSite(site);
+    struct Sized {
+        const char* name;
+        size_t size;
+        int cats;
+        int year, month, day, hour, minute, second;
+        const char* shownDate;
+    };
+    const std::vector<Sized> documents = {
+        {"a.htm", 1023, 3, 2110, 6, 1, 12, 0, 0, "12/31/2107"},
+        {"b.htm", 1024, 4, 1975, 6, 1, 12, 0, 0, "1/1/1980"},
+        {"c.htm", 1048575, 1, 1999, 12, 31, 23, 59, 58, "12/31/1999"},
+        {"d.htm", 1048576, 2, 2000, 2, 29, 12, 0, 0, "2/29/2000"},
+    };
+    std::map<std::string, ShownResult> shown;
+    for (const Sized& document : documents) {
+        std::string content;
+        for (int i = 0; i < document.cats; ++i) content += "cat ";
+        content += std::string(document.size - content.size(), ' ');
+        site.Page(document.name, content);
+        SetModified(site.root() + "/" + document.name, document.year, document.month, document.day, document.hour,
+                    document.minute, document.second);
+        shown[document.name] = {document.name, "Untitled", "100%", Format("%d.00", document.cats),
+                                SizeText(document.size), document.shownDate};
+    }
+    EXPECT_EQ(shown["b.htm"].size, "1K");
+    EXPECT_EQ(shown["c.htm"].size, "1023K");
+    EXPECT_EQ(shown["d.htm"].size, "1 megs");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> orders = {
+        {"", {"b.htm", "a.htm", "d.htm", "c.htm"}},
+        {"&SortBy=Percent", {"b.htm", "a.htm", "d.htm", "c.htm"}},
+        {"&SortBy=Bogus", {"b.htm", "a.htm", "d.htm", "c.htm"}},
+        {"&SortBy=Weight", {"b.htm", "a.htm", "d.htm", "c.htm"}},
+        {"&SortBy=size", {"d.htm", "c.htm", "b.htm", "a.htm"}},
+        {"&SortBy=DATE", {"a.htm", "d.htm", "c.htm", "b.htm"}},
+    };
+    for (const auto& [sort, names] : orders) {
+        SCOPED_TRACE(sort);
+        std::vector<ShownResult> expected;
+        for (const std::string& name : names) expected.push_back(shown[name]);
+        EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat" + sort).out), ResultsPage(expected, 4));
+    }
+}
+
+TEST(SearchPage, LookChoosesOnlyAPlainVariantName)
+{
+    TestSite site;
+    FurnishSite(site);
+    PutDocument(site, "a.htm", "<TITLE>Cats and Dogs</TITLE>\n");
+    site.Data("bodyCompact.htm", "[&Search.Title;|&Search.MatchTotal;|&Search.MatchReturned;|&Search.Bogus;|&amp;"
+                                 "|black & white|&Search.title;]\n");
+    site.Data("body../x.htm", "ESCAPED ONE LEVEL\n");
+    site.Data("etc/x.htm", "ESCAPED TWO LEVELS\n");
+    const std::string standard = ResultsPage({{"a.htm", "Cats and Dogs", "90%", "7.29", "29 bytes"}}, 1);
+    const std::string compact =
+        WholePage(Summary(1, 1) + "[Cats and Dogs|1|1|&Search.Bogus;|&amp;|black & white|&Search.title;]\n" +
+                  "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(1));
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"Look=Compact", compact},     {"Look=Default", standard},   {"Look=Missing", standard},
+        {"Look=..%2Fx", standard},     {"Look=../x", standard},      {"Look=../../etc/x", standard},
+        {"Look=Compact%00x", compact}, {"Look=" + std::string(41, 'a'), standard},
+    };
+    for (const auto& [look, page] : rows) {
+        SCOPED_TRACE(look);
+        EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&" + look).out), page);
+    }
+    ASSERT_EQ(remove((site.srchdata() + "/body.htm").c_str()), 0);
+    const std::string noTemplate =
+        WholePage(Summary(1, 1) + "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(1));
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat").out), noTemplate);
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=..%2Fx").out), noTemplate);
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=Compact").out), compact);
+}
+
+// A site of n documents that tie in every key: listed in reverse name order.
+void TiedSite(const TestSite& site, int n)
+{
+    FurnishSite(site);
+    for (int i = 0; i < n; ++i) PutDocument(site, Format("p%03d.htm", i), "<P>cat</P>\n");
+}
+
+std::string TiedLine(int n, int position)
+{
+    return ResultLine(position + 1, {Format("p%03d.htm", n - 1 - position), "Untitled", "100%", "1.00", "11 bytes"});
+}
+
+std::string Link(const std::string& query, const std::string& label)
+{
+    return "<A HREF=\"/cgi-bin/trawlex.exe?" + query + "\">" + label + "</A>";
+}
+
+TEST(SearchPage, PagingRowOfAMiddlePage)
+{
+    TestSite site;
+    TiedSite(site, 47);
+    std::string middle = Summary(47, 47);
+    for (int position = 25; position < 35; ++position) middle += TiedLine(47, position);
+    middle += "Result Pages:&nbsp;" + Link("Count=10&Search=cat&StartAt=10", "<B>&lt;&lt; Prev</B>") + "&nbsp;" +
+              Link("Count=10&Search=cat", "1") + "&nbsp;" + Link("Count=10&Search=cat&StartAt=10", "2") +
+              "&nbsp;<B>3</B>&nbsp;" + Link("Count=10&Search=cat&StartAt=30", "4") + "&nbsp;" +
+              Link("Count=10&Search=cat&StartAt=40", "5") + "&nbsp;" +
+              Link("Count=10&Search=cat&StartAt=30", "<B>Next &gt;&gt;</B>");
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Count=10&StartAt=25&Submit=Go").out),
+              WholePage(middle + CreditLine(47)));
+}
+
+TEST(SearchPage, PagingRowListsTwentyPagesAtMost)
+{
+    TestSite site;
+    TiedSite(site, 200);
+    std::string middle = Summary(200, 200) + TiedLine(200, 19) + "Result Pages:&nbsp;" +
+                         Link("Count=1&Search=cat&StartAt=18", "<B>&lt;&lt; Prev</B>") + "&nbsp;" +
+                         Link("Count=1&Search=cat", "1") + "&nbsp;";
+    for (int page = 1; page < 19; ++page)
+        middle += Link("Count=1&Search=cat&StartAt=" + std::to_string(page), std::to_string(page + 1)) + "&nbsp;";
+    middle += "<B>20</B>&nbsp;";
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Count=1&StartAt=19").out), WholePage(middle + CreditLine(200)));
+}
+
+TEST(SearchPage, StartBeyondTheLastPage)
+{
+    TestSite site;
+    TiedSite(site, 40);
+    const std::string middle = Summary(40, 40) + "Result Pages:&nbsp;" +
+                               Link("Search=cat&StartAt=480", "<B>&lt;&lt; Prev</B>") + "&nbsp;" +
+                               Link("Search=cat", "1") + "&nbsp;" + Link("Search=cat&StartAt=20", "2") + "&nbsp;";
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&StartAt=500").out), WholePage(middle + CreditLine(40)));
+}
+
+// 230 matching documents among 250, with weights that repeat: the pages show
+// the best 200 in the order of a plain sort, and the list's extra entry is one
+// whole document even though documents that do not match were scanned last.
+TEST(SearchPage, MoreThanTwoHundredMatches)
+{
+    TestSite site;
+    FurnishSite(site);
+    struct Scored {
+        int index;
+        double percent;
+        double weight;
+        size_t size;
+    };
+    std::vector<Scored> matches;  // in scan order
+    for (int i = 0; i < 230; ++i) {
+        bool plural = i % 3 == 0;
+        double score = plural ? 1.0 * 0.9 : 1.0;
+        std::string content = Format("<TITLE>doc %03d</TITLE>\n<P>", i);
+        double weight = 0.0;
+        for (int hit = 0; hit <= (i * 37) % 23; ++hit) {
+            content += plural ? "cats " : "cat ";
+            weight += score * score * 1.0;
+        }
+        content += "</P>\n";
+        PutDocument(site, Format("m%03d.htm", i), content);
+        matches.push_back({i, plural ? 90.0 : 100.0, weight, content.size()});
+    }
+    for (int i = 0; i < 20; ++i)
+        PutDocument(site, Format("n%03d.htm", i), Format("<TITLE>other %03d</TITLE>\n<P>dog</P>\n", i));
+    // a ranks above b; a complete tie puts the later-scanned document first
+    auto above = [](const Scored& a, const Scored& b) {
+        if (a.percent != b.percent) return a.percent > b.percent;
+        if (a.weight != b.weight) return a.weight > b.weight;
+        return a.index > b.index;
+    };
+    auto line = [](int position, const Scored& s) {
+        char weight[32];
+        snprintf(weight, sizeof weight, "%.2f", s.weight);
+        return ResultLine(position + 1, {Format("m%03d.htm", s.index), Format("doc %03d", s.index),
+                                         Format("%d%%", static_cast<int>(s.percent)), weight, SizeText(s.size)});
+    };
+    std::vector<Scored> ranked = matches;
+    std::sort(ranked.begin(), ranked.end(), above);
+
+    std::string middle = Summary(230, 200);
+    for (int position = 180; position < 200; ++position) middle += line(position, ranked[static_cast<size_t>(position)]);
+    middle += "Result Pages:&nbsp;" + Link("Search=cat&StartAt=160", "<B>&lt;&lt; Prev</B>") + "&nbsp;" +
+              Link("Search=cat", "1") + "&nbsp;";
+    for (int page = 1; page < 9; ++page)
+        middle += Link("Search=cat&StartAt=" + std::to_string(page * 20), std::to_string(page + 1)) + "&nbsp;";
+    middle += "<B>10</B>&nbsp;";
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&StartAt=180").out), WholePage(middle + CreditLine(250)));
+
+    // The list as the scanner keeps it: once it holds 201 entries, its last
+    // entry gives way to each further match. Position 200 shows that entry.
+    std::vector<Scored> list;
+    for (const Scored& match : matches) {
+        if (list.size() == 201) list.pop_back();
+        list.insert(std::find_if(list.begin(), list.end(), [&](const Scored& listed) { return !above(listed, match); }),
+                    match);
+    }
+    middle = Summary(230, 200) + line(200, list[200]) + "Result Pages:&nbsp;" +
+             Link("Count=1&Search=cat&StartAt=199", "<B>&lt;&lt; Prev</B>") + "&nbsp;" +
+             Link("Count=1&Search=cat", "1") + "&nbsp;";
+    for (int page = 1; page < 20; ++page)
+        middle += Link("Count=1&Search=cat&StartAt=" + std::to_string(page), std::to_string(page + 1)) + "&nbsp;";
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Count=1&StartAt=200").out), WholePage(middle + CreditLine(250)));
+}
+
+}  // namespace
