@@ -16,6 +16,8 @@ struct PlatFile {
     int descriptor;
     PlatOpenMode mode;
     bool textEnded;          // a 0x1A byte was met in text mode
+    // Raw reads go through this buffer (the configuration is read a byte at a
+    // time); text reads go straight into the caller's block.
     size_t position;
     size_t length;
     unsigned char buffer[1 << 16];
@@ -60,7 +62,6 @@ namespace {
 
 bool Refill(PlatFile* file)
 {
-    if (file->textEnded) return false;
     for (;;) {
         ssize_t got = read(file->descriptor, file->buffer, sizeof file->buffer);
         if (got < 0 && errno == EINTR) continue;
@@ -71,42 +72,63 @@ bool Refill(PlatFile* file)
     }
 }
 
-// Copies translated text bytes from the buffer: carriage returns dropped, a
-// 0x1A byte ends the text for good.
-size_t TakeText(PlatFile* file, unsigned char* target, size_t wanted)
+ssize_t ReadSome(int descriptor, unsigned char* target, size_t count)
 {
-    size_t taken = 0;
-    while (taken < wanted && file->position < file->length) {
-        unsigned char byte = file->buffer[file->position++];
-        if (byte == 0x1A) {
-            file->textEnded = true;
-            file->position = file->length;
-            break;
-        }
-        if (byte != '\r') target[taken++] = byte;
+    for (;;) {
+        ssize_t got = read(descriptor, target, count);
+        if (got >= 0 || errno != EINTR) return got;
     }
-    return taken;
+}
+
+// Windows text translation in place: a 0x1A byte ends the text for good, and
+// carriage returns are dropped. Returns the bytes kept.
+size_t TranslateText(PlatFile* file, unsigned char* bytes, size_t count)
+{
+    if (const void* end = memchr(bytes, 0x1A, count)) {
+        count = static_cast<size_t>(static_cast<const unsigned char*>(end) - bytes);
+        file->textEnded = true;
+    }
+    unsigned char* carriageReturn = static_cast<unsigned char*>(memchr(bytes, '\r', count));
+    if (!carriageReturn) return count;
+    unsigned char* kept = carriageReturn;
+    for (const unsigned char* at = carriageReturn; at < bytes + count; ++at)
+        if (*at != '\r') *kept++ = *at;
+    return static_cast<size_t>(kept - bytes);
+}
+
+// Text is read straight into the caller's block, then translated there.
+int ReadText(PlatFile* file, unsigned char* target, size_t wanted)
+{
+    size_t delivered = 0;
+    while (delivered < wanted && !file->textEnded) {
+        ssize_t got = ReadSome(file->descriptor, target + delivered, wanted - delivered);
+        if (got <= 0) break;
+        delivered += TranslateText(file, target + delivered, static_cast<size_t>(got));
+    }
+    return static_cast<int>(delivered);
+}
+
+int ReadRaw(PlatFile* file, unsigned char* target, size_t wanted)
+{
+    size_t delivered = 0;
+    while (delivered < wanted) {
+        if (file->position >= file->length && !Refill(file)) break;
+        size_t chunk = std::min(wanted - delivered, file->length - file->position);
+        memcpy(target + delivered, file->buffer + file->position, chunk);
+        file->position += chunk;
+        delivered += chunk;
+    }
+    return static_cast<int>(delivered);
 }
 
 }  // namespace
 
 int PlatRead(PlatFile* file, void* target, int count)
 {
+    if (count <= 0) return 0;
     unsigned char* out = static_cast<unsigned char*>(target);
-    size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
-    size_t delivered = 0;
-    while (delivered < wanted) {
-        if (file->position >= file->length && !Refill(file)) break;
-        if (file->mode == PlatReadText) {
-            delivered += TakeText(file, out + delivered, wanted - delivered);
-        } else {
-            size_t chunk = std::min(wanted - delivered, file->length - file->position);
-            memcpy(out + delivered, file->buffer + file->position, chunk);
-            file->position += chunk;
-            delivered += chunk;
-        }
-    }
-    return static_cast<int>(delivered);
+    if (file->mode == PlatReadText) return ReadText(file, out, static_cast<size_t>(count));
+    return ReadRaw(file, out, static_cast<size_t>(count));
 }
 
 int PlatReadByte(PlatFile* file)
