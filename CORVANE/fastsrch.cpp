@@ -1,4 +1,7 @@
-// fastsrch: shift-table pattern search.
+// fastsrch: pattern search. The shift-table search is the portable path; on
+// x86-64 a vector filter of each window's first and last byte (SSE2, or AVX2
+// when the processor has it) finds the candidates instead. Both give the
+// leftmost occurrence, so results never depend on the path taken.
 #include "fastsrch.h"
 
 #include <cstddef>
@@ -6,6 +9,11 @@
 
 #include "corv-core.h"
 #include "corv-str.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FASTSRCH_VECTOR 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -16,6 +24,124 @@ unsigned char CasePartner(unsigned char byte)
     if (byte >= 'a' && byte <= 'z') return static_cast<unsigned char>(byte - 32);
     return static_cast<unsigned char>(byte + 32);
 }
+
+// The window at candidate equals the pattern under the pattern's mode.
+inline bool MatchesAt(const TextPattern* pattern, const unsigned char* candidate)
+{
+    const unsigned char* text = pattern->text;
+    const int length = pattern->length;
+    if (pattern->mode == PatternExactCase) return memcmp(text, candidate, static_cast<size_t>(length)) == 0;
+    for (int i = 0; i < length; ++i)
+        if (FoldAsciiUpper(text[i]) != FoldAsciiUpper(candidate[i])) return false;
+    return true;
+}
+
+// Shift-table search: advance by the table while the last byte of the window
+// cannot end a match, compare when it can, and advance by one after a miss.
+ptrdiff_t FindWithShiftTable(const TextPattern* pattern, const unsigned char* start, ptrdiff_t from,
+                             ptrdiff_t range)
+{
+    const ptrdiff_t length = pattern->length;
+    for (ptrdiff_t last = from + length - 1; last < range;) {
+        unsigned char shift = pattern->shift[start[last]];
+        if (shift != 0) {
+            last += shift;
+            continue;
+        }
+        if (MatchesAt(pattern, start + (last - (length - 1)))) return last - (length - 1);
+        last += 1;
+    }
+    return -1;
+}
+
+#ifdef FASTSRCH_VECTOR
+
+bool IsAsciiLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
+
+// What the filter compares a window's first and last byte with: letters
+// folded to lower case (byte | 0x20) in the ignore-case mode, other bytes as
+// they are. A folded non-letter may pass the filter; the full compare decides.
+struct EdgeBytes {
+    unsigned char first, firstFold, last, lastFold;
+};
+
+EdgeBytes EdgesOf(const TextPattern* pattern)
+{
+    unsigned char first = pattern->text[0];
+    unsigned char last = pattern->text[pattern->length - 1];
+    bool fold = pattern->mode != PatternExactCase;
+    unsigned char firstFold = (fold && IsAsciiLetter(first)) ? 0x20 : 0x00;
+    unsigned char lastFold = (fold && IsAsciiLetter(last)) ? 0x20 : 0x00;
+    return EdgeBytes{static_cast<unsigned char>(first | firstFold), firstFold,
+                     static_cast<unsigned char>(last | lastFold), lastFold};
+}
+
+ptrdiff_t FindWithSse2(const TextPattern* pattern, const unsigned char* start, ptrdiff_t range)
+{
+    const ptrdiff_t length = pattern->length;
+    const EdgeBytes edges = EdgesOf(pattern);
+    const __m128i first = _mm_set1_epi8(static_cast<char>(edges.first));
+    const __m128i firstFold = _mm_set1_epi8(static_cast<char>(edges.firstFold));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(edges.last));
+    const __m128i lastFold = _mm_set1_epi8(static_cast<char>(edges.lastFold));
+    ptrdiff_t at = 0;
+    for (; at + length - 1 + 16 <= range; at += 16) {
+        __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + at));
+        __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + at + length - 1));
+        __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(head, firstFold), first),
+                                     _mm_cmpeq_epi8(_mm_or_si128(tail, lastFold), last));
+        for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(both)); mask; mask &= mask - 1) {
+            ptrdiff_t candidate = at + __builtin_ctz(mask);
+            if (MatchesAt(pattern, start + candidate)) return candidate;
+        }
+    }
+    return FindWithShiftTable(pattern, start, at, range);
+}
+
+__attribute__((target("avx2"))) ptrdiff_t FindWithAvx2(const TextPattern* pattern, const unsigned char* start,
+                                                       ptrdiff_t range)
+{
+    const ptrdiff_t length = pattern->length;
+    const EdgeBytes edges = EdgesOf(pattern);
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(edges.first));
+    const __m256i firstFold = _mm256_set1_epi8(static_cast<char>(edges.firstFold));
+    const __m256i last = _mm256_set1_epi8(static_cast<char>(edges.last));
+    const __m256i lastFold = _mm256_set1_epi8(static_cast<char>(edges.lastFold));
+    ptrdiff_t at = 0;
+    for (; at + length - 1 + 32 <= range; at += 32) {
+        __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + at));
+        __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + at + length - 1));
+        __m256i both = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(head, firstFold), first),
+                                        _mm256_cmpeq_epi8(_mm256_or_si256(tail, lastFold), last));
+        for (unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(both)); mask; mask &= mask - 1) {
+            ptrdiff_t candidate = at + __builtin_ctz(mask);
+            if (MatchesAt(pattern, start + candidate)) return candidate;
+        }
+    }
+    ptrdiff_t rest = FindWithSse2(pattern, start + at, range - at);
+    return rest >= 0 ? at + rest : -1;
+}
+
+#endif
+
+using Finder = ptrdiff_t (*)(const TextPattern*, const unsigned char*, ptrdiff_t);
+
+ptrdiff_t FindPortable(const TextPattern* pattern, const unsigned char* start, ptrdiff_t range)
+{
+    return FindWithShiftTable(pattern, start, 0, range);
+}
+
+Finder FastestFinder()
+{
+#ifdef FASTSRCH_VECTOR
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? FindWithAvx2 : FindWithSse2;
+#else
+    return FindPortable;
+#endif
+}
+
+Finder finder = FastestFinder();
 
 }  // namespace
 
@@ -46,26 +172,23 @@ int FindPattern(const TextPattern* pattern, const char* start, const char* end, 
     CORV_CHECK_POINTER(SearchModule, end);
     CORV_CHECK_POINTER(SearchModule, found);
     *found = nullptr;
-    const ptrdiff_t length = pattern->length;
     const ptrdiff_t range = end - start;
-    if (length <= 0 || range < length) return 0;
-    const char* patternText = reinterpret_cast<const char*>(pattern->text);
-    // Offsets rather than pointers: a shift may step past the range's end.
-    for (ptrdiff_t last = length - 1; last < range;) {
-        unsigned char shift = pattern->shift[static_cast<unsigned char>(start[last])];
-        if (shift != 0) {
-            last += shift;
-            continue;
-        }
-        const char* candidate = start + (last - (length - 1));
-        int n = static_cast<int>(length);
-        bool equal = pattern->mode == PatternExactCase ? StrEqualN(patternText, candidate, n)
-                                                       : StrEqualNoCaseN(patternText, candidate, n);
-        if (equal) {
-            *found = candidate;
-            return 1;
-        }
-        last += 1;
+    if (pattern->length <= 0 || range < pattern->length) return 0;
+    ptrdiff_t offset = finder(pattern, reinterpret_cast<const unsigned char*>(start), range);
+    if (offset < 0) return 0;
+    *found = start + offset;
+    return 1;
+}
+
+void SetPatternSearchPath(PatternSearchPath path)
+{
+    switch (path) {
+    case PatternPathShiftTable: finder = FindPortable; break;
+#ifdef FASTSRCH_VECTOR
+    case PatternPathSse2: finder = FindWithSse2; break;
+#else
+    case PatternPathSse2: finder = FindPortable; break;
+#endif
+    default: finder = FastestFinder(); break;
     }
-    return 0;
 }

@@ -22,3 +22,12 @@ struct TextPattern {
 int CompilePattern(TextPattern* pattern, const char* text, int32_t mode);
 // The leftmost occurrence that lies wholly within [start, end).
 int FindPattern(const TextPattern* pattern, const char* start, const char* end, const char** found);
+
+// How candidates are found: the fastest way this processor has, unless a test
+// or a benchmark asks for another. Every way gives the same results.
+enum PatternSearchPath {
+    PatternPathFastest,
+    PatternPathShiftTable,  // the portable path
+    PatternPathSse2         // x86-64 only; elsewhere the portable path
+};
+void SetPatternSearchPath(PatternSearchPath path);

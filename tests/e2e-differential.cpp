@@ -1,0 +1,172 @@
+// The real program against the same program built around the plain
+// reference search and reader: every page must be identical, byte for byte.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test-support.h"
+
+using namespace testing_support;
+
+namespace {
+
+#ifdef TRAWLEX_REFERENCE_PROGRAM
+const char* const ReferenceProgram = TRAWLEX_REFERENCE_PROGRAM;
+#else
+const char* const ReferenceProgram = "";
+#endif
+
+const std::vector<std::string> Vocabulary = {
+    "cat",   "cats",  "Cat",      "CATS",     "category", "bobcat", "catsup", "dog",  "Dogs",  "the",
+    "The",   "theme", "garden",   "gardens",  "seed",     "seeds",  "class",  "glass", "bus",  "buses",
+    "river", "x",     "event",    "loop",     "loops",    "déjà",   "naïve",  "Ärger", "code", "codes"};
+const std::string Punctuation = " \t\n.,;:!?\"'()[]{}<>*-/_";
+
+class SiteWriter {
+public:
+    explicit SiteWriter(const TestSite& site) : site_(site), random_(20261208u) {}
+
+    void WriteAll()
+    {
+        for (int i = 0; i < 320; ++i) site_.Page(FolderFor(i) + "doc" + std::to_string(i) + Extension(i), Document(i));
+        site_.Page("cgi-bin/inside.htm", "<title>cat</title> cat dog");
+        site_.Page(".hidden/cat.htm", "cat cat cat");
+        site_.Page("notes.txt", "cat dog");
+    }
+
+private:
+    int Pick(int count) { return static_cast<int>(random_() % static_cast<unsigned>(count)); }
+    std::string Word() { return Vocabulary[Pick(static_cast<int>(Vocabulary.size()))]; }
+    char Mark() { return Punctuation[Pick(static_cast<int>(Punctuation.size()))]; }
+
+    std::string FolderFor(int i)
+    {
+        static const char* const Folders[] = {"", "docs/", "docs/deep/", "private/", "private/sub/", "News/", "docs/cgi-bin/"};
+        return Folders[i % 7];
+    }
+
+    std::string Extension(int i) { return i % 11 == 3 ? ".HTML" : (i % 5 == 0 ? ".html" : ".htm"); }
+
+    std::string Text(int words)
+    {
+        std::string text;
+        for (int i = 0; i < words; ++i) {
+            text += Word();
+            text += Mark();
+            if (Pick(9) == 0) text += Mark();
+        }
+        return text;
+    }
+
+    std::string Title(int i)
+    {
+        switch (i % 6) {
+        case 0: return "";
+        case 1: return "<TITLE>" + std::string(90 - 4, 'T') + " cat</TITLE>";  // exactly 90
+        case 2: return "<title>" + Text(3) + "</title>";
+        case 3: return "<Title>" + std::string(89, 'x') + "</Title>";
+        case 4: return "<TITLE>" + Text(30) + "</TITLE>";
+        default: return "<TITLE>Cats and Dogs";  // never closed
+        }
+    }
+
+    std::string Meta(int i)
+    {
+        std::string content = Text(2 + Pick(5));
+        switch (i % 8) {
+        case 0: return "<META name=\"description\" content=\"" + content + "\">";
+        case 1: return "<meta content=\"" + content + "\" name=\"description\">";
+        case 2: return "<META NAME=keywords CONTENT=\"" + content + "\">";
+        case 3: return "<META name = \"Description\"\ncontent = \"" + Text(120) + "\">";
+        case 4: return "<META name=\"description\" content=\"" + content + "\"";  // never closed
+        case 5: return "<meta name=\"keywords\" content=\"a \\\"quoted\\\" " + content + "\">";
+        case 6: return "<META name=\"description\" content=\"<b>" + content + "</b>\">";
+        default: return "";
+        }
+    }
+
+    // Puts a word so that it straddles the first block boundary.
+    std::string Straddling(std::string text, int i)
+    {
+        const size_t boundary = 20479;
+        if (text.size() < boundary + 40) return text;
+        std::string word = Vocabulary[static_cast<size_t>(i) % Vocabulary.size()];
+        size_t at = boundary - word.size() / 2 - static_cast<size_t>(i % 3);
+        text.replace(at, word.size() + 2, " " + word + " ");
+        return text;
+    }
+
+    std::string LineEnds(std::string text, int i)
+    {
+        if (i % 4 != 1) return text;
+        std::string converted;
+        for (char c : text) {
+            if (c == '\n') converted += "\r\n";
+            else if (c == 'a' && Pick(50) == 0) converted += "\ra";  // a dropped CR joins words
+            else converted += c;
+        }
+        return converted;
+    }
+
+    std::string Document(int i)
+    {
+        if (i % 40 == 7) return "";
+        std::string head = "<html><head>" + Title(i) + Meta(i) + Meta(i + 3) + "</head><body>";
+        int words = (i % 9 == 0) ? 6000 + Pick(9000) : 5 + Pick(300);
+        std::string text = Straddling(head + Text(words), i);
+        if (i % 23 == 5) text.insert(text.size() / 2, "\x1A cat cat cat");
+        if (i % 31 == 2) text.insert(text.size() / 3, std::string("\0cat\0", 5));
+        return LineEnds(text, i) + "</body></html>\n";
+    }
+
+    const TestSite& site_;
+    std::mt19937 random_;
+};
+
+std::vector<std::string> Searches()
+{
+    std::vector<std::string> words = {
+        "cat",        "cats",          "the",         "x",           "cat+dog",        "%2Bcat+dog",
+        "cat+-dog",   "-cat",          "cat*",        "*cat",        "*cat*",          "%22cat+dog%22",
+        "CATS+Dogs",  "garden+seed+river", "d%C3%A9j%C3%A0", "%2Bgarden+%2Bseed", "bus", "buses+bus",
+        "class*",     "*ss",           "loop+event",  "%22event+loop%22", "theme+the",  "catsup",
+        "code+-codes", "Ärger",        "na%C3%AFve+cat", "%2B%22cats+and%22"};
+    const char* const extras[] = {"", "&SortBy=Weight", "&SortBy=Date", "&SortBy=Size", "&Count=3&StartAt=6",
+                                  "&Count=1&StartAt=19", "&Look=Compact", "&Count=200&SortBy=size"};
+    std::vector<std::string> queries;
+    for (size_t i = 0; i < words.size(); ++i) {
+        queries.push_back("Search=" + words[i]);
+        queries.push_back("Search=" + words[i] + extras[(i % 7) + 1]);
+    }
+    return queries;
+}
+
+TEST(Differential, PagesMatchThePlainReferenceProgram)
+{
+    TestSite site;
+    SiteWriter(site).WriteAll();
+    site.Config("SEARCHPATH " + site.root() + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\nSKIPLIST skip.txt\n");
+    site.Data("skip.txt", "and of\ntheme\n");
+    site.Data("header.htm", "<html><body>\n");
+    site.Data("footer.htm", "</body></html>\n");
+    site.Data("body.htm",
+              "<p>&Search.Match; <a href=\"&Search.BaseURL;&Search.URL;\">&Search.Title;</a> &Search.Percent; "
+              "&Search.Weight; &Search.Size; &Search.Modified; &Search.MatchTotal;/&Search.MatchReturned;<br>"
+              "&Search.Description;</p>\n");
+    site.Data("bodyCompact.htm", "&Search.Match;. &Search.Title; (&Search.Percent;)\n");
+    std::vector<std::string> queries = Searches();
+    ASSERT_GE(queries.size(), 50u);
+    for (const std::string& query : queries) {
+        RunResult fast = Get(site, query);
+        RunOptions options;
+        options.environment = {{"QUERY_STRING", query}, {"REMOTE_ADDR", "127.0.0.1"}};
+        options.argument0 = site.program();  // the reference program answers for the same site
+        RunResult plain = RunProgram(ReferenceProgram, options);
+        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << "query: " << query;
+        EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << query;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// Every way of finding candidates gives the leftmost occurrence that a plain
+// byte-by-byte search gives, on ranges built to hit each path's edges.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fastsrch.h"
+
+namespace {
+
+bool SameByte(unsigned char a, unsigned char b, bool ignoreCase)
+{
+    auto fold = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; };
+    return ignoreCase ? fold(a) == fold(b) : a == b;
+}
+
+long PlainSearch(const std::string& pattern, const std::string& range, size_t from, bool ignoreCase)
+{
+    for (size_t at = from; at + pattern.size() <= range.size(); ++at) {
+        size_t i = 0;
+        while (i < pattern.size() && SameByte(pattern[i], range[at + i], ignoreCase)) ++i;
+        if (i == pattern.size()) return static_cast<long>(at);
+    }
+    return -1;
+}
+
+class PatternPaths : public testing::TestWithParam<PatternSearchPath> {
+protected:
+    void SetUp() override { SetPatternSearchPath(GetParam()); }
+    void TearDown() override { SetPatternSearchPath(PatternPathFastest); }
+};
+
+// Letters of both cases, their folded neighbours ('@', '[', '`', '{'), the
+// control bytes that fold onto letters under |0x20, bytes above 0x7F and zero.
+std::string RandomText(std::mt19937& random, size_t length)
+{
+    static const std::string Alphabet = std::string("aAbBzZ@[`{\x01\x1A\x41\xC9\xE9 \0", 17);
+    std::string text;
+    for (size_t i = 0; i < length; ++i) text += Alphabet[random() % Alphabet.size()];
+    return text;
+}
+
+TEST_P(PatternPaths, EveryOccurrenceIsTheLeftmostOfThePlainSearch)
+{
+    std::mt19937 random(7);
+    for (int round = 0; round < 4000; ++round) {
+        size_t patternLength = 1 + random() % (round % 10 == 0 ? 256 : 5);
+        std::string pattern = RandomText(random, patternLength);
+        if (pattern.find('\0') != std::string::npos) pattern.erase(pattern.find('\0'));
+        if (pattern.empty()) continue;
+        std::string range = RandomText(random, random() % 200);
+        if (!range.empty() && random() % 2) range.replace(random() % range.size(), 0, pattern);
+        bool ignoreCase = round % 3 != 0;
+        TextPattern compiled;
+        ASSERT_EQ(CompilePattern(&compiled, pattern.c_str(), ignoreCase ? PatternIgnoreCase : PatternExactCase), 1);
+        // An exact-size heap block, so a read past the range's end is caught.
+        std::unique_ptr<char[]> block(new char[range.empty() ? 1 : range.size()]);
+        std::copy(range.begin(), range.end(), block.get());
+        const char* start = block.get();
+        const char* end = start + range.size();
+        for (size_t from = 0; from <= range.size(); from += 1 + random() % 7) {
+            const char* found = reinterpret_cast<const char*>(1);
+            int result = FindPattern(&compiled, start + from, end, &found);
+            long expected = PlainSearch(pattern, range, from, ignoreCase);
+            ASSERT_EQ(result, expected >= 0 ? 1 : 0) << "round " << round;
+            ASSERT_EQ(found, expected >= 0 ? start + expected : nullptr) << "round " << round;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, PatternPaths,
+                         testing::Values(PatternPathFastest, PatternPathShiftTable, PatternPathSse2));
+
+}  // namespace
