@@ -1,5 +1,6 @@
 // platform-posix: the POSIX side of the operating-system boundary.
 #include "platform.h"
+#include "platform-common.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -168,15 +169,6 @@ void PlatGetLocalTime(PlatLocalTime* now)
     now->minute = local.tm_min;
 }
 
-uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second)
-{
-    if (year < 1980) return (1u << 5 | 1u) << 16;
-    if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
-    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);
-    uint32_t time = static_cast<uint32_t>(hour << 11 | minute << 5 | second / 2);
-    return date << 16 | time;
-}
-
 // ---- Paths -----------------------------------------------------------------
 
 namespace {
@@ -251,23 +243,6 @@ bool Refill(PlatFile* file)
     }
 }
 
-// Copies translated text bytes from the buffer: carriage returns dropped, a
-// 0x1A byte ends the text for good.
-size_t TakeText(PlatFile* file, unsigned char* target, size_t wanted)
-{
-    size_t taken = 0;
-    while (taken < wanted && file->position < file->length) {
-        unsigned char byte = file->buffer[file->position++];
-        if (byte == 0x1A) {
-            file->textEnded = true;
-            file->position = file->length;
-            break;
-        }
-        if (byte != '\r') target[taken++] = byte;
-    }
-    return taken;
-}
-
 }  // namespace
 
 int PlatRead(PlatFile* file, void* target, int count)
@@ -278,7 +253,9 @@ int PlatRead(PlatFile* file, void* target, int count)
     while (delivered < wanted) {
         if (file->position >= file->length && !Refill(file)) break;
         if (file->mode == PlatReadText) {
-            delivered += TakeText(file, out + delivered, wanted - delivered);
+            delivered += platform_common::TakeText(file->buffer, file->position, file->length,
+                                                   out + delivered, wanted - delivered,
+                                                   file->textEnded);
         } else {
             size_t chunk = std::min(wanted - delivered, file->length - file->position);
             memcpy(out + delivered, file->buffer + file->position, chunk);
@@ -323,23 +300,6 @@ namespace {
 // Folders open right now, outermost first: the walk's current path.
 std::vector<PlatFolder*> openFolders;
 
-unsigned char UpperAscii(unsigned char byte)
-{
-    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 32) : byte;
-}
-
-bool NameBefore(const std::string& a, const std::string& b)
-{
-    size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        unsigned char x = UpperAscii(static_cast<unsigned char>(a[i]));
-        unsigned char y = UpperAscii(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;  // std::string compares as unsigned bytes
-}
-
 bool OnCurrentPath(const struct stat& info)
 {
     for (const PlatFolder* open : openFolders)
@@ -382,7 +342,7 @@ PlatFolder* PlatFolderOpen(const char* path)
         bool fits = name.size() < sizeof(PlatFolderEntry{}.name);
         if (fits && name.find('\\') == std::string::npos) folder->names.push_back(name);
     }
-    std::sort(folder->names.begin(), folder->names.end(), NameBefore);
+    std::sort(folder->names.begin(), folder->names.end(), platform_common::NameBefore);
     openFolders.push_back(folder);
     return folder;
 }
