@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform.h"
+#include "platform-common.h"
 #include "platform-posix-internal.h"
 
 // ---- Files -----------------------------------------------------------------
@@ -80,22 +81,6 @@ ssize_t ReadSome(int descriptor, unsigned char* target, size_t count)
     }
 }
 
-// Windows text translation in place: a 0x1A byte ends the text for good, and
-// carriage returns are dropped. Returns the bytes kept.
-size_t TranslateText(PlatFile* file, unsigned char* bytes, size_t count)
-{
-    if (const void* end = memchr(bytes, 0x1A, count)) {
-        count = static_cast<size_t>(static_cast<const unsigned char*>(end) - bytes);
-        file->textEnded = true;
-    }
-    unsigned char* carriageReturn = static_cast<unsigned char*>(memchr(bytes, '\r', count));
-    if (!carriageReturn) return count;
-    unsigned char* kept = carriageReturn;
-    for (const unsigned char* at = carriageReturn; at < bytes + count; ++at)
-        if (*at != '\r') *kept++ = *at;
-    return static_cast<size_t>(kept - bytes);
-}
-
 // Text is read straight into the caller's block, then translated there.
 int ReadText(PlatFile* file, unsigned char* target, size_t wanted)
 {
@@ -103,7 +88,7 @@ int ReadText(PlatFile* file, unsigned char* target, size_t wanted)
     while (delivered < wanted && !file->textEnded) {
         ssize_t got = ReadSome(file->descriptor, target + delivered, wanted - delivered);
         if (got <= 0) break;
-        delivered += TranslateText(file, target + delivered, static_cast<size_t>(got));
+        delivered += platform_common::TranslateText(target + delivered, static_cast<size_t>(got), file->textEnded);
     }
     return static_cast<int>(delivered);
 }

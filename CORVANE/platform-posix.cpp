@@ -1,5 +1,6 @@
 // platform-posix: the POSIX side of the operating-system boundary.
 #include "platform.h"
+#include "platform-common.h"
 #include "platform-posix-internal.h"
 
 #include <algorithm>
@@ -169,15 +170,6 @@ void PlatGetLocalTime(PlatLocalTime* now)
     now->minute = local.tm_min;
 }
 
-uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second)
-{
-    if (year < 1980) return (1u << 5 | 1u) << 16;
-    if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
-    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);
-    uint32_t time = static_cast<uint32_t>(hour << 11 | minute << 5 | second / 2);
-    return date << 16 | time;
-}
-
 // ---- Paths -----------------------------------------------------------------
 
 std::string PlatSystemPath(const char* internalPath)
@@ -201,23 +193,6 @@ namespace {
 
 // Folders open right now, outermost first: the walk's current path.
 std::vector<PlatFolder*> openFolders;
-
-unsigned char UpperAscii(unsigned char byte)
-{
-    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 32) : byte;
-}
-
-bool NameBefore(const std::string& a, const std::string& b)
-{
-    size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        unsigned char x = UpperAscii(static_cast<unsigned char>(a[i]));
-        unsigned char y = UpperAscii(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;  // std::string compares as unsigned bytes
-}
 
 bool OnCurrentPath(const struct stat& info)
 {
@@ -261,7 +236,7 @@ PlatFolder* PlatFolderOpen(const char* path)
         bool fits = name.size() < sizeof(PlatFolderEntry{}.name);
         if (fits && name.find('\\') == std::string::npos) folder->names.push_back(name);
     }
-    std::sort(folder->names.begin(), folder->names.end(), NameBefore);
+    std::sort(folder->names.begin(), folder->names.end(), platform_common::NameBefore);
     openFolders.push_back(folder);
     return folder;
 }

@@ -73,10 +73,86 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
+namespace {
+
+std::string Environment(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+bool IsWindowsProgram(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    char magic[2] = {};
+    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+// TRAWLEX_TEST_LAUNCHER split at blanks, its command found on the test's PATH
+// (the child's own PATH is the request's).
+std::vector<std::string> LauncherWords()
+{
+    std::vector<std::string> words;
+    std::istringstream text(Environment("TRAWLEX_TEST_LAUNCHER"));
+    for (std::string word; text >> word;) words.push_back(word);
+    if (words.empty() || words[0].find('/') != std::string::npos) return words;
+    std::istringstream folders(Environment("PATH"));
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        std::string candidate = folder + "/" + words[0];
+        if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) {
+            words[0] = candidate;
+            break;
+        }
+    }
+    return words;
+}
+
+// Puts the launcher in front of a Windows program. The launcher keeps its own
+// settings (for Wine: WINEPREFIX, WINEDEBUG, WINESERVER, ...) and needs HOME;
+// the request's variables stay as they are. Wine carries Linux names and the
+// environment into the program through the locale's character set: with
+// UTF-8 (the program's own code page too) every valid byte sequence arrives
+// as it is.
+void PrepareCommand(const std::string& program, std::string& executable, std::vector<std::string>& arguments,
+                    std::map<std::string, std::string>& environment)
+{
+    executable = program;
+    std::vector<std::string> launcher = LauncherWords();
+    if (launcher.empty() || !IsWindowsProgram(program)) return;
+    executable = launcher[0];
+    arguments.insert(arguments.begin(), launcher.begin(), launcher.end());
+    for (char** entry = environ; *entry; ++entry) {
+        std::string setting = *entry;
+        size_t equals = setting.find('=');
+        std::string name = setting.substr(0, equals);
+        if (equals != std::string::npos && (name.rfind("WINE", 0) == 0 || name == "HOME"))
+            environment.emplace(name, setting.substr(equals + 1));
+    }
+    environment.emplace("LC_ALL", "C.UTF-8");
+}
+
+}  // namespace
+
+std::string TestProgram()
+{
+    std::string chosen = Environment("TRAWLEX_TEST_PROGRAM");
+    return chosen.empty() ? ReleaseProgram : chosen;
+}
+
+bool UnderLauncher() { return !LauncherWords().empty() && IsWindowsProgram(TestProgram()); }
+
+std::string InternalPath(const std::string& linuxPath)
+{
+    std::string path = linuxPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return UnderLauncher() ? "Z:" + path : path;
+}
+
 TestSite::TestSite(const std::string& program)
 {
     MakeFolders(srchdata() + "/logs");
-    std::string source = program.empty() ? ReleaseProgram : program;
+    std::string source = program.empty() ? TestProgram() : program;
     WriteFile(this->program(), ReadFile(source));
     chmod(this->program().c_str(), 0755);
 }
@@ -127,14 +203,16 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
     std::string errPath = started.scratchFolder + "/err";
     WriteFile(inputPath, options.input);
     // Everything the child needs is prepared before the fork.
+    std::map<std::string, std::string> settings = options.environment;
+    std::vector<std::string> arguments{options.argument0.empty() ? program : options.argument0};
+    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+    std::string executable;
+    PrepareCommand(program, executable, arguments, settings);
     std::vector<std::string> environment;
-    for (const auto& [name, value] : options.environment) environment.push_back(name + "=" + value);
+    for (const auto& [name, value] : settings) environment.push_back(name + "=" + value);
     std::vector<char*> envp;
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string argument0 = options.argument0.empty() ? program : options.argument0;
-    std::vector<std::string> arguments{argument0};
-    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -152,7 +230,7 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
             if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(125);
         }
         if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) _exit(126);
-        execve(program.c_str(), argv.data(), envp.data());
+        execve(executable.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     started.processId = child;
@@ -294,13 +372,6 @@ std::string SizeText(size_t bytes)
     if (bytes < 1024) return std::to_string(bytes) + " bytes";
     if (bytes < 1048576) return std::to_string(bytes / 1024) + "K";
     return std::to_string(bytes / 1048576) + " megs";
-}
-
-std::string InternalPath(std::string path)
-{
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
 }
 
 std::string MinuteStamp(time_t when)

@@ -116,13 +116,27 @@ std::string ResultsPage(const std::vector<ShownResult>& results, int filesSearch
 std::string NoMatchPage(int filesSearched);
 std::string SizeText(size_t bytes);  // "%d bytes", "%dK", "%d megs"
 
-// A path as the program holds it inside: every "/" a backslash.
-std::string InternalPath(std::string path);
-
 // The query log's minute stamp for a local time, as eight hexadecimal digits.
 std::string MinuteStamp(time_t when);
 
 extern const char* const ReleaseProgram;
 extern const char* const DebugProgram;
+
+// ---- Another build of the program ---------------------------------------------
+//
+// TRAWLEX_TEST_PROGRAM names the program that test sites get instead of the
+// Release program (for example the Windows build), TRAWLEX_TEST_LAUNCHER a
+// command that starts a Windows program here (for example "wine"). A
+// Windows program is started through the launcher, with its Linux path as
+// the launcher's argument; everything else is started directly.
+
+// The program a TestSite installs by default.
+std::string TestProgram();
+// True when the default program runs under the launcher.
+bool UnderLauncher();
+// A path under the test's folders as the default program writes it in a
+// page: "\tmp\x\a.htm", or "Z:\tmp\x\a.htm" for a Windows program,
+// which sees the Linux file system as drive Z:.
+std::string InternalPath(const std::string& linuxPath);
 
 }  // namespace testing_support

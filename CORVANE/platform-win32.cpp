@@ -1,0 +1,478 @@
+// platform-win32: the Windows side of the operating-system boundary.
+//
+// Internal paths already use backslashes, so they go to the system as they
+// are. Everything else is made to behave as on POSIX, so that a site gives
+// the same pages on either system: the same entry order, the same text-mode
+// translation, raw standard streams.
+#include "platform.h"
+#include "platform-common.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+// The C runtime must not expand wildcards in the arguments: "/?" is one.
+extern "C" {
+int _dowildcard = 0;
+}
+
+// ---- Process ---------------------------------------------------------------
+
+namespace {
+
+std::string commandLine;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsAbsolute(const std::string& path)
+{
+    bool drive = path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) &&
+                 path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    bool network = path.size() >= 2 && (path[0] == '\\' || path[0] == '/') &&
+                   (path[1] == '\\' || path[1] == '/');
+    return drive || network;
+}
+
+std::string FullPath(const std::string& path)
+{
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (length == 0) return "";
+        if (length < buffer.size()) return std::string(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+std::string ModulePath()
+{
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return "";
+        if (length < buffer.size() - 1) return std::string(buffer.data(), length);
+        if (buffer.size() > (1u << 16)) return "";
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+// The system's own command line. Argument 0 is read as the system reads it
+// (quoted up to the next quote, else up to a blank); when it is not an
+// absolute path (a bare name found on the search path, or a path relative to
+// the current folder) the loaded program's path takes its place, so that the
+// program folder is never empty or relative.
+void PlatInitCommandLine(int, char**)
+{
+    std::string given = GetCommandLineA();
+    size_t at = 0;
+    while (at < given.size() && IsBlank(given[at])) ++at;
+    std::string argument0;
+    if (at < given.size() && given[at] == '"') {
+        size_t close = given.find('"', at + 1);
+        if (close == std::string::npos) close = given.size();
+        argument0 = given.substr(at + 1, close - at - 1);
+        at = close < given.size() ? close + 1 : close;
+    } else {
+        size_t end = at;
+        while (end < given.size() && !IsBlank(given[end])) ++end;
+        argument0 = given.substr(at, end - at);
+        at = end;
+    }
+    std::string program = IsAbsolute(argument0) ? FullPath(argument0) : "";
+    if (program.empty()) program = ModulePath();
+    std::string line = program.find(' ') != std::string::npos ? "\"" + program + "\"" : program;
+    std::string rest = given.substr(at);
+    if (!rest.empty() && !IsBlank(rest[0])) line += ' ';
+    line += rest;
+    PlatSetCommandLine(line.c_str());
+}
+
+void PlatSetCommandLine(const char* text) { commandLine = text ? text : ""; }
+
+const char* PlatCommandLine() { return commandLine.c_str(); }
+
+void PlatInitStandardStreams()
+{
+    // No line-end or end-of-file translation: the request body and the page
+    // are bytes, and the page's "\n" line ends are what the server expects.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    // One large buffer: a results page goes out in a few writes.
+    static char outputBuffer[1 << 16];
+    setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+}
+
+namespace {
+
+// Under a web server nobody can close a modal box: it would hold the request
+// until the server kills the process. A box is only for a person at a console.
+bool PersonAtConsole()
+{
+    if (getenv("GATEWAY_INTERFACE")) return false;
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+HANDLE consoleOutput = INVALID_HANDLE_VALUE;
+
+}  // namespace
+
+void PlatShowFatalReport(const char* text)
+{
+    fflush(stdout);
+    if (PersonAtConsole()) {
+        MessageBoxA(nullptr, text, "Internal error...", MB_OK | MB_ICONERROR);
+        return;
+    }
+    fprintf(stderr, "Internal error...\n%s", text);
+    fflush(stderr);
+}
+
+void PlatConsoleOpen(const char* title)
+{
+    AllocConsole();  // fails harmlessly when the process has a console already
+    // The console itself, not the standard output handle: under a web server
+    // that handle is the page.
+    consoleOutput = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    SetConsoleTitleA(title);
+}
+
+void PlatConsoleWrite(const char* text, int length)
+{
+    if (length <= 0) return;
+    HANDLE target = consoleOutput != INVALID_HANDLE_VALUE ? consoleOutput : GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0;
+    WriteFile(target, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+// ---- Lock, clock, pause ----------------------------------------------------
+
+namespace {
+HANDLE coreMutex = nullptr;  // a Windows mutex is recursive for its owner
+}
+
+void PlatLockCreate()
+{
+    if (!coreMutex) coreMutex = CreateMutexA(nullptr, FALSE, nullptr);
+}
+
+void PlatLockEnter()
+{
+    if (coreMutex) WaitForSingleObject(coreMutex, INFINITE);
+}
+
+void PlatLockLeave()
+{
+    if (coreMutex) ReleaseMutex(coreMutex);
+}
+
+void PlatLockClose()
+{
+    if (coreMutex) CloseHandle(coreMutex);
+    coreMutex = nullptr;
+}
+
+uint32_t PlatTickCount() { return GetTickCount(); }
+
+void PlatSleepMilliseconds(int milliseconds) { Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }
+
+void PlatGetLocalTime(PlatLocalTime* now)
+{
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    now->year = local.wYear;
+    now->month = local.wMonth;
+    now->day = local.wDay;
+    now->hour = local.wHour;
+    now->minute = local.wMinute;
+}
+
+// ---- Files -----------------------------------------------------------------
+
+struct PlatFile {
+    HANDLE handle;
+    PlatOpenMode mode;
+    bool textEnded;          // a 0x1A byte was met in text mode
+    // Raw reads go through this buffer (the configuration is read a byte at a
+    // time); text reads go straight into the caller's block.
+    size_t position;
+    size_t length;
+    unsigned char buffer[1 << 16];
+};
+
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+{
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    if (mode == PlatWriteTruncate) {
+        access = GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+    } else if (mode == PlatAppend) {
+        // Append access alone: every write lands at the end, also when
+        // several requests write the same log at once.
+        access = FILE_APPEND_DATA;
+        disposition = OPEN_ALWAYS;
+    }
+    // Others may go on reading, writing, renaming or deleting the file, as
+    // on POSIX.
+    HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    PlatFile* file = new PlatFile;
+    file->handle = handle;
+    file->mode = mode;
+    file->textEnded = false;
+    file->position = 0;
+    file->length = 0;
+    return file;
+}
+
+void PlatClose(PlatFile* file)
+{
+    if (!file) return;
+    CloseHandle(file->handle);
+    delete file;
+}
+
+int64_t PlatFileSize(PlatFile* file)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file->handle, &size)) return -1;
+    return static_cast<int64_t>(size.QuadPart);
+}
+
+namespace {
+
+bool Refill(PlatFile* file)
+{
+    DWORD got = 0;
+    if (!ReadFile(file->handle, file->buffer, sizeof file->buffer, &got, nullptr) || got == 0) return false;
+    file->position = 0;
+    file->length = got;
+    return true;
+}
+
+// Text is read straight into the caller's block, then translated there.
+int ReadText(PlatFile* file, unsigned char* target, size_t wanted)
+{
+    size_t delivered = 0;
+    while (delivered < wanted && !file->textEnded) {
+        DWORD got = 0;
+        DWORD asked = static_cast<DWORD>(wanted - delivered);
+        if (!ReadFile(file->handle, target + delivered, asked, &got, nullptr) || got == 0) break;
+        delivered += platform_common::TranslateText(target + delivered, got, file->textEnded);
+    }
+    return static_cast<int>(delivered);
+}
+
+int ReadRaw(PlatFile* file, unsigned char* target, size_t wanted)
+{
+    size_t delivered = 0;
+    while (delivered < wanted) {
+        if (file->position >= file->length && !Refill(file)) break;
+        size_t chunk = std::min(wanted - delivered, file->length - file->position);
+        memcpy(target + delivered, file->buffer + file->position, chunk);
+        file->position += chunk;
+        delivered += chunk;
+    }
+    return static_cast<int>(delivered);
+}
+
+}  // namespace
+
+int PlatRead(PlatFile* file, void* target, int count)
+{
+    if (count <= 0) return 0;
+    unsigned char* out = static_cast<unsigned char*>(target);
+    if (file->mode == PlatReadText) return ReadText(file, out, static_cast<size_t>(count));
+    return ReadRaw(file, out, static_cast<size_t>(count));
+}
+
+int PlatReadByte(PlatFile* file)
+{
+    unsigned char byte;
+    return PlatRead(file, &byte, 1) == 1 ? byte : -1;
+}
+
+int PlatWrite(PlatFile* file, const void* source, int count)
+{
+    const char* bytes = static_cast<const char*>(source);
+    while (count > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file->handle, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0)
+            return 0;
+        bytes += written;
+        count -= static_cast<int>(written);
+    }
+    return 1;
+}
+
+// ---- Folder enumeration ------------------------------------------------------
+
+namespace {
+
+// What a folder is, whichever name or link reached it.
+struct FolderIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    bool known;
+};
+
+// Follows links: the information is that of the final target.
+bool Inspect(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool done = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return done;
+}
+
+FolderIdentity Identify(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return FolderIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+}
+
+}  // namespace
+
+struct PlatFolder {
+    std::string path;  // ends in a backslash
+    FolderIdentity identity;
+    std::vector<WIN32_FIND_DATAA> entries;
+    size_t next;
+};
+
+namespace {
+
+// Folders open right now, outermost first: the walk's current path.
+std::vector<PlatFolder*> openFolders;
+
+bool OnCurrentPath(const FolderIdentity& identity)
+{
+    for (const PlatFolder* open : openFolders) {
+        const FolderIdentity& other = open->identity;
+        if (other.known && other.volume == identity.volume && other.indexHigh == identity.indexHigh &&
+            other.indexLow == identity.indexLow)
+            return true;
+    }
+    return false;
+}
+
+// Local DOS date and time, clamped to 1980 to 2107 as on every system (the
+// range is checked here: not every FileTimeToDosDateTime refuses a later year).
+uint32_t LocalDosTime(const FILETIME& written)
+{
+    FILETIME local;
+    if (!FileTimeToLocalFileTime(&written, &local)) local = written;
+    SYSTEMTIME calendar;
+    if (!FileTimeToSystemTime(&local, &calendar)) return PlatDosDateTime(9999, 12, 31, 23, 59, 58);
+    WORD date = 0, time = 0;
+    if (calendar.wYear >= 1980 && calendar.wYear <= 2107 && FileTimeToDosDateTime(&local, &date, &time))
+        return static_cast<uint32_t>(date) << 16 | time;
+    return PlatDosDateTime(calendar.wYear, calendar.wMonth, calendar.wDay, calendar.wHour, calendar.wMinute,
+                           calendar.wSecond);
+}
+
+bool FillEntry(PlatFolder* folder, const WIN32_FIND_DATAA& found, PlatFolderEntry* entry)
+{
+    DWORD attributes = found.dwFileAttributes;
+    uint64_t size = static_cast<uint64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+    FILETIME written = found.ftLastWriteTime;
+    bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link counts as what it leads to; one that leads nowhere, and a
+        // folder already open on the walk's path (a link cycle), are passed over.
+        BY_HANDLE_FILE_INFORMATION target;
+        if (!Inspect(folder->path + found.cFileName, target)) return false;
+        isFolder = (target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder && OnCurrentPath(Identify(target))) return false;
+        size = static_cast<uint64_t>(target.nFileSizeHigh) << 32 | target.nFileSizeLow;
+        written = target.ftLastWriteTime;
+        attributes = target.dwFileAttributes;
+    }
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return false;  // neither a file nor a folder
+    strcpy(entry->name, found.cFileName);
+    // The system's own hidden mark, and a leading dot as on POSIX, so that a
+    // site moved between systems hides the same entries.
+    bool hidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) || found.cFileName[0] == '.';
+    entry->attributes = (isFolder ? PlatAttributeFolder : 0u) | (hidden ? PlatAttributeHidden : 0u);
+    entry->size = static_cast<int32_t>(static_cast<uint32_t>(size));
+    entry->modified = LocalDosTime(written);
+    return true;
+}
+
+bool Listed(const WIN32_FIND_DATAA& found)
+{
+    const char* name = found.cFileName;
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return false;
+    // A '?' stands for a character the code page cannot write: such a name
+    // cannot be opened again.
+    return strlen(name) < sizeof(PlatFolderEntry{}.name) && !strchr(name, '?');
+}
+
+bool NameOrder(const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b)
+{
+    return platform_common::NameBefore(a.cFileName, b.cFileName);
+}
+
+}  // namespace
+
+PlatFolder* PlatFolderOpen(const char* path)
+{
+    std::string folderPath = path;
+    if (!folderPath.empty() && folderPath.back() != '\\' && folderPath.back() != '/') folderPath += '\\';
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folderPath + "*.*").c_str(), &found);
+    // An empty root folder has not even "." to list.
+    if (search == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
+    PlatFolder* folder = new PlatFolder{folderPath, FolderIdentity{0, 0, 0, false}, {}, 0};
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (Listed(found)) folder->entries.push_back(found);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    // The folder itself, without the final backslash unless it is a root.
+    std::string itself = folderPath;
+    if (itself.size() > 1 && itself[itself.size() - 2] != ':' && itself[itself.size() - 2] != '\\') itself.pop_back();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (Inspect(itself, info)) folder->identity = Identify(info);
+    std::sort(folder->entries.begin(), folder->entries.end(), NameOrder);
+    openFolders.push_back(folder);
+    return folder;
+}
+
+int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry)
+{
+    while (folder->next < folder->entries.size()) {
+        const WIN32_FIND_DATAA& found = folder->entries[folder->next++];
+        if (FillEntry(folder, found, entry)) return 1;
+    }
+    return 0;
+}
+
+void PlatFolderClose(PlatFolder* folder)
+{
+    if (!folder) return;
+    openFolders.erase(std::remove(openFolders.begin(), openFolders.end(), folder), openFolders.end());
+    delete folder;
+}
