@@ -178,6 +178,8 @@ TEST(Driver, HighBytesPassThroughAndFoldOnlyAsciiLetters)
                                "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(2);
     for (const char* query : {"Search=caf%E9", "Search=caf\xE9", "sEaRcH=CAF%e9"}) {
         SCOPED_TRACE(query);
+        // Windows keeps its environment in UTF-16: a raw 0xE9 cannot reach the program.
+        if (UnderLauncher() && std::string(query).find('\xE9') != std::string::npos) continue;
         EXPECT_EQ(MaskSearchTime(Get(site, query).out), WholePage(middle));
     }
     // A paging link carries the byte encoded.

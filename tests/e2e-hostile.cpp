@@ -61,8 +61,12 @@ TEST(HostileSite, OddFilesAndNamesArePassedOverOrReadSafely)
     PutDocument(site, "docs/a.htm", CatDocument);
     ASSERT_EQ(symlink("..", (site.root() + "/docs/up").c_str()), 0);
     ASSERT_EQ(symlink(".", (site.root() + "/docs/self").c_str()), 0);
-    for (const char* name : {"a b.htm", "it's \"q\".htm", "50%off.htm", "\xE9t\xE9.htm", "back\\slash.htm"})
-        PutDocument(site, name, CatDocument);
+    // A Windows name holds no double quote, and Wine shows the Latin-1 bytes
+    // of a Linux name as other characters: those two are Linux-only.
+    const bool linuxNames = !UnderLauncher();
+    std::vector<std::string> names = {"a b.htm", "50%off.htm", "back\\slash.htm"};
+    if (linuxNames) names.insert(names.end(), {"it's \"q\".htm", "\xE9t\xE9.htm"});
+    for (const std::string& name : names) PutDocument(site, name, CatDocument);
 
     const std::string fifo = site.root() + "/x.htm";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
@@ -82,10 +86,10 @@ TEST(HostileSite, OddFilesAndNamesArePassedOverOrReadSafely)
     writer.join();
     close(reader);
     signal(SIGPIPE, previousPipeHandler);
-    EXPECT_EQ(MaskSearchTime(result.out),
-              ResultsPage({Cat("\xE9t\xE9.htm"), Cat("it's \"q\".htm"), Cat("docs/a.htm"), Cat("binary.htm", "97K"),
-                           Cat("big.htm", "50 megs"), Cat("a b.htm"), Cat("50%off.htm")},
-                          9));
+    std::vector<ShownResult> expected = {Cat("docs/a.htm"), Cat("binary.htm", "97K"), Cat("big.htm", "50 megs"),
+                                         Cat("a b.htm"), Cat("50%off.htm")};
+    if (linuxNames) expected.insert(expected.begin(), {Cat("\xE9t\xE9.htm"), Cat("it's \"q\".htm")});
+    EXPECT_EQ(MaskSearchTime(result.out), ResultsPage(expected, linuxNames ? 9 : 7));
     EXPECT_EQ(result.err, "");
 }
 
@@ -93,6 +97,7 @@ TEST(HostileSite, UnreadableFilesAndFoldersArePassedOver)
 {
     TestSite site;
     FurnishSite(site);
+    if (UnderLauncher()) GTEST_SKIP() << "Wine runs only as the owner of its prefix";
     PutDocument(site, "open.htm", CatDocument);
     PutDocument(site, "locked.htm", CatDocument);
     PutDocument(site, "closed/a.htm", CatDocument);
@@ -114,6 +119,7 @@ TEST(HostileSite, UnreadableFilesAndFoldersArePassedOver)
 // searched, anything longer is passed over.
 TEST(HostileSite, PathsLongerThanTheBuffersArePassedOver)
 {
+    if (UnderLauncher()) GTEST_SKIP() << "the Windows program's file calls stop at 260 characters";
     TestSite site;
     FurnishSite(site);
     const size_t root = InternalPath(site.root()).size();
