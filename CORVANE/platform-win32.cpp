@@ -220,9 +220,9 @@ PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
         access = GENERIC_WRITE;
         disposition = CREATE_ALWAYS;
     } else if (mode == PlatAppend) {
-        // Append access alone: every write lands at the end, also when
-        // several requests write the same log at once.
-        access = FILE_APPEND_DATA;
+        // Append access: every write lands at the end. Read access only so
+        // that the writers can take turns on a lock (see PlatWrite).
+        access = FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE;
         disposition = OPEN_ALWAYS;
     }
     // Others may go on reading, writing, renaming or deleting the file, as
@@ -311,17 +311,34 @@ int PlatReadByte(PlatFile* file)
     return PlatRead(file, &byte, 1) == 1 ? byte : -1;
 }
 
-int PlatWrite(PlatFile* file, const void* source, int count)
+namespace {
+
+int WriteAll(HANDLE handle, const char* bytes, int count)
 {
-    const char* bytes = static_cast<const char*>(source);
     while (count > 0) {
         DWORD written = 0;
-        if (!WriteFile(file->handle, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0)
-            return 0;
+        if (!WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) return 0;
         bytes += written;
         count -= static_cast<int>(written);
     }
     return 1;
+}
+
+}  // namespace
+
+int PlatWrite(PlatFile* file, const void* source, int count)
+{
+    const char* bytes = static_cast<const char*>(source);
+    if (file->mode != PlatAppend) return WriteAll(file->handle, bytes, count);
+    // Appends from simultaneous requests must not mix: not every system makes
+    // an append-only write atomic, so the writers take turns on a lock.
+    OVERLAPPED region{};
+    region.Offset = MAXDWORD;
+    region.OffsetHigh = 0x7FFFFFFF;  // far past any log's end
+    bool locked = LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
+    int result = WriteAll(file->handle, bytes, count);
+    if (locked) UnlockFileEx(file->handle, 0, 1, 0, &region);
+    return result;
 }
 
 // ---- Folder enumeration ------------------------------------------------------
