@@ -3,7 +3,9 @@
 // Included by the platform files only.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace platform_common {
@@ -16,5 +18,47 @@ bool NameBefore(const std::string& a, const std::string& b);
 // block: a 0x1A byte ends the text for good (textEnded is set), carriage
 // returns are dropped. Returns the bytes kept at the start of the block.
 size_t TranslateText(unsigned char* bytes, size_t count, bool& textEnded);
+
+// How a file is read, whatever the system: text straight into the caller's
+// block and translated there; raw bytes through a buffer (the configuration is
+// read a byte at a time). readSome(target, count) is the system's read call:
+// the bytes it delivered, 0 at the end, negative on failure.
+struct FileReader {
+    bool textEnded = false;  // a 0x1A byte was met in text mode
+    size_t position = 0;
+    size_t length = 0;
+    unsigned char buffer[1 << 16];
+
+    template <typename ReadSome>
+    size_t ReadText(unsigned char* target, size_t wanted, ReadSome readSome)
+    {
+        size_t delivered = 0;
+        while (delivered < wanted && !textEnded) {
+            long got = readSome(target + delivered, wanted - delivered);
+            if (got <= 0) break;
+            delivered += TranslateText(target + delivered, static_cast<size_t>(got), textEnded);
+        }
+        return delivered;
+    }
+
+    template <typename ReadSome>
+    size_t ReadRaw(unsigned char* target, size_t wanted, ReadSome readSome)
+    {
+        size_t delivered = 0;
+        while (delivered < wanted) {
+            if (position >= length) {
+                long got = readSome(buffer, sizeof buffer);
+                if (got <= 0) break;
+                position = 0;
+                length = static_cast<size_t>(got);
+            }
+            size_t chunk = std::min(wanted - delivered, length - position);
+            memcpy(target + delivered, buffer + position, chunk);
+            position += chunk;
+            delivered += chunk;
+        }
+        return delivered;
+    }
+};
 
 }  // namespace platform_common

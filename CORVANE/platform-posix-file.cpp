@@ -16,12 +16,7 @@
 struct PlatFile {
     int descriptor;
     PlatOpenMode mode;
-    bool textEnded;          // a 0x1A byte was met in text mode
-    // Raw reads go through this buffer (the configuration is read a byte at a
-    // time); text reads go straight into the caller's block.
-    size_t position;
-    size_t length;
-    unsigned char buffer[1 << 16];
+    platform_common::FileReader reader;
 };
 
 PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
@@ -39,9 +34,6 @@ PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
     PlatFile* file = new PlatFile;
     file->descriptor = descriptor;
     file->mode = mode;
-    file->textEnded = false;
-    file->position = 0;
-    file->length = 0;
     return file;
 }
 
@@ -61,49 +53,12 @@ int64_t PlatFileSize(PlatFile* file)
 
 namespace {
 
-bool Refill(PlatFile* file)
-{
-    for (;;) {
-        ssize_t got = read(file->descriptor, file->buffer, sizeof file->buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        file->position = 0;
-        file->length = static_cast<size_t>(got);
-        return true;
-    }
-}
-
-ssize_t ReadSome(int descriptor, unsigned char* target, size_t count)
+long ReadSome(int descriptor, unsigned char* target, size_t count)
 {
     for (;;) {
         ssize_t got = read(descriptor, target, count);
-        if (got >= 0 || errno != EINTR) return got;
+        if (got >= 0 || errno != EINTR) return static_cast<long>(got);
     }
-}
-
-// Text is read straight into the caller's block, then translated there.
-int ReadText(PlatFile* file, unsigned char* target, size_t wanted)
-{
-    size_t delivered = 0;
-    while (delivered < wanted && !file->textEnded) {
-        ssize_t got = ReadSome(file->descriptor, target + delivered, wanted - delivered);
-        if (got <= 0) break;
-        delivered += platform_common::TranslateText(target + delivered, static_cast<size_t>(got), file->textEnded);
-    }
-    return static_cast<int>(delivered);
-}
-
-int ReadRaw(PlatFile* file, unsigned char* target, size_t wanted)
-{
-    size_t delivered = 0;
-    while (delivered < wanted) {
-        if (file->position >= file->length && !Refill(file)) break;
-        size_t chunk = std::min(wanted - delivered, file->length - file->position);
-        memcpy(target + delivered, file->buffer + file->position, chunk);
-        file->position += chunk;
-        delivered += chunk;
-    }
-    return static_cast<int>(delivered);
 }
 
 }  // namespace
@@ -112,8 +67,10 @@ int PlatRead(PlatFile* file, void* target, int count)
 {
     if (count <= 0) return 0;
     unsigned char* out = static_cast<unsigned char*>(target);
-    if (file->mode == PlatReadText) return ReadText(file, out, static_cast<size_t>(count));
-    return ReadRaw(file, out, static_cast<size_t>(count));
+    auto readSome = [file](unsigned char* into, size_t wanted) { return ReadSome(file->descriptor, into, wanted); };
+    size_t wanted = static_cast<size_t>(count);
+    if (file->mode == PlatReadText) return static_cast<int>(file->reader.ReadText(out, wanted, readSome));
+    return static_cast<int>(file->reader.ReadRaw(out, wanted, readSome));
 }
 
 int PlatReadByte(PlatFile* file)

@@ -204,12 +204,7 @@ void PlatGetLocalTime(PlatLocalTime* now)
 struct PlatFile {
     HANDLE handle;
     PlatOpenMode mode;
-    bool textEnded;          // a 0x1A byte was met in text mode
-    // Raw reads go through this buffer (the configuration is read a byte at a
-    // time); text reads go straight into the caller's block.
-    size_t position;
-    size_t length;
-    unsigned char buffer[1 << 16];
+    platform_common::FileReader reader;
 };
 
 PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
@@ -238,9 +233,6 @@ PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
     PlatFile* file = new PlatFile;
     file->handle = handle;
     file->mode = mode;
-    file->textEnded = false;
-    file->position = 0;
-    file->length = 0;
     return file;
 }
 
@@ -260,39 +252,11 @@ int64_t PlatFileSize(PlatFile* file)
 
 namespace {
 
-bool Refill(PlatFile* file)
+long ReadSome(HANDLE handle, unsigned char* target, size_t count)
 {
     DWORD got = 0;
-    if (!ReadFile(file->handle, file->buffer, sizeof file->buffer, &got, nullptr) || got == 0) return false;
-    file->position = 0;
-    file->length = got;
-    return true;
-}
-
-// Text is read straight into the caller's block, then translated there.
-int ReadText(PlatFile* file, unsigned char* target, size_t wanted)
-{
-    size_t delivered = 0;
-    while (delivered < wanted && !file->textEnded) {
-        DWORD got = 0;
-        DWORD asked = static_cast<DWORD>(wanted - delivered);
-        if (!ReadFile(file->handle, target + delivered, asked, &got, nullptr) || got == 0) break;
-        delivered += platform_common::TranslateText(target + delivered, got, file->textEnded);
-    }
-    return static_cast<int>(delivered);
-}
-
-int ReadRaw(PlatFile* file, unsigned char* target, size_t wanted)
-{
-    size_t delivered = 0;
-    while (delivered < wanted) {
-        if (file->position >= file->length && !Refill(file)) break;
-        size_t chunk = std::min(wanted - delivered, file->length - file->position);
-        memcpy(target + delivered, file->buffer + file->position, chunk);
-        file->position += chunk;
-        delivered += chunk;
-    }
-    return static_cast<int>(delivered);
+    if (!ReadFile(handle, target, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    return static_cast<long>(got);
 }
 
 }  // namespace
@@ -301,8 +265,10 @@ int PlatRead(PlatFile* file, void* target, int count)
 {
     if (count <= 0) return 0;
     unsigned char* out = static_cast<unsigned char*>(target);
-    if (file->mode == PlatReadText) return ReadText(file, out, static_cast<size_t>(count));
-    return ReadRaw(file, out, static_cast<size_t>(count));
+    auto readSome = [file](unsigned char* into, size_t wanted) { return ReadSome(file->handle, into, wanted); };
+    size_t wanted = static_cast<size_t>(count);
+    if (file->mode == PlatReadText) return static_cast<int>(file->reader.ReadText(out, wanted, readSome));
+    return static_cast<int>(file->reader.ReadRaw(out, wanted, readSome));
 }
 
 int PlatReadByte(PlatFile* file)

@@ -37,19 +37,6 @@ std::string Backslashed(std::string path)
     return path;
 }
 
-time_t LocalTime(int year, int month, int day, int hour, int minute, int second)
-{
-    tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return mktime(&local);
-}
-
 void Touch(const std::string& path, time_t when)
 {
     timespec times[2] = {{when, 0}, {when, 0}};

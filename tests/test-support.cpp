@@ -306,7 +306,17 @@ void FurnishSite(const TestSite& site, const std::string& config)
     site.Config(config);
 }
 
-void SetModified(const std::string& path, int year, int month, int day, int hour, int minute, int second)
+std::string Exactly(const std::string& text)
+{
+    std::string pattern = "^";
+    for (char c : text) {
+        if (c != '\0' && strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
+        pattern += c;
+    }
+    return pattern + "$";
+}
+
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second)
 {
     tm local{};
     local.tm_year = year - 1900;
@@ -316,8 +326,13 @@ void SetModified(const std::string& path, int year, int month, int day, int hour
     local.tm_min = minute;
     local.tm_sec = second;
     local.tm_isdst = -1;
+    return mktime(&local);
+}
+
+void SetModified(const std::string& path, int year, int month, int day, int hour, int minute, int second)
+{
     timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = mktime(&local);
+    times[0].tv_sec = times[1].tv_sec = LocalTime(year, month, day, hour, minute, second);
     times[0].tv_nsec = times[1].tv_nsec = 0;
     if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         throw std::runtime_error("cannot set the time of " + path);

@@ -92,6 +92,10 @@ extern const char* const DefaultConfig;     // FILESPEC .htm and .html, BASEURL 
 void FurnishSite(const TestSite& site, const std::string& config = DefaultConfig);
 // A document under SITE whose modified time is DocumentTime.
 void PutDocument(const TestSite& site, const std::string& relativePath, const std::string& content);
+// A POSIX extended pattern (as death tests take) that matches exactly `text`.
+std::string Exactly(const std::string& text);
+// A local date and time as the system's time.
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second);
 // Sets a file's modified time to a local date and time.
 void SetModified(const std::string& path, int year, int month, int day, int hour, int minute, int second);
 extern const char* const DocumentDate;      // DocumentTime as the template shows it: "3/5/2001"

@@ -22,6 +22,7 @@
 #include "test-support.h"
 
 using testing::ExitedWithCode;
+using testing_support::Exactly;
 using testing_support::FileExists;
 using testing_support::MakeFolders;
 using testing_support::ReadFile;
@@ -29,17 +30,6 @@ using testing_support::TempFolder;
 using testing_support::WriteFile;
 
 namespace {
-
-// A POSIX extended pattern that matches exactly `text`.
-std::string Exactly(const std::string& text)
-{
-    std::string pattern = "^";
-    for (char c : text) {
-        if (c != '\0' && strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern + "$";
-}
 
 class CommandLineScope {
 public:

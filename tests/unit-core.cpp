@@ -20,6 +20,7 @@
 #include "test-support.h"
 
 using testing::ExitedWithCode;
+using testing_support::Exactly;
 using testing_support::FileExists;
 using testing_support::MakeFolders;
 using testing_support::ReadFile;
@@ -27,17 +28,6 @@ using testing_support::TempFolder;
 using testing_support::WriteFile;
 
 namespace {
-
-// A POSIX extended pattern that matches exactly `text`.
-std::string Exactly(const std::string& text)
-{
-    std::string pattern = "^";
-    for (char c : text) {
-        if (c != '\0' && strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern + "$";
-}
 
 // What an operator reads on standard error for a fatal report.
 std::string FatalText(const std::string& prefix, const std::string& message, const std::string& module,
