@@ -54,7 +54,6 @@ int HexValue(unsigned char byte)
 
 }  // namespace
 
-const CgiState& CgiGetState() { return cgiState; }
 
 int CgiInit()
 {

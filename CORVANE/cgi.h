@@ -22,7 +22,6 @@ struct CgiState {
 // then be the root of the disk).
 int CgiInit();
 int CgiDone();
-const CgiState& CgiGetState();
 
 int CgiGetRequest(const char** text, int32_t* length);
 int CgiReadRequest(char* target, int32_t count);
