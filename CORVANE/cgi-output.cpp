@@ -16,18 +16,28 @@ int CgiSendHeader()
     return CgiPrint("Content-Type: text/html\n\n");
 }
 
+namespace {
+
+// Longer than anything the program prints at once (a paging link holds at
+// most 2,048 bytes of query); a longer text would be cut.
+constexpr int PrintCapacity = 8192;
+
+}  // namespace
+
 int CgiPrint(const char* format, ...)
 {
+    char text[PrintCapacity];
     va_list arguments;
     va_start(arguments, format);
-    vfprintf(stdout, format, arguments);
+    int length = vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
+    if (length > 0) PlatOutputWrite(text, length < PrintCapacity ? length : PrintCapacity - 1);
     return 1;
 }
 
 int CgiWriteBytes(const char* bytes, int count)
 {
-    if (count > 0) fwrite(bytes, 1, static_cast<size_t>(count), stdout);
+    PlatOutputWrite(bytes, count);
     return 1;
 }
 

@@ -74,6 +74,7 @@ void ComposeReport(ReportKind kind, const char* prefix, const char* format, va_l
 
 [[noreturn]] void EndWithReport(const char* prefix, const char* format, va_list arguments)
 {
+    PlatOutputFlush();  // the page so far reaches the visitor
     ComposeReport(ReportFatal, prefix, format, arguments);
     LockLeave();
     exit(1);

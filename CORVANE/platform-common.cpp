@@ -44,7 +44,63 @@ size_t TranslateText(unsigned char* bytes, size_t count, bool& textEnded)
     return static_cast<size_t>(kept - bytes);
 }
 
+int WriteAll(long (*write)(intptr_t, const void*, long), intptr_t handle, const char* bytes, int count)
+{
+    while (count > 0) {
+        long written = write(handle, bytes, count);
+        if (written <= 0) return 0;
+        bytes += written;
+        count -= static_cast<int>(written);
+    }
+    return 1;
+}
+
 }  // namespace platform_common
+
+// ---- Standard output ---------------------------------------------------------
+
+namespace {
+
+struct OutputBuffer {
+    char bytes[1 << 16];
+    int used = 0;
+    bool failed = false;
+};
+OutputBuffer output;
+
+void WriteOut(const char* bytes, int count)
+{
+    if (output.failed || count <= 0) return;
+    if (!platform_common::WriteAll(PlatFileCallsInUse()->write, PlatStandardOutputHandle(), bytes, count))
+        output.failed = true;
+}
+
+}  // namespace
+
+void platform_common::StartOutput()
+{
+    output.used = 0;
+    output.failed = false;
+}
+
+void PlatOutputWrite(const void* bytes, int count)
+{
+    const char* from = static_cast<const char*>(bytes);
+    if (count <= 0) return;
+    if (output.used + count > static_cast<int>(sizeof output.bytes)) PlatOutputFlush();
+    if (count >= static_cast<int>(sizeof output.bytes)) {
+        WriteOut(from, count);
+        return;
+    }
+    memcpy(output.bytes + output.used, from, static_cast<size_t>(count));
+    output.used += count;
+}
+
+void PlatOutputFlush()
+{
+    WriteOut(output.bytes, output.used);
+    output.used = 0;
+}
 
 uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second)
 {

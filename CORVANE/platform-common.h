@@ -8,6 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform.h"
+
+// The system's handle of standard output (defined by each system's file).
+intptr_t PlatStandardOutputHandle();
+
 namespace platform_common {
 
 // Entry order: bytes compared with ASCII letters upper-cased; names equal
@@ -19,22 +24,40 @@ bool NameBefore(const std::string& a, const std::string& b);
 // returns are dropped. Returns the bytes kept at the start of the block.
 size_t TranslateText(unsigned char* bytes, size_t count, bool& textEnded);
 
+// Standard output starts empty and writable (a run in a test may follow
+// another whose visitor had gone).
+void StartOutput();
+
+// Writes every byte through write(handle, bytes, count), going on after a
+// short write; 0 when a write fails or makes no progress.
+int WriteAll(long (*write)(intptr_t, const void*, long), intptr_t handle, const char* bytes, int count);
+
 // How a file is read, whatever the system: text straight into the caller's
 // block and translated there; raw bytes through a buffer (the configuration is
 // read a byte at a time). readSome(target, count) is the system's read call:
-// the bytes it delivered, 0 at the end, negative on failure.
+// the bytes it delivered, 0 at the end, negative on failure. A file whose read
+// failed ends there: what came before it is all that is read of it.
 struct FileReader {
     bool textEnded = false;  // a 0x1A byte was met in text mode
+    bool ended = false;      // the end, or a failed read
     size_t position = 0;
     size_t length = 0;
     unsigned char buffer[1 << 16];
+
+    template <typename ReadSome>
+    long ReadSomeOnce(ReadSome readSome, unsigned char* target, size_t wanted)
+    {
+        long got = ended ? 0 : readSome(target, wanted);
+        if (got <= 0) ended = true;
+        return got;
+    }
 
     template <typename ReadSome>
     size_t ReadText(unsigned char* target, size_t wanted, ReadSome readSome)
     {
         size_t delivered = 0;
         while (delivered < wanted && !textEnded) {
-            long got = readSome(target + delivered, wanted - delivered);
+            long got = ReadSomeOnce(readSome, target + delivered, wanted - delivered);
             if (got <= 0) break;
             delivered += TranslateText(target + delivered, static_cast<size_t>(got), textEnded);
         }
@@ -47,7 +70,7 @@ struct FileReader {
         size_t delivered = 0;
         while (delivered < wanted) {
             if (position >= length) {
-                long got = readSome(buffer, sizeof buffer);
+                long got = ReadSomeOnce(readSome, buffer, sizeof buffer);
                 if (got <= 0) break;
                 position = 0;
                 length = static_cast<size_t>(got);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,14 +113,14 @@ const char* PlatCommandLine() { return commandLine.c_str(); }
 
 void PlatInitStandardStreams()
 {
-    // One large buffer: a results page goes out in a few writes.
-    static char outputBuffer[1 << 16];
-    setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    // A visitor who leaves closes the pipe: the write then fails and the run
+    // ends as usual, instead of the process being killed half-way.
+    signal(SIGPIPE, SIG_IGN);
+    platform_common::StartOutput();
 }
 
 void PlatShowFatalReport(const char* text)
 {
-    fflush(stdout);
     fprintf(stderr, "Internal error...\n%s", text);
     fflush(stderr);
 }

@@ -108,9 +108,7 @@ void PlatInitStandardStreams()
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    // One large buffer: a results page goes out in a few writes.
-    static char outputBuffer[1 << 16];
-    setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    platform_common::StartOutput();
 }
 
 namespace {
@@ -130,7 +128,6 @@ HANDLE consoleOutput = INVALID_HANDLE_VALUE;
 
 void PlatShowFatalReport(const char* text)
 {
-    fflush(stdout);
     if (PersonAtConsole()) {
         MessageBoxA(nullptr, text, "Internal error...", MB_OK | MB_ICONERROR);
         return;
@@ -199,15 +196,15 @@ void PlatGetLocalTime(PlatLocalTime* now)
     now->minute = local.wMinute;
 }
 
-// ---- Files -----------------------------------------------------------------
+// ---- The system calls --------------------------------------------------------
 
-struct PlatFile {
-    HANDLE handle;
-    PlatOpenMode mode;
-    platform_common::FileReader reader;
-};
+namespace {
 
-PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Only files on disk are opened: a pipe, a console or a device would block
+// the request or never end, and is refused like a missing file.
+intptr_t SystemOpen(const char* path, PlatOpenMode mode)
 {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
@@ -215,21 +212,71 @@ PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
         access = GENERIC_WRITE;
         disposition = CREATE_ALWAYS;
     } else if (mode == PlatAppend) {
-        // Append access: every write lands at the end. Read access only so
-        // that the writers can take turns on a lock (see PlatWrite).
-        access = FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE;
+        // Every write goes to the end that AppendWhole finds under its lock,
+        // and a failed one is cut off again: that takes write access, and
+        // read access for the lock.
+        access = GENERIC_READ | GENERIC_WRITE;
         disposition = OPEN_ALWAYS;
     }
     // Others may go on reading, writing, renaming or deleting the file, as
     // on POSIX.
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) return -1;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                   !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!regular) {
         CloseHandle(handle);
-        return nullptr;
+        return -1;
     }
+    return reinterpret_cast<intptr_t>(handle);
+}
+
+long SystemRead(intptr_t handle, void* target, long count)
+{
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(handle), target, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    return static_cast<long>(got);
+}
+
+long SystemWrite(intptr_t handle, const void* source, long count)
+{
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle), source, static_cast<DWORD>(count), &written, nullptr)) return -1;
+    return static_cast<long>(written);
+}
+
+int64_t SystemSize(intptr_t handle)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(AsHandle(handle), &size)) return -1;
+    return static_cast<int64_t>(size.QuadPart);
+}
+
+const PlatFileCalls systemCalls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
+const PlatFileCalls* calls = &systemCalls;
+
+}  // namespace
+
+const PlatFileCalls* PlatFileCallsInUse() { return calls; }
+
+void PlatUseFileCalls(const PlatFileCalls* replacement) { calls = replacement ? replacement : &systemCalls; }
+
+intptr_t PlatStandardOutputHandle() { return reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+// ---- Files -----------------------------------------------------------------
+
+struct PlatFile {
+    intptr_t handle;
+    PlatOpenMode mode;
+    platform_common::FileReader reader;
+};
+
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+{
+    intptr_t handle = calls->open(path, mode);
+    if (handle == -1) return nullptr;
     PlatFile* file = new PlatFile;
     file->handle = handle;
     file->mode = mode;
@@ -239,33 +286,19 @@ PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
 void PlatClose(PlatFile* file)
 {
     if (!file) return;
-    CloseHandle(file->handle);
+    CloseHandle(AsHandle(file->handle));
     delete file;
 }
 
-int64_t PlatFileSize(PlatFile* file)
-{
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file->handle, &size)) return -1;
-    return static_cast<int64_t>(size.QuadPart);
-}
-
-namespace {
-
-long ReadSome(HANDLE handle, unsigned char* target, size_t count)
-{
-    DWORD got = 0;
-    if (!ReadFile(handle, target, static_cast<DWORD>(count), &got, nullptr)) return -1;
-    return static_cast<long>(got);
-}
-
-}  // namespace
+int64_t PlatFileSize(PlatFile* file) { return calls->size(file->handle); }
 
 int PlatRead(PlatFile* file, void* target, int count)
 {
     if (count <= 0) return 0;
     unsigned char* out = static_cast<unsigned char*>(target);
-    auto readSome = [file](unsigned char* into, size_t wanted) { return ReadSome(file->handle, into, wanted); };
+    auto readSome = [file](unsigned char* into, size_t wanted) {
+        return calls->read(file->handle, into, static_cast<long>(wanted));
+    };
     size_t wanted = static_cast<size_t>(count);
     if (file->mode == PlatReadText) return static_cast<int>(file->reader.ReadText(out, wanted, readSome));
     return static_cast<int>(file->reader.ReadRaw(out, wanted, readSome));
@@ -279,15 +312,24 @@ int PlatReadByte(PlatFile* file)
 
 namespace {
 
-int WriteAll(HANDLE handle, const char* bytes, int count)
+// Appends from simultaneous requests must not mix, and not every system makes
+// an append-only write atomic: the writers take turns on a lock. Under it the
+// end noted before the write is where the bytes land, so a failed append can
+// be cut off again without touching anyone else's line.
+int AppendWhole(PlatFile* file, const char* bytes, int count)
 {
-    while (count > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) return 0;
-        bytes += written;
-        count -= static_cast<int>(written);
-    }
-    return 1;
+    HANDLE handle = AsHandle(file->handle);
+    OVERLAPPED region{};
+    region.Offset = MAXDWORD;
+    region.OffsetHigh = 0x7FFFFFFF;  // far past any log's end
+    bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
+    LARGE_INTEGER end;
+    end.QuadPart = calls->size(file->handle);
+    bool atEnd = end.QuadPart >= 0 && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN);
+    int written = atEnd ? platform_common::WriteAll(calls->write, file->handle, bytes, count) : 0;
+    if (!written && atEnd && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    if (locked) UnlockFileEx(handle, 0, 1, 0, &region);
+    return written;
 }
 
 }  // namespace
@@ -295,16 +337,8 @@ int WriteAll(HANDLE handle, const char* bytes, int count)
 int PlatWrite(PlatFile* file, const void* source, int count)
 {
     const char* bytes = static_cast<const char*>(source);
-    if (file->mode != PlatAppend) return WriteAll(file->handle, bytes, count);
-    // Appends from simultaneous requests must not mix: not every system makes
-    // an append-only write atomic, so the writers take turns on a lock.
-    OVERLAPPED region{};
-    region.Offset = MAXDWORD;
-    region.OffsetHigh = 0x7FFFFFFF;  // far past any log's end
-    bool locked = LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
-    int result = WriteAll(file->handle, bytes, count);
-    if (locked) UnlockFileEx(file->handle, 0, 1, 0, &region);
-    return result;
+    if (file->mode == PlatAppend) return AppendWhole(file, bytes, count);
+    return platform_common::WriteAll(calls->write, file->handle, bytes, count);
 }
 
 // ---- Folder enumeration ------------------------------------------------------

@@ -59,6 +59,8 @@ enum PlatOpenMode {
     PlatAppend         // created when missing; every write goes to the end
 };
 
+// Opens regular files only: a folder, FIFO, socket or device is refused like
+// a missing file, so that nothing a site holds can block or flood a request.
 PlatFile* PlatOpen(const char* path, PlatOpenMode mode);
 void PlatClose(PlatFile* file);
 // Size in bytes as stored, or -1 when it cannot be told.
@@ -67,7 +69,9 @@ int64_t PlatFileSize(PlatFile* file);
 int PlatRead(PlatFile* file, void* target, int count);
 // Next byte (0 to 255), or -1 at the end.
 int PlatReadByte(PlatFile* file);
-// Writes all bytes in one system write where the system allows; 1 on success.
+// Writes all bytes; 1 on success. An append is whole or not at all: a write
+// that fails or comes up short is cut off again, so a full disk never leaves
+// half a line for the next one to be glued onto.
 int PlatWrite(PlatFile* file, const void* source, int count);
 
 // Closes a file when it leaves scope.
@@ -82,6 +86,13 @@ public:
 private:
     PlatFile* file_;
 };
+
+// ---- Standard output ---------------------------------------------------------
+
+// The page goes out through one buffer. Once a write has failed (the visitor
+// has gone), the rest of the page is dropped and the run ends as usual.
+void PlatOutputWrite(const void* bytes, int count);
+void PlatOutputFlush();
 
 // ---- Folder enumeration ------------------------------------------------------
 
@@ -123,3 +134,18 @@ private:
 // DOS date and time of a calendar time, clamped to 1980-01-01 00:00:00 and
 // 2107-12-31 23:59:58.
 uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second);
+
+// ---- Test seam ---------------------------------------------------------------
+
+// The system calls behind the files and standard output, replaceable by tests
+// (so that the n-th read or write can fail or come up short). Handles are the
+// system's own, as integers.
+struct PlatFileCalls {
+    intptr_t (*open)(const char* path, PlatOpenMode mode);        // -1: missing or refused
+    long (*read)(intptr_t handle, void* target, long count);      // 0 at the end, -1 on failure
+    long (*write)(intptr_t handle, const void* source, long count);  // may be short, -1 on failure
+    int64_t (*size)(intptr_t handle);                             // -1 when it cannot be told
+};
+const PlatFileCalls* PlatFileCallsInUse();
+// nullptr gives the system's own calls back.
+void PlatUseFileCalls(const PlatFileCalls* calls);

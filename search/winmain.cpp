@@ -106,6 +106,7 @@ int RunProgram(int argc, char** argv)
         AnswerRequest();
         CgiDone();
     }
+    PlatOutputFlush();
     MemRemove();
     DebugRemove();
     return 0;

@@ -86,9 +86,10 @@ TEST(HostileSite, OddFilesAndNamesArePassedOverOrReadSafely)
     writer.join();
     close(reader);
     signal(SIGPIPE, previousPipeHandler);
+    // Blanks and quotes in a name are percent-encoded in the link.
     std::vector<ShownResult> expected = {Cat("docs/a.htm"), Cat("binary.htm", "97K"), Cat("big.htm", "50 megs"),
-                                         Cat("a b.htm"), Cat("50%off.htm")};
-    if (linuxNames) expected.insert(expected.begin(), {Cat("\xE9t\xE9.htm"), Cat("it's \"q\".htm")});
+                                         Cat("a%20b.htm"), Cat("50%off.htm")};
+    if (linuxNames) expected.insert(expected.begin(), {Cat("\xE9t\xE9.htm"), Cat("it%27s%20%22q%22.htm")});
     EXPECT_EQ(MaskSearchTime(result.out), ResultsPage(expected, linuxNames ? 9 : 7));
     EXPECT_EQ(result.err, "");
 }
@@ -113,6 +114,39 @@ TEST(HostileSite, UnreadableFilesAndFoldersArePassedOver)
     RunResult result = RunProgram(site.program(), options);
     EXPECT_EQ(MaskSearchTime(result.out), ResultsPage({Cat("open.htm")}, 1));
     EXPECT_EQ(result.err, "");
+}
+
+// A data file that is a FIFO or a device is a missing file: the request
+// neither waits for a writer nor copies an endless stream into the page.
+TEST(HostileSite, SpecialDataFilesAreMissingFiles)
+{
+    TestSite site;
+    PutDocument(site, "a.htm", "<P>the cat</P>\n");
+    RunOptions options = GetOptions("Search=the+cat");
+    options.secondsLimit = 20;
+    const std::string headerToZero = "header.htm to /dev/zero";
+    for (const std::string name : {"config.txt", "header.htm", "footer.htm", "body.htm", "skip.txt", "log",
+                                   headerToZero.c_str()}) {
+        SCOPED_TRACE(name);
+        FurnishSite(site, std::string(DefaultConfig) + "SKIPLIST skip.txt\n");
+        site.Data("skip.txt", "the\n");
+        const bool isLog = name == "log";
+        const std::string path = isLog ? site.TodaysLogPath()
+                                       : site.srchdata() + "/" + (name == headerToZero ? "header.htm" : name);
+        remove(path.c_str());
+        RunResult missing = RunProgram(site.program(), options);
+        remove(path.c_str());
+        ASSERT_EQ(name == headerToZero ? symlink("/dev/zero", path.c_str()) : mkfifo(path.c_str(), 0644), 0);
+        RunResult special = RunProgram(site.program(), options);
+        remove(path.c_str());
+        EXPECT_EQ(special.exitCode, 0);
+        ASSERT_LT(special.out.size(), missing.out.size() + 100);
+        // A log that cannot be written costs a comment; a missing one is made.
+        const std::string comment = "<!-- Unable to update log\n -->\n\n";
+        const size_t afterHeader = std::string(ContentHeader).size();
+        EXPECT_EQ(MaskSearchTime(special.out),
+                  isLog ? MaskSearchTime(missing.out).insert(afterHeader, comment) : MaskSearchTime(missing.out));
+    }
 }
 
 // Paths are held in 320-byte buffers: what fits in 319 characters is

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -169,14 +173,19 @@ void TestSite::Data(const std::string& name, const std::string& content) const
     WriteFile(srchdata() + "/" + name, content);
 }
 
-std::string TestSite::TodaysLog() const
+std::string TestSite::TodaysLogPath() const
 {
     time_t now = time(nullptr);
     tm local{};
     localtime_r(&now, &local);
     char name[32];
     snprintf(name, sizeof name, "%.2d%.2d%.4d.log", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
-    std::string path = srchdata() + "/logs/" + name;
+    return srchdata() + "/logs/" + name;
+}
+
+std::string TestSite::TodaysLog() const
+{
+    const std::string path = TodaysLogPath();
     return FileExists(path) ? ReadFile(path) : "";
 }
 
@@ -230,18 +239,41 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
             if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(125);
         }
         if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) _exit(126);
+        if (options.secondsLimit > 0) {
+            // A runaway child must not fill the disk before its time is up.
+            rlimit size{OutputSizeLimit, OutputSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &size);
+        }
         execve(executable.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     started.processId = child;
+    started.secondsLimit = options.secondsLimit;
     return started;
 }
 
+namespace {
+
+// Waits for the child; one that outlives its limit is killed (exit code 137).
+int WaitForChild(const StartedProgram& started)
+{
+    const int options = started.secondsLimit > 0 ? WNOHANG : 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(started.secondsLimit);
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(started.processId, &status, options);
+        if (done == started.processId || (done < 0 && errno != EINTR)) return status;
+        if (done != 0) continue;
+        if (std::chrono::steady_clock::now() > deadline) kill(started.processId, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
 RunResult FinishProgram(StartedProgram& started)
 {
-    int status = 0;
-    while (waitpid(started.processId, &status, 0) < 0 && errno == EINTR) {
-    }
+    int status = WaitForChild(started);
     RunResult result;
     result.out = ReadFile(started.scratchFolder + "/out");
     result.err = ReadFile(started.scratchFolder + "/err");

@@ -41,6 +41,7 @@ public:
     void Data(const std::string& name, const std::string& content) const;  // under srchdata
     // The day's query log, or "" when none was written.
     std::string TodaysLog() const;
+    std::string TodaysLogPath() const;
 private:
     TempFolder folder_;
 };
@@ -58,13 +59,17 @@ struct RunOptions {
     std::string argument0;                           // "" gives the program path
     std::vector<std::string> arguments;              // after argument 0
     int userId = -1;                                 // >= 0: the child runs as this user and group
+    int secondsLimit = 0;                            // > 0: killed when still running after this long,
+                                                     // and no file it writes grows past OutputSizeLimit
 };
+constexpr long OutputSizeLimit = 64L << 20;
 
 RunResult RunProgram(const std::string& program, const RunOptions& options);
 
 // A child started without waiting for it, so several can run at once.
 struct StartedProgram {
     int processId = -1;
+    int secondsLimit = 0;
     std::string scratchFolder;  // its standard streams; removed by FinishProgram
 };
 StartedProgram StartProgram(const std::string& program, const RunOptions& options);

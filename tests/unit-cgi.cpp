@@ -63,7 +63,7 @@ public:
 
 std::string StopCapture()
 {
-    fflush(stdout);
+    PlatOutputFlush();
     return testing::internal::GetCapturedStdout();
 }
 
@@ -304,7 +304,7 @@ TEST(CgiOutput, CommentsOnlyAfterTheHeader)
 {
     CommandLineScope commandLine("/srv/site/cgi-bin/trawlex.exe");
     PlainRequest request(nullptr);
-    fflush(stdout);
+    PlatOutputFlush();
     testing::internal::CaptureStdout();
     CgiComment("Config too large (%d)\n", 5000);
     CgiSendHeader();
@@ -347,12 +347,12 @@ TEST(CgiOutput, IncludeFileCopiesHtmlFragmentsUnchanged)
         WriteFile(path, row.content);
         for (char& c : path)
             if (c == '/') c = '\\';  // the program's own form of a path
-        fflush(stdout);
+        PlatOutputFlush();
         testing::internal::CaptureStdout();
         EXPECT_EQ(CgiIncludeFile(path.c_str()), 1);
         EXPECT_EQ(StopCapture(), row.copied ? row.content : "");
     }
-    fflush(stdout);
+    PlatOutputFlush();
     testing::internal::CaptureStdout();
     EXPECT_EQ(CgiIncludeFile((folder.path() + "/missing.htm").c_str()), 1);
     EXPECT_EQ(StopCapture(), "");
@@ -396,6 +396,8 @@ protected:
     TempFolder folder_;
 };
 
+const std::string LongAddress(2040, '1');
+
 TEST_F(QueryLog, OneLinePerRequestWithAddressAndMinuteStamp)
 {
     CommandLineScope commandLine(cgiBin() + "/trawlex.exe");
@@ -411,6 +413,16 @@ TEST_F(QueryLog, OneLinePerRequestWithAddressAndMinuteStamp)
         {nullptr, 40, 10, "x", "0\\.0\\.0\\.0 ([0-9A-F]{8}) \\(40, 10\\) x"},
         // A search text cannot start a line of its own.
         {"::1", 0, 20, "a\nb\rc\x01" "d\x1F", "::1 ([0-9A-F]{8}) \\(0, 20\\) a b c d "},
+        // Nor can anything that a Unicode-aware reader takes for a line end:
+        // DEL, the C1 controls (NEL), the line and paragraph separators, and
+        // bytes 0x80-0x9F outside a well-formed sequence.
+        {"::1", 0, 20,
+         "a\x7F" "b\xC2\x85" "c\xE2\x80\xA8" "d\xE2\x80\xA9" "e\x85" "f\xC2\x9F" "g\xC2\xA0" "h\xC3\xA9"
+         "i\xE2\x80\xA7" "j\xED\xA0\x80" "k\xF0\x9F\x98\x80" "l\xE2\x85" "m\xC0\x80",
+         "::1 ([0-9A-F]{8}) \\(0, 20\\) a b  c   d   e f  g\xC2\xA0h\xC3\xA9i\xE2\x80\xA7j\xED\xA0 "
+         "k\xF0\x9F\x98\x80l\xE2 m\xC0 "},
+        // The longest text form of an address is kept; a longer one is cut.
+        {LongAddress.c_str(), 1, 2, "x", "1{45} ([0-9A-F]{8}) \\(1, 2\\) x"},
     };
     const time_t from = time(nullptr);
     for (const Row& row : rows) {
@@ -434,7 +446,7 @@ TEST_F(QueryLog, MissingFolderLeavesACommentAfterTheRetries)
 {
     CommandLineScope commandLine(cgiBin() + "/trawlex.exe");
     PlainRequest request("10.1.2.3");
-    fflush(stdout);
+    PlatOutputFlush();
     testing::internal::CaptureStdout();
     CgiSendHeader();
     auto start = std::chrono::steady_clock::now();
@@ -452,7 +464,7 @@ TEST_F(QueryLog, PathThatDoesNotFitIsDroppedWithTheComment)
     const std::string deep = folder_.path() + "/" + std::string(290, 'd') + "/trawlex.exe";  // folder fits 320
     CommandLineScope commandLine(deep);
     PlainRequest request(nullptr);
-    fflush(stdout);
+    PlatOutputFlush();
     testing::internal::CaptureStdout();
     CgiSendHeader();
     EXPECT_EQ(CgiLogQuery("srchdata\\logs\\", "(%d, %d) %s\n", 0, 20, "x"), 1);

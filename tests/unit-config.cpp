@@ -47,6 +47,7 @@ protected:
         ::testing::internal::CaptureStdout();
         CgiSendHeader();
         loaded.result = LoadSiteConfig(configPath_.c_str(), &config);
+        PlatOutputFlush();
         loaded.page = ::testing::internal::GetCapturedStdout();
         loaded.searchPath = config.searchPath;
         loaded.baseUrl = config.baseUrl;
@@ -119,7 +120,8 @@ TEST_F(ConfigFile, AppliesKeys)
         {"searchpath c:/web/docs", "c:\\web\\docs\\", "", "", ""},
         {"SEARCHPATH d:\\web\\", "d:\\web\\", "", "", ""},
         {"SEARCHPATH /web/", "\\web\\", "", "", ""},
-        {"SEARCHPATH", "\\", "", "", ""},
+        {"SEARCHPATH", "\\initial\\", "", "", ""},
+        {"SEARCHPATH /web/\nSEARCHPATH   # to be set\n", "\\web\\", "", "", ""},
         {"SEARCHPATH=/s", "=\\s\\", "", "", ""},
         {"SEARCH /x\nBASE /y\n/FILESPEC .z\n", "\\initial\\", "", "", ""},
         {"\xFF" "BASEURL /y\nBASEURL /x\xFF\n", "\\initial\\", "/x\xFF", "", ""},

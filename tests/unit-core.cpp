@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cgi.h"
 #include "corv-core.h"
 #include "platform.h"
 #include "test-support.h"
@@ -145,7 +146,7 @@ TEST(FatalReports, BufferedOutputIsFlushedBeforeTheEnd)
     const std::string page = folder.path() + "/page";
     auto child = [&] {
         if (!freopen(page.c_str(), "w", stdout)) exit(2);
-        printf("Content-Type: text/html\n\npartial");
+        CgiPrint("Content-Type: text/html\n\npartial");
         SetReportLocation("filesrch", 12);
         FatalAbort("stop\n");
     };

@@ -4,8 +4,10 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform.h"
+#include "platform-common.h"
 #include "platform-posix-internal.h"
 
 struct PlatFile {
@@ -62,3 +64,18 @@ int PlatWrite(PlatFile* file, const void* source, int count)
     fflush(file->stream);
     return written == static_cast<size_t>(count) ? 1 : 0;
 }
+
+// Standard output: the page, written plainly.
+namespace {
+
+long WritePlainly(intptr_t handle, const void* source, long count)
+{
+    return static_cast<long>(write(static_cast<int>(handle), source, static_cast<size_t>(count)));
+}
+
+const PlatFileCalls plainCalls = {nullptr, nullptr, WritePlainly, nullptr};
+
+}  // namespace
+
+intptr_t PlatStandardOutputHandle() { return STDOUT_FILENO; }
+const PlatFileCalls* PlatFileCallsInUse() { return &plainCalls; }
