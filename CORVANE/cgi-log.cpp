@@ -26,13 +26,55 @@ PlatFile* OpenWithRetries(const char* path)
     return nullptr;
 }
 
-// Control bytes become blanks, so that a request always leaves exactly one
-// line and a search text cannot forge lines; the line end is kept.
+// The longest text form of an address (IPv6 with an IPv4 tail).
+constexpr int AddressLengthLimit = 45;
+
+bool IsContinuation(const unsigned char* at, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if ((at[i] & 0xC0) != 0x80) return false;
+    return true;
+}
+
+// Length of the well-formed UTF-8 sequence of two or more bytes at `at`
+// (bytes up to `end`), or 0.
+int Utf8SequenceLength(const unsigned char* at, const unsigned char* end)
+{
+    const unsigned char lead = at[0];
+    const int left = static_cast<int>(end - at);
+    int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || left < length || !IsContinuation(at + 1, length - 1)) return 0;
+    const unsigned char second = at[1];
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;  // overlong, surrogate
+    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;  // overlong, too large
+    return length;
+}
+
+// What readers take for a line end: the C1 controls (NEL among them) and the
+// line and paragraph separators.
+bool EndsLinesForSomeReaders(const unsigned char* at, int length)
+{
+    if (length == 2) return at[0] == 0xC2 && at[1] <= 0x9F;
+    return length == 3 && at[0] == 0xE2 && at[1] == 0x80 && (at[2] == 0xA8 || at[2] == 0xA9);
+}
+
+// Every byte that some reader could take for a line end or a control becomes
+// a blank, so that a request always leaves exactly one line and nothing in it
+// can forge another; the line's own end is kept.
 void BlankControlBytes(char* text, int length)
 {
-    int end = (length > 0 && text[length - 1] == '\n') ? length - 1 : length;
-    for (int i = 0; i < end; ++i)
-        if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
+    unsigned char* at = reinterpret_cast<unsigned char*>(text);
+    unsigned char* end = at + ((length > 0 && text[length - 1] == '\n') ? length - 1 : length);
+    while (at < end) {
+        int sequence = *at >= 0x80 ? Utf8SequenceLength(at, end) : 0;
+        if (sequence > 0) {
+            if (EndsLinesForSomeReaders(at, sequence)) memset(at, ' ', static_cast<size_t>(sequence));
+            at += sequence;
+            continue;
+        }
+        if (*at < 0x20 || *at == 0x7F || (*at >= 0x80 && *at <= 0x9F)) *at = ' ';
+        ++at;
+    }
 }
 
 int ComposeLine(char* line, const PlatLocalTime& now, const char* format, va_list arguments)
@@ -40,7 +82,8 @@ int ComposeLine(char* line, const PlatLocalTime& now, const char* format, va_lis
     int32_t stamp = 0;
     DateToMinutes(&stamp, now.hour, now.minute, now.month - 1, now.day, now.year - 1900);
     const char* address = cgiState.remoteAddress ? cgiState.remoteAddress : "0.0.0.0";
-    int prefix = snprintf(line, LogLineCapacity, "%s %.8X ", address, static_cast<unsigned>(stamp));
+    int prefix = snprintf(line, LogLineCapacity, "%.*s %.8X ", AddressLengthLimit, address,
+                          static_cast<unsigned>(stamp));
     if (prefix < 0 || prefix >= LogLineCapacity) return 0;
     int text = vsnprintf(line + prefix, static_cast<size_t>(LogLineCapacity - prefix), format, arguments);
     if (text < 0) return 0;
@@ -74,6 +117,6 @@ int CgiLogQuery(const char* folder, const char* format, ...)
     va_start(arguments, format);
     int length = ComposeLine(line, now, format, arguments);
     va_end(arguments);
-    if (length > 0) PlatWrite(file.get(), line, length);
+    if (length > 0 && !PlatWrite(file.get(), line, length)) CgiComment("Unable to update log\n\n");
     return 1;
 }
