@@ -26,10 +26,12 @@ char* AppendListEntry(char* list, int32_t capacity, const char* value)
     return entry;
 }
 
+// An empty value ("SEARCHPATH   # to be set") would make the root of the
+// disk the site: it is ignored, and the site root stays the search path.
 void SetSearchPath(SiteConfig* config, const char* value)
 {
     char path[PathCapacity];
-    if (!StrCopyBounded(path, PathCapacity, value)) return;
+    if (!value[0] || !StrCopyBounded(path, PathCapacity, value)) return;
     SlashesToBackslashes(path);
     size_t length = strlen(path);
     if (length == 0 || path[length - 1] != '\\') {
