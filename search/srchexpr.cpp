@@ -18,7 +18,8 @@ bool IsLineSeparator(unsigned char byte) { return byte == ' ' || byte == '\n' ||
 
 struct SkipText {
     char* text = nullptr;
-    int32_t size = 0;  // bytes allocated, the terminator included
+    int32_t size = 0;    // bytes allocated, the terminator included
+    int32_t length = 0;  // bytes read
     ~SkipText()
     {
         if (text) MemFree(&text, size, ExpressionModule, __LINE__);
@@ -38,7 +39,8 @@ void LoadSkipText(const char* path, SkipText* skip)
     skip->size = static_cast<int32_t>(size) + 1;
     skip->text = static_cast<char*>(MemAlloc(skip->size, ExpressionModule, __LINE__));
     int got = PlatRead(file.get(), skip->text, static_cast<int>(size));
-    skip->text[got] = '\0';
+    skip->length = got > 0 ? got : 0;
+    skip->text[skip->length] = '\0';
 }
 
 bool StartsWord(const char* text, const char* at)
@@ -46,15 +48,16 @@ bool StartsWord(const char* text, const char* at)
     return at == text || static_cast<unsigned char>(at[-1]) <= 0x20;
 }
 
-// True when the word's pattern stands as a whole word in the skip text.
-bool InSkipList(const TextPattern* pattern, const char* skipText)
+// True when the word's pattern stands as a whole word in the skip text. The
+// text is read whole: any byte of 0x20 or less separates words, NUL included.
+bool InSkipList(const TextPattern* pattern, const SkipText& skip)
 {
-    const char* end = skipText + strlen(skipText);
-    const char* from = skipText;
+    const char* end = skip.text + skip.length;
+    const char* from = skip.text;
     const char* hit = nullptr;
     while (FindPattern(pattern, from, end, &hit)) {
         const char* after = hit + pattern->length;  // at most the terminator
-        if (StartsWord(skipText, hit) && static_cast<unsigned char>(*after) <= 0x20) return true;
+        if (StartsWord(skip.text, hit) && static_cast<unsigned char>(*after) <= 0x20) return true;
         from = after;
     }
     return false;
@@ -169,7 +172,7 @@ int CompileSearchExpression(const char* skipListPath, const char* searchText)
             ReleaseWords();
             return 0;
         }
-        if (skip.text && skip.text[0] && InSkipList(&entry->pattern, skip.text)) {
+        if (skip.length > 0 && InSkipList(&entry->pattern, skip)) {
             entry->flags |= WordSkipped;
             ++skipped;
         }

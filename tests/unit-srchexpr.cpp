@@ -176,6 +176,8 @@ TEST_F(SearchWords, SkipsWholeSkipListWords)
     testing_support::WriteFile(common, "the\tand\r\nof  w\n");
     testing_support::WriteFile(theme, "theme xthe thex \xE9the");
     testing_support::WriteFile(empty, "");
+    const std::string zeros = folder_.path() + "/zeros.txt";
+    testing_support::WriteFile(zeros, std::string("\0the\0apple", 11));
     struct Row {
         std::string skipList;
         std::string text;
@@ -192,6 +194,8 @@ TEST_F(SearchWords, SkipsWholeSkipListWords)
         {theme, "the", 1, {"the/0"}},
         {theme, "theme", 0, {}},
         {empty, "the", 1, {"the/0"}},
+        {zeros, "apple the", 0, {}},
+        {zeros, "app", 1, {"app/0"}},
         {folder_.path() + "/missing.txt", "the", 1, {"the/0"}},
         {folder_.path(), "the", 1, {"the/0"}},
     };
