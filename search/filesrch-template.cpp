@@ -15,6 +15,8 @@ const char* const TemplateModule = "filesrch";
 constexpr int KeyLengthLimit = 80;
 constexpr int LookLengthLimit = 40;
 constexpr int MinimumOutputCapacity = 2048;
+// Four times this for the filled copy stays within tracked memory's limit.
+constexpr int64_t TemplateSizeLimit = MemLimitMaximum / 8;
 
 // Only plain names choose a variant: a look can never leave "srchdata\".
 bool IsSafeLook(const char* look)
@@ -91,6 +93,32 @@ void WriteModified(OutputWriter* out, uint32_t modified)
     WriteFormatted(out, "%u/%u/%u", month, day, year);
 }
 
+// Result values come from the site's files, which others may have written:
+// a byte that could end the link's attribute or open an element is encoded.
+// Paths are percent-encoded (browsers and servers decode that in a path),
+// titles and descriptions get character references; references already in
+// the document stay as they are.
+void WriteUrlPath(OutputWriter* out, const char* path)
+{
+    static const char HexDigits[] = "0123456789ABCDEF";
+    for (const unsigned char* at = reinterpret_cast<const unsigned char*>(path); *at; ++at) {
+        unsigned char byte = *at;
+        bool encoded = byte < 0x21 || byte == '"' || byte == '\'' || byte == '<' || byte == '>';
+        char escape[3] = {'%', HexDigits[byte >> 4], HexDigits[byte & 15]};
+        if (encoded) WriteBytes(out, escape, sizeof escape); else WriteBytes(out, reinterpret_cast<const char*>(at), 1);
+    }
+}
+
+void WriteHtmlText(OutputWriter* out, const char* text)
+{
+    for (const char* at = text; *at; ++at) {
+        if (*at == '<') WriteText(out, "&lt;");
+        else if (*at == '>') WriteText(out, "&gt;");
+        else if (*at == '"') WriteText(out, "&quot;");
+        else WriteBytes(out, at, 1);
+    }
+}
+
 const char* PathBelowSearchPath(const char* path)
 {
     size_t skip = strlen(runSettings.searchPath);
@@ -100,10 +128,10 @@ const char* PathBelowSearchPath(const char* path)
 // Writes the value of a "Search." key; false for a name not in the table.
 bool WriteKeyValue(OutputWriter* out, const char* name, const ResultEntry* entry, int position)
 {
-    if (StrEqual(name, "URL")) WriteText(out, PathBelowSearchPath(entry->path));
+    if (StrEqual(name, "URL")) WriteUrlPath(out, PathBelowSearchPath(entry->path));
     else if (StrEqual(name, "BaseURL")) WriteText(out, runSettings.baseUrl);
-    else if (StrEqual(name, "Title")) WriteText(out, entry->title);
-    else if (StrEqual(name, "Description")) WriteText(out, entry->description);
+    else if (StrEqual(name, "Title")) WriteHtmlText(out, entry->title);
+    else if (StrEqual(name, "Description")) WriteHtmlText(out, entry->description);
     else if (StrEqual(name, "Size")) WriteSize(out, entry->size);
     else if (StrEqual(name, "Modified")) WriteModified(out, entry->modified);
     else if (StrEqual(name, "Match")) WriteFormatted(out, "%d", position + 1);
@@ -167,7 +195,11 @@ int WriteResults(const char* look)
     PlatFileGuard file(OpenTemplate(look));
     if (!file) return 1;
     int64_t fileSize = PlatFileSize(file.get());
-    if (fileSize < 0 || fileSize > MemLimitMaximum / 8) return 1;
+    if (fileSize < 0) return 1;
+    if (fileSize > TemplateSizeLimit) {
+        CgiComment("Result template too large\n");
+        return 1;
+    }
     int32_t size = static_cast<int32_t>(fileSize);
     int32_t capacity = size * 4 > MinimumOutputCapacity ? size * 4 : MinimumOutputCapacity;
     char* templateText = static_cast<char*>(MemAlloc(size + 2, TemplateModule, 805));

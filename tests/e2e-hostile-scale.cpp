@@ -106,10 +106,11 @@ TEST(HostileScale, NamesOfEveryByte)
     FurnishSite(site);
     for (int byte = 1; byte <= 0xFF; ++byte) {
         if (byte == '/') continue;
-        // Control bytes sort first, so their documents would fall beyond the
-        // first 200 results: a second word lets a search show just them.
+        // Control bytes, blanks and quotes sort first, so their documents would
+        // fall beyond the first 200 results: a second word lets a search show
+        // just them.
         std::string name = std::string("n") + static_cast<char>(byte) + ".htm";
-        PutDocument(site, name, byte < 0x20 ? "<P>cat dog</P>\n" : CatDocument);
+        PutDocument(site, name, byte < 0x28 ? "<P>cat dog</P>\n" : CatDocument);
     }
     RunResult all = Get(site, "Search=cat&Count=200");
     EXPECT_TRUE(IsWholePage(all.out));
@@ -117,11 +118,18 @@ TEST(HostileScale, NamesOfEveryByte)
     EXPECT_NE(all.out.find("n\xFF.htm"), std::string::npos);
     EXPECT_NE(all.out.find("n\x7F.htm"), std::string::npos);
     EXPECT_EQ(all.out.find("n\\.htm"), std::string::npos);
+    // Nothing in a name can end the link's attribute or open an element.
+    EXPECT_NE(all.out.find("n%3C.htm"), std::string::npos);
+    EXPECT_NE(all.out.find("n%3E.htm"), std::string::npos);
+    EXPECT_EQ(all.out.find("n<.htm"), std::string::npos);
+    EXPECT_EQ(all.out.find("n>.htm"), std::string::npos);
     EXPECT_EQ(all.err, "");
     RunResult controls = Get(site, "Search=dog&Count=200");
-    EXPECT_NE(controls.out.find(Summary(31, 31)), std::string::npos);
-    EXPECT_NE(controls.out.find("n\x01.htm"), std::string::npos);
-    EXPECT_NE(controls.out.find("n\n.htm"), std::string::npos);
+    EXPECT_NE(controls.out.find(Summary(39, 39)), std::string::npos);
+    for (const char* encoded : {"n%01.htm", "n%0A.htm", "n%20.htm", "n%22.htm", "n%27.htm"})
+        EXPECT_NE(controls.out.find(encoded), std::string::npos) << encoded;
+    for (const char* raw : {"n\x01.htm", "n\n.htm", "n .htm", "n\".htm", "n'.htm"})
+        EXPECT_EQ(controls.out.find(raw), std::string::npos) << raw;
 }
 
 // Another process deletes and restores files and renames folders to and fro

@@ -119,6 +119,18 @@ TEST_F(ResultTemplate, FormatsValues)
     }
 }
 
+// Values come from files that others may have written: none can end the
+// link's attribute or open an element. References stay as they are.
+TEST_F(ResultTemplate, EscapesValuesFromTheSite)
+{
+    StrCopy(entry_.path, "D:/web/a\"b'c<d>e f\tg%h&i.htm");
+    StrCopy(entry_.title, "<img src=x onerror=alert(1)> \"q\" &amp; 'a'");
+    StrCopy(entry_.description, "x<y>\"z\"\x01\xE9");
+    EXPECT_EQ(Expand("<A HREF=\"&Search.URL;\">&Search.Title;</A>&Search.Description;"),
+              "<A HREF=\"a%22b%27c%3Cd%3Ee%20f%09g%h&i.htm\">&lt;img src=x onerror=alert(1)&gt; &quot;q&quot; "
+              "&amp; 'a'</A>x&lt;y&gt;&quot;z&quot;\x01\xE9");
+}
+
 TEST_F(ResultTemplate, NeverPassesTheOutputLimit)
 {
     memset(entry_.description, 'd', DescriptionCapacity - 1);
