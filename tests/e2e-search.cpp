@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 #include "test-support.h"
@@ -95,13 +96,19 @@ TEST(SearchPage, ScoresRanksAndShowsEachDocument)
           {"eof.htm", "<P>cat</P>\x1A<P>cat cat</P>\n"}},
          "Search=cat",
          {{"crlf.htm", "Big\nCat", "100%", "9.25"}, {"eof.htm", "Untitled", "100%", "1.00"}}},
-        // Scanned in the order a, B, _c (names compared with ASCII letters upper-cased).
+        // Scanned in the order A, a, B, _c (names compared with ASCII letters
+        // upper-cased, then as they are).
         {"ties, later scanned first",
-         {{"a.htm", "<P>cat</P>\n"}, {"B.htm", "<P>cat</P>\n"}, {"_c.htm", "<P>cat</P>\n"}},
+         {{"a.htm", "<P>cat</P>\n"}, {"A.htm", "<P>cat</P>\n"}, {"B.htm", "<P>cat</P>\n"}, {"_c.htm", "<P>cat</P>\n"}},
          "Search=cat",
          {{"_c.htm", "Untitled", "100%", "1.00"},
           {"B.htm", "Untitled", "100%", "1.00"},
-          {"a.htm", "Untitled", "100%", "1.00"}}},
+          {"a.htm", "Untitled", "100%", "1.00"},
+          {"A.htm", "Untitled", "100%", "1.00"}}},
+        // The first block ends in "xcat" (0.5, then 0.25 weight); only "cat",
+        // the longest word's length, is carried into the next (1.0).
+        {"a word at the end of the first block", {{"a.htm", std::string(20475, '.') + "xcat "}}, "Search=cat",
+         {{"a.htm", "Untitled", "100%", "1.25"}}},
         {"skip-list word not considered", {{"a.htm", "<P>the cat</P>\n"}}, "Search=the+cat",
          {{"a.htm", "Untitled", "100%", "1.00"}},
          std::string(DefaultConfig) + "SKIPLIST skip.txt\n"},
@@ -209,6 +216,8 @@ TEST(SearchPage, LookChoosesOnlyAPlainVariantName)
     PutDocument(site, "a.htm", "<TITLE>Cats and Dogs</TITLE>\n");
     site.Data("bodyCompact.htm", "[&Search.Title;|&Search.MatchTotal;|&Search.MatchReturned;|&Search.Bogus;|&amp;"
                                  "|black & white|&Search.title;]\n");
+    site.Data("body" + std::string(40, 'L') + ".htm", "[&Search.Title;|&Search.MatchTotal;|&Search.MatchReturned;|"
+                                                    "&Search.Bogus;|&amp;|black & white|&Search.title;]\n");
     site.Data("body../x.htm", "ESCAPED ONE LEVEL\n");
     site.Data("etc/x.htm", "ESCAPED TWO LEVELS\n");
     const std::string standard = ResultsPage({{"a.htm", "Cats and Dogs", "90%", "7.29", "29 bytes"}}, 1);
@@ -219,6 +228,7 @@ TEST(SearchPage, LookChoosesOnlyAPlainVariantName)
         {"Look=Compact", compact},     {"Look=Default", standard},   {"Look=Missing", standard},
         {"Look=..%2Fx", standard},     {"Look=../x", standard},      {"Look=../../etc/x", standard},
         {"Look=Compact%00x", compact}, {"Look=" + std::string(41, 'a'), standard},
+        {"Look=" + std::string(40, 'L'), compact},
     };
     for (const auto& [look, page] : rows) {
         SCOPED_TRACE(look);
@@ -230,6 +240,27 @@ TEST(SearchPage, LookChoosesOnlyAPlainVariantName)
     EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat").out), noTemplate);
     EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=..%2Fx").out), noTemplate);
     EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=Compact").out), compact);
+
+    // A template too large to fill is the site owner's to mend: the page
+    // source tells them.
+    const std::string huge = site.srchdata() + "/bodyHuge.htm";
+    site.Data("bodyHuge.htm", "");
+    ASSERT_EQ(truncate(huge.c_str(), (32 << 20) + 1), 0);
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=Huge").out),
+              WholePage(Summary(1, 1) + "<!-- Result template too large -->\n\n" + "Result Pages:&nbsp;<B>1</B>&nbsp;" +
+                        CreditLine(1)));
+
+    // A filled copy may hold four times its template: 1,200 bytes here fill
+    // to 3,000.
+    TestSite wideSite;
+    FurnishSite(wideSite);
+    const std::string description(200, 'd');
+    PutDocument(wideSite, "a.htm", "<META name=\"description\" content=\"" + description + "\"><P>cat</P>\n");
+    std::string wide = std::string(1000, '.'), filled = wide;
+    for (int i = 0; i < 10; ++i) wide += "&Search.Description;", filled += description;
+    wideSite.Data("bodyWide.htm", wide);
+    EXPECT_EQ(MaskSearchTime(Get(wideSite, "Search=cat&Look=Wide").out),
+              WholePage(Summary(1, 1) + filled + "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(1)));
 }
 
 // A site of n documents that tie in every key: listed in reverse name order.

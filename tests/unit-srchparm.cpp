@@ -57,6 +57,7 @@ TEST(SearchParameters, DecodesRequestTexts)
         {"Look=dEFAULT&SortBy=PERCENT", "20|||||0"},
         {"Look=Defaults&SortBy=Percent2", "20|Defaults||Percent2||0"},
         {"Search=%41b+c%2B", "20||||Ab c+|0"},
+        {"Se%61rch=cat&C%6Funt=7", "7||||cat|0"},  // names are decoded too
         {"Search=++ red", "20||||red|0"},
         {"Count=5&junk&Search=cat", "5||||cat|0"},
         {"Count=5&" + longPair + "&Search=cat", "5|||||0"},
