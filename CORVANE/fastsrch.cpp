@@ -9,11 +9,14 @@
 
 #include "corv-core.h"
 #include "corv-str.h"
+#include "fastsrch-internal.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define FASTSRCH_VECTOR 1
+#ifdef FASTSRCH_VECTOR
 #include <immintrin.h>
 #endif
+
+using fastsrch_internal::IsAsciiLetter;
+using fastsrch_internal::MatchesAt;
 
 namespace {
 
@@ -23,17 +26,6 @@ unsigned char CasePartner(unsigned char byte)
 {
     if (byte >= 'a' && byte <= 'z') return static_cast<unsigned char>(byte - 32);
     return static_cast<unsigned char>(byte + 32);
-}
-
-// The window at candidate equals the pattern under the pattern's mode.
-inline bool MatchesAt(const TextPattern* pattern, const unsigned char* candidate)
-{
-    const unsigned char* text = pattern->text;
-    const int length = pattern->length;
-    if (pattern->mode == PatternExactCase) return memcmp(text, candidate, static_cast<size_t>(length)) == 0;
-    for (int i = 0; i < length; ++i)
-        if (FoldAsciiUpper(text[i]) != FoldAsciiUpper(candidate[i])) return false;
-    return true;
 }
 
 // Shift-table search: advance by the table while the last byte of the window
@@ -55,8 +47,6 @@ ptrdiff_t FindWithShiftTable(const TextPattern* pattern, const unsigned char* st
 }
 
 #ifdef FASTSRCH_VECTOR
-
-bool IsAsciiLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
 
 // What the filter compares a window's first and last byte with: letters
 // folded to lower case (byte | 0x20) in the ignore-case mode, other bytes as
@@ -142,8 +132,11 @@ Finder FastestFinder()
 }
 
 Finder finder = FastestFinder();
+PatternSearchPath chosenPath = PatternPathFastest;
 
 }  // namespace
+
+PatternSearchPath fastsrch_internal::ChosenPath() { return chosenPath; }
 
 int CompilePattern(TextPattern* pattern, const char* text, int32_t mode)
 {
@@ -182,6 +175,7 @@ int FindPattern(const TextPattern* pattern, const char* start, const char* end, 
 
 void SetPatternSearchPath(PatternSearchPath path)
 {
+    chosenPath = path;
     switch (path) {
     case PatternPathShiftTable: finder = FindPortable; break;
 #ifdef FASTSRCH_VECTOR

@@ -23,11 +23,53 @@ int CompilePattern(TextPattern* pattern, const char* text, int32_t mode);
 // The leftmost occurrence that lies wholly within [start, end).
 int FindPattern(const TextPattern* pattern, const char* start, const char* end, const char** found);
 
+// ---- Several patterns in one pass -------------------------------------------
+
+// A search text of 319 characters holds no more words than this, and no
+// more bytes in all of them than PatternSetTextLimit.
+constexpr int PatternSetLimit = 160;
+constexpr int PatternSetTextLimit = 320;
+// The vector filter tells up to this many patterns apart; a larger set is
+// searched with an automaton.
+constexpr int PatternSetFilterLimit = 8;
+
+struct PatternSet {
+    int32_t count;
+    const TextPattern* patterns[PatternSetLimit];
+    // The vector filter: for each of a window's first three bytes, the set's
+    // patterns (one bit each) that allow each low and each high nibble.
+    unsigned char lowNibbles[3][16];
+    unsigned char highNibbles[3][16];
+    // The automaton over ASCII-folded bytes: for each state the next state
+    // for every byte, the pattern that ends there (or -1), the next state
+    // down its suffix chain where one ends (or -1), and a pattern that has
+    // the same text as another (or -1).
+    int32_t stateCount;
+    int16_t next[PatternSetTextLimit + 1][256];
+    int16_t endingPattern[PatternSetTextLimit + 1];
+    int16_t outputLink[PatternSetTextLimit + 1];
+    int16_t sameText[PatternSetLimit];
+};
+
+// Called for each occurrence found, with the pattern's index in the set.
+using PatternHitHandler = void (*)(void* context, int pattern, const char* hit);
+
+// 1 when ready; 0 for no patterns or more than PatternSetLimit. The set keeps
+// pointers to the patterns, which must outlive it.
+int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int count);
+// Reports every occurrence of every pattern within [start, end): the
+// occurrences of one pattern come in increasing order and never overlap, as
+// FindPattern called again after each occurrence's end would find them.
+int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context);
+
+// ---- Paths -----------------------------------------------------------------
+
 // How candidates are found: the fastest way this processor has, unless a test
 // or a benchmark asks for another. Every way gives the same results.
 enum PatternSearchPath {
     PatternPathFastest,
-    PatternPathShiftTable,  // the portable path
-    PatternPathSse2         // x86-64 only; elsewhere the portable path
+    PatternPathShiftTable,  // the portable path: the shift table, pattern by pattern
+    PatternPathSse2,        // x86-64 only (a set's filter also needs SSSE3); else portable
+    PatternPathAutomaton    // sets of any size through the automaton; one pattern as Fastest
 };
 void SetPatternSearchPath(PatternSearchPath path);

@@ -11,12 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,6 +173,55 @@ void PlatGetLocalTime(PlatLocalTime* now)
     now->hour = local.tm_hour;
     now->minute = local.tm_min;
 }
+
+// ---- Threads ---------------------------------------------------------------
+
+int PlatProcessorCount()
+{
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) return CPU_COUNT(&allowed);
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
+
+struct PlatThread {
+    std::thread thread;
+};
+
+PlatThread* PlatThreadStart(void (*run)(void* argument), void* argument)
+{
+    try {
+        return new PlatThread{std::thread(run, argument)};
+    } catch (const std::exception&) {
+        return nullptr;  // the system has no thread to give
+    }
+}
+
+void PlatThreadJoin(PlatThread* thread)
+{
+    if (!thread) return;
+    thread->thread.join();
+    delete thread;
+}
+
+struct PlatMonitor {
+    std::mutex mutex;
+    std::condition_variable wakeUp;
+};
+
+PlatMonitor* PlatMonitorCreate() { return new PlatMonitor; }
+void PlatMonitorDestroy(PlatMonitor* monitor) { delete monitor; }
+void PlatMonitorEnter(PlatMonitor* monitor) { monitor->mutex.lock(); }
+void PlatMonitorLeave(PlatMonitor* monitor) { monitor->mutex.unlock(); }
+
+void PlatMonitorWait(PlatMonitor* monitor)
+{
+    std::unique_lock<std::mutex> lock(monitor->mutex, std::adopt_lock);
+    monitor->wakeUp.wait(lock);
+    lock.release();  // still held by the caller
+}
+
+void PlatMonitorWakeAll(PlatMonitor* monitor) { monitor->wakeUp.notify_all(); }
 
 // ---- Paths -----------------------------------------------------------------
 

@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 
 // The C runtime must not expand wildcards in the arguments: "/?" is one.
@@ -195,6 +196,76 @@ void PlatGetLocalTime(PlatLocalTime* now)
     now->hour = local.wHour;
     now->minute = local.wMinute;
 }
+
+// ---- Threads ---------------------------------------------------------------
+
+int PlatProcessorCount()
+{
+    DWORD_PTR process = 0, system = 0;
+    int count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1) ++count;
+    return count > 0 ? count : 1;
+}
+
+struct PlatThread {
+    HANDLE handle;
+    void (*run)(void*);
+    void* argument;
+};
+
+namespace {
+
+unsigned __stdcall RunThread(void* thread)
+{
+    PlatThread* self = static_cast<PlatThread*>(thread);
+    self->run(self->argument);
+    return 0;
+}
+
+}  // namespace
+
+PlatThread* PlatThreadStart(void (*run)(void* argument), void* argument)
+{
+    PlatThread* thread = new PlatThread{nullptr, run, argument};
+    thread->handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunThread, thread, 0, nullptr));
+    if (thread->handle) return thread;
+    delete thread;
+    return nullptr;
+}
+
+void PlatThreadJoin(PlatThread* thread)
+{
+    if (!thread) return;
+    WaitForSingleObject(thread->handle, INFINITE);
+    CloseHandle(thread->handle);
+    delete thread;
+}
+
+struct PlatMonitor {
+    CRITICAL_SECTION lock;
+    CONDITION_VARIABLE wakeUp;
+};
+
+PlatMonitor* PlatMonitorCreate()
+{
+    PlatMonitor* monitor = new PlatMonitor;
+    InitializeCriticalSection(&monitor->lock);
+    InitializeConditionVariable(&monitor->wakeUp);
+    return monitor;
+}
+
+void PlatMonitorDestroy(PlatMonitor* monitor)
+{
+    if (!monitor) return;
+    DeleteCriticalSection(&monitor->lock);
+    delete monitor;
+}
+
+void PlatMonitorEnter(PlatMonitor* monitor) { EnterCriticalSection(&monitor->lock); }
+void PlatMonitorLeave(PlatMonitor* monitor) { LeaveCriticalSection(&monitor->lock); }
+void PlatMonitorWait(PlatMonitor* monitor) { SleepConditionVariableCS(&monitor->wakeUp, &monitor->lock, INFINITE); }
+void PlatMonitorWakeAll(PlatMonitor* monitor) { WakeAllConditionVariable(&monitor->wakeUp); }
 
 // ---- The system calls --------------------------------------------------------
 

@@ -48,6 +48,28 @@ struct PlatLocalTime {
 };
 void PlatGetLocalTime(PlatLocalTime* now);
 
+// ---- Threads ---------------------------------------------------------------
+
+// How many processors this process may run on (at least 1).
+int PlatProcessorCount();
+
+struct PlatThread;
+// Runs run(argument) on a thread of its own; nullptr when none can be started.
+PlatThread* PlatThreadStart(void (*run)(void* argument), void* argument);
+// Waits for the thread's end and releases it.
+void PlatThreadJoin(PlatThread* thread);
+
+// A lock that threads can wait on until another one wakes them.
+struct PlatMonitor;
+PlatMonitor* PlatMonitorCreate();
+void PlatMonitorDestroy(PlatMonitor* monitor);
+void PlatMonitorEnter(PlatMonitor* monitor);
+void PlatMonitorLeave(PlatMonitor* monitor);
+// Leaves the lock, waits to be woken, and enters it again; may also return
+// without a wake-up, so callers wait in a loop on their condition.
+void PlatMonitorWait(PlatMonitor* monitor);
+void PlatMonitorWakeAll(PlatMonitor* monitor);
+
 // ---- Files -----------------------------------------------------------------
 
 struct PlatFile;

@@ -5,6 +5,7 @@
 #include "corv-core.h"
 #include "corv-str.h"
 #include "filesrch.h"
+#include "platform.h"
 #include "srchexpr.h"
 #include "winmain.h"
 
@@ -70,10 +71,18 @@ void ResetResultList(ResultEntry* slots, int32_t sortMode)
     resultList.sortMode = sortMode;
 }
 
+int ThreadCountFor(const SearchSettings& settings)
+{
+    if (settings.threadCount > 0) return settings.threadCount;
+    int processors = PlatProcessorCount();
+    return processors < DefaultThreadLimit ? processors : DefaultThreadLimit;
+}
+
 }  // namespace
 
 int RunSearch(const SearchRequest* request, const char* baseUrl, const char* searchPath,
-              const char* fileSpecs, const char* excludePaths, const char* skipListPath)
+              const char* fileSpecs, const char* excludePaths, const char* skipListPath,
+              const SearchSettings& settings)
 {
     int32_t pageSize = request->count;
     if (pageSize <= 1) pageSize = 1;
@@ -85,15 +94,13 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
                  "invalid or not specific enough...<BR><BR>");
         return 1;
     }
-    scanner.scanBufferSize = ScanBufferSize;
-    scanner.scanBuffer = static_cast<char*>(MemAlloc(ScanBufferSize, RunModule, 871));
     ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, RunModule, 872);
     ResetResultList(slots, sortMode);
-    CompilePattern(&scanner.titlePattern, "<TITLE>", PatternIgnoreCase);
-    CompilePattern(&scanner.metaPattern, "<META", PatternIgnoreCase);
     walkDepth = 0;
     double started = TickSeconds();
+    StartScanning(ThreadCountFor(settings));
     WalkFolder(searchPath, WalkWholeSite);
+    FinishScanning();
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {
         CgiPrint("Unable to find any Web pages matching your query...<BR>");
@@ -106,7 +113,6 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     PrintCreditLine(searchSeconds);
     MemFree(&slots, ResultSlotCount * static_cast<int32_t>(sizeof(ResultEntry)), RunModule, 938);
     resultList.slots = resultList.head = resultList.tail = nullptr;
-    MemFree(&scanner.scanBuffer, ScanBufferSize, RunModule, 939);
     FreeSearchExpression();
     return 1;
 }

@@ -1,6 +1,6 @@
-// filesrch: the document scanner. Reads one file through the scan buffer,
-// takes its title and META texts, scores every hit of every word, and files a
-// matching document into the ranked result list.
+// filesrch: the document scanner. Reads one file through its thread's block,
+// takes its title and META texts, scores every hit of every search term in one
+// pass per region, and files a matching document into the ranked result list.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,8 +11,6 @@
 #include "platform.h"
 #include "srchexpr.h"
 
-ScannerState scanner;
-
 namespace {
 
 const char* const UntitledText = "Untitled";
@@ -22,19 +20,39 @@ constexpr double DescriptionWeight = 4.0;
 constexpr double KeywordsWeight = 2.0;
 constexpr double BodyWeight = 1.0;
 
-// What the first block tells of a document; copied into a result slot only
-// when the document matches, so no slot ever mixes two documents.
-struct DocumentTexts {
-    char title[TitleCapacity];
-    char description[DescriptionCapacity];
-    char keywords[KeywordsCapacity];
+// The tags that the first block is searched for, compiled once for every
+// thread to read.
+struct TagPatterns {
+    TextPattern title, meta;
+    TagPatterns()
+    {
+        CompilePattern(&title, "<TITLE>", PatternIgnoreCase);
+        CompilePattern(&meta, "<META", PatternIgnoreCase);
+    }
 };
+const TagPatterns tagPatterns;
+
+// Each side's factor for every byte, looked up once per hit.
+struct ContextFactors {
+    double left[256];
+    double right[256];        // after a hit that does not end in "s"
+    double rightAfterS[256];  // after one that does
+    ContextFactors()
+    {
+        for (int byte = 0; byte < 256; ++byte) {
+            LeftContextFactor(static_cast<unsigned char>(byte), &left[byte]);
+            RightContextFactor(static_cast<unsigned char>(byte), 'a', &right[byte]);
+            RightContextFactor(static_cast<unsigned char>(byte), 's', &rightAfterS[byte]);
+        }
+    }
+};
+const ContextFactors factors;
 
 void ExtractTitle(const char* data, const char* end, char* title)
 {
     title[0] = '\0';
     const char* hit = nullptr;
-    if (!FindPattern(&scanner.titlePattern, data, end, &hit)) return;
+    if (!FindPattern(&tagPatterns.title, data, end, &hit)) return;
     const char* at = static_cast<const char*>(memchr(hit, '>', static_cast<size_t>(end - hit)));
     if (!at) return;
     ++at;
@@ -44,7 +62,7 @@ void ExtractTitle(const char* data, const char* end, char* title)
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
 }
 
-void ApplyMetaTag(const char* tagText, DocumentTexts* texts)
+void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
 {
     char* target = nullptr;
     bool expectName = false, expectContent = false;
@@ -67,19 +85,20 @@ void ApplyMetaTag(const char* tagText, DocumentTexts* texts)
 }
 
 // Takes the META texts and blanks each tag, so it is not scored again.
-void ExtractMetaTags(char* data, const char* end, DocumentTexts* texts)
+void ExtractMetaTags(char* data, const char* end, ScannedDocument* texts)
 {
+    const TextPattern& meta = tagPatterns.meta;
     char tagText[TagTextCapacity];
     const char* hit = nullptr;
     char* position = data;
-    while (FindPattern(&scanner.metaPattern, position, end, &hit)) {
-        position = const_cast<char*>(hit) + scanner.metaPattern.length;
+    while (FindPattern(&meta, position, end, &hit)) {
+        position = const_cast<char*>(hit) + meta.length;
         if (!CopyTagText(position, end, tagText, tagText + TagTextCapacity, 1)) continue;
         ApplyMetaTag(tagText, texts);
     }
 }
 
-void ScoreFirstBlock(char* data, const char* end, DocumentTexts* texts)
+void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
 {
     ExtractTitle(data, end, texts->title);
     ExtractMetaTags(data, end, texts);
@@ -87,25 +106,27 @@ void ScoreFirstBlock(char* data, const char* end, DocumentTexts* texts)
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
     for (int i = 0; i < 3; ++i)
-        if (regions[i][0]) ScanRegion(weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+        if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
 }
 
-// Reads the file block by block; false when it cannot be opened.
-bool ScoreFileText(const char* path, DocumentTexts* texts)
+// Reads the file block by block, carrying the longest term's length of
+// bytes from one block into the next so that a hit across the boundary is
+// found; false when it cannot be opened.
+bool ScoreFileText(ScanContext* context, const char* path, ScannedDocument* texts)
 {
     PlatFileGuard file(PlatOpen(path, PlatReadText));
     if (!file) return false;
-    ResetWordStats();
-    char* buffer = scanner.scanBuffer;
+    ResetWordStats(context);
+    char* buffer = context->block;
     int carry = 0;
     for (;;) {
-        int got = PlatRead(file.get(), buffer + carry, scanner.scanBufferSize - 1 - carry);
+        int got = PlatRead(file.get(), buffer + carry, context->blockSize - 1 - carry);
         if (got <= 0) break;
         int dataLength = carry + got;
         buffer[dataLength] = '\0';
-        if (carry == 0) ScoreFirstBlock(buffer, buffer + dataLength, texts);
+        if (carry == 0) ScoreFirstBlock(context, buffer, buffer + dataLength, texts);
         int longest = 0;
-        ScanRegion(BodyWeight, buffer, buffer + dataLength, &longest);
+        ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
         carry = std::min(longest, dataLength);
         memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
     }
@@ -126,8 +147,7 @@ void Unlink(ResultEntry* entry)
     --resultList.linkedCount;
 }
 
-void FileMatch(const char* path, int32_t size, uint32_t modified, const DocumentTexts& texts,
-               double percent, double weight)
+void FileMatch(const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
 {
     ResultEntry* slot = ChooseWorkSlot();
     bool linked = resultList.linkedCount == ResultSlotCount;
@@ -137,13 +157,40 @@ void FileMatch(const char* path, int32_t size, uint32_t modified, const Document
         if (*at == '\\') *at = '/';
     slot->size = size;
     slot->modified = modified;
-    StrCopy(slot->title, texts.title[0] ? texts.title : UntitledText);
-    StrCopy(slot->description, texts.description[0] ? texts.description : NoDescriptionText);
-    slot->percent = percent;
-    slot->weight = weight;
+    StrCopy(slot->title, document.title[0] ? document.title : UntitledText);
+    StrCopy(slot->description, document.description[0] ? document.description : NoDescriptionText);
+    slot->percent = document.percent;
+    slot->weight = document.weight;
     InsertRanked(slot);
     if (resultList.resultCount < ResultLimit) ++resultList.resultCount;
     ++resultList.matchedTotal;
+}
+
+// A region being scored: where it lies, its weight, whose counts grow.
+struct RegionScan {
+    TermCounts* counts;
+    const char* start;
+    const char* end;
+    double weight;
+};
+
+void ScoreHit(void* region, int term, const char* hit)
+{
+    const RegionScan& scan = *static_cast<const RegionScan*>(region);
+    const SearchTerm& searched = searchExpression.terms[term];
+    const int length = searched.pattern->length;
+    double left = 1.0, right = 1.0;
+    if (!(searched.flags & WordAnyPrefix)) left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
+    if (!(searched.flags & WordAnySuffix)) {
+        unsigned char after = hit + length < scan.end ? static_cast<unsigned char>(hit[length]) : 0;
+        bool endsInS = (hit[length - 1] | 0x20) == 's';
+        right = endsInS ? factors.rightAfterS[after] : factors.right[after];
+    }
+    const double score = left * right;
+    TermCounts& counts = scan.counts[term];
+    if (score > counts.best) counts.best = score;
+    counts.total += score * score * scan.weight;
+    counts.found = 1;
 }
 
 // Each key compared "higher first"; the first difference decides.
@@ -199,25 +246,29 @@ int ScanFile(const char* folderPath, const char* fileName, int32_t size, uint32_
     char path[PathCapacity];
     if (!StrCopyBounded(path, PathCapacity, folderPath) || !StrAppendBounded(path, PathCapacity, fileName))
         return 1;
-    DocumentTexts texts;
-    texts.title[0] = texts.description[0] = texts.keywords[0] = '\0';
-    if (!ScoreFileText(path, &texts)) return 1;
-    int found = 0;
-    double percent = 0.0, weight = 0.0;
-    if (ScoreDocument(&found, &percent, &weight))
-        FileMatch(path, size, modified, texts, percent, weight);
-    ++resultList.filesScanned;
+    ScanInWalkOrder(path, size, modified);
     return 1;
 }
 
-int ResetWordStats()
+bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* document)
 {
-    for (int i = 0; i < searchExpression.wordCount; ++i) {
-        SearchWord& word = searchExpression.words[i];
-        word.best = 0.0;
-        word.total = 0.0;
-        word.found = 0;
-    }
+    document->title[0] = document->description[0] = document->keywords[0] = '\0';
+    document->matched = 0;
+    if (!ScoreFileText(context, path, document)) return false;
+    int found = 0;
+    document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
+    return true;
+}
+
+void FileScannedDocument(const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
+{
+    if (document.matched) FileMatch(path, size, modified, document);
+    ++resultList.filesScanned;
+}
+
+int ResetWordStats(ScanContext* context)
+{
+    for (int i = 0; i < searchExpression.termCount; ++i) context->counts[i] = TermCounts{};
     return 1;
 }
 
@@ -250,32 +301,16 @@ int RightContextFactor(unsigned char after, unsigned char lastOfHit, double* fac
     return 1;
 }
 
-int ScanRegion(double weight, const char* start, const char* end, int* longestWord)
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord)
 {
-    *longestWord = 0;
-    for (int i = 0; i < searchExpression.wordCount; ++i) {
-        SearchWord& word = searchExpression.words[i];
-        if (word.flags & WordSkipped) continue;
-        const int length = word.pattern.length;
-        const char* hit = nullptr;
-        for (const char* from = start; FindPattern(&word.pattern, from, end, &hit); from = hit + length) {
-            double left = 1.0, right = 1.0;
-            if (!(word.flags & WordAnyPrefix)) LeftContextFactor(hit > start ? static_cast<unsigned char>(hit[-1]) : 0, &left);
-            if (!(word.flags & WordAnySuffix)) {
-                unsigned char after = hit + length < end ? static_cast<unsigned char>(hit[length]) : 0;
-                RightContextFactor(after, static_cast<unsigned char>(hit[length - 1]), &right);
-            }
-            double score = left * right;
-            if (score > word.best) word.best = score;
-            word.total += score * score * weight;
-            word.found = 1;
-        }
-        if (length > *longestWord) *longestWord = length;
-    }
+    *longestWord = searchExpression.longestTerm;
+    if (searchExpression.termCount == 0) return 1;
+    RegionScan region{context->counts, start, end, weight};
+    FindPatternSet(searchExpression.termPatterns, start, end, ScoreHit, &region);
     return 1;
 }
 
-int ScoreDocument(int* foundCount, double* percent, double* weight)
+int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)
 {
     *foundCount = 0;
     *percent = 0.0;
@@ -284,13 +319,14 @@ int ScoreDocument(int* foundCount, double* percent, double* weight)
     double sumOfBests = 0.0;
     for (int i = 0; i < searchExpression.wordCount; ++i) {
         const SearchWord& word = searchExpression.words[i];
-        if (word.flags & WordSkipped) continue;
+        if (word.term < 0) continue;
+        const TermCounts& counts = context->counts[word.term];
         ++considered;
-        sumOfBests += word.best;
-        *weight += word.total;
-        if (word.found == 1) ++*foundCount;
-        if ((word.flags & WordRequired) && !word.found) return 0;
-        if ((word.flags & WordExcluded) && word.found) return 0;
+        sumOfBests += counts.best;
+        *weight += counts.total;
+        if (counts.found == 1) ++*foundCount;
+        if ((word.flags & WordRequired) && !counts.found) return 0;
+        if ((word.flags & WordExcluded) && counts.found) return 0;
     }
     if (*foundCount == 0) return 0;
     double found = *foundCount;

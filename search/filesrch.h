@@ -7,6 +7,7 @@
 
 #include "corv-str.h"
 #include "fastsrch.h"
+#include "srchexpr.h"
 #include "srchparm.h"
 
 // ---- Search run --------------------------------------------------------------
@@ -25,8 +26,14 @@ constexpr int ScanBufferSize = 20480;
 constexpr int ResultLimit = 200;
 constexpr int ResultSlotCount = ResultLimit + 1;
 
+// What the configuration sets beyond the search path and the lists.
+struct SearchSettings {
+    int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
+};
+
 int RunSearch(const SearchRequest* request, const char* baseUrl, const char* searchPath,
-              const char* fileSpecs, const char* excludePaths, const char* skipListPath);
+              const char* fileSpecs, const char* excludePaths, const char* skipListPath,
+              const SearchSettings& settings);
 
 // ---- Results -----------------------------------------------------------------
 
@@ -91,22 +98,59 @@ bool IsSearchableFile(const char* folderPath, const char* fileName);
 constexpr int TagTextCapacity = 1000;
 constexpr int MetaTokenSize = 300;
 
-struct ScannerState {
-    char* scanBuffer;
-    int32_t scanBufferSize;
-    TextPattern titlePattern;
-    TextPattern metaPattern;
+// What a document scored so far for one search term.
+struct TermCounts {
+    double best;    // the best hit's score, 0 to 1
+    double total;   // the sum of each hit's score squared times its region's weight
+    int32_t found;  // 1 once hit
 };
-extern ScannerState scanner;
 
+// Everything one scanning thread works with, so that threads share nothing
+// but the search words, which they only read.
+struct ScanContext {
+    char* block;        // blockSize bytes: a document is read through it
+    int32_t blockSize;  // ScanBufferSize; tests choose smaller ones
+    TermCounts counts[PatternSetLimit];
+};
+
+// What the first block tells of a document, and its score.
+struct ScannedDocument {
+    char title[TitleCapacity];
+    char description[DescriptionCapacity];
+    char keywords[KeywordsCapacity];
+    int32_t matched;
+    double percent;
+    double weight;
+};
+
+// The walk's call for each file: the filter, then the scan, then filing.
 int ScanFile(const char* folderPath, const char* fileName, int32_t size, uint32_t modified);
-int ResetWordStats();
-int ScanRegion(double weight, const char* start, const char* end, int* longestWord);
+// Reads and scores one document; false when it cannot be opened.
+bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* document);
+// Files a scanned document into the ranked list and counts it.
+void FileScannedDocument(const char* path, int32_t size, uint32_t modified, const ScannedDocument& document);
+int ResetWordStats(ScanContext* context);
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord);
 int LeftContextFactor(unsigned char before, double* factor);
 int RightContextFactor(unsigned char after, unsigned char lastOfHit, double* factor);
-int ScoreDocument(int* foundCount, double* percent, double* weight);
+int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight);
 int CopyTagText(char* source, const char* sourceEnd, char* destination, const char* destinationEnd, int blank);
 // token must hold tokenSize + 1 bytes: a cut token ends in "..." at tokenSize - 3.
 int GetAttributeToken(const char* tagText, int index, char* token, int tokenSize, char* separator);
 // Files a matched entry at its place for the current sort mode.
 void InsertRanked(ResultEntry* entry);
+
+// ---- Scanning threads ------------------------------------------------------------
+
+constexpr int ThreadLimit = 16;
+constexpr int DefaultThreadLimit = 4;
+
+// The threads of a run: the calling thread walks, scans when it has nothing
+// else to do, and files every document in walk order, so that pages never
+// depend on which thread finished first. With one thread it scans and files
+// each document as the walk hands it over.
+void StartScanning(int threadCount);
+// Scans a document that passed the filter, or queues it for a thread.
+void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified);
+// Waits for every queued document, files it, and ends the threads.
+void FinishScanning();

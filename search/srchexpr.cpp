@@ -68,7 +68,43 @@ void ReleaseWords()
     if (searchExpression.words)
         MemFree(&searchExpression.words, searchExpression.wordCount * static_cast<int32_t>(sizeof(SearchWord)),
                 ExpressionModule, __LINE__);
+    if (searchExpression.termPatterns)
+        MemFree(&searchExpression.termPatterns, static_cast<int32_t>(sizeof(PatternSet)), ExpressionModule, __LINE__);
     searchExpression.wordCount = 0;
+    searchExpression.termCount = 0;
+    searchExpression.longestTerm = 0;
+}
+
+bool SameTerm(const SearchWord& word, const SearchTerm& term)
+{
+    const int32_t wildcards = WordAnyPrefix | WordAnySuffix;
+    return (word.flags & wildcards) == term.flags && word.pattern.length == term.pattern->length &&
+           StrEqualNoCaseN(reinterpret_cast<const char*>(word.pattern.text),
+                           reinterpret_cast<const char*>(term.pattern->text), word.pattern.length);
+}
+
+// Gives every word that is not skipped its term, and compiles the terms'
+// patterns into one set.
+void GatherTerms()
+{
+    SearchExpression& expression = searchExpression;
+    const TextPattern* patterns[PatternSetLimit];
+    for (int i = 0; i < expression.wordCount; ++i) {
+        SearchWord& word = expression.words[i];
+        word.term = -1;
+        if (word.flags & WordSkipped) continue;
+        int term = 0;
+        while (term < expression.termCount && !SameTerm(word, expression.terms[term])) ++term;
+        if (term == expression.termCount && term < PatternSetLimit) {
+            expression.terms[term] = SearchTerm{&word.pattern, word.flags & (WordAnyPrefix | WordAnySuffix)};
+            patterns[term] = &word.pattern;
+            ++expression.termCount;
+            if (word.pattern.length > expression.longestTerm) expression.longestTerm = word.pattern.length;
+        }
+        if (term < expression.termCount) word.term = term;
+    }
+    expression.termPatterns = static_cast<PatternSet*>(MemAlloc(sizeof(PatternSet), ExpressionModule, __LINE__));
+    CompilePatternSet(expression.termPatterns, patterns, expression.termCount);
 }
 
 // Strips the wildcards and compiles one word; false when nothing is left.
@@ -154,8 +190,7 @@ int GetSearchWord(const char* text, int index, char* operatorCharacter, char* wo
 int CompileSearchExpression(const char* skipListPath, const char* searchText)
 {
     int32_t count = CountSearchWords(searchText);
-    searchExpression.wordCount = 0;
-    searchExpression.words = nullptr;
+    searchExpression = SearchExpression{};
     if (count <= 0) return 0;
     SkipText skip;
     LoadSkipText(skipListPath, &skip);
@@ -177,7 +212,10 @@ int CompileSearchExpression(const char* skipListPath, const char* searchText)
             ++skipped;
         }
     }
-    if (skipped < count) return 1;
+    if (skipped < count) {
+        GatherTerms();
+        return 1;
+    }
     FreeSearchExpression();
     return 0;
 }

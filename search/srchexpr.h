@@ -16,15 +16,25 @@ enum : int32_t {
 
 struct SearchWord {
     TextPattern pattern;
-    double best;
-    double total;
-    int32_t found;
     int32_t flags;
+    int32_t term;  // its search term, or -1 for a skipped word
+};
+
+// Words of the same text (ASCII case aside) and the same wildcards find the
+// same hits with the same scores: they share one search term, which is
+// searched for and scored once, and each word takes its counts from it.
+struct SearchTerm {
+    const TextPattern* pattern;  // the pattern of the term's first word
+    int32_t flags;               // its WordAnyPrefix and WordAnySuffix
 };
 
 struct SearchExpression {
     int32_t wordCount;
     SearchWord* words;
+    int32_t termCount;
+    SearchTerm terms[PatternSetLimit];
+    PatternSet* termPatterns;  // the terms' patterns, found in one pass
+    int32_t longestTerm;       // the longest term's length in bytes
 };
 
 // The words of the current search, compiled by CompileSearchExpression.

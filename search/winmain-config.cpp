@@ -48,6 +48,17 @@ void SetSkipList(SiteConfig* config, const char* value)
         StrCopy(config->skipListPath, path);
 }
 
+// A whole number from low to high, or -1 for anything else.
+int32_t NumberIn(const char* value, int32_t low, int32_t high)
+{
+    int32_t number = 0;
+    for (const char* at = value; *at; ++at) {
+        if (*at < '0' || *at > '9' || number > high) return -1;
+        number = number * 10 + (*at - '0');
+    }
+    return value[0] && number >= low && number <= high ? number : -1;
+}
+
 const char* ValueAfter(const char* line, int keyLength)
 {
     const char* value = line + keyLength;
@@ -68,6 +79,10 @@ void ApplyConfigLine(SiteConfig* config, const char* line)
     } else if (StrEqualNoCaseN(line, "EXCLUDEPATH", 11)) {
         char* entry = AppendListEntry(config->excludePaths, config->listCapacity, ValueAfter(line, 11));
         if (entry) SlashesToBackslashes(entry);
+    } else if (StrEqualNoCaseN(line, "THREADS", 7)) {
+        // A value that is not a number from 1 to 16 leaves the default.
+        int32_t threads = NumberIn(ValueAfter(line, 7), 1, ThreadLimit);
+        if (threads > 0) config->settings.threadCount = threads;
     }
 }
 
@@ -81,6 +96,7 @@ void ResetSiteConfig(SiteConfig* config)
     config->fileSpecs = emptyList;
     config->excludePaths = emptyList;
     config->listCapacity = 0;
+    config->settings = SearchSettings{};
 }
 
 void ReleaseSiteConfig(SiteConfig* config)

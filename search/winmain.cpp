@@ -55,7 +55,7 @@ void AnswerSearch(const char* requestText, SiteConfig* config)
     DataFilePath(path, "srchdata\\header.htm");
     CgiIncludeFile(path);
     RunSearch(&request, config->baseUrl, config->searchPath, config->fileSpecs, config->excludePaths,
-              config->skipListPath);
+              config->skipListPath, config->settings);
     DataFilePath(path, "srchdata\\footer.htm");
     CgiIncludeFile(path);
     ReleaseSiteConfig(config);

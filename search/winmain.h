@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "corv-str.h"
+#include "filesrch.h"
 #include "platform.h"
 
 #ifndef TRAWLEX_HOME_PAGE
@@ -26,6 +27,7 @@ struct SiteConfig {
     char* fileSpecs;     // entries each followed by ","; in tracked memory
     char* excludePaths;  // the same
     int32_t listCapacity;
+    SearchSettings settings;
 };
 
 constexpr int ConfigLineCapacity = 320;

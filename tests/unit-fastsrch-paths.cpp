@@ -1,5 +1,6 @@
 // Every way of finding candidates gives the leftmost occurrence that a plain
-// byte-by-byte search gives, on ranges built to hit each path's edges.
+// byte-by-byte search gives, on ranges built to hit each path's edges, and
+// every way of searching a set gives what its patterns give one at a time.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -71,7 +72,57 @@ TEST_P(PatternPaths, EveryOccurrenceIsTheLeftmostOfThePlainSearch)
     }
 }
 
+// Every occurrence of a set's patterns, one pattern at a time: what
+// FindPattern gives when called again after each occurrence's end.
+std::vector<std::vector<long>> EachInTurn(const std::vector<std::string>& patterns, const std::string& range)
+{
+    std::vector<std::vector<long>> hits(patterns.size());
+    for (size_t i = 0; i < patterns.size(); ++i)
+        for (long at = PlainSearch(patterns[i], range, 0, true); at >= 0;
+             at = PlainSearch(patterns[i], range, static_cast<size_t>(at) + patterns[i].size(), true))
+            hits[i].push_back(at);
+    return hits;
+}
+
+void CollectHit(void* hits, int pattern, const char* hit)
+{
+    auto& collected = *static_cast<std::pair<const char*, std::vector<std::vector<long>>>*>(hits);
+    collected.second[static_cast<size_t>(pattern)].push_back(hit - collected.first);
+}
+
+// Sets of 1 to 20 patterns (the filter's limit is 8; more take the
+// automaton), short ones that overlap and repeat, and texts that hold them at
+// both ends: every path reports what the patterns give one at a time.
+TEST_P(PatternPaths, SetsReportWhatEachPatternGivesAlone)
+{
+    std::mt19937 random(11);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> patterns(1 + random() % (round % 4 == 0 ? 20 : 8));
+        for (std::string& pattern : patterns) {
+            do pattern = RandomText(random, 1 + random() % (round % 7 == 0 ? 40 : 4));
+            while (pattern.find('\0') != std::string::npos);
+        }
+        std::string range = RandomText(random, random() % 300);
+        range.insert(0, patterns[random() % patterns.size()]);
+        range += patterns[random() % patterns.size()];
+        std::vector<TextPattern> compiled(patterns.size());
+        std::vector<const TextPattern*> pointers;
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            ASSERT_EQ(CompilePattern(&compiled[i], patterns[i].c_str(), PatternIgnoreCase), 1);
+            pointers.push_back(&compiled[i]);
+        }
+        auto set = std::make_unique<PatternSet>();
+        ASSERT_EQ(CompilePatternSet(set.get(), pointers.data(), static_cast<int>(pointers.size())), 1);
+        std::unique_ptr<char[]> block(new char[range.size()]);
+        std::copy(range.begin(), range.end(), block.get());
+        std::pair<const char*, std::vector<std::vector<long>>> hits{block.get(), std::vector<std::vector<long>>(patterns.size())};
+        FindPatternSet(set.get(), block.get(), block.get() + range.size(), CollectHit, &hits);
+        ASSERT_EQ(hits.second, EachInTurn(patterns, range)) << "round " << round;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllPaths, PatternPaths,
-                         testing::Values(PatternPathFastest, PatternPathShiftTable, PatternPathSse2));
+                         testing::Values(PatternPathFastest, PatternPathShiftTable, PatternPathSse2,
+                                         PatternPathAutomaton));
 
 }  // namespace

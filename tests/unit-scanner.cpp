@@ -25,6 +25,13 @@ protected:
         FreeSearchExpression();
         ASSERT_EQ(CompileSearchExpression("", text), 1) << text;
     }
+    // A word's counts in the document being scanned (a skipped word has none).
+    TermCounts CountsOf(int word) const
+    {
+        int term = searchExpression.words[word].term;
+        return term < 0 ? TermCounts{} : context_.counts[term];
+    }
+    ScanContext context_{};
 };
 
 double Expected(const std::vector<std::pair<double, std::string>>& table, unsigned char byte)
@@ -89,32 +96,38 @@ TEST_F(Scanner, ScoresHitsInARegion)
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.text);
         Words(row.words);
-        ResetWordStats();
+        ResetWordStats(&context_);
         const char* text = row.text.c_str();
         int longest = -1;
-        EXPECT_EQ(ScanRegion(row.weight, text + row.from, text + (row.to ? row.to : row.text.size()), &longest), 1);
-        const SearchWord& word = searchExpression.words[0];
-        EXPECT_DOUBLE_EQ(word.best, row.best);
-        EXPECT_DOUBLE_EQ(word.total, row.total);
-        EXPECT_EQ(word.found, row.found);
-        EXPECT_EQ(longest, word.pattern.length);
+        EXPECT_EQ(ScanRegion(&context_, row.weight, text + row.from, text + (row.to ? row.to : row.text.size()),
+                             &longest), 1);
+        EXPECT_DOUBLE_EQ(CountsOf(0).best, row.best);
+        EXPECT_DOUBLE_EQ(CountsOf(0).total, row.total);
+        EXPECT_EQ(CountsOf(0).found, row.found);
+        EXPECT_EQ(longest, searchExpression.words[0].pattern.length);
     }
 }
 
 TEST_F(Scanner, SkippedWordsAreIgnored)
 {
-    Words("cat elephant");
-    searchExpression.words[1].flags |= WordSkipped;
+    FreeSearchExpression();
+    const std::string skip = testing::TempDir() + "skip-elephant.txt";
+    FILE* list = fopen(skip.c_str(), "w");
+    ASSERT_NE(list, nullptr);
+    fputs("elephant", list);
+    fclose(list);
+    ASSERT_EQ(CompileSearchExpression(skip.c_str(), "cat elephant"), 1);
+    remove(skip.c_str());
     const std::string text = "elephant cat";
     int longest = -1;
-    ScanRegion(1.0, text.c_str(), text.c_str() + text.size(), &longest);
+    ScanRegion(&context_, 1.0, text.c_str(), text.c_str() + text.size(), &longest);
     EXPECT_EQ(longest, 3);
-    EXPECT_EQ(searchExpression.words[0].found, 1);
-    EXPECT_EQ(searchExpression.words[1].found, 0);
-    ResetWordStats();
-    EXPECT_EQ(searchExpression.words[0].found, 0);
-    EXPECT_EQ(searchExpression.words[0].best, 0.0);
-    EXPECT_EQ(searchExpression.words[0].total, 0.0);
+    EXPECT_EQ(CountsOf(0).found, 1);
+    EXPECT_EQ(CountsOf(1).found, 0);
+    ResetWordStats(&context_);
+    EXPECT_EQ(CountsOf(0).found, 0);
+    EXPECT_EQ(CountsOf(0).best, 0.0);
+    EXPECT_EQ(CountsOf(0).total, 0.0);
 }
 
 TEST_F(Scanner, ScoresDocuments)
@@ -145,14 +158,13 @@ TEST_F(Scanner, ScoresDocuments)
         Words(row.words);
         for (size_t i = 0; i < row.stats.size(); ++i) {
             SearchWord& word = searchExpression.words[i];
-            word.best = row.stats[i].best;
-            word.total = row.stats[i].total;
-            word.found = row.stats[i].found;
+            context_.counts[word.term] = TermCounts{row.stats[i].best, row.stats[i].total, row.stats[i].found};
             word.flags |= row.stats[i].extraFlags;
+            if (word.flags & WordSkipped) word.term = -1;
         }
         int found = -1;
         double percent = -1, weight = -1;
-        EXPECT_EQ(ScoreDocument(&found, &percent, &weight), row.result);
+        EXPECT_EQ(ScoreDocument(&context_, &found, &percent, &weight), row.result);
         if (!row.result) continue;
         EXPECT_EQ(found, row.found);
         EXPECT_EQ(percent, row.percent);

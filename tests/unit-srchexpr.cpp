@@ -21,22 +21,24 @@ std::string Word(const char* text, int index, char* operatorCharacter, int* resu
 struct Compiled {
     int result;
     std::vector<std::string> words;  // text and flags, as "cat/1"
+    std::string terms;               // each word's search term, as "0 1 0 -1"
 };
 
 Compiled Compile(const std::string& skipListPath, const std::string& text)
 {
-    Compiled compiled{CompileSearchExpression(skipListPath.c_str(), text.c_str()), {}};
+    Compiled compiled{CompileSearchExpression(skipListPath.c_str(), text.c_str()), {}, ""};
     for (int i = 0; compiled.result && i < searchExpression.wordCount; ++i) {
         const SearchWord& word = searchExpression.words[i];
-        EXPECT_EQ(word.best, 0.0);
-        EXPECT_EQ(word.total, 0.0);
-        EXPECT_EQ(word.found, 0);
         EXPECT_EQ(word.pattern.mode, PatternIgnoreCase);
         compiled.words.push_back(std::string(reinterpret_cast<const char*>(word.pattern.text),
                                              static_cast<size_t>(word.pattern.length)) +
                                  "/" + std::to_string(word.flags));
+        compiled.terms += (i ? " " : "") + std::to_string(word.term);
     }
-    if (compiled.result) FreeSearchExpression();
+    if (compiled.result) {
+        EXPECT_EQ(searchExpression.termPatterns->count, searchExpression.termCount);
+        FreeSearchExpression();
+    }
     EXPECT_EQ(searchExpression.wordCount, 0);
     EXPECT_EQ(MemGetStats().bytesInUse, 0);
     EXPECT_EQ(MemGetStats().liveCount, 0);
@@ -133,8 +135,14 @@ TEST_F(SearchWords, CompilesOperatorsAndWildcards)
         std::string text;
         int result;
         std::vector<std::string> words;
+        std::string terms = "";  // checked when given
     } rows[] = {
-        {"cat dog", 1, {"cat/0", "dog/0"}},
+        {"cat dog", 1, {"cat/0", "dog/0"}, "0 1"},
+        // Words of the same text (any ASCII case) and wildcards share a term,
+        // whatever their operators.
+        {"cat +Cat -CAT cat* *cat* dog cat", 1, {"cat/0", "Cat/1", "CAT/2", "cat/32", "cat/48", "dog/0", "cat/0"},
+         "0 0 0 1 2 3 0"},
+        {"\xE9t\xE9 \xC9T\xC9 cats", 1, {"\xE9t\xE9/0", "\xC9T\xC9/0", "cats/0"}, "0 1 2"},
         {" \r\n cat \n", 1, {"cat/0"}},
         {"+cat -dog", 1, {"cat/1", "dog/2"}},
         {"cat*", 1, {"cat/32"}},
@@ -162,10 +170,16 @@ TEST_F(SearchWords, CompilesOperatorsAndWildcards)
         Compiled compiled = Compile("", row.text);
         EXPECT_EQ(compiled.result, row.result) << row.text.substr(0, 40);
         EXPECT_EQ(compiled.words, row.words) << row.text.substr(0, 40);
+        if (!row.terms.empty()) {
+            EXPECT_EQ(compiled.terms, row.terms) << row.text.substr(0, 40);
+        }
     }
     Compiled wide = Compile("", ManyWords());
     EXPECT_EQ(wide.result, 1);
     EXPECT_EQ(wide.words, std::vector<std::string>(160, "w/0"));
+    std::string sameTerm = "0";
+    for (int i = 1; i < 160; ++i) sameTerm += " 0";
+    EXPECT_EQ(wide.terms, sameTerm);
 }
 
 TEST_F(SearchWords, SkipsWholeSkipListWords)
@@ -183,9 +197,10 @@ TEST_F(SearchWords, SkipsWholeSkipListWords)
         std::string text;
         int result;
         std::vector<std::string> words;
+        std::string terms = "";  // checked when given
     } rows[] = {
         {common, "the", 0, {}},
-        {common, "The cat", 1, {"The/4", "cat/0"}},
+        {common, "The cat", 1, {"The/4", "cat/0"}, "-1 0"},
         {common, "+the -cat", 1, {"the/5", "cat/2"}},
         {common, "the* Of and", 0, {}},
         {common, "th he", 1, {"th/0", "he/0"}},
@@ -204,5 +219,8 @@ TEST_F(SearchWords, SkipsWholeSkipListWords)
         SCOPED_TRACE(row.skipList + " / " + row.text.substr(0, 20));
         EXPECT_EQ(compiled.result, row.result);
         EXPECT_EQ(compiled.words, row.words);
+        if (!row.terms.empty()) {
+            EXPECT_EQ(compiled.terms, row.terms);
+        }
     }
 }

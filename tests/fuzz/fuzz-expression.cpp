@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "corv-str.h"
 #include "fuzz-support.h"
 #include "srchexpr.h"
 
@@ -45,9 +46,27 @@ void RequireCompiled(const std::string& search, bool skipListUsed)
         Require(word.pattern.length >= 1 && word.pattern.length <= PatternTextCapacity, "a word's pattern length");
         Require(word.pattern.mode == PatternIgnoreCase, "words are compiled ignoring case");
         Require((word.flags & ~KnownFlags) == 0, "only known word flags");
-        Require(word.best == 0.0 && word.total == 0.0 && word.found == 0, "statistics start at zero");
+        Require((word.term < 0) == ((word.flags & WordSkipped) != 0), "a word has a term unless skipped");
+        Require(word.term < searchExpression.termCount, "a word's term exists");
+        if (word.term >= 0) {
+            const SearchTerm& term = searchExpression.terms[word.term];
+            Require(term.flags == (word.flags & (WordAnyPrefix | WordAnySuffix)), "a term has its words' wildcards");
+            Require(term.pattern->length == word.pattern.length &&
+                        StrEqualNoCaseN(reinterpret_cast<const char*>(term.pattern->text),
+                                        reinterpret_cast<const char*>(word.pattern.text), word.pattern.length),
+                    "a term has its words' text");
+        }
         if (word.flags & WordSkipped) ++skipped;
     }
+    for (int a = 0; a < searchExpression.termCount; ++a)
+        for (int b = a + 1; b < searchExpression.termCount; ++b) {
+            const SearchTerm& first = searchExpression.terms[a];
+            const SearchTerm& second = searchExpression.terms[b];
+            Require(first.flags != second.flags || first.pattern->length != second.pattern->length ||
+                        !StrEqualNoCaseN(reinterpret_cast<const char*>(first.pattern->text),
+                                         reinterpret_cast<const char*>(second.pattern->text), first.pattern->length),
+                    "no two terms share text and wildcards");
+        }
     Require(skipped < searchExpression.wordCount, "not every word is a skip word");
     Require(skipListUsed || skipped == 0, "without a skip list no word is skipped");
 }

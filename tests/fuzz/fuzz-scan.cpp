@@ -1,5 +1,5 @@
 // The document scanner on arbitrary file contents, set up as the search run
-// sets it up: scan buffer, tag patterns, 201 result slots, compiled words.
+// sets it up: scanning threads, 201 result slots, compiled words.
 //
 // Input: a flag byte, a padding byte, the search words up to the first line
 // feed (at most 100 bytes), then the file's contents.
@@ -10,6 +10,7 @@
 //   flags bits 5-6  both set: the file (its first 1,024 bytes, bits 2-4 unused)
 //                   is scanned 205 times with different sizes and dates, which
 //                   fills the list and then replaces its last entry
+//   flags bit 7     scanned on two threads instead of one
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -119,26 +120,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ExactBlock wordText(words);
     if (!CompileSearchExpression("", wordText.data()))
         Require(CompileSearchExpression("", FallbackWords) == 1, "the fallback words compile");
-    scanner.scanBufferSize = ScanBufferSize;
-    scanner.scanBuffer = static_cast<char*>(MemAlloc(ScanBufferSize, "fuzz-scan", __LINE__));
     ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, "fuzz-scan", __LINE__);
     resultList = ResultList{};
     resultList.slots = slots;
     resultList.sortMode = flags & 3;
-    CompilePattern(&scanner.titlePattern, "<TITLE>", PatternIgnoreCase);
-    CompilePattern(&scanner.metaPattern, "<META", PatternIgnoreCase);
     walkDepth = 0;
 
+    StartScanning(flags & 0x80 ? 2 : 1);
     for (int i = 0; i < scans; ++i) {
         const int32_t reportedSize = static_cast<int32_t>(document.size()) + (i * 7919) % 5000;
         const uint32_t modified = 0x52A10000u + static_cast<uint32_t>((i * 104729) % 65536);
         ScanFile(setup.folderPath.c_str(), "x.htm", reportedSize, modified);
     }
+    FinishScanning();
     RequireSoundList(scans);
 
     MemFree(&slots, ResultSlotCount * static_cast<int32_t>(sizeof(ResultEntry)), "fuzz-scan", __LINE__);
     resultList = ResultList{};
-    MemFree(&scanner.scanBuffer, ScanBufferSize, "fuzz-scan", __LINE__);
     FreeSearchExpression();
     RequireNoTrackedMemory("scanning a file");
     return 0;

@@ -70,3 +70,26 @@ int FindPattern(const TextPattern* pattern, const char* start, const char* end, 
     }
     return 0;
 }
+
+// A set is searched pattern by pattern, each from the range's start.
+int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int count)
+{
+    CORV_CHECK_POINTER(SearchModule, set);
+    CORV_CHECK_POINTER(SearchModule, patterns);
+    memset(set, 0, sizeof *set);
+    if (count <= 0 || count > PatternSetLimit) return 0;
+    set->count = count;
+    for (int pattern = 0; pattern < count; ++pattern) set->patterns[pattern] = patterns[pattern];
+    return 1;
+}
+
+int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context)
+{
+    for (int pattern = 0; pattern < set->count; ++pattern) {
+        const TextPattern* compiled = set->patterns[pattern];
+        const char* hit = nullptr;
+        for (const char* from = start; FindPattern(compiled, from, end, &hit); from = hit + compiled->length)
+            onHit(context, pattern, hit);
+    }
+    return 1;
+}

@@ -1,0 +1,32 @@
+// fastsrch: what the search for one pattern and the search for a set share.
+// Included by the fastsrch files only.
+#pragma once
+
+#include <cstring>
+
+#include "corv-str.h"
+#include "fastsrch.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FASTSRCH_VECTOR 1
+#endif
+
+namespace fastsrch_internal {
+
+// The window at candidate equals the pattern under the pattern's mode.
+inline bool MatchesAt(const TextPattern* pattern, const unsigned char* candidate)
+{
+    const unsigned char* text = pattern->text;
+    const int length = pattern->length;
+    if (pattern->mode == PatternExactCase) return memcmp(text, candidate, static_cast<size_t>(length)) == 0;
+    for (int i = 0; i < length; ++i)
+        if (FoldAsciiUpper(text[i]) != FoldAsciiUpper(candidate[i])) return false;
+    return true;
+}
+
+inline bool IsAsciiLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
+
+// The path that SetPatternSearchPath chose last.
+PatternSearchPath ChosenPath();
+
+}  // namespace fastsrch_internal

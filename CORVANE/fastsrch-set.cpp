@@ -1,0 +1,318 @@
+// fastsrch: several patterns found in one pass over a range, so that a
+// search of many words costs little more than a search of one.
+//
+// One pattern goes through FindPattern. Two to eight go through a vector
+// filter of the first three bytes of each window: every byte is split into its
+// two nibbles, and a table lookup per nibble (a byte shuffle) tells which
+// patterns allow it there; a window that all three bytes allow is compared in
+// full. Larger sets go through an automaton over ASCII-folded bytes, which
+// costs the same for any number of patterns. The portable path searches the
+// patterns one after another.
+#include "fastsrch.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "corv-core.h"
+#include "fastsrch-internal.h"
+
+#ifdef FASTSRCH_VECTOR
+#include <immintrin.h>
+#endif
+
+using fastsrch_internal::IsAsciiLetter;
+using fastsrch_internal::MatchesAt;
+
+namespace {
+
+const char* const SearchModule = "fastsrch";
+constexpr int FilterBytes = 3;
+
+unsigned char FoldLower(unsigned char byte) { return (byte >= 'A' && byte <= 'Z') ? byte + 32 : byte; }
+
+// Where each pattern's search may go on: occurrences of one pattern never
+// overlap. Reports an occurrence that starts at or after that point.
+struct HitSink {
+    const PatternSet* set;
+    const unsigned char* start;
+    PatternHitHandler onHit;
+    void* context;
+    ptrdiff_t resume[PatternSetLimit];
+
+    void Report(int pattern, ptrdiff_t at)
+    {
+        if (at < resume[pattern]) return;
+        resume[pattern] = at + set->patterns[pattern]->length;
+        onHit(context, pattern, reinterpret_cast<const char*>(start + at));
+    }
+
+    // Compares each pattern whose bit is set with the window at `at`.
+    void Verify(unsigned bits, ptrdiff_t at, ptrdiff_t range)
+    {
+        for (; bits; bits &= bits - 1) {
+            int pattern = __builtin_ctz(bits);
+            const TextPattern* compiled = set->patterns[pattern];
+            if (at + compiled->length <= range && at >= resume[pattern] && MatchesAt(compiled, start + at))
+                Report(pattern, at);
+        }
+    }
+};
+
+// ---- Pattern by pattern (the portable path) ------------------------------------
+
+void FindEachInTurn(HitSink& sink, const char* start, const char* end)
+{
+    for (int pattern = 0; pattern < sink.set->count; ++pattern) {
+        const TextPattern* compiled = sink.set->patterns[pattern];
+        const char* hit = nullptr;
+        for (const char* from = start; FindPattern(compiled, from, end, &hit); from = hit + compiled->length)
+            sink.Report(pattern, hit - start);
+    }
+}
+
+// ---- The vector filter -----------------------------------------------------------
+
+void AllowByte(PatternSet* set, int position, unsigned char byte, unsigned char bit)
+{
+    set->lowNibbles[position][byte & 15] |= bit;
+    set->highNibbles[position][byte >> 4] |= bit;
+}
+
+// A pattern shorter than the filter allows any byte after its end; a letter
+// allows its other case where the pattern ignores case.
+void CompileFilter(PatternSet* set)
+{
+    for (int pattern = 0; pattern < set->count && pattern < PatternSetFilterLimit; ++pattern) {
+        const TextPattern* compiled = set->patterns[pattern];
+        const unsigned char bit = static_cast<unsigned char>(1u << pattern);
+        for (int position = 0; position < FilterBytes; ++position) {
+            if (position >= compiled->length) {
+                for (int nibble = 0; nibble < 16; ++nibble) AllowByte(set, position, static_cast<unsigned char>(nibble * 17), bit);
+                continue;
+            }
+            unsigned char byte = compiled->text[position];
+            AllowByte(set, position, byte, bit);
+            if (compiled->mode != PatternExactCase && IsAsciiLetter(byte)) AllowByte(set, position, byte ^ 0x20, bit);
+        }
+    }
+}
+
+// Windows that start too close to the range's end for the vector loads.
+void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
+{
+    const unsigned all = (1u << sink.set->count) - 1;
+    for (ptrdiff_t at = from; at < range; ++at) sink.Verify(all, at, range);
+}
+
+#ifdef FASTSRCH_VECTOR
+
+__attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
+{
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    __m128i low[FilterBytes], high[FilterBytes];
+    for (int i = 0; i < FilterBytes; ++i) {
+        low[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[i]));
+        high[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[i]));
+    }
+    alignas(16) unsigned char bits[16];
+    ptrdiff_t at = 0;
+    for (; at + (FilterBytes - 1) + 16 <= range; at += 16) {
+        __m128i allowed = _mm_set1_epi8(-1);
+        for (int i = 0; i < FilterBytes; ++i) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.start + at + i));
+            __m128i lows = _mm_shuffle_epi8(low[i], _mm_and_si128(bytes, nibble));
+            __m128i highs = _mm_shuffle_epi8(high[i], _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble));
+            allowed = _mm_and_si128(allowed, _mm_and_si128(lows, highs));
+        }
+        unsigned candidates = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(allowed, _mm_setzero_si128()))) & 0xFFFF;
+        if (!candidates) continue;
+        _mm_store_si128(reinterpret_cast<__m128i*>(bits), allowed);
+        for (; candidates; candidates &= candidates - 1) {
+            int offset = __builtin_ctz(candidates);
+            sink.Verify(bits[offset], at + offset, range);
+        }
+    }
+    VerifyTail(sink, at, range);
+}
+
+__attribute__((target("avx2"))) void FindWithFilterAvx2(HitSink& sink, ptrdiff_t range)
+{
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    __m256i low[FilterBytes], high[FilterBytes];
+    for (int i = 0; i < FilterBytes; ++i) {
+        low[i] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[i])));
+        high[i] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[i])));
+    }
+    alignas(32) unsigned char bits[32];
+    ptrdiff_t at = 0;
+    for (; at + (FilterBytes - 1) + 32 <= range; at += 32) {
+        __m256i allowed = _mm256_set1_epi8(-1);
+        for (int i = 0; i < FilterBytes; ++i) {
+            __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sink.start + at + i));
+            __m256i lows = _mm256_shuffle_epi8(low[i], _mm256_and_si256(bytes, nibble));
+            __m256i highs = _mm256_shuffle_epi8(high[i], _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble));
+            allowed = _mm256_and_si256(allowed, _mm256_and_si256(lows, highs));
+        }
+        unsigned candidates = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(allowed, _mm256_setzero_si256())));
+        if (!candidates) continue;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(bits), allowed);
+        for (; candidates; candidates &= candidates - 1) {
+            int offset = __builtin_ctz(candidates);
+            sink.Verify(bits[offset], at + offset, range);
+        }
+    }
+    VerifyTail(sink, at, range);
+}
+
+#endif
+
+// ---- The automaton ---------------------------------------------------------------
+
+bool AutomatonFits(const PatternSet* set)
+{
+    int bytes = 0;
+    for (int pattern = 0; pattern < set->count; ++pattern) {
+        if (set->patterns[pattern]->mode == PatternExactCase) return false;
+        bytes += set->patterns[pattern]->length;
+    }
+    return bytes <= PatternSetTextLimit;
+}
+
+// The patterns as a tree of folded bytes; next[][] holds its edges, 0 where
+// there is none (no edge leads back to the root).
+void BuildTree(PatternSet* set)
+{
+    set->stateCount = 1;
+    for (int pattern = 0; pattern < set->count; ++pattern) {
+        const TextPattern* compiled = set->patterns[pattern];
+        int state = 0;
+        for (int i = 0; i < compiled->length; ++i) {
+            unsigned char byte = FoldLower(compiled->text[i]);
+            if (set->next[state][byte] == 0) set->next[state][byte] = static_cast<int16_t>(set->stateCount++);
+            state = set->next[state][byte];
+        }
+        // Patterns of the same text end in the same state: chain them.
+        set->sameText[pattern] = set->endingPattern[state];
+        set->endingPattern[state] = static_cast<int16_t>(pattern);
+    }
+}
+
+// Breadth first: a state's failure state is shorter, so already complete.
+// Missing edges then take the failure state's, and upper-case letters the
+// edges of their lower-case partners.
+void CompleteAutomaton(PatternSet* set)
+{
+    int16_t failure[PatternSetTextLimit + 1] = {};
+    int16_t queue[PatternSetTextLimit + 1];
+    int head = 0, tail = 0;
+    for (int byte = 0; byte < 256; ++byte)
+        if (set->next[0][byte]) queue[tail++] = set->next[0][byte];
+    while (head < tail) {
+        int state = queue[head++];
+        int fail = failure[state];
+        set->outputLink[state] = set->endingPattern[fail] >= 0 ? static_cast<int16_t>(fail) : set->outputLink[fail];
+        for (int byte = 0; byte < 256; ++byte) {
+            int16_t child = set->next[state][byte];
+            if (child == 0) {
+                set->next[state][byte] = set->next[fail][byte];
+                continue;
+            }
+            failure[child] = set->next[fail][byte];
+            queue[tail++] = child;
+        }
+    }
+    for (int state = 0; state < set->stateCount; ++state)
+        for (int byte = 'A'; byte <= 'Z'; ++byte) set->next[state][byte] = set->next[state][byte + 32];
+}
+
+void CompileAutomaton(PatternSet* set)
+{
+    for (int state = 0; state <= PatternSetTextLimit; ++state) set->endingPattern[state] = set->outputLink[state] = -1;
+    BuildTree(set);
+    CompleteAutomaton(set);
+}
+
+void ReportEndingAt(HitSink& sink, int state, ptrdiff_t end)
+{
+    const PatternSet* set = sink.set;
+    if (set->endingPattern[state] < 0) state = set->outputLink[state];
+    for (; state >= 0; state = set->outputLink[state])
+        for (int pattern = set->endingPattern[state]; pattern >= 0; pattern = set->sameText[pattern])
+            sink.Report(pattern, end + 1 - set->patterns[pattern]->length);
+}
+
+void FindWithAutomaton(HitSink& sink, ptrdiff_t range)
+{
+    const PatternSet* set = sink.set;
+    int state = 0;
+    for (ptrdiff_t at = 0; at < range; ++at) {
+        state = set->next[state][sink.start[at]];
+        if (set->endingPattern[state] >= 0 || set->outputLink[state] >= 0) ReportEndingAt(sink, state, at);
+    }
+}
+
+// ---- Choosing the way ------------------------------------------------------------------
+
+enum class SetMethod { OneByOne, FilterSsse3, FilterAvx2, Automaton };
+
+struct VectorUnits {
+    bool ssse3 = false, avx2 = false;
+    VectorUnits()
+    {
+#ifdef FASTSRCH_VECTOR
+        __builtin_cpu_init();
+        ssse3 = __builtin_cpu_supports("ssse3");
+        avx2 = __builtin_cpu_supports("avx2");
+#endif
+    }
+};
+const VectorUnits vectorUnits;
+
+SetMethod MethodFor(const PatternSet* set)
+{
+    const PatternSearchPath path = fastsrch_internal::ChosenPath();
+    const bool automaton = set->stateCount > 0;
+    if (set->count == 1) return SetMethod::OneByOne;
+    if (path == PatternPathAutomaton || set->count > PatternSetFilterLimit)
+        return automaton ? SetMethod::Automaton : SetMethod::OneByOne;
+    if (path == PatternPathFastest && vectorUnits.avx2) return SetMethod::FilterAvx2;
+    if (path != PatternPathShiftTable && vectorUnits.ssse3) return SetMethod::FilterSsse3;
+    return SetMethod::OneByOne;
+}
+
+}  // namespace
+
+int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int count)
+{
+    CORV_CHECK_POINTER(SearchModule, set);
+    CORV_CHECK_POINTER(SearchModule, patterns);
+    memset(set, 0, sizeof *set);
+    if (count <= 0 || count > PatternSetLimit) return 0;
+    set->count = count;
+    for (int pattern = 0; pattern < count; ++pattern) {
+        CORV_CHECK_POINTER(SearchModule, patterns[pattern]);
+        set->patterns[pattern] = patterns[pattern];
+    }
+    CompileFilter(set);
+    if (count > 1 && AutomatonFits(set)) CompileAutomaton(set);
+    return 1;
+}
+
+int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context)
+{
+    CORV_CHECK_POINTER(SearchModule, set);
+    CORV_CHECK_POINTER(SearchModule, start);
+    CORV_CHECK_POINTER(SearchModule, end);
+    if (!onHit) CORV_CHECK_POINTER(SearchModule, static_cast<const void*>(nullptr));
+    HitSink sink{set, reinterpret_cast<const unsigned char*>(start), onHit, context, {}};
+    const ptrdiff_t range = end - start;
+    switch (MethodFor(set)) {
+#ifdef FASTSRCH_VECTOR
+    case SetMethod::FilterAvx2: FindWithFilterAvx2(sink, range); break;
+    case SetMethod::FilterSsse3: FindWithFilterSsse3(sink, range); break;
+#endif
+    case SetMethod::Automaton: FindWithAutomaton(sink, range); break;
+    default: FindEachInTurn(sink, start, end); break;
+    }
+    return 1;
+}

@@ -1,0 +1,165 @@
+// filesrch: the scanning threads of a search run. The walk queues each
+// document that passed the filter; threads scan the queue in any order, and
+// the walking thread files the scanned documents strictly in walk order, so
+// that every page, counter and tie is the same with any number of threads.
+#include <cstring>
+
+#include "corv-core.h"
+#include "corv-str.h"
+#include "filesrch.h"
+#include "platform.h"
+
+namespace {
+
+const char* const PoolModule = "filesrch";
+// Documents queued ahead of filing, per thread: enough to keep every thread
+// busy while a slow document holds up the filing.
+constexpr int QueuedPerThread = 32;
+
+enum JobState : int32_t { JobQueued, JobScanning, JobScanned };
+
+struct ScanJob {
+    char path[PathCapacity];
+    int32_t size;
+    uint32_t modified;
+    int32_t state;
+    bool opened;
+    ScannedDocument document;
+};
+
+// Jobs form a ring: job n sits at n % capacity, and the counters only grow.
+struct ScanPool {
+    int threadCount;
+    ScanContext* contexts;  // one per thread; the walking thread has the first
+    PlatThread* threads[ThreadLimit];
+    PlatMonitor* monitor;
+    ScanJob* jobs;
+    int capacity;
+    int64_t queued, claimed, filed;
+    bool walkEnded;
+};
+ScanPool pool;
+
+ScanJob& Job(int64_t number) { return pool.jobs[number % pool.capacity]; }
+
+// Scans one claimed job; the monitor is not held meanwhile.
+void ScanJobAlone(ScanContext* context, ScanJob& job)
+{
+    job.opened = ScanDocument(context, job.path, &job.document);
+    PlatMonitorEnter(pool.monitor);
+    job.state = JobScanned;
+    PlatMonitorWakeAll(pool.monitor);
+}
+
+// With the monitor held: claims the next queued job and scans it.
+void ClaimAndScan(ScanContext* context)
+{
+    ScanJob& job = Job(pool.claimed++);
+    job.state = JobScanning;
+    PlatMonitorLeave(pool.monitor);
+    ScanJobAlone(context, job);
+}
+
+void RunScanThread(void* contextArgument)
+{
+    ScanContext* context = static_cast<ScanContext*>(contextArgument);
+    PlatMonitorEnter(pool.monitor);
+    for (;;) {
+        if (pool.claimed < pool.queued) {
+            ClaimAndScan(context);
+            continue;
+        }
+        if (pool.walkEnded) break;
+        PlatMonitorWait(pool.monitor);
+    }
+    PlatMonitorLeave(pool.monitor);
+}
+
+// With the monitor held: files every scanned job that is next in walk order.
+void FileInWalkOrder()
+{
+    while (pool.filed < pool.queued && Job(pool.filed).state == JobScanned) {
+        ScanJob& job = Job(pool.filed++);
+        if (job.opened) FileScannedDocument(job.path, job.size, job.modified, job.document);
+    }
+}
+
+// With the monitor held: files what it can (and returns, for the caller to
+// look again), else scans a queued job itself, else waits for another thread.
+void HelpOrWait()
+{
+    const int64_t filedBefore = pool.filed;
+    FileInWalkOrder();
+    if (pool.filed != filedBefore) return;
+    if (pool.claimed < pool.queued) {
+        ClaimAndScan(&pool.contexts[0]);
+        return;
+    }
+    PlatMonitorWait(pool.monitor);
+}
+
+void AllocateContexts(int count)
+{
+    pool.contexts = MemAllocArray<ScanContext>(count, PoolModule, __LINE__);
+    for (int i = 0; i < count; ++i) {
+        pool.contexts[i].blockSize = ScanBufferSize;
+        pool.contexts[i].block = static_cast<char*>(MemAlloc(ScanBufferSize, PoolModule, 871));
+    }
+}
+
+void ReleaseContexts(int count)
+{
+    for (int i = 0; i < count; ++i) MemFree(&pool.contexts[i].block, ScanBufferSize, PoolModule, 939);
+    MemFree(&pool.contexts, count * static_cast<int32_t>(sizeof(ScanContext)), PoolModule, __LINE__);
+}
+
+}  // namespace
+
+void StartScanning(int threadCount)
+{
+    pool = ScanPool{};
+    pool.threadCount = threadCount < 1 ? 1 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
+    AllocateContexts(pool.threadCount);
+    if (pool.threadCount == 1) return;
+    pool.capacity = QueuedPerThread * pool.threadCount;
+    pool.jobs = MemAllocArray<ScanJob>(pool.capacity, PoolModule, __LINE__);
+    pool.monitor = PlatMonitorCreate();
+    // A thread that cannot be started leaves its share to the others.
+    for (int i = 1; i < pool.threadCount; ++i) pool.threads[i] = PlatThreadStart(RunScanThread, &pool.contexts[i]);
+}
+
+void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified)
+{
+    if (pool.threadCount == 1) {
+        ScannedDocument document;
+        if (ScanDocument(&pool.contexts[0], path, &document)) FileScannedDocument(path, size, modified, document);
+        return;
+    }
+    PlatMonitorEnter(pool.monitor);
+    while (pool.queued - pool.filed == pool.capacity) HelpOrWait();
+    ScanJob& job = Job(pool.queued);
+    StrCopy(job.path, path);
+    job.size = size;
+    job.modified = modified;
+    job.state = JobQueued;
+    ++pool.queued;
+    PlatMonitorWakeAll(pool.monitor);
+    FileInWalkOrder();
+    PlatMonitorLeave(pool.monitor);
+}
+
+void FinishScanning()
+{
+    if (pool.threadCount > 1) {
+        PlatMonitorEnter(pool.monitor);
+        pool.walkEnded = true;
+        PlatMonitorWakeAll(pool.monitor);
+        while (pool.filed < pool.queued) HelpOrWait();
+        PlatMonitorLeave(pool.monitor);
+        for (int i = 1; i < pool.threadCount; ++i) PlatThreadJoin(pool.threads[i]);
+        PlatMonitorDestroy(pool.monitor);
+        MemFree(&pool.jobs, pool.capacity * static_cast<int32_t>(sizeof(ScanJob)), PoolModule, __LINE__);
+    }
+    ReleaseContexts(pool.threadCount);
+    pool = ScanPool{};
+}
