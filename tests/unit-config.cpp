@@ -33,6 +33,7 @@ protected:
         std::string page, searchPath, baseUrl, skipListPath, fileSpecs, excludePaths;
         int32_t listCapacity = 0;
         int32_t blocksWhileLoaded = 0;
+        SearchSettings settings{};
     };
 
     // Loads the file (as written when content is given) into a fresh SiteConfig,
@@ -54,6 +55,7 @@ protected:
         loaded.skipListPath = config.skipListPath;
         loaded.fileSpecs = config.fileSpecs;
         loaded.excludePaths = config.excludePaths;
+        loaded.settings = config.settings;
         loaded.listCapacity = config.listCapacity;
         loaded.blocksWhileLoaded = MemGetStats().liveCount;
         ReleaseSiteConfig(&config);
@@ -108,6 +110,7 @@ TEST_F(ConfigFile, AppliesKeys)
     struct Row {
         std::string content;
         std::string searchPath, baseUrl, fileSpecs, excludePaths;
+        int32_t threads = 0;
     } rows[] = {
         {"BASEURL /a/\rFILESPEC .htm\nFILESPEC .html\r\nEXCLUDEPATH /x/", "\\initial\\", "/a/", ".htm,.html,",
          "\\x\\,"},
@@ -129,6 +132,11 @@ TEST_F(ConfigFile, AppliesKeys)
         {"BASEURL /z/\n" + std::string(50000, '#') + "\nFILESPEC .q", "\\initial\\", "/z/", ".q,", ""},
         {"BASEURL /f/\nBASEURL " + std::string(312, 'u') + "\nFILESPEC .no", "\\initial\\", "/f/", "", ""},
         {"BASEURL " + std::string(311, 'u') + "\nFILESPEC .yes", "\\initial\\", std::string(311, 'u'), ".yes,", ""},
+        // A number from 1 to 16 sets the threads; anything else leaves the default.
+        {"THREADS 3\nthreads   16 # the most", "\\initial\\", "", "", "", 16},
+        {"Threads 1\nTHREADS 0\nTHREADS 17\nTHREADS x\nTHREADS 2x\nTHREADS\nTHREADS -3", "\\initial\\", "", "", "", 1},
+        {"THREADS 0016\nTHREADS 99999999999", "\\initial\\", "", "", "", 16},
+        {"THREADSX 5", "\\initial\\", "", "", "", 0},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);
@@ -140,6 +148,7 @@ TEST_F(ConfigFile, AppliesKeys)
         EXPECT_EQ(loaded.skipListPath, "");
         EXPECT_EQ(loaded.fileSpecs, row.fileSpecs);
         EXPECT_EQ(loaded.excludePaths, row.excludePaths);
+        EXPECT_EQ(loaded.settings.threadCount, row.threads);
         EXPECT_EQ(loaded.listCapacity, static_cast<int32_t>(row.content.size()));
         EXPECT_EQ(loaded.blocksWhileLoaded, 2);
     }

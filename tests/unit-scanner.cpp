@@ -2,6 +2,8 @@
 // tag tokens and the ranked result list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -170,6 +172,70 @@ TEST_F(Scanner, ScoresDocuments)
         EXPECT_EQ(percent, row.percent);
         EXPECT_DOUBLE_EQ(weight, row.weight);
     }
+}
+
+// Whole documents through blocks of a chosen size (20,480 bytes unless a row
+// says otherwise), then through every size from the longest word's length
+// plus 2 up: whether a document matches never changes with the size; hits at
+// a block's edges only score higher (a block starts and ends as the text
+// does), and a hit in the bytes carried into the next block counts again.
+TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
+{
+    struct Row {
+        const char* words;
+        std::string document;
+        int32_t blockSize;
+        int matched;
+        double percent, weight;
+        size_t sweepFrom = 0;  // smaller blocks would cut the title or META tags
+    } rows[] = {
+        {"cat dog", "cat dog", 0, 1, 100, 2.0},
+        // "xcat" ends the first block (0.5); only the longest word's length
+        // is carried, and "cat" starts the next (1.0).
+        {"cat", "....xcat ", 9, 1, 100, 1.25},
+        {"cat", "....xcat ", 10, 1, 50, 0.25},
+        {"cat", "....xcat ", 0, 1, 50, 0.25},
+        {"cat cat* +Cat", "a category cat", 0, 1, 100, 4.5},  // "cat" and "+Cat" share a term
+        {"+cat dog", "dog dog", 0, 0, 0, 0},
+        {"cat -dog", "cat " + std::string(100, '.') + " dog", 0, 0, 0, 0},
+        {"e a b c d f g h i j k", "the quick brown fox", 0, 1, 25, 1.1875},
+        {"aa", "aaaaaaa", 5, 1, 50, 1.25},
+        {"cat", "<TITLE>cat</TITLE><META name=description content=cat>", 0, 1, 100, 13.0, 54},
+    };
+    const std::string path = testing::TempDir() + "scanned-document.htm";
+    auto scan = [&](int32_t blockSize, ScannedDocument* document) {
+        std::vector<char> block(static_cast<size_t>(blockSize));
+        context_.block = block.data();
+        context_.blockSize = blockSize;
+        EXPECT_TRUE(ScanDocument(&context_, path.c_str(), document));
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 30));
+        Words(row.words);
+        FILE* file = fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        fwrite(row.document.data(), 1, row.document.size(), file);
+        fclose(file);
+        ScannedDocument chosen;
+        scan(row.blockSize ? row.blockSize : ScanBufferSize, &chosen);
+        EXPECT_EQ(chosen.matched, row.matched);
+        if (row.matched) {
+            EXPECT_EQ(chosen.percent, row.percent);
+            EXPECT_DOUBLE_EQ(chosen.weight, row.weight);
+        }
+        ScannedDocument whole;
+        scan(ScanBufferSize, &whole);
+        const size_t from = std::max(row.sweepFrom, static_cast<size_t>(searchExpression.longestTerm) + 2);
+        for (size_t size = from; size <= row.document.size() + 1; ++size) {
+            ScannedDocument blocks;
+            scan(static_cast<int32_t>(size), &blocks);
+            ASSERT_EQ(blocks.matched, whole.matched) << "blocks of " << size;
+            if (!whole.matched) continue;
+            EXPECT_GE(blocks.percent, whole.percent) << "blocks of " << size;
+            EXPECT_GE(blocks.weight, whole.weight) << "blocks of " << size;
+        }
+    }
+    remove(path.c_str());
 }
 
 TEST(AttributeTokens, SplitsTagText)
