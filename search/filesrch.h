@@ -110,3 +110,58 @@ int CopyTagText(char* source, const char* sourceEnd, char* destination, const ch
 int GetAttributeToken(const char* tagText, int index, char* token, int tokenSize, char* separator);
 // Files a matched entry at its place for the current sort mode.
 void InsertRanked(ResultEntry* entry);
+
+// ---- Visible text --------------------------------------------------------------
+
+// The text a visitor sees: markup left out, every run of blanks one blank,
+// no blank at either end. Keep mode leaves character references as they
+// stand (excerpts escape them later); decode mode decodes them for matching.
+enum VisibleTextMode : int32_t {
+    VisibleTextKeepReferences = 0,
+    VisibleTextDecodeReferences = 1
+};
+
+// What a call may write beyond the bytes it is given: the text held back
+// from earlier calls (a blank, a "<" or a reference not yet complete).
+constexpr int VisibleTextSlack = 64;
+constexpr int VisibleTextReferenceLimit = 32;
+constexpr int VisibleTextNameCapacity = 8;
+
+// The reader's whole state; it allocates nothing. Only offset and restartAt
+// are for callers to read.
+struct VisibleTextReader {
+    int64_t offset;      // document bytes read so far, counted from its start
+    int64_t restartAt;   // set by FinishVisibleText: where to feed the document again, or -1
+    int64_t bodyOffset;  // the first "<body" inside the current head, or -1
+    int32_t mode;
+    int32_t state;
+    int32_t rawEnd;      // what ends the contents of a script, style or head
+    int32_t endMatched;  // bytes of that end matched so far
+    int32_t bodyMatched;
+    int32_t referenceLength;
+    int32_t nameLength;
+    unsigned char quote;  // the quote that closes the attribute value being read, or 0
+    bool afterEquals;
+    bool nameEnded;
+    bool closing;
+    bool headUnclosed;  // no "</head" follows: a head runs to its first "<body"
+    bool wroteText;
+    bool blankPending;
+    char name[VisibleTextNameCapacity];
+    char reference[VisibleTextReferenceLimit];
+};
+
+void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode);
+// Feeds the next count bytes of the document (as read in text mode, in order,
+// split anywhere) and writes the visible text they complete into target,
+// which holds count + VisibleTextSlack bytes. Returns the bytes written.
+int ReadVisibleText(VisibleTextReader* reader, const char* source, int count, char* target);
+// At the document's end: writes what is held back into target (which holds
+// VisibleTextSlack bytes) and returns the bytes written. When the document
+// ended inside a head with a "<body" after it and no "</head", restartAt is
+// the offset of that "<body": the caller feeds the document again from there
+// and calls this again (at most once per document). Otherwise restartAt is -1.
+int FinishVisibleText(VisibleTextReader* reader, char* target);
+
+// The code point of an HTML 4 character name (case counts), or -1.
+int32_t CodePointOfName(const char* name, int length);
