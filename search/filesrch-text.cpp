@@ -8,6 +8,9 @@
 #include "corv-core.h"
 #include "filesrch.h"
 
+// The vector scans count a half vector's first byte as its lowest.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the vector scans need the first byte lowest");
+
 namespace {
 
 const char* const TextModule = "filesrch";
@@ -26,14 +29,72 @@ enum : int32_t {
 // What ends raw contents, as plain byte sequences in any case.
 enum : int32_t { EndScript, EndStyle, EndHead, EndHeadAtBody };
 const char* const RawEnds[] = {"</script", "</style", "</head", "<body"};
-const int RawEndLengths[] = {8, 7, 6, 5};
-const char* const BodyStart = "<body";
-constexpr int BodyStartLength = 5;
+constexpr char BodyStart[] = "<body";
+constexpr int BodyStartLength = sizeof BodyStart - 1;
 
-// Tags that join the text on either side instead of standing as a blank.
-const char* const InlineNames[] = {"a", "abbr", "b", "bdi", "bdo", "cite", "code", "data", "dfn", "em", "font", "i",
-                                   "kbd", "mark", "q", "s", "samp", "small", "span", "strong", "sub", "sup", "time",
-                                   "u", "var", "wbr"};
+// A tag name as a number: its first bytes in lower case (up to NameBytes, the
+// first lowest) and its length in the top byte, so names compare at once. A
+// longer name counts as NameBytes + 1 bytes long: no name looked for is.
+constexpr int NameBytes = 7;
+constexpr int NameLengthShift = 56;
+
+constexpr uint64_t NameKey(const char* name)
+{
+    uint64_t key = 0;
+    int length = 0;
+    for (; name[length]; ++length) key |= uint64_t{static_cast<unsigned char>(name[length])} << (8 * length);
+    return key | static_cast<uint64_t>(length) << NameLengthShift;
+}
+
+enum : unsigned char { OtherName, InlineName, ScriptName, StyleName, HeadName };
+
+struct KnownName {
+    const char* name;
+    unsigned char kind;
+};
+
+// Inline tags join the text on either side instead of standing as a blank.
+constexpr KnownName KnownNames[] = {
+    {"a", InlineName},     {"abbr", InlineName},   {"b", InlineName},    {"bdi", InlineName},  {"bdo", InlineName},
+    {"cite", InlineName},  {"code", InlineName},   {"data", InlineName}, {"dfn", InlineName},  {"em", InlineName},
+    {"font", InlineName},  {"i", InlineName},      {"kbd", InlineName},  {"mark", InlineName}, {"q", InlineName},
+    {"s", InlineName},     {"samp", InlineName},   {"small", InlineName}, {"span", InlineName}, {"strong", InlineName},
+    {"sub", InlineName},   {"sup", InlineName},    {"time", InlineName}, {"u", InlineName},    {"var", InlineName},
+    {"wbr", InlineName},   {"script", ScriptName}, {"style", StyleName}, {"head", HeadName}};
+
+// The known names by the remainder of their key: the smallest table in which
+// each has a slot of its own, so a lookup is one division and one compare.
+constexpr int NameSlots = 105;
+
+struct NameTable {
+    uint64_t key[NameSlots];
+    unsigned char kind[NameSlots];
+    bool slotsOfTheirOwn;
+};
+
+constexpr NameTable MakeNameTable()
+{
+    NameTable table{};
+    table.slotsOfTheirOwn = true;
+    for (const KnownName& known : KnownNames) {
+        const uint64_t key = NameKey(known.name);
+        const int slot = static_cast<int>(key % NameSlots);
+        if (table.kind[slot] != OtherName) table.slotsOfTheirOwn = false;
+        table.key[slot] = key;
+        table.kind[slot] = known.kind;
+    }
+    return table;
+}
+
+constexpr NameTable KnownNameSlots = MakeNameTable();
+static_assert(KnownNameSlots.slotsOfTheirOwn, "two known tag names share a slot");
+
+unsigned char KindOfName(uint64_t key)
+{
+    const int slot = static_cast<int>(key % NameSlots);
+    if (KnownNameSlots.key[slot] != key) return OtherName;
+    return KnownNameSlots.kind[slot];
+}
 
 constexpr int32_t NoBreakSpace = 0xA0;
 constexpr int32_t LargestCodePoint = 0x10FFFF;
@@ -57,8 +118,75 @@ constexpr ByteClasses MakeByteClasses(bool decode)
     return classes;
 }
 
-constexpr ByteClasses keepClasses = MakeByteClasses(false);
-constexpr ByteClasses decodeClasses = MakeByteClasses(true);
+constexpr ByteClasses KeepClasses = MakeByteClasses(false);
+constexpr ByteClasses DecodeClasses = MakeByteClasses(true);
+
+// ---- Sixteen bytes at a time
+
+// The compiler's portable vectors (SSE2 on x86-64, NEON on ARM). A compare
+// gives a byte of all ones where it holds and zero where it does not.
+typedef unsigned char Bytes __attribute__((vector_size(16)));
+typedef signed char Matches __attribute__((vector_size(16)));
+typedef uint64_t Halves __attribute__((vector_size(16)));
+constexpr int BytesWidth = 16;
+
+Bytes LoadBytes(const unsigned char* at)
+{
+    Bytes bytes;
+    memcpy(&bytes, at, sizeof bytes);
+    return bytes;
+}
+
+// The offset of the first byte that matches, or BytesWidth.
+int FirstMatch(Matches matches)
+{
+    const Halves halves = reinterpret_cast<Halves>(matches);
+    if (halves[0]) return __builtin_ctzll(halves[0]) >> 3;
+    if (halves[1]) return 8 + (__builtin_ctzll(halves[1]) >> 3);
+    return BytesWidth;
+}
+
+// What may end a run of plain text: a byte up to the blank, "<", and "&"
+// when references are decoded.
+Matches TextMarks(Bytes bytes, bool decode)
+{
+    const Matches marks = (bytes <= ' ') | (bytes == '<');
+    return decode ? marks | (bytes == '&') : marks;
+}
+
+// What may end a tag or open a quoted value in it.
+Matches TagMarks(Bytes bytes) { return (bytes == '>') | (bytes == '=') | (bytes == '"') | (bytes == '\''); }
+
+// The first byte from at that marks tells, or end; the last few bytes, fewer
+// than a vector, are tested one by one.
+template <typename Marks, typename IsMark>
+const unsigned char* FindMark(const unsigned char* at, const unsigned char* end, Marks marks, IsMark isMark)
+{
+    for (; end - at >= BytesWidth; at += BytesWidth) {
+        const int first = FirstMatch(marks(LoadBytes(at)));
+        if (first < BytesWidth) return at + first;
+    }
+    while (at < end && !isMark(*at)) ++at;
+    return at;
+}
+
+const unsigned char* FindTagMark(const unsigned char* at, const unsigned char* end)
+{
+    return FindMark(at, end, [](Bytes bytes) { return TagMarks(bytes); },
+                    [](unsigned char byte) { return byte == '>' || byte == '=' || byte == '"' || byte == '\''; });
+}
+
+const unsigned char* FindByte(const unsigned char* at, const unsigned char* end, unsigned char byte)
+{
+    return FindMark(at, end, [byte](Bytes bytes) { return bytes == byte; },
+                    [byte](unsigned char other) { return other == byte; });
+}
+
+// Indentation comes in runs of spaces.
+const unsigned char* SkipSpaces(const unsigned char* at, const unsigned char* end)
+{
+    return FindMark(at, end, [](Bytes bytes) { return bytes != ' '; }, [](unsigned char byte) { return byte != ' '; });
+}
 
 bool IsBlank(int32_t byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
 bool IsDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
@@ -79,16 +207,19 @@ struct Pass {
     char* out;
 };
 
+void WritePendingBlank(Pass* pass)
+{
+    if (!pass->reader->blankPending) return;
+    *pass->out++ = ' ';
+    pass->reader->blankPending = false;
+}
+
 void WriteText(Pass* pass, const void* bytes, size_t length)
 {
-    VisibleTextReader* reader = pass->reader;
-    if (reader->blankPending) {
-        *pass->out++ = ' ';
-        reader->blankPending = false;
-    }
+    WritePendingBlank(pass);
     memcpy(pass->out, bytes, length);
     pass->out += length;
-    reader->wroteText = true;
+    pass->reader->wroteText = true;
 }
 
 // A blank is written only once more text follows, and never first.
@@ -99,32 +230,71 @@ void MarkBlank(VisibleTextReader* reader)
 
 // ---- Text and character references
 
-void ReadText(Pass* pass)
+// Copies plain bytes, and single blanks between them, up to the next other
+// blank, "<" or (decoding) "&". Whole vectors are stored, as the target has
+// room for them; only the plain bytes among them count.
+void CopyPlainText(Pass* pass, const unsigned char* classes, bool decode)
 {
-    VisibleTextReader* reader = pass->reader;
-    const unsigned char* classes =
-        reader->mode == VisibleTextDecodeReferences ? decodeClasses.of : keepClasses.of;
     const unsigned char* at = pass->at;
     const unsigned char* end = pass->end;
+    char* out = pass->out;
     while (at < end) {
-        const unsigned char* run = at;
-        while (at < end && classes[*at] == Plain) ++at;
-        if (at > run) WriteText(pass, run, static_cast<size_t>(at - run));
-        if (at == end) break;
-        const unsigned char kind = classes[*at++];
-        if (kind == Blank) {
-            MarkBlank(reader);
-        } else if (kind == Less) {
-            reader->state = AfterLess;
-            break;
+        if (end - at >= BytesWidth) {
+            const Bytes bytes = LoadBytes(at);
+            memcpy(out, &bytes, sizeof bytes);
+            const int plain = FirstMatch(TextMarks(bytes, decode));
+            at += plain;
+            out += plain;
+            if (plain == BytesWidth) continue;
+        }
+        const unsigned char kind = classes[*at];
+        if (kind == Plain) {
+            *out++ = static_cast<char>(*at++);  // a control byte, which is text
+        } else if (kind == Blank && end - at >= 2 && classes[at[1]] == Plain) {
+            *out++ = ' ';  // the blank that more text would write anyway
+            ++at;
         } else {
-            reader->state = InReference;
-            reader->reference[0] = '&';
-            reader->referenceLength = 1;
             break;
         }
     }
     pass->at = at;
+    pass->out = out;
+}
+
+void ReadAfterLess(Pass* pass);
+void ReadTag(Pass* pass);
+
+void ReadText(Pass* pass)
+{
+    VisibleTextReader* reader = pass->reader;
+    const bool decode = reader->mode == VisibleTextDecodeReferences;
+    const unsigned char* classes = decode ? DecodeClasses.of : KeepClasses.of;
+    while (pass->at < pass->end) {
+        const unsigned char kind = classes[*pass->at];
+        if (kind == Plain) {
+            WritePendingBlank(pass);
+            CopyPlainText(pass, classes, decode);
+            reader->wroteText = true;
+            continue;
+        }
+        ++pass->at;
+        if (kind == Blank) {
+            MarkBlank(reader);
+            pass->at = SkipSpaces(pass->at, pass->end);
+        } else if (kind == Less) {
+            // The usual way out of text and back, without the dispatch.
+            reader->state = AfterLess;
+            if (pass->at == pass->end) return;
+            ReadAfterLess(pass);
+            if (reader->state == InTag) ReadTag(pass);
+            if (reader->state != InText) return;
+        } else {
+            reader->state = InReference;
+            reader->reference[0] = '&';
+            reader->referenceLength = 1;
+            return;
+        }
+    }
 }
 
 bool ContinuesReference(const VisibleTextReader* reader, unsigned char byte)
@@ -179,7 +349,7 @@ void EndReference(Pass* pass)
     reader->state = InText;
     const char* reference = reader->reference;
     const int length = reader->referenceLength;
-    const bool named = reference[1] != '#';
+    const bool named = length < 2 || reference[1] != '#';  // the bytes past length are stale
     const int32_t codePoint =
         named ? CodePointOfName(reference + 1, length - 1) : CodePointOfNumber(reference, length);
     if (codePoint < 0) {
@@ -220,6 +390,7 @@ void StartTag(VisibleTextReader* reader, bool closing)
 {
     reader->state = InTag;
     reader->closing = closing;
+    reader->name = 0;
     reader->nameLength = 0;
     reader->nameEnded = false;
     reader->quote = 0;
@@ -276,38 +447,58 @@ void ReadAfterBang(Pass* pass, int32_t next)
     reader->endMatched = 0;
 }
 
-bool NameIs(const VisibleTextReader* reader, const char* name)
-{
-    return static_cast<size_t>(reader->nameLength) == strlen(name) &&
-           memcmp(reader->name, name, static_cast<size_t>(reader->nameLength)) == 0;
-}
-
-bool NameIsInline(const VisibleTextReader* reader)
-{
-    for (const char* name : InlineNames)
-        if (NameIs(reader, name)) return true;
-    return false;
-}
-
 void EndTag(VisibleTextReader* reader)
 {
     reader->state = InText;
-    if (NameIsInline(reader)) return;
+    const unsigned char kind = KindOfName(reader->name | static_cast<uint64_t>(reader->nameLength) << NameLengthShift);
+    if (kind == InlineName) return;
     MarkBlank(reader);
     if (reader->closing) return;
-    if (NameIs(reader, "script")) StartRawText(reader, EndScript);
-    else if (NameIs(reader, "style")) StartRawText(reader, EndStyle);
-    else if (NameIs(reader, "head")) StartRawText(reader, reader->headUnclosed ? EndHeadAtBody : EndHead);
+    if (kind == ScriptName) StartRawText(reader, EndScript);
+    else if (kind == StyleName) StartRawText(reader, EndStyle);
+    else if (kind == HeadName) StartRawText(reader, reader->headUnclosed ? EndHeadAtBody : EndHead);
 }
 
-void TakeNameByte(VisibleTextReader* reader, unsigned char byte)
+void EndName(VisibleTextReader* reader, unsigned char byte)
 {
-    if (IsBlank(byte) || byte == '/' || byte == '>') {
+    reader->nameEnded = true;
+    if (byte == '=' || byte == '"' || byte == '\'') reader->nameLength = NameBytes + 1;
+}
+
+// The name from a vector of the document; false when a control byte is in
+// its way, which the byte-by-byte reading then handles.
+bool TakeNameAtOnce(VisibleTextReader* reader, const unsigned char* at)
+{
+    const Bytes bytes = LoadBytes(at);
+    const int length = FirstMatch((bytes <= ' ') | (bytes == '/') | TagMarks(bytes));
+    if (length > NameBytes) {
         reader->nameEnded = true;
-    } else if (reader->nameLength < VisibleTextNameCapacity) {
-        // A longer name is cut, which leaves it longer than any name looked for.
-        reader->name[reader->nameLength++] = static_cast<char>(LowerAscii(byte));
+        reader->nameLength = NameBytes + 1;
+        return true;
     }
+    if (at[length] <= ' ' && !IsBlank(at[length])) return false;
+    const Bytes lower = bytes | reinterpret_cast<Bytes>((bytes >= 'A') & (bytes <= 'Z') & 0x20);
+    reader->name = reinterpret_cast<Halves>(lower)[0] & ((uint64_t{1} << (8 * length)) - 1);
+    reader->nameLength = length;
+    EndName(reader, at[length]);
+    return true;
+}
+
+// Takes the name's bytes up to the first that ends it, which is left for the
+// rest of the tag to read.
+const unsigned char* TakeName(VisibleTextReader* reader, const unsigned char* at, const unsigned char* end)
+{
+    if (reader->nameLength == 0 && end - at >= BytesWidth && TakeNameAtOnce(reader, at)) return at;
+    for (; at < end; ++at) {
+        const unsigned char byte = *at;
+        if (IsBlank(byte) || byte == '/' || byte == '>' || byte == '=' || byte == '"' || byte == '\'') {
+            EndName(reader, byte);
+            break;
+        }
+        if (reader->nameLength < NameBytes) reader->name |= uint64_t{LowerAscii(byte)} << (8 * reader->nameLength++);
+        else reader->nameLength = NameBytes + 1;
+    }
+    return at;
 }
 
 // A tag ends at the first ">" outside a quoted value; a quote opens a value
@@ -315,32 +506,40 @@ void TakeNameByte(VisibleTextReader* reader, unsigned char byte)
 void ReadTag(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
-    while (pass->at < pass->end) {
-        if (reader->quote) {
-            const void* close = memchr(pass->at, reader->quote, static_cast<size_t>(pass->end - pass->at));
-            if (!close) {
-                pass->at = pass->end;
-                return;
-            }
-            pass->at = static_cast<const unsigned char*>(close) + 1;
-            reader->quote = 0;
+    const unsigned char* at = pass->at;
+    const unsigned char* end = pass->end;
+    if (!reader->nameEnded) at = TakeName(reader, at, end);
+    unsigned char quote = reader->quote;
+    bool afterEquals = reader->afterEquals;
+    while (at < end) {
+        if (quote) {
+            at = FindByte(at, end, quote);
+            if (at == end) break;
+            ++at;
+            quote = 0;
             continue;
         }
-        const unsigned char byte = *pass->at++;
-        if (!reader->nameEnded) TakeNameByte(reader, byte);
+        if (!afterEquals) {
+            at = FindTagMark(at, end);
+            if (at == end) break;
+        }
+        const unsigned char byte = *at++;
         if (byte == '>') {
             EndTag(reader);
-            return;
+            break;
         }
         if (byte == '=') {
-            reader->afterEquals = true;
-        } else if (reader->afterEquals && (byte == '"' || byte == '\'')) {
-            reader->quote = byte;
-            reader->afterEquals = false;
+            afterEquals = true;
+        } else if (afterEquals && (byte == '"' || byte == '\'')) {
+            quote = byte;
+            afterEquals = false;
         } else if (!IsBlank(byte)) {
-            reader->afterEquals = false;
+            afterEquals = false;
         }
     }
+    reader->quote = quote;
+    reader->afterEquals = afterEquals;
+    pass->at = at;
 }
 
 // Runs to the first "-->" after the "<!--"; it joins the text on either side.
@@ -392,7 +591,7 @@ void ReadRawText(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
     const char* rawEnd = RawEnds[reader->rawEnd];
-    const int rawEndLength = RawEndLengths[reader->rawEnd];
+    const int rawEndLength = static_cast<int>(strlen(rawEnd));
     const bool notesBody = reader->rawEnd == EndHead;
     while (pass->at < pass->end) {
         if (reader->endMatched == 0 && reader->bodyMatched == 0) {

@@ -125,7 +125,6 @@ enum VisibleTextMode : int32_t {
 // from earlier calls (a blank, a "<" or a reference not yet complete).
 constexpr int VisibleTextSlack = 64;
 constexpr int VisibleTextReferenceLimit = 32;
-constexpr int VisibleTextNameCapacity = 8;
 
 // The reader's whole state; it allocates nothing. Only offset and restartAt
 // are for callers to read.
@@ -140,6 +139,7 @@ struct VisibleTextReader {
     int32_t bodyMatched;
     int32_t referenceLength;
     int32_t nameLength;
+    uint64_t name;        // the tag name's first bytes in lower case, the first lowest
     unsigned char quote;  // the quote that closes the attribute value being read, or 0
     bool afterEquals;
     bool nameEnded;
@@ -147,14 +147,14 @@ struct VisibleTextReader {
     bool headUnclosed;  // no "</head" follows: a head runs to its first "<body"
     bool wroteText;
     bool blankPending;
-    char name[VisibleTextNameCapacity];
     char reference[VisibleTextReferenceLimit];
 };
 
 void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode);
 // Feeds the next count bytes of the document (as read in text mode, in order,
 // split anywhere) and writes the visible text they complete into target,
-// which holds count + VisibleTextSlack bytes. Returns the bytes written.
+// which holds count + VisibleTextSlack bytes. Returns the bytes written; the
+// bytes of target after them may have been overwritten.
 int ReadVisibleText(VisibleTextReader* reader, const char* source, int count, char* target);
 // At the document's end: writes what is held back into target (which holds
 // VisibleTextSlack bytes) and returns the bytes written. When the document
