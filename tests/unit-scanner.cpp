@@ -355,6 +355,7 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         // Inline tags and comments join the text; other tags stand as a blank.
         {BothModes, "<p>wa<b>ter</B> <SPAN class=x>fall</span><strongly>s", "water fall s"},
         {BothModes, "a<br>b<BR/>c</ >d<!DOCTYPE html>e<?xml v?>f<!-x>g<!->h</>i", "a b c d e f g h i"},
+        {BothModes, std::string("x<b\x01>y</\0b>z as text", 20), "x y z as text"},
         {BothModes, "wa<!-- <p> -->ter<!-->x-->y<!---->z<!--->w--->v<!-- open", "wateryzv"},
         // A quote opens a value only right after "=".
         {BothModes, "<p class=don't>a<a title = \"1>2\" x='>'>b<p \"c>d\"><a=\">\">e", "ab d\"> e"},
@@ -388,7 +389,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
             for (size_t size : {1, 2, 3, 7, 64})
                 EXPECT_EQ(VisibleTextInPieces(row.document, mode, size, size), row.text) << "blocks of " << size;
             for (size_t split = 1; split < row.document.size(); ++split)
-                EXPECT_EQ(VisibleTextInPieces(row.document, mode, split, WholeDocument), row.text) << "split at " << split;
+                EXPECT_EQ(VisibleTextInPieces(row.document, mode, split, WholeDocument), row.text)
+                    << "split at " << split;
         }
     }
 }
