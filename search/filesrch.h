@@ -154,3 +154,58 @@ void StartScanning(int threadCount);
 void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified);
 // Waits for every queued document, files it, and ends the threads.
 void FinishScanning();
+
+// ---- Visible text --------------------------------------------------------------
+
+// The text a visitor sees: markup left out, every run of blanks one blank,
+// no blank at either end. Keep mode leaves character references as they
+// stand (excerpts escape them later); decode mode decodes them for matching.
+enum VisibleTextMode : int32_t {
+    VisibleTextKeepReferences = 0,
+    VisibleTextDecodeReferences = 1
+};
+
+// What a call may write beyond the bytes it is given: the text held back
+// from earlier calls (a blank, a "<" or a reference not yet complete).
+constexpr int VisibleTextSlack = 64;
+constexpr int VisibleTextReferenceLimit = 32;
+
+// The reader's whole state; it allocates nothing. Only offset and restartAt
+// are for callers to read.
+struct VisibleTextReader {
+    int64_t offset;      // document bytes read so far, counted from its start
+    int64_t restartAt;   // set by FinishVisibleText: where to feed the document again, or -1
+    int64_t bodyOffset;  // the first "<body" inside the current head, or -1
+    int32_t mode;
+    int32_t state;
+    int32_t rawEnd;      // what ends the contents of a script, style or head
+    int32_t endMatched;  // bytes of that end matched so far
+    int32_t bodyMatched;
+    int32_t referenceLength;
+    int32_t nameLength;
+    uint64_t name;        // the tag name's first bytes in lower case, the first lowest
+    unsigned char quote;  // the quote that closes the attribute value being read, or 0
+    bool afterEquals;
+    bool nameEnded;
+    bool closing;
+    bool headUnclosed;  // no "</head" follows: a head runs to its first "<body"
+    bool wroteText;
+    bool blankPending;
+    char reference[VisibleTextReferenceLimit];
+};
+
+void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode);
+// Feeds the next count bytes of the document (as read in text mode, in order,
+// split anywhere) and writes the visible text they complete into target,
+// which holds count + VisibleTextSlack bytes. Returns the bytes written; the
+// bytes of target after them may have been overwritten.
+int ReadVisibleText(VisibleTextReader* reader, const char* source, int count, char* target);
+// At the document's end: writes what is held back into target (which holds
+// VisibleTextSlack bytes) and returns the bytes written. When the document
+// ended inside a head with a "<body" after it and no "</head", restartAt is
+// the offset of that "<body": the caller feeds the document again from there
+// and calls this again (at most once per document). Otherwise restartAt is -1.
+int FinishVisibleText(VisibleTextReader* reader, char* target);
+
+// The code point of an HTML 4 character name (case counts), or -1.
+int32_t CodePointOfName(const char* name, int length);

@@ -373,3 +373,102 @@ TEST(RankedList, InsertsInSortOrder)
     }
     resultList = ResultList{};
 }
+
+namespace {
+
+enum : int { KeepMode = 1, DecodeMode = 2, BothModes = 3 };
+constexpr size_t WholeDocument = static_cast<size_t>(-1);
+constexpr char Guard = '#';
+constexpr int GuardLength = 8;
+
+// Calls the reader with a target of exactly the promised size plus guard bytes.
+template <typename Call>
+void CallIntoTarget(int capacity, std::string* text, Call call)
+{
+    std::vector<char> target(static_cast<size_t>(capacity + GuardLength), Guard);
+    const int written = call(target.data());
+    ASSERT_GE(written, 0);
+    ASSERT_LE(written, capacity);
+    EXPECT_EQ(std::string(target.end() - GuardLength, target.end()), std::string(GuardLength, Guard));
+    text->append(target.data(), static_cast<size_t>(written));
+}
+
+// The whole protocol over a document fed in a first piece and then pieces of
+// another size, the restart included.
+std::string VisibleTextInPieces(const std::string& document, VisibleTextMode mode, size_t first, size_t then)
+{
+    std::string text;
+    VisibleTextReader reader;
+    StartVisibleText(&reader, mode);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t from = static_cast<size_t>(reader.offset), piece = first; from < document.size(); piece = then) {
+            const size_t count = piece < document.size() - from ? piece : document.size() - from;
+            CallIntoTarget(static_cast<int>(count) + VisibleTextSlack, &text, [&](char* target) {
+                return ReadVisibleText(&reader, document.data() + from, static_cast<int>(count), target);
+            });
+            from += count;
+        }
+        EXPECT_EQ(reader.offset, static_cast<int64_t>(document.size()));
+        CallIntoTarget(VisibleTextSlack, &text, [&](char* target) { return FinishVisibleText(&reader, target); });
+        if (reader.restartAt < 0) return text;
+        EXPECT_LT(reader.restartAt, static_cast<int64_t>(document.size()));
+        EXPECT_EQ(reader.offset, reader.restartAt);
+    }
+    ADD_FAILURE() << "a second restart";
+    return text;
+}
+
+}  // namespace
+
+TEST(ScannerVisibleText, EverySplitGivesTheSameText)
+{
+    const std::string longZeros(28, '0');
+    struct Row {
+        int modes;
+        std::string document, text;
+    } rows[] = {
+        {BothModes, "", ""},
+        {BothModes, " \t\r\n\f plain \f\t\r\n text \n", "plain text"},
+        {BothModes, std::string("a\0b\x80\xff", 5), std::string("a\0b\x80\xff", 5)},
+        // Inline tags and comments join the text; other tags stand as a blank.
+        {BothModes, "<p>wa<b>ter</B> <SPAN class=x>fall</span><strongly>s", "water fall s"},
+        {BothModes, "a<br>b<BR/>c</ >d<!DOCTYPE html>e<?xml v?>f<!-x>g<!->h</>i", "a b c d e f g h i"},
+        {BothModes, std::string("x<b\x01>y</\0b>z as text", 20), "x y z as text"},
+        {BothModes, "wa<!-- <p> -->ter<!-->x-->y<!---->z<!--->w--->v<!-- open", "wateryzv"},
+        // A quote opens a value only right after "=".
+        {BothModes, "<p class=don't>a<a title = \"1>2\" x='>'>b<p \"c>d\"><a=\">\">e", "ab d\"> e"},
+        {BothModes, "x<a href=\"never closed>y", "x"},
+        {BothModes, "1 < 2 <3 <<b>4 <=<", "1 < 2 <3 <4 <=<"},
+        {BothModes, "a<script>if (a<b) s='</p><!--';<</SCRIPTS >b<scripts>c", "a b c"},
+        {BothModes, "a<style media=\"x>\">p>b{}</style\nc", "a"},
+        {BothModes, "a<STYLE>b</Style>c</script>d", "a c d"},
+        // A head runs to its "</head", else to its first "<body", else to the end.
+        {BothModes, "a<head><title>T</title><script>x</head>b</header>c", "a b c"},
+        {BothModes, "a<head>x<body>y</HEADER>z", "a z"},
+        {BothModes, "a<head><title>T</title><BODY class=\"<head>\">b<head>c<body>d", "a b d"},
+        {BothModes, "a<head>x</head><head>y<bodyx>z", "a z"},
+        {BothModes, "a<head>x<body", "a"},
+        {BothModes, "a<head>b", "a"},
+        // References: kept as they stand, or decoded where they stand whole.
+        {KeepMode, "caf&eacute; &amp;&lt;b&gt; &nbsp;&#32;x&#xE9", "caf&eacute; &amp;&lt;b&gt; &nbsp;&#32;x&#xE9"},
+        {DecodeMode, "caf&eacute; &Eacute;&#233;&#xE9;&#Xe9; &lt;b&gt;&#x10FFFF;&#0;",
+         std::string("caf\xC3\xA9 \xC3\x89\xC3\xA9\xC3\xA9\xC3\xA9 <b>\xF4\x8F\xBF\xBF\0", 23)},
+        {DecodeMode, "&nbsp;a&nbsp;&nbsp;b&#32;c&#9;&#10;&#13;&#12;d &#160; &nbsp;", "a b c d \xC2\xA0"},
+        {DecodeMode, "&#&; &&amp; &amp &am<b>p; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9",
+         "&#&; && &amp &amp; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9"},
+        {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
+        {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
+    };
+    for (const Row& row : rows) {
+        for (VisibleTextMode mode : {VisibleTextKeepReferences, VisibleTextDecodeReferences}) {
+            if (!(row.modes & (mode == VisibleTextKeepReferences ? KeepMode : DecodeMode))) continue;
+            SCOPED_TRACE(row.document + (mode == VisibleTextKeepReferences ? " (keep)" : " (decode)"));
+            EXPECT_EQ(VisibleTextInPieces(row.document, mode, WholeDocument, WholeDocument), row.text);
+            for (size_t size : {1, 2, 3, 7, 64})
+                EXPECT_EQ(VisibleTextInPieces(row.document, mode, size, size), row.text) << "blocks of " << size;
+            for (size_t split = 1; split < row.document.size(); ++split)
+                EXPECT_EQ(VisibleTextInPieces(row.document, mode, split, WholeDocument), row.text)
+                    << "split at " << split;
+        }
+    }
+}
