@@ -1,13 +1,13 @@
 // fastsrch: several patterns found in one pass over a range, so that a
 // search of many words costs little more than a search of one.
 //
-// One pattern goes through FindPattern. Two to eight go through a vector
-// filter of the first three bytes of each window: every byte is split into its
-// two nibbles, and a table lookup per nibble (a byte shuffle) tells which
-// patterns allow it there; a window that all three bytes allow is compared in
-// full. Larger sets go through an automaton over ASCII-folded bytes, which
-// costs the same for any number of patterns. The portable path searches the
-// patterns one after another.
+// One pattern goes through FindPattern. Two to 24 go through a vector filter
+// of the first three bytes of each window, one pass per eight patterns: every
+// byte is split into its two nibbles, and a table lookup per nibble (a byte
+// shuffle) tells which patterns allow it there; a window that all three bytes
+// allow is compared in full. Larger sets go through an automaton over
+// ASCII-folded bytes, which costs the same for any number of patterns. The
+// portable path searches the patterns one after another.
 #include "fastsrch.h"
 
 #include <cstddef>
@@ -31,12 +31,14 @@ constexpr int FilterBytes = 3;
 unsigned char FoldLower(unsigned char byte) { return (byte >= 'A' && byte <= 'Z') ? byte + 32 : byte; }
 
 // Where each pattern's search may go on: occurrences of one pattern never
-// overlap. Reports an occurrence that starts at or after that point.
+// overlap. Reports an occurrence that starts at or after that point. The
+// filter passes over groups of eight patterns: bit i is pattern first + i.
 struct HitSink {
     const PatternSet* set;
     const unsigned char* start;
     PatternHitHandler onHit;
     void* context;
+    int first;
     ptrdiff_t resume[PatternSetLimit];
 
     void Report(int pattern, ptrdiff_t at)
@@ -50,7 +52,7 @@ struct HitSink {
     void Verify(unsigned bits, ptrdiff_t at, ptrdiff_t range)
     {
         for (; bits; bits &= bits - 1) {
-            int pattern = __builtin_ctz(bits);
+            int pattern = first + __builtin_ctz(bits);
             const TextPattern* compiled = set->patterns[pattern];
             if (at + compiled->length <= range && at >= resume[pattern] && MatchesAt(compiled, start + at))
                 Report(pattern, at);
@@ -72,10 +74,10 @@ void FindEachInTurn(HitSink& sink, const char* start, const char* end)
 
 // ---- The vector filter -----------------------------------------------------------
 
-void AllowByte(PatternSet* set, int position, unsigned char byte, unsigned char bit)
+void AllowByte(PatternSet* set, int group, int position, unsigned char byte, unsigned char bit)
 {
-    set->lowNibbles[position][byte & 15] |= bit;
-    set->highNibbles[position][byte >> 4] |= bit;
+    set->lowNibbles[group][position][byte & 15] |= bit;
+    set->highNibbles[group][position][byte >> 4] |= bit;
 }
 
 // A pattern shorter than the filter allows any byte after its end; a letter
@@ -84,23 +86,32 @@ void CompileFilter(PatternSet* set)
 {
     for (int pattern = 0; pattern < set->count && pattern < PatternSetFilterLimit; ++pattern) {
         const TextPattern* compiled = set->patterns[pattern];
-        const unsigned char bit = static_cast<unsigned char>(1u << pattern);
+        const int group = pattern / PatternSetGroupSize;
+        const unsigned char bit = static_cast<unsigned char>(1u << (pattern % PatternSetGroupSize));
         for (int position = 0; position < FilterBytes; ++position) {
             if (position >= compiled->length) {
-                for (int nibble = 0; nibble < 16; ++nibble) AllowByte(set, position, static_cast<unsigned char>(nibble * 17), bit);
+                for (int nibble = 0; nibble < 16; ++nibble)
+                    AllowByte(set, group, position, static_cast<unsigned char>(nibble * 17), bit);
                 continue;
             }
             unsigned char byte = compiled->text[position];
-            AllowByte(set, position, byte, bit);
-            if (compiled->mode != PatternExactCase && IsAsciiLetter(byte)) AllowByte(set, position, byte ^ 0x20, bit);
+            AllowByte(set, group, position, byte, bit);
+            if (compiled->mode != PatternExactCase && IsAsciiLetter(byte)) AllowByte(set, group, position, byte ^ 0x20, bit);
         }
     }
+}
+
+// The patterns of the group that sink.first begins.
+unsigned GroupBits(const HitSink& sink)
+{
+    const int inGroup = sink.set->count - sink.first;
+    return inGroup >= PatternSetGroupSize ? 0xFFu : (1u << inGroup) - 1;
 }
 
 // Windows that start too close to the range's end for the vector loads.
 void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
 {
-    const unsigned all = (1u << sink.set->count) - 1;
+    const unsigned all = GroupBits(sink);
     for (ptrdiff_t at = from; at < range; ++at) sink.Verify(all, at, range);
 }
 
@@ -108,11 +119,12 @@ void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
 
 __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
 {
+    const int group = sink.first / PatternSetGroupSize;
     const __m128i nibble = _mm_set1_epi8(0x0F);
     __m128i low[FilterBytes], high[FilterBytes];
     for (int i = 0; i < FilterBytes; ++i) {
-        low[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[i]));
-        high[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[i]));
+        low[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[group][i]));
+        high[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[group][i]));
     }
     alignas(16) unsigned char bits[16];
     ptrdiff_t at = 0;
@@ -137,11 +149,14 @@ __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff
 
 __attribute__((target("avx2"))) void FindWithFilterAvx2(HitSink& sink, ptrdiff_t range)
 {
+    const int group = sink.first / PatternSetGroupSize;
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     __m256i low[FilterBytes], high[FilterBytes];
     for (int i = 0; i < FilterBytes; ++i) {
-        low[i] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[i])));
-        high[i] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[i])));
+        low[i] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[group][i])));
+        high[i] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[group][i])));
     }
     alignas(32) unsigned char bits[32];
     ptrdiff_t at = 0;
@@ -304,15 +319,23 @@ int FindPatternSet(const PatternSet* set, const char* start, const char* end, Pa
     CORV_CHECK_POINTER(SearchModule, start);
     CORV_CHECK_POINTER(SearchModule, end);
     if (!onHit) CORV_CHECK_POINTER(SearchModule, static_cast<const void*>(nullptr));
-    HitSink sink{set, reinterpret_cast<const unsigned char*>(start), onHit, context, {}};
+    HitSink sink;  // its resume points are set for the set's patterns only
+    sink.set = set;
+    sink.start = reinterpret_cast<const unsigned char*>(start);
+    sink.onHit = onHit;
+    sink.context = context;
+    sink.first = 0;
+    for (int pattern = 0; pattern < set->count; ++pattern) sink.resume[pattern] = 0;
     const ptrdiff_t range = end - start;
-    switch (MethodFor(set)) {
+    const SetMethod method = MethodFor(set);
+    if (method == SetMethod::Automaton) FindWithAutomaton(sink, range);
+    if (method == SetMethod::OneByOne) FindEachInTurn(sink, start, end);
+    if (method == SetMethod::Automaton || method == SetMethod::OneByOne) return 1;
+    for (sink.first = 0; sink.first < set->count; sink.first += PatternSetGroupSize) {
 #ifdef FASTSRCH_VECTOR
-    case SetMethod::FilterAvx2: FindWithFilterAvx2(sink, range); break;
-    case SetMethod::FilterSsse3: FindWithFilterSsse3(sink, range); break;
+        if (method == SetMethod::FilterAvx2) FindWithFilterAvx2(sink, range);
+        else FindWithFilterSsse3(sink, range);
 #endif
-    case SetMethod::Automaton: FindWithAutomaton(sink, range); break;
-    default: FindEachInTurn(sink, start, end); break;
     }
     return 1;
 }

@@ -29,17 +29,20 @@ int FindPattern(const TextPattern* pattern, const char* start, const char* end, 
 // more bytes in all of them than PatternSetTextLimit.
 constexpr int PatternSetLimit = 160;
 constexpr int PatternSetTextLimit = 320;
-// The vector filter tells up to this many patterns apart; a larger set is
-// searched with an automaton.
-constexpr int PatternSetFilterLimit = 8;
+// The vector filter tells eight patterns apart in one pass over a range; a
+// set of up to PatternSetFilterLimit patterns takes one pass per eight, a
+// larger one is searched with an automaton.
+constexpr int PatternSetGroupSize = 8;
+constexpr int PatternSetFilterLimit = 3 * PatternSetGroupSize;
 
 struct PatternSet {
     int32_t count;
     const TextPattern* patterns[PatternSetLimit];
-    // The vector filter: for each of a window's first three bytes, the set's
-    // patterns (one bit each) that allow each low and each high nibble.
-    unsigned char lowNibbles[3][16];
-    unsigned char highNibbles[3][16];
+    // The vector filter: for each group of eight patterns and each of a
+    // window's first three bytes, the patterns (one bit each) that allow each
+    // low and each high nibble.
+    unsigned char lowNibbles[PatternSetFilterLimit / PatternSetGroupSize][3][16];
+    unsigned char highNibbles[PatternSetFilterLimit / PatternSetGroupSize][3][16];
     // The automaton over ASCII-folded bytes: for each state the next state
     // for every byte, the pattern that ends there (or -1), the next state
     // down its suffix chain where one ends (or -1), and a pattern that has

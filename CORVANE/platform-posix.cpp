@@ -184,6 +184,24 @@ int PlatProcessorCount()
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
+// The fourth field of /proc/loadavg counts the threads runnable right now,
+// the caller among them.
+int PlatIdleProcessorCount()
+{
+    const int processors = PlatProcessorCount();
+    int descriptor = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return processors;
+    char text[128] = {};
+    ssize_t got = read(descriptor, text, sizeof text - 1);
+    close(descriptor);
+    double averages[3];
+    int runnable = 0, total = 0;
+    if (got <= 0 || sscanf(text, "%lf %lf %lf %d/%d", &averages[0], &averages[1], &averages[2], &runnable, &total) != 5)
+        return processors;
+    const int busy = runnable > 1 ? runnable - 1 : 0;
+    return busy >= processors ? 0 : processors - busy;
+}
+
 struct PlatThread {
     std::thread thread;
 };
@@ -234,11 +252,16 @@ std::string PlatSystemPath(const char* internalPath)
 
 // ---- Folder enumeration ------------------------------------------------------
 
+struct PlatFolderName {
+    std::string name;
+    unsigned char type;  // the listing's own file type, DT_UNKNOWN where it gives none
+};
+
 struct PlatFolder {
     DIR* stream;
     dev_t device;
     ino_t inode;
-    std::vector<std::string> names;
+    std::vector<PlatFolderName> names;
     size_t next;
 };
 
@@ -254,23 +277,38 @@ bool OnCurrentPath(const struct stat& info)
     return false;
 }
 
-bool FillEntry(PlatFolder* folder, const std::string& name, PlatFolderEntry* entry)
+void SetDetails(const struct stat& info, PlatFolderEntry* entry)
 {
-    struct stat info;
-    if (fstatat(dirfd(folder->stream), name.c_str(), &info, 0) != 0) return false;
-    bool isFolder = S_ISDIR(info.st_mode);
-    if (!isFolder && !S_ISREG(info.st_mode)) return false;
-    if (isFolder && OnCurrentPath(info)) return false;
-    memcpy(entry->name, name.c_str(), name.size() + 1);
-    entry->attributes = (isFolder ? PlatAttributeFolder : 0u) |
-                        (name[0] == '.' ? PlatAttributeHidden : 0u);
     entry->size = static_cast<int32_t>(static_cast<uint32_t>(info.st_size));
     tm local{};
     localtime_r(&info.st_mtime, &local);
     entry->modified = PlatDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                                       local.tm_hour, local.tm_min, local.tm_sec);
+    entry->detailed = true;
+}
+
+// A regular file that the listing tells of is taken as one until its
+// details are asked for; anything else is looked at (following links) now.
+bool FillEntry(PlatFolder* folder, const PlatFolderName& listed, PlatFolderEntry* entry)
+{
+    const std::string& name = listed.name;
+    bool isFolder = false;
+    entry->detailed = false;
+    if (listed.type != DT_REG) {
+        struct stat info;
+        if (fstatat(dirfd(folder->stream), name.c_str(), &info, 0) != 0) return false;
+        isFolder = S_ISDIR(info.st_mode);
+        if (!isFolder && !S_ISREG(info.st_mode)) return false;
+        if (isFolder && OnCurrentPath(info)) return false;
+        SetDetails(info, entry);
+    }
+    memcpy(entry->name, name.c_str(), name.size() + 1);
+    entry->attributes = (isFolder ? PlatAttributeFolder : 0u) |
+                        (name[0] == '.' ? PlatAttributeHidden : 0u);
     return true;
 }
+
+bool NameOrder(const PlatFolderName& a, const PlatFolderName& b) { return platform_common::NameBefore(a.name, b.name); }
 
 }  // namespace
 
@@ -287,9 +325,9 @@ PlatFolder* PlatFolderOpen(const char* path)
     while (dirent* item = readdir(stream)) {
         std::string name = item->d_name;
         bool fits = name.size() < sizeof(PlatFolderEntry{}.name);
-        if (fits && name.find('\\') == std::string::npos) folder->names.push_back(name);
+        if (fits && name.find('\\') == std::string::npos) folder->names.push_back(PlatFolderName{name, item->d_type});
     }
-    std::sort(folder->names.begin(), folder->names.end(), platform_common::NameBefore);
+    std::sort(folder->names.begin(), folder->names.end(), NameOrder);
     openFolders.push_back(folder);
     return folder;
 }
@@ -297,10 +335,18 @@ PlatFolder* PlatFolderOpen(const char* path)
 int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry)
 {
     while (folder->next < folder->names.size()) {
-        const std::string& name = folder->names[folder->next++];
-        if (FillEntry(folder, name, entry)) return 1;
+        if (FillEntry(folder, folder->names[folder->next++], entry)) return 1;
     }
     return 0;
+}
+
+int PlatFolderEntryDetails(PlatFolder* folder, PlatFolderEntry* entry)
+{
+    if (entry->detailed) return 1;
+    struct stat info;
+    if (fstatat(dirfd(folder->stream), entry->name, &info, 0) != 0 || !S_ISREG(info.st_mode)) return 0;
+    SetDetails(info, entry);
+    return 1;
 }
 
 void PlatFolderClose(PlatFolder* folder)

@@ -208,6 +208,9 @@ int PlatProcessorCount()
     return count > 0 ? count : 1;
 }
 
+// Windows tells the load only over an interval: every processor counts.
+int PlatIdleProcessorCount() { return PlatProcessorCount(); }
+
 struct PlatThread {
     HANDLE handle;
     void (*run)(void*);
@@ -505,6 +508,7 @@ bool FillEntry(PlatFolder* folder, const WIN32_FIND_DATAA& found, PlatFolderEntr
     entry->attributes = (isFolder ? PlatAttributeFolder : 0u) | (hidden ? PlatAttributeHidden : 0u);
     entry->size = static_cast<int32_t>(static_cast<uint32_t>(size));
     entry->modified = LocalDosTime(written);
+    entry->detailed = true;
     return true;
 }
 
@@ -557,6 +561,9 @@ int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry)
     }
     return 0;
 }
+
+// The listing told every detail already.
+int PlatFolderEntryDetails(PlatFolder*, PlatFolderEntry* entry) { return entry->detailed ? 1 : 0; }
 
 void PlatFolderClose(PlatFolder* folder)
 {

@@ -52,6 +52,9 @@ void PlatGetLocalTime(PlatLocalTime* now);
 
 // How many processors this process may run on (at least 1).
 int PlatProcessorCount();
+// How many of them nothing else is running on right now, as far as the
+// system tells (all of them where it does not).
+int PlatIdleProcessorCount();
 
 struct PlatThread;
 // Runs run(argument) on a thread of its own; nullptr when none can be started.
@@ -128,6 +131,7 @@ struct PlatFolderEntry {
     uint32_t attributes;
     int32_t size;       // low 32 bits of the size
     uint32_t modified;  // DOS date (high 16 bits) and time (low 16 bits), local
+    bool detailed;      // size and modified are known
 };
 
 struct PlatFolder;
@@ -139,6 +143,10 @@ struct PlatFolder;
 // path are passed over.
 PlatFolder* PlatFolderOpen(const char* path);
 int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry);
+// A file's size and modified time may come only when asked for, so that the
+// files a walk passes over cost no more than their names. 0 when the file is
+// gone or is no longer a regular file.
+int PlatFolderEntryDetails(PlatFolder* folder, PlatFolderEntry* entry);
 void PlatFolderClose(PlatFolder* folder);
 
 class PlatFolderGuard {

@@ -2,6 +2,7 @@
 // document that passed the filter; threads scan the queue in any order, and
 // the walking thread files the scanned documents strictly in walk order, so
 // that every page, counter and tie is the same with any number of threads.
+// The walking thread scans too whenever the queue is full or the walk done.
 #include <cstring>
 
 #include "corv-core.h"
@@ -29,8 +30,8 @@ struct ScanJob {
 
 // Jobs form a ring: job n sits at n % capacity, and the counters only grow.
 struct ScanPool {
-    int threadCount;
-    ScanContext* contexts;  // one per thread; the walking thread has the first
+    int threadCount;        // threads that scan besides the walking thread, or 0
+    ScanContext* contexts;  // the walking thread's first, then one per thread
     PlatThread* threads[ThreadLimit];
     PlatMonitor* monitor;
     ScanJob* jobs;
@@ -118,19 +119,19 @@ void ReleaseContexts(int count)
 void StartScanning(int threadCount)
 {
     pool = ScanPool{};
-    pool.threadCount = threadCount < 1 ? 1 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
-    AllocateContexts(pool.threadCount);
-    if (pool.threadCount == 1) return;
+    pool.threadCount = threadCount <= 1 ? 0 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
+    AllocateContexts(pool.threadCount + 1);
+    if (pool.threadCount == 0) return;
     pool.capacity = QueuedPerThread * pool.threadCount;
     pool.jobs = MemAllocArray<ScanJob>(pool.capacity, PoolModule, __LINE__);
     pool.monitor = PlatMonitorCreate();
     // A thread that cannot be started leaves its share to the others.
-    for (int i = 1; i < pool.threadCount; ++i) pool.threads[i] = PlatThreadStart(RunScanThread, &pool.contexts[i]);
+    for (int i = 0; i < pool.threadCount; ++i) pool.threads[i] = PlatThreadStart(RunScanThread, &pool.contexts[i + 1]);
 }
 
 void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified)
 {
-    if (pool.threadCount == 1) {
+    if (pool.threadCount == 0) {
         ScannedDocument document;
         if (ScanDocument(&pool.contexts[0], path, &document)) FileScannedDocument(path, size, modified, document);
         return;
@@ -150,16 +151,16 @@ void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified)
 
 void FinishScanning()
 {
-    if (pool.threadCount > 1) {
+    if (pool.threadCount > 0) {
         PlatMonitorEnter(pool.monitor);
         pool.walkEnded = true;
         PlatMonitorWakeAll(pool.monitor);
         while (pool.filed < pool.queued) HelpOrWait();
         PlatMonitorLeave(pool.monitor);
-        for (int i = 1; i < pool.threadCount; ++i) PlatThreadJoin(pool.threads[i]);
+        for (int i = 0; i < pool.threadCount; ++i) PlatThreadJoin(pool.threads[i]);
         PlatMonitorDestroy(pool.monitor);
         MemFree(&pool.jobs, pool.capacity * static_cast<int32_t>(sizeof(ScanJob)), PoolModule, __LINE__);
     }
-    ReleaseContexts(pool.threadCount);
+    ReleaseContexts(pool.threadCount + 1);
     pool = ScanPool{};
 }

@@ -71,11 +71,16 @@ void ResetResultList(ResultEntry* slots, int32_t sortMode)
     resultList.sortMode = sortMode;
 }
 
+// By default as many threads as processors, at most four; but on a machine
+// already busy (other requests, say) more threads only cost switching, so
+// the processors that are idle right now set the number.
 int ThreadCountFor(const SearchSettings& settings)
 {
     if (settings.threadCount > 0) return settings.threadCount;
     int processors = PlatProcessorCount();
-    return processors < DefaultThreadLimit ? processors : DefaultThreadLimit;
+    if (processors > DefaultThreadLimit) processors = DefaultThreadLimit;
+    int idle = PlatIdleProcessorCount();
+    return idle < processors ? (idle > 1 ? idle : 1) : processors;
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ int WalkFolder(const char* folderPath, int options)
             continue;
         }
         if (walkDepth == 0 && !(options & WalkTopFiles)) continue;
+        // Files the filter refuses are passed over before their details are read.
+        if (!IsSearchableFile(folderPath, entry.name) || !PlatFolderEntryDetails(folder.get(), &entry)) continue;
         ScanFile(folderPath, entry.name, entry.size, entry.modified);
     }
     return 1;

@@ -145,9 +145,10 @@ void InsertRanked(ResultEntry* entry);
 constexpr int ThreadLimit = 16;
 constexpr int DefaultThreadLimit = 4;
 
-// The threads of a run: the calling thread walks, scans when it has nothing
-// else to do, and files every document in walk order, so that pages never
-// depend on which thread finished first. With one thread it scans and files
+// The threads of a run: threadCount threads scan the documents that the
+// calling thread walks to; it scans too when it has nothing else to do, and
+// files every document in walk order, so that pages never depend on which
+// thread finished first. With one thread, the calling thread scans and files
 // each document as the walk hands it over.
 void StartScanning(int threadCount);
 // Scans a document that passed the filter, or queues it for a thread.
