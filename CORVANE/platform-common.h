@@ -40,6 +40,7 @@ int WriteAll(long (*write)(intptr_t, const void*, long), intptr_t handle, const 
 struct FileReader {
     bool textEnded = false;  // a 0x1A byte was met in text mode
     bool ended = false;      // the end, or a failed read
+    int64_t rawRead = 0;     // bytes the system delivered, from the file's start
     size_t position = 0;
     size_t length = 0;
     unsigned char buffer[1 << 16];
@@ -49,7 +50,19 @@ struct FileReader {
     {
         long got = ended ? 0 : readSome(target, wanted);
         if (got <= 0) ended = true;
+        else rawRead += got;
         return got;
+    }
+
+    // Where in the stored file the next byte read comes from.
+    int64_t Offset() const { return rawRead - static_cast<int64_t>(length - position); }
+
+    // Reading goes on from another place, the system's file position already moved there.
+    void MovedTo(int64_t offset)
+    {
+        textEnded = ended = false;
+        rawRead = offset;
+        position = length = 0;
     }
 
     template <typename ReadSome>

@@ -116,6 +116,15 @@ int PlatReadByte(PlatFile* file)
     return PlatRead(file, &byte, 1) == 1 ? byte : -1;
 }
 
+int64_t PlatReadOffset(PlatFile* file) { return file->reader.Offset(); }
+
+int PlatSeek(PlatFile* file, int64_t offset)
+{
+    if (offset < 0 || lseek(static_cast<int>(file->handle), static_cast<off_t>(offset), SEEK_SET) < 0) return 0;
+    file->reader.MovedTo(offset);
+    return 1;
+}
+
 namespace {
 
 // An append takes turns with the other requests on a lock, so that the end

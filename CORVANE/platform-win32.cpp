@@ -384,6 +384,17 @@ int PlatReadByte(PlatFile* file)
     return PlatRead(file, &byte, 1) == 1 ? byte : -1;
 }
 
+int64_t PlatReadOffset(PlatFile* file) { return file->reader.Offset(); }
+
+int PlatSeek(PlatFile* file, int64_t offset)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = offset;
+    if (offset < 0 || !SetFilePointerEx(AsHandle(file->handle), position, nullptr, FILE_BEGIN)) return 0;
+    file->reader.MovedTo(offset);
+    return 1;
+}
+
 namespace {
 
 // Appends from simultaneous requests must not mix, and not every system makes

@@ -94,6 +94,10 @@ int64_t PlatFileSize(PlatFile* file);
 int PlatRead(PlatFile* file, void* target, int count);
 // Next byte (0 to 255), or -1 at the end.
 int PlatReadByte(PlatFile* file);
+// Where in the stored file the next read begins (before any text-mode
+// translation), and a move there; 0 when the system refuses the move.
+int64_t PlatReadOffset(PlatFile* file);
+int PlatSeek(PlatFile* file, int64_t offset);
 // Writes all bytes; 1 on success. An append is whole or not at all: a write
 // that fails or comes up short is cut off again, so a full disk never leaves
 // half a line for the next one to be glued onto.

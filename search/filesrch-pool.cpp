@@ -3,6 +3,7 @@
 // the walking thread files the scanned documents strictly in walk order, so
 // that every page, counter and tie is the same with any number of threads.
 // The walking thread scans too whenever the queue is full or the walk done.
+#include <atomic>
 #include <cstring>
 
 #include "corv-core.h"
@@ -163,4 +164,42 @@ void FinishScanning()
     }
     ReleaseContexts(pool.threadCount + 1);
     pool = ScanPool{};
+}
+
+// ---- Any work on several threads -------------------------------------------------------
+
+namespace {
+
+struct SharedWork {
+    int count;
+    std::atomic<int> next;
+    void (*work)(int index, int worker, void* argument);
+    void* argument;
+};
+
+struct Worker {
+    SharedWork* shared;
+    int number;
+};
+
+void RunWorker(void* workerArgument)
+{
+    Worker* worker = static_cast<Worker*>(workerArgument);
+    SharedWork* shared = worker->shared;
+    for (int index; (index = shared->next++) < shared->count;) shared->work(index, worker->number, shared->argument);
+}
+
+}  // namespace
+
+void ForEachOnThreads(int count, int threads, void (*work)(int index, int worker, void* argument), void* argument)
+{
+    SharedWork shared{count, {0}, work, argument};
+    Worker workers[ThreadLimit];
+    PlatThread* started[ThreadLimit] = {};
+    if (threads > ThreadLimit) threads = ThreadLimit;
+    if (threads > count) threads = count;
+    for (int i = 0; i < threads; ++i) workers[i] = Worker{&shared, i};
+    for (int i = 1; i < threads; ++i) started[i] = PlatThreadStart(RunWorker, &workers[i]);
+    RunWorker(&workers[0]);
+    for (int i = 1; i < threads; ++i) PlatThreadJoin(started[i]);
 }

@@ -102,8 +102,9 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, RunModule, 872);
     ResetResultList(slots, sortMode);
     walkDepth = 0;
+    const int threads = ThreadCountFor(settings);
     double started = TickSeconds();
-    StartScanning(ThreadCountFor(settings));
+    StartScanning(threads);
     WalkFolder(searchPath, WalkWholeSite);
     FinishScanning();
     double searchSeconds = TickSeconds() - started;
@@ -112,7 +113,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     } else {
         CgiPrint("Found %d Web page%s matching your query (returning top %d)...<BR><BR>", resultList.matchedTotal,
                  resultList.matchedTotal == 1 ? "" : "s", resultList.resultCount);
-        WriteResults(request->look);
+        WriteResults(request->look, settings.excerptSize, threads);
         PrintPagingRow(request);
     }
     PrintCreditLine(searchSeconds);

@@ -105,8 +105,11 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
+    const int64_t blockOffset = context->blockOffset;
+    context->blockOffset = -1;  // hits here are not in the text
     for (int i = 0; i < 3; ++i)
         if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+    context->blockOffset = blockOffset;
 }
 
 // Reads the file block by block, carrying the longest term's length of
@@ -120,6 +123,7 @@ bool ScoreFileText(ScanContext* context, const char* path, ScannedDocument* text
     char* buffer = context->block;
     int carry = 0;
     for (;;) {
+        context->blockOffset = PlatReadOffset(file.get()) - carry;
         int got = PlatRead(file.get(), buffer + carry, context->blockSize - 1 - carry);
         if (got <= 0) break;
         int dataLength = carry + got;
@@ -161,17 +165,20 @@ void FileMatch(const char* path, int32_t size, uint32_t modified, const ScannedD
     StrCopy(slot->description, document.description[0] ? document.description : NoDescriptionText);
     slot->percent = document.percent;
     slot->weight = document.weight;
+    memcpy(slot->hitOffsets, document.hitOffsets, sizeof slot->hitOffsets);
     InsertRanked(slot);
     if (resultList.resultCount < ResultLimit) ++resultList.resultCount;
     ++resultList.matchedTotal;
 }
 
-// A region being scored: where it lies, its weight, whose counts grow.
+// A region being scored: where it lies, its weight, whose counts grow, and
+// where its block begins in the file (-1 outside the text).
 struct RegionScan {
     TermCounts* counts;
     const char* start;
     const char* end;
     double weight;
+    int64_t offset;
 };
 
 void ScoreHit(void* region, int term, const char* hit)
@@ -189,6 +196,10 @@ void ScoreHit(void* region, int term, const char* hit)
     const double score = left * right;
     TermCounts& counts = scan.counts[term];
     if (score > counts.best) counts.best = score;
+    if (scan.offset >= 0 && score > counts.textBest) {
+        counts.textBest = score;
+        counts.textOffset = scan.offset + (hit - scan.start);
+    }
     counts.total += score * score * scan.weight;
     counts.found = 1;
 }
@@ -257,6 +268,8 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (!ScoreFileText(context, path, document)) return false;
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
+    for (int i = 0; i < HitOffsetLimit; ++i)
+        document->hitOffsets[i] = i < searchExpression.termCount ? context->counts[i].textOffset : -1;
     return true;
 }
 
@@ -268,7 +281,7 @@ void FileScannedDocument(const char* path, int32_t size, uint32_t modified, cons
 
 int ResetWordStats(ScanContext* context)
 {
-    for (int i = 0; i < searchExpression.termCount; ++i) context->counts[i] = TermCounts{};
+    for (int i = 0; i < searchExpression.termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
     return 1;
 }
 
@@ -305,7 +318,7 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
 {
     *longestWord = searchExpression.longestTerm;
     if (searchExpression.termCount == 0) return 1;
-    RegionScan region{context->counts, start, end, weight};
+    RegionScan region{context->counts, start, end, weight, context->blockOffset};
     FindPatternSet(searchExpression.termPatterns, start, end, ScoreHit, &region);
     return 1;
 }

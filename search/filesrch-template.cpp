@@ -139,6 +139,7 @@ bool WriteKeyValue(OutputWriter* out, const char* name, const ResultEntry* entry
     else if (StrEqual(name, "Percent")) WriteFormatted(out, "%d%%", static_cast<int>(entry->percent));
     else if (StrEqual(name, "MatchTotal")) WriteFormatted(out, "%d", resultList.matchedTotal);
     else if (StrEqual(name, "MatchReturned")) WriteFormatted(out, "%d", resultList.resultCount);
+    else if (StrEqual(name, "Excerpt")) WriteText(out, entry->excerpt ? entry->excerpt : "");
     else return false;
     return true;
 }
@@ -190,7 +191,92 @@ int ExpandResultTemplate(const ResultEntry* entry, int position, const char* tem
     return 1;
 }
 
-int WriteResults(const char* look)
+namespace {
+
+const char* const ExcerptPlaceholder = "&Search.Excerpt;";
+
+int CountExcerptPlaceholders(const char* templateText)
+{
+    int count = 0;
+    for (const char* at = strstr(templateText, ExcerptPlaceholder); at; at = strstr(at + 1, ExcerptPlaceholder))
+        ++count;
+    return count;
+}
+
+// Excerpts are made only for the results that the page shows, and only when
+// the template asks for them: a batch of results at a time, on several
+// threads, each with a workspace of its own. Each excerpt is kept in a block
+// of its own length until its result is written.
+constexpr int ExcerptBatch = 32;
+
+struct PageExcerpts {
+    int size = 0;
+    int capacity = 0;  // 0 while the template asks for none
+    int threads = 0;
+    ExcerptWorkspace* workspaces = nullptr;
+    char* made = nullptr;  // one excerpt of capacity bytes per thread
+    ResultEntry* batch[ExcerptBatch];
+
+    void Start(int excerptSize, int threadCount)
+    {
+        size = excerptSize >= ExcerptSizeMinimum && excerptSize <= ExcerptSizeMaximum ? excerptSize
+                                                                                       : ExcerptSizeDefault;
+        capacity = ExcerptCapacity(size);
+        threads = threadCount < 1 ? 1 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
+        workspaces = MemAllocArray<ExcerptWorkspace>(threads, TemplateModule, __LINE__);
+        made = static_cast<char*>(MemAlloc(threads * capacity, TemplateModule, __LINE__));
+    }
+    ~PageExcerpts()
+    {
+        if (capacity == 0) return;
+        for (int i = 0; i < threads; ++i) ReleaseExcerptRoom(&workspaces[i]);
+        MemFree(&made, threads * capacity, TemplateModule, __LINE__);
+        MemFree(&workspaces, threads * static_cast<int32_t>(sizeof(ExcerptWorkspace)), TemplateModule, __LINE__);
+    }
+};
+
+void BuildOne(int index, int worker, void* argument)
+{
+    PageExcerpts* excerpts = static_cast<PageExcerpts*>(argument);
+    char* made = excerpts->made + worker * excerpts->capacity;
+    const int length = BuildExcerpt(excerpts->batch[index], excerpts->size, &excerpts->workspaces[worker], made,
+                                    excerpts->capacity);
+    char* kept = static_cast<char*>(MemAlloc(length + 1, TemplateModule, __LINE__));
+    memcpy(kept, made, static_cast<size_t>(length) + 1);
+    excerpts->batch[index]->excerpt = kept;
+}
+
+void ReleaseExcerpt(ResultEntry* entry)
+{
+    char* kept = const_cast<char*>(entry->excerpt);
+    if (kept) MemFree(&kept, static_cast<int32_t>(strlen(kept)) + 1, TemplateModule, __LINE__);
+    entry->excerpt = nullptr;
+}
+
+void WritePage(const char* templateText, char* output, int32_t capacity, PageExcerpts* excerpts)
+{
+    int position = 0;
+    const int32_t stop = runSettings.pageStart + runSettings.pageSize;
+    ResultEntry* entry = resultList.head;
+    for (; entry && position < runSettings.pageStart; entry = entry->next) ++position;
+    while (entry && position < stop) {
+        const int first = position;
+        int count = 0;
+        for (; entry && position < stop && count < ExcerptBatch; entry = entry->next, ++position)
+            excerpts->batch[count++] = entry;
+        if (excerpts->capacity > 0) ForEachOnThreads(count, excerpts->threads, BuildOne, excerpts);
+        for (int i = 0; i < count; ++i) {
+            int length = 0;
+            ExpandResultTemplate(excerpts->batch[i], first + i, templateText, output, capacity, &length);
+            ReleaseExcerpt(excerpts->batch[i]);
+            if (length > 0) CgiWriteBytes(output, length);
+        }
+    }
+}
+
+}  // namespace
+
+int WriteResults(const char* look, int excerptSize, int threads)
 {
     PlatFileGuard file(OpenTemplate(look));
     if (!file) return 1;
@@ -203,17 +289,15 @@ int WriteResults(const char* look)
     int32_t size = static_cast<int32_t>(fileSize);
     int32_t capacity = size * 4 > MinimumOutputCapacity ? size * 4 : MinimumOutputCapacity;
     char* templateText = static_cast<char*>(MemAlloc(size + 2, TemplateModule, 805));
-    char* output = static_cast<char*>(MemAlloc(capacity + 2, TemplateModule, 806));
     int got = PlatRead(file.get(), templateText, size);
     templateText[got > 0 ? got : 0] = '\0';
-    int position = 0;
-    int32_t stop = runSettings.pageStart + runSettings.pageSize;
-    for (const ResultEntry* entry = resultList.head; entry && position < stop; entry = entry->next, ++position) {
-        if (position < runSettings.pageStart) continue;
-        int length = 0;
-        ExpandResultTemplate(entry, position, templateText, output, capacity, &length);
-        if (length > 0) CgiWriteBytes(output, length);
-    }
+    const int excerptCount = CountExcerptPlaceholders(templateText);
+    PageExcerpts excerpts;
+    if (excerptCount > 0) excerpts.Start(excerptSize, threads);
+    // Each excerpt in the template may fill its whole room.
+    capacity += excerptCount * excerpts.capacity;
+    char* output = static_cast<char*>(MemAlloc(capacity + 2, TemplateModule, 806));
+    WritePage(templateText, output, capacity, &excerpts);
     MemFree(&output, capacity + 2, TemplateModule, 829);
     MemFree(&templateText, size + 2, TemplateModule, 830);
     return 1;

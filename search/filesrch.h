@@ -29,6 +29,7 @@ constexpr int ResultSlotCount = ResultLimit + 1;
 // What the configuration sets beyond the search path and the lists.
 struct SearchSettings {
     int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
+    int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
 };
 
 int RunSearch(const SearchRequest* request, const char* baseUrl, const char* searchPath,
@@ -36,6 +37,10 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
               const SearchSettings& settings);
 
 // ---- Results -----------------------------------------------------------------
+
+// Where in a document the best hits of its first terms lie, so that an
+// excerpt of a large document needs only the neighbourhoods of these.
+constexpr int HitOffsetLimit = 16;
 
 constexpr int TitleCapacity = 100;
 constexpr int TitleCharacterLimit = 90;
@@ -52,6 +57,8 @@ struct ResultEntry {
     double weight;
     ResultEntry* next;
     ResultEntry* prev;
+    int64_t hitOffsets[HitOffsetLimit];  // about where each term's best hit in the text lies, or -1
+    const char* excerpt;                  // while its page is written, or nullptr
 };
 
 enum : int32_t {
@@ -75,7 +82,8 @@ extern ResultList resultList;
 
 // ---- Result template ---------------------------------------------------------
 
-int WriteResults(const char* look);
+// Excerpts, when the template asks for them, are made on `threads` threads.
+int WriteResults(const char* look, int excerptSize, int threads);
 int ExpandResultTemplate(const ResultEntry* entry, int position, const char* templateText, char* output,
                          int capacity, int* outputLength);
 
@@ -100,16 +108,19 @@ constexpr int MetaTokenSize = 300;
 
 // What a document scored so far for one search term.
 struct TermCounts {
-    double best;    // the best hit's score, 0 to 1
-    double total;   // the sum of each hit's score squared times its region's weight
-    int32_t found;  // 1 once hit
+    double best;         // the best hit's score, 0 to 1
+    double total;        // the sum of each hit's score squared times its region's weight
+    int32_t found;       // 1 once hit
+    double textBest;     // the best hit's score in the text (title and META tags aside)
+    int64_t textOffset;  // about where that hit lies in the stored file, or -1 for none
 };
 
 // Everything one scanning thread works with, so that threads share nothing
 // but the search words, which they only read.
 struct ScanContext {
-    char* block;        // blockSize bytes: a document is read through it
-    int32_t blockSize;  // ScanBufferSize; tests choose smaller ones
+    char* block;          // blockSize bytes: a document is read through it
+    int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
+    int64_t blockOffset;  // about where in the stored file the block begins
     TermCounts counts[PatternSetLimit];
 };
 
@@ -121,6 +132,7 @@ struct ScannedDocument {
     int32_t matched;
     double percent;
     double weight;
+    int64_t hitOffsets[HitOffsetLimit];
 };
 
 // The walk's call for each file: the filter, then the scan, then filing.
@@ -155,6 +167,10 @@ void StartScanning(int threadCount);
 void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified);
 // Waits for every queued document, files it, and ends the threads.
 void FinishScanning();
+// Calls work(index, worker, argument) for every index from 0 to count - 1 on
+// up to `threads` threads, the calling one among them; worker tells which
+// (0 to threads - 1), so that each can have its own memory.
+void ForEachOnThreads(int count, int threads, void (*work)(int index, int worker, void* argument), void* argument);
 
 // ---- Visible text --------------------------------------------------------------
 
@@ -210,3 +226,67 @@ int FinishVisibleText(VisibleTextReader* reader, char* target);
 
 // The code point of an HTML 4 character name (case counts), or -1.
 int32_t CodePointOfName(const char* name, int length);
+
+// ---- Excerpts ------------------------------------------------------------------
+
+constexpr int ExcerptSizeDefault = 240;
+constexpr int ExcerptSizeMinimum = 40;
+constexpr int ExcerptSizeMaximum = 1000;
+// Hits looked at in one document.
+constexpr int ExcerptHitCapacity = 1024;
+// An excerpt comes from a document's first bytes, as many as this at most,
+// or from around the hits that its scan recorded further on: so that no
+// document, however large, costs more than a few reads.
+constexpr int ExcerptStartBytes = 32 * 1024;
+// Documents are read again through a piece of this size.
+constexpr int ExcerptPieceBytes = 1 << 14;
+
+struct ExcerptHit {
+    int32_t start, end;          // bytes of the visible text that the search matched
+    int32_t markStart, markEnd;  // what is marked: a wildcard's side runs to the word's end
+    int32_t term;
+    double score;                // as the ranking scores a hit
+};
+
+// What making excerpts works in: one block for a page's results, so that
+// nothing is allocated per result.
+// The bytes an excerpt of `size` characters may take, its terminator
+// included: a character is at most a reference, and may open and close a mark.
+constexpr int ExcerptCapacity(int size) { return size * (VisibleTextReferenceLimit + 13) + 2 * 3 + 1; }
+
+struct ExcerptWorkspace {
+    ExcerptHit hits[ExcerptHitCapacity];
+    int32_t marks[ExcerptHitCapacity][2];
+    char piece[ExcerptPieceBytes];
+    // A document's visible text, in tracked memory that grows as documents
+    // need it (most are cut short long before their end).
+    char* text;    // room + 2 * VisibleTextSlack bytes
+    int32_t room;
+    // Where a large document's excerpts are compared, taken when one comes.
+    char* candidate;
+    int32_t candidateCapacity;
+};
+// Gives back the memory that the workspace took as documents needed it.
+void ReleaseExcerptRoom(ExcerptWorkspace* workspace);
+
+// Visible text (references as they stand), and whether it begins and ends
+// its document or was cut out of it.
+struct ExcerptPiece {
+    const char* text;
+    int32_t length;
+    bool startsDocument;
+    bool endsDocument;
+};
+
+// The piece of about `size` characters (a reference or a UTF-8 sequence is
+// one) that holds the most different search words, preferring whole-word
+// hits, the earliest on a tie; with no hit, the text's start. Its ends fall
+// on word boundaries with "..." where the text was cut, every hit inside is
+// wrapped in <MARK> and </MARK>, and "<", ">", '"' and an "&" that begins
+// no reference are written as references. Returns its length; tells how
+// many terms it shows and how well.
+int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace, char* out, int capacity,
+                int* termsShown, double* score);
+// Reads the entry's document again and makes its excerpt: empty when the
+// document has no visible text or can no longer be opened.
+int BuildExcerpt(const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out, int capacity);

@@ -79,6 +79,10 @@ void ApplyConfigLine(SiteConfig* config, const char* line)
     } else if (StrEqualNoCaseN(line, "EXCLUDEPATH", 11)) {
         char* entry = AppendListEntry(config->excludePaths, config->listCapacity, ValueAfter(line, 11));
         if (entry) SlashesToBackslashes(entry);
+    } else if (StrEqualNoCaseN(line, "EXCERPTSIZE", 11)) {
+        // Characters of an excerpt, 40 to 1,000; anything else leaves the default.
+        int32_t size = NumberIn(ValueAfter(line, 11), ExcerptSizeMinimum, ExcerptSizeMaximum);
+        if (size > 0) config->settings.excerptSize = size;
     } else if (StrEqualNoCaseN(line, "THREADS", 7)) {
         // A value that is not a number from 1 to 16 leaves the default.
         int32_t threads = NumberIn(ValueAfter(line, 7), 1, ThreadLimit);

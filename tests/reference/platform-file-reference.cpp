@@ -79,3 +79,12 @@ const PlatFileCalls plainCalls = {nullptr, nullptr, WritePlainly, nullptr};
 
 intptr_t PlatStandardOutputHandle() { return STDOUT_FILENO; }
 const PlatFileCalls* PlatFileCallsInUse() { return &plainCalls; }
+
+int64_t PlatReadOffset(PlatFile* file) { return static_cast<int64_t>(ftell(file->stream)); }
+
+int PlatSeek(PlatFile* file, int64_t offset)
+{
+    if (fseek(file->stream, static_cast<long>(offset), SEEK_SET) != 0) return 0;
+    file->textEnded = false;
+    return 1;
+}

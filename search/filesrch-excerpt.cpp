@@ -1,0 +1,561 @@
+// filesrch: excerpts. The piece of a result's visible text that holds the
+// most search words, best as whole words, with every hit marked, written so
+// that it can stand anywhere in a page: it never opens an element of its own,
+// never ends an attribute, and never cuts a character or a reference.
+#include <algorithm>
+#include <cstring>
+
+#include "corv-core.h"
+#include "corv-str.h"
+#include "filesrch.h"
+#include "platform.h"
+#include "srchexpr.h"
+
+namespace {
+
+const char* const ExcerptModule = "filesrch";
+// Hits tried as a window's first.
+constexpr int WindowStartLimit = 1024;
+constexpr char Ellipsis[] = "...";
+constexpr char MarkOpen[] = "<MARK>";
+constexpr char MarkClose[] = "</MARK>";
+static_assert(ExcerptCapacity(1) == VisibleTextReferenceLimit + sizeof MarkOpen - 1 + sizeof MarkClose - 1 +
+                                       2 * (sizeof Ellipsis - 1) + 1,
+              "an excerpt's room holds the longest character, its marks and the ellipses");
+// Further on, a document is read around each hit its scan recorded (where
+// the stored file's carriage returns may have moved it a little).
+constexpr int64_t NeighbourhoodBefore = 4096;
+constexpr int32_t NeighbourhoodBytes = 2 * NeighbourhoodBefore;
+// A document's start is read in stretches that begin with this size and double.
+constexpr int64_t FirstStretchBytes = 16384;
+
+bool IsDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
+bool IsLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
+bool IsHexDigit(unsigned char byte) { return IsDigit(byte) || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'f'); }
+bool IsWordByte(unsigned char byte) { return IsLetter(byte) || IsDigit(byte) || byte == '_' || byte >= 0x80; }
+
+// The visible text being cut: bytes and their count.
+struct Text {
+    const unsigned char* bytes;
+    int32_t length;
+};
+
+// The length of the whole character reference at `at` ("&" name ";", "&#"
+// digits ";", "&#x" hex digits ";", at most VisibleTextReferenceLimit bytes),
+// or 0.
+int32_t ReferenceLengthAt(const Text& text, int32_t at)
+{
+    if (text.bytes[at] != '&') return 0;
+    const int32_t limit = std::min(text.length, at + VisibleTextReferenceLimit);
+    int32_t i = at + 1;
+    bool (*allowed)(unsigned char) = [](unsigned char byte) { return IsLetter(byte) || IsDigit(byte); };
+    if (i < limit && text.bytes[i] == '#') {
+        ++i;
+        allowed = IsDigit;
+        if (i < limit && (text.bytes[i] | 0x20) == 'x') {
+            ++i;
+            allowed = IsHexDigit;
+        }
+    }
+    const int32_t first = i;
+    while (i < limit && allowed(text.bytes[i])) ++i;
+    return i > first && i < limit && text.bytes[i] == ';' ? i + 1 - at : 0;
+}
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+int32_t SequenceLengthAt(const Text& text, int32_t at)
+{
+    const unsigned char lead = text.bytes[at];
+    const int32_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                         : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > text.length) return 0;
+    for (int32_t i = 1; i < length; ++i)
+        if ((text.bytes[at + i] & 0xC0) != 0x80) return 0;
+    const unsigned char second = text.bytes[at + 1];
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;
+    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;
+    return length;
+}
+
+// Characters: a whole reference, a UTF-8 sequence, or any other byte.
+inline int32_t CharLengthAt(const Text& text, int32_t at)
+{
+    const unsigned char byte = text.bytes[at];
+    if (byte < 0x80 && byte != '&') return 1;  // most of any text
+    int32_t length = ReferenceLengthAt(text, at);
+    if (length == 0) length = SequenceLengthAt(text, at);
+    return length > 0 ? length : 1;
+}
+
+// The start of the character that ends at `at`, which starts a character.
+int32_t PreviousCharStart(const Text& text, int32_t at)
+{
+    for (int32_t back = 2; back <= VisibleTextReferenceLimit && at - back >= 0; ++back) {
+        const int32_t from = at - back;
+        if (back <= 4 && SequenceLengthAt(text, from) == back) return from;
+        if (ReferenceLengthAt(text, from) == back) return from;
+    }
+    return at - 1;
+}
+
+// Whether `at` lies between two characters: a walk from the text's start
+// would stop there.
+bool IsCharBoundary(const Text& text, int32_t at)
+{
+    if (at <= 0 || at >= text.length) return true;
+    for (int32_t back = 1; back < VisibleTextReferenceLimit && at - back >= 0; ++back) {
+        const int32_t from = at - back;
+        const unsigned char byte = text.bytes[from];
+        if (byte == '&' && ReferenceLengthAt(text, from) > back) return false;
+        if (byte >= 0xC2 && back < 4 && SequenceLengthAt(text, from) > back) return false;
+    }
+    return true;
+}
+
+// Moves from `at` by up to `count` characters forward, within [0, limit].
+int32_t Forward(const Text& text, int32_t at, int32_t count, int32_t limit)
+{
+    while (count-- > 0 && at < limit) at = std::min(limit, at + CharLengthAt(text, at));
+    return at;
+}
+
+int32_t Backward(const Text& text, int32_t at, int32_t count)
+{
+    while (count-- > 0 && at > 0) at = PreviousCharStart(text, at);
+    return at;
+}
+
+int32_t CharsBetween(const Text& text, int32_t from, int32_t to, int32_t stopAfter)
+{
+    int32_t chars = 0;
+    for (int32_t at = from; at < to && chars <= stopAfter; at += CharLengthAt(text, at)) ++chars;
+    return chars;
+}
+
+// ---- Hits --------------------------------------------------------------------------
+
+using Hit = ExcerptHit;
+
+struct HitList {
+    Hit* hits;
+    int32_t count;
+    bool counted[PatternSetLimit];  // terms whose hits count: some word of theirs is not excluded
+};
+
+double HitScore(const Text& text, const Hit& hit, int32_t flags)
+{
+    double left = 1.0, right = 1.0;
+    if (!(flags & WordAnyPrefix)) LeftContextFactor(hit.start > 0 ? text.bytes[hit.start - 1] : 0, &left);
+    if (!(flags & WordAnySuffix))
+        RightContextFactor(hit.end < text.length ? text.bytes[hit.end] : 0, text.bytes[hit.end - 1], &right);
+    return left * right;
+}
+
+// A hit that starts or ends inside a character (a reference among them) is
+// not one the visitor can see.
+bool Visible(const Text& text, const Hit& hit)
+{
+    return IsCharBoundary(text, hit.start) && IsCharBoundary(text, hit.end);
+}
+
+void AddHitsOfTerm(const Text& text, int32_t term, int32_t limit, HitList* list)
+{
+    const SearchTerm& searched = searchExpression.terms[term];
+    const char* start = reinterpret_cast<const char*>(text.bytes);
+    const char* end = start + text.length;
+    const char* found = nullptr;
+    for (const char* from = start; list->count < limit && FindPattern(searched.pattern, from, end, &found);
+         from = found + searched.pattern->length) {
+        Hit hit;
+        hit.start = static_cast<int32_t>(found - start);
+        hit.end = hit.start + searched.pattern->length;
+        if (!Visible(text, hit)) continue;
+        hit.markStart = hit.start;
+        hit.markEnd = hit.end;
+        if (searched.flags & WordAnyPrefix)
+            while (hit.markStart > 0 && IsWordByte(text.bytes[hit.markStart - 1])) --hit.markStart;
+        if (searched.flags & WordAnySuffix)
+            while (hit.markEnd < text.length && IsWordByte(text.bytes[hit.markEnd])) ++hit.markEnd;
+        hit.term = term;
+        hit.score = HitScore(text, hit, searched.flags);
+        list->hits[list->count++] = hit;
+    }
+}
+
+// Every hit of every term that some word not excluded searches for (up to
+// an equal share of the room for each), in the order of their marks.
+void FindHits(const Text& text, HitList* list)
+{
+    list->count = 0;
+    int32_t counted = 0;
+    for (int32_t term = 0; term < searchExpression.termCount; ++term) list->counted[term] = false;
+    for (int32_t i = 0; i < searchExpression.wordCount; ++i) {
+        const SearchWord& word = searchExpression.words[i];
+        if (word.term < 0 || (word.flags & WordExcluded) || list->counted[word.term]) continue;
+        list->counted[word.term] = true;
+        ++counted;
+    }
+    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+        if (list->counted[term]) AddHitsOfTerm(text, term, list->count + ExcerptHitCapacity / counted, list);
+    std::stable_sort(list->hits, list->hits + list->count,
+                     [](const Hit& a, const Hit& b) { return a.markStart < b.markStart; });
+}
+
+// ---- The window --------------------------------------------------------------------
+
+// How much a window shows: more different terms first, then better hits.
+struct WindowValue {
+    int32_t terms;
+    double score;
+    bool Beats(const WindowValue& other) const
+    {
+        return terms != other.terms ? terms > other.terms : score > other.score;
+    }
+};
+
+struct Window {
+    int32_t start, end;  // bytes of the text
+    WindowValue value;
+};
+
+// The window whose first hit is list.hits[first], with as many of the
+// following hits as fit `size` characters.
+Window WindowFrom(const Text& text, const HitList& list, int32_t first, int32_t size)
+{
+    double best[PatternSetLimit];
+    for (int32_t term = 0; term < searchExpression.termCount; ++term) best[term] = -1.0;
+    Window window{list.hits[first].markStart, list.hits[first].markStart, WindowValue{0, 0.0}};
+    int32_t chars = 0;
+    for (int32_t i = first; i < list.count; ++i) {
+        const Hit& hit = list.hits[i];
+        if (hit.markEnd > window.end) {
+            chars += CharsBetween(text, window.end, hit.markEnd, size - chars);
+            if (chars > size) break;
+            window.end = hit.markEnd;
+        }
+        if (best[hit.term] < 0.0) ++window.value.terms;
+        best[hit.term] = std::max(best[hit.term], hit.score);
+    }
+    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+        if (best[term] > 0.0) window.value.score += best[term];
+    return window;
+}
+
+// The best window; on a tie the earliest. With no hit, the text's start.
+// A window that shows every term as a whole word cannot be beaten.
+Window ChooseWindow(const Text& text, const HitList& list, int32_t size)
+{
+    int32_t counted = 0;
+    for (int32_t term = 0; term < searchExpression.termCount; ++term) counted += list.counted[term] ? 1 : 0;
+    Window chosen{0, 0, WindowValue{0, 0.0}};
+    for (int32_t first = 0; first < list.count && first < WindowStartLimit; ++first) {
+        Window window = WindowFrom(text, list, first, size);
+        if (window.end > window.start && (chosen.end == 0 || window.value.Beats(chosen.value))) chosen = window;
+        if (chosen.value.terms == counted && chosen.value.score >= counted) break;
+    }
+    return chosen;
+}
+
+bool IsBlankAt(const Text& text, int32_t at) { return at >= 0 && at < text.length && text.bytes[at] == ' '; }
+
+// Widens the window to `size` characters around its hits, half the room on
+// each side, then cuts both ends back to whole words.
+Window Widen(const Text& text, Window window, int32_t size)
+{
+    const int32_t used = CharsBetween(text, window.start, window.end, size);
+    int32_t start = Backward(text, window.start, (size - used) / 2);
+    int32_t end = Forward(text, window.end, size - CharsBetween(text, start, window.end, size), text.length);
+    if (start > 0 && !IsBlankAt(text, start - 1)) {
+        int32_t blank = start;
+        while (blank < window.start && !IsBlankAt(text, blank)) ++blank;
+        start = blank < window.start ? blank + 1 : window.start;
+    }
+    if (end < text.length && !IsBlankAt(text, end)) {
+        int32_t blank = end;
+        while (blank > window.end && !IsBlankAt(text, blank)) --blank;
+        end = blank > window.end ? blank : window.end;
+    }
+    while (IsBlankAt(text, start) && start < end) ++start;
+    while (end > start && IsBlankAt(text, end - 1)) --end;
+    return Window{start, end, window.value};
+}
+
+// ---- Writing -----------------------------------------------------------------------
+
+struct Writer {
+    char* out;
+    int32_t used;
+    int32_t capacity;  // the terminator's byte not included
+
+    void Write(const char* bytes, int32_t count)
+    {
+        count = std::min(count, capacity - used);
+        memcpy(out + used, bytes, static_cast<size_t>(count));
+        used += count;
+    }
+    void Write(const char* text) { Write(text, static_cast<int32_t>(strlen(text))); }
+};
+
+// One character of the text, escaped where it could be taken for markup.
+int32_t WriteChar(const Text& text, int32_t at, Writer* writer)
+{
+    const int32_t reference = ReferenceLengthAt(text, at);
+    const char* bytes = reinterpret_cast<const char*>(text.bytes + at);
+    if (reference > 0) {
+        writer->Write(bytes, reference);
+        return reference;
+    }
+    switch (text.bytes[at]) {
+    case '&': writer->Write("&amp;"); return 1;
+    case '<': writer->Write("&lt;"); return 1;
+    case '>': writer->Write("&gt;"); return 1;
+    case '"': writer->Write("&quot;"); return 1;
+    default: break;
+    }
+    const int32_t length = CharLengthAt(text, at);
+    writer->Write(bytes, length);
+    return length;
+}
+
+// The marked stretches inside the window, overlapping ones joined (the hits
+// come in the order of their marks).
+int32_t MarkSpans(const HitList& list, const Window& window, int32_t (*spans)[2])
+{
+    int32_t count = 0;
+    for (int32_t i = 0; i < list.count; ++i) {
+        int32_t start = std::max(list.hits[i].markStart, window.start);
+        int32_t end = std::min(list.hits[i].markEnd, window.end);
+        if (start >= end) continue;
+        if (count > 0 && start <= spans[count - 1][1]) {
+            spans[count - 1][1] = std::max(spans[count - 1][1], end);
+            continue;
+        }
+        spans[count][0] = start;
+        spans[count][1] = end;
+        ++count;
+    }
+    return count;
+}
+
+// Ellipses stand where the piece was cut, and where the piece itself is cut
+// out of its document.
+void WriteWindow(const Text& text, const ExcerptPiece& piece, const HitList& list, const Window& window,
+                 int32_t (*spans)[2], Writer* writer)
+{
+    const int32_t spanCount = MarkSpans(list, window, spans);
+    if (window.start > 0 || !piece.startsDocument) writer->Write(Ellipsis);
+    int32_t span = 0;
+    for (int32_t at = window.start; at < window.end;) {
+        if (span < spanCount && at == spans[span][0]) writer->Write(MarkOpen);
+        at += WriteChar(text, at, writer);
+        if (span < spanCount && at >= spans[span][1]) {
+            writer->Write(MarkClose);
+            ++span;
+        }
+    }
+    if (window.end < text.length || !piece.endsDocument) writer->Write(Ellipsis);
+}
+
+// Whether no later text could give a better window: this one shows, each
+// as a whole word, every term that counts and that the scan found in the
+// document's text, and the text runs on far enough to widen it.
+bool CannotBeBeaten(const Text& text, int32_t size, const ResultEntry& entry, ExcerptWorkspace* workspace)
+{
+    HitList list{workspace->hits, 0, {}};
+    FindHits(text, &list);
+    const Window window = ChooseWindow(text, list, size);
+    int32_t possible = 0;
+    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+        if (list.counted[term] && (term >= HitOffsetLimit || entry.hitOffsets[term] >= 0)) ++possible;
+    return window.end > window.start && window.value.terms >= possible && window.value.score >= possible &&
+           CharsBetween(text, window.end, text.length, size) >= size;
+}
+
+}  // namespace
+
+int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace, char* out, int capacity,
+                int* termsShown, double* score)
+{
+    CORV_CHECK_POINTER(ExcerptModule, piece.text);
+    CORV_CHECK_POINTER(ExcerptModule, workspace);
+    CORV_CHECK_POINTER(ExcerptModule, out);
+    Writer writer{out, 0, capacity - 1};
+    const Text visible{reinterpret_cast<const unsigned char*>(piece.text), piece.length};
+    Window window{0, 0, WindowValue{0, 0.0}};
+    if (piece.length > 0) {
+        HitList list{workspace->hits, 0, {}};
+        FindHits(visible, &list);
+        window = ChooseWindow(visible, list, size);
+        WriteWindow(visible, piece, list, Widen(visible, window, size), workspace->marks, &writer);
+    }
+    out[writer.used] = '\0';
+    if (termsShown) *termsShown = window.value.terms;
+    if (score) *score = window.value.score;
+    return writer.used;
+}
+
+// ---- Reading the document again -------------------------------------------------------
+
+namespace {
+
+int32_t TextRoom(int32_t room) { return room + 2 * VisibleTextSlack; }
+
+// Makes room for `needed` bytes of visible text, keeping the `kept` so far.
+void GrowRoom(ExcerptWorkspace* workspace, int32_t needed, int32_t kept)
+{
+    if (needed <= workspace->room) return;
+    const int32_t room = std::max(workspace->room * 2, needed);
+    char* text = static_cast<char*>(MemAlloc(TextRoom(room), ExcerptModule, __LINE__));
+    if (kept > 0) memcpy(text, workspace->text, static_cast<size_t>(kept));
+    ReleaseExcerptRoom(workspace);
+    workspace->text = text;
+    workspace->room = room;
+}
+
+// Reads up to `count` bytes in text mode; the bytes read.
+int32_t ReadUpTo(PlatFile* file, char* target, int32_t count)
+{
+    int32_t got = PlatRead(file, target, count);
+    return got > 0 ? got : 0;
+}
+
+// Reads the document on from where it is, at most `limit` bytes, into the
+// visible text after the `visible` bytes it holds; the new count of them.
+// `ended` tells whether the document's end was reached.
+int32_t ReadIntoText(PlatFile* file, VisibleTextReader* reader, int64_t limit, ExcerptWorkspace* workspace,
+                     int32_t visible, bool* ended)
+{
+    *ended = false;
+    for (int64_t read = 0; read < limit;) {
+        const int32_t wanted = static_cast<int32_t>(std::min<int64_t>(ExcerptPieceBytes, limit - read));
+        GrowRoom(workspace, visible + wanted, visible);
+        const int32_t got = ReadUpTo(file, workspace->piece, wanted);
+        visible += ReadVisibleText(reader, workspace->piece, got, workspace->text + visible);
+        read += got;
+        if (got < wanted) {
+            *ended = true;
+            break;
+        }
+    }
+    return visible;
+}
+
+// The text's end; the reader may ask for a second pass from a "<body" (a
+// head that was never closed), which is read again from the document's start.
+int32_t FinishText(PlatFile* file, VisibleTextReader* reader, ExcerptWorkspace* workspace, int32_t visible)
+{
+    GrowRoom(workspace, visible, visible);
+    visible += FinishVisibleText(reader, workspace->text + visible);
+    if (reader->restartAt < 0 || !PlatSeek(file, 0)) return visible;
+    bool ended = false;
+    for (int64_t skip = reader->restartAt; skip > 0;) {
+        const int32_t got = ReadUpTo(file, workspace->piece, static_cast<int32_t>(std::min<int64_t>(skip, ExcerptPieceBytes)));
+        if (got == 0) return visible;
+        skip -= got;
+    }
+    visible = ReadIntoText(file, reader, ExcerptStartBytes, workspace, visible, &ended);
+    GrowRoom(workspace, visible, visible);
+    return visible + FinishVisibleText(reader, workspace->text + visible);
+}
+
+// The excerpt made so far, in `out`, and how much it shows.
+struct BestExcerpt {
+    int length = 0;
+    int terms = -1;
+    double score = 0.0;
+};
+
+// The document's start, read in growing stretches and no further once its
+// text holds a window that nothing later could beat (most documents show
+// their words early), up to ExcerptStartBytes. True when that settles the
+// excerpt: nothing later could beat it, or the document ended.
+bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
+                  int capacity, BestExcerpt* best)
+{
+    VisibleTextReader reader;
+    StartVisibleText(&reader, VisibleTextKeepReferences);
+    int32_t visible = 0;
+    int64_t read = 0;
+    bool ended = false, unbeaten = false;
+    for (int64_t stretch = FirstStretchBytes; !ended && !unbeaten && read < ExcerptStartBytes; stretch *= 2) {
+        const int64_t wanted = std::min<int64_t>(stretch, ExcerptStartBytes - read);
+        visible = ReadIntoText(file, &reader, wanted, workspace, visible, &ended);
+        read += wanted;
+        unbeaten = !ended && CannotBeBeaten(Text{reinterpret_cast<const unsigned char*>(workspace->text), visible},
+                                            size, *entry, workspace);
+    }
+    if (ended) visible = FinishText(file, &reader, workspace, visible);
+    best->length = MakeExcerpt(ExcerptPiece{workspace->text, visible, true, ended}, size, workspace, out, capacity,
+                               &best->terms, &best->score);
+    return ended || unbeaten;
+}
+
+void TakeCandidate(ExcerptWorkspace* workspace, int capacity)
+{
+    if (workspace->candidateCapacity >= capacity) return;
+    if (workspace->candidate) MemFree(&workspace->candidate, workspace->candidateCapacity, ExcerptModule, __LINE__);
+    workspace->candidate = static_cast<char*>(MemAlloc(capacity, ExcerptModule, __LINE__));
+    workspace->candidateCapacity = capacity;
+}
+
+// Further on, around each hit that the scan recorded past the start, from
+// the earliest: a piece that shows more replaces the excerpt, the earlier
+// one stays on a tie. A piece begins as text, whatever markup it may fall
+// into.
+void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
+                           int capacity, BestExcerpt* best)
+{
+    int64_t offsets[HitOffsetLimit];
+    int count = 0;
+    for (int64_t offset : entry->hitOffsets)
+        if (offset >= ExcerptStartBytes - NeighbourhoodBefore) offsets[count++] = offset;
+    std::sort(offsets, offsets + count);
+    TakeCandidate(workspace, capacity);
+    for (int i = 0; i < count; ++i) {
+        const int64_t from = offsets[i] - NeighbourhoodBefore;
+        if (!PlatSeek(file, from)) continue;
+        VisibleTextReader reader;
+        StartVisibleText(&reader, VisibleTextKeepReferences);
+        bool ended = false;
+        int32_t visible = ReadIntoText(file, &reader, NeighbourhoodBytes, workspace, 0, &ended);
+        GrowRoom(workspace, visible, visible);
+        visible += FinishVisibleText(&reader, workspace->text + visible);
+        int terms = 0;
+        double score = 0.0;
+        const int made = MakeExcerpt(ExcerptPiece{workspace->text, visible, false, ended}, size, workspace,
+                                     workspace->candidate, capacity, &terms, &score);
+        if (terms > best->terms || (terms == best->terms && score > best->score)) {
+            memcpy(out, workspace->candidate, static_cast<size_t>(made) + 1);
+            *best = BestExcerpt{made, terms, score};
+        }
+    }
+}
+
+}  // namespace
+
+void ReleaseExcerptRoom(ExcerptWorkspace* workspace)
+{
+    CORV_CHECK_POINTER(ExcerptModule, workspace);
+    if (workspace->candidate) MemFree(&workspace->candidate, workspace->candidateCapacity, ExcerptModule, __LINE__);
+    workspace->candidateCapacity = 0;
+    if (workspace->room == 0) return;
+    MemFree(&workspace->text, TextRoom(workspace->room), ExcerptModule, __LINE__);
+    workspace->room = 0;
+}
+
+int BuildExcerpt(const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out, int capacity)
+{
+    CORV_CHECK_POINTER(ExcerptModule, entry);
+    CORV_CHECK_POINTER(ExcerptModule, workspace);
+    CORV_CHECK_POINTER(ExcerptModule, out);
+    out[0] = '\0';
+    char path[PathCapacity];
+    StrCopy(path, entry->path);
+    SlashesToBackslashes(path);
+    PlatFileGuard file(PlatOpen(path, PlatReadText));
+    if (!file) return 0;
+    BestExcerpt best;
+    if (!StartExcerpt(file.get(), entry, size, workspace, out, capacity, &best))
+        NeighbourhoodExcerpts(file.get(), entry, size, workspace, out, capacity, &best);
+    return best.length;
+}
