@@ -388,3 +388,27 @@ TEST(SearchPage, MoreThanTwoHundredMatches)
 }
 
 }  // namespace
+
+// A template that asks for excerpts gets the piece of each result's text
+// with the search words, marked; with EXCERPTSIZE, of that many characters.
+TEST(SearchPage, ExcerptsShowTheWordsWhereTheyStand)
+{
+    TestSite site;
+    FurnishSite(site, std::string(DefaultConfig) + "EXCERPTSIZE 60\n");
+    site.Data("body.htm", "<LI>&Search.URL; [&Search.Excerpt;]\n");
+    std::string filler;
+    for (int i = 0; i < 30; ++i) filler += " and so on";
+    PutDocument(site, "a.htm",
+                "<html><head><title>Cats</title><script>var cat;</script></head><body>"
+                "<p>Our" + filler + ".</p><p>The <b>cat</b> &amp; the <i>dog</i> &lt;3 each other.</p>" + filler +
+                "</body></html>\n");
+    PutDocument(site, "b.htm", "<p>cat-like \"dogs\" <br>\xC3\xA9t\xC3\xA9</p>");
+    PutDocument(site, "c.htm", "<p>Only in the title</p><title>cat</title>");
+    const std::string page = MaskSearchTime(Get(site, "Search=cat+dog").out);
+    EXPECT_EQ(page, WholePage(Summary(3, 3) +
+                              "<LI>a.htm [...so on and so on. The <MARK>cat</MARK> &amp; the <MARK>dog</MARK> "
+                              "&lt;3 each other. and so...]\n"
+                              "<LI>b.htm [<MARK>cat</MARK>-like &quot;<MARK>dog</MARK>s&quot; \xC3\xA9t\xC3\xA9]\n"
+                              "<LI>c.htm [Only in the title <MARK>cat</MARK>]\n"
+                              "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(3)));
+}

@@ -111,6 +111,7 @@ TEST_F(ConfigFile, AppliesKeys)
         std::string content;
         std::string searchPath, baseUrl, fileSpecs, excludePaths;
         int32_t threads = 0;
+        int32_t excerptSize = 0;
     } rows[] = {
         {"BASEURL /a/\rFILESPEC .htm\nFILESPEC .html\r\nEXCLUDEPATH /x/", "\\initial\\", "/a/", ".htm,.html,",
          "\\x\\,"},
@@ -137,6 +138,10 @@ TEST_F(ConfigFile, AppliesKeys)
         {"Threads 1\nTHREADS 0\nTHREADS 17\nTHREADS x\nTHREADS 2x\nTHREADS\nTHREADS -3", "\\initial\\", "", "", "", 1},
         {"THREADS 0016\nTHREADS 99999999999", "\\initial\\", "", "", "", 16},
         {"THREADSX 5", "\\initial\\", "", "", "", 0},
+        // Excerpts of 40 to 1,000 characters; EXCERPTSIZE is not EXCLUDEPATH.
+        {"EXCERPTSIZE 100\nEXCLUDEPATH /x/\nexcerptsize 39\nEXCERPTSIZE 1001\nEXCERPTSIZE abc", "\\initial\\", "", "",
+         "\\x\\,", 0, 100},
+        {"ExcerptSize 40\nEXCERPTSIZE 1000 # the most", "\\initial\\", "", "", "", 0, 1000},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);
@@ -149,6 +154,7 @@ TEST_F(ConfigFile, AppliesKeys)
         EXPECT_EQ(loaded.fileSpecs, row.fileSpecs);
         EXPECT_EQ(loaded.excludePaths, row.excludePaths);
         EXPECT_EQ(loaded.settings.threadCount, row.threads);
+        EXPECT_EQ(loaded.settings.excerptSize, row.excerptSize);
         EXPECT_EQ(loaded.listCapacity, static_cast<int32_t>(row.content.size()));
         EXPECT_EQ(loaded.blocksWhileLoaded, 2);
     }

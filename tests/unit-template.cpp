@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "corv-core.h"
 #include "filesrch.h"
+#include "srchexpr.h"
+#include "test-support.h"
 
 namespace {
 
@@ -162,4 +167,116 @@ TEST_F(ResultTemplate, NeverPassesTheOutputLimit)
     }
     EXPECT_EQ(Expand(std::string(100, 'a'), 10, 20), std::string(18, 'a'));
     EXPECT_EQ(Expand("0123456789abcdef&Search.Size;tail", 10, 20), "0123456789abcdef2K");
+}
+
+// ---- Excerpts ------------------------------------------------------------------------
+
+namespace {
+
+class Excerpts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        MemInit(MemLimitMaximum, 0);
+        workspace_.reset(new ExcerptWorkspace{});
+    }
+    void TearDown() override
+    {
+        ReleaseExcerptRoom(workspace_.get());
+        FreeSearchExpression();
+        EXPECT_EQ(MemGetStats().liveCount, 0);
+        remove(path_.c_str());
+    }
+
+    // The excerpt of a document, read from a file as a result's is, with no
+    // hit recorded past its start unless given.
+    std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1)
+    {
+        FreeSearchExpression();
+        EXPECT_EQ(CompileSearchExpression("", words), 1) << words;
+        testing_support::WriteFile(path_, document);
+        ResultEntry entry{};
+        StrCopy(entry.path, path_.c_str());
+        for (int64_t& offset : entry.hitOffsets) offset = -1;
+        entry.hitOffsets[0] = recordedHit;
+        std::vector<char> out(static_cast<size_t>(ExcerptCapacity(size)) + 16, '\x5A');
+        const int length = BuildExcerpt(&entry, size, workspace_.get(), out.data(), ExcerptCapacity(size));
+        EXPECT_EQ(out[static_cast<size_t>(ExcerptCapacity(size))], '\x5A') << "written past the room";
+        return std::string(out.data(), static_cast<size_t>(length));
+    }
+
+    std::unique_ptr<ExcerptWorkspace> workspace_;
+    std::string path_ = testing::TempDir() + "excerpt-document.htm";
+};
+
+std::string Words(const char* word, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) text += std::string(i ? " " : "") + word;
+    return text;
+}
+
+}  // namespace
+
+TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
+{
+    const std::string filler = Words("filler", 30);  // 209 characters
+    struct Row {
+        const char* words;
+        std::string document;
+        int size;
+        std::string excerpt;
+    } rows[] = {
+        {"cat", "<p>The cat sat.</p>", 40, "The <MARK>cat</MARK> sat."},
+        // Markup, comments, scripts, styles and the head are not text.
+        {"cat", "<head><title>cat</title><style>cat{}</style></head><body><!-- cat --><script>cat()</script>"
+                "<p>a <span class=\"cat\">cat</span></p>",
+         40, "a <MARK>cat</MARK>"},
+        {"water", "<p>wa<b>ter</b>fall and <i>water</i></p>", 40, "<MARK>water</MARK>fall and <MARK>water</MARK>"},
+        // References stay whole and unmarked inside; what is left is escaped.
+        {"amp", "x &amp; y &ampx", 40, "x &amp; y &amp;<MARK>amp</MARK>x"},
+        {"b", "a < b > c \"d\" &#233;", 40, "a &lt; <MARK>b</MARK> &gt; c &quot;d&quot; &#233;"},
+        {"lt", "a &lt;b&gt; lt", 40, "a &lt;b&gt; <MARK>lt</MARK>"},
+        // Phrases as a whole; a wildcard's side runs to the word's end.
+        {"\"big cat\" *cat run*", "a big cat, a bobcat running", 40,
+         "a <MARK>big cat</MARK>, a <MARK>bobcat</MARK> <MARK>running</MARK>"},
+        {"cat*", "the category cat", 40, "the <MARK>category</MARK> <MARK>cat</MARK>"},
+        // Excluded and skipped words are never marked.
+        {"cat -dog", "cat dog", 40, "<MARK>cat</MARK> dog"},
+        // The window with the most different words, whole words preferred,
+        // the earliest on a tie; its ends on word boundaries.
+        {"cat dog", "cat " + filler + " dog cat " + filler, 40,
+         "...filler filler <MARK>dog</MARK> <MARK>cat</MARK> filler filler..."},
+        {"cat", "bobcat " + filler + " cat " + filler, 40, "...filler filler <MARK>cat</MARK> filler filler..."},
+        {"cat", filler + " xcat one " + filler + " xcat two " + filler, 40,
+         "...filler filler x<MARK>cat</MARK> one filler filler..."},
+        // No hit in the text: its start. No text: nothing.
+        {"zebra", "<head><title>zebra</title></head>" + filler, 40, "filler filler filler filler filler..."},
+        {"cat", "<script>cat</script><!-- cat -->", 40, ""},
+        {"cat", "", 40, ""},
+        // Characters: a UTF-8 sequence or a reference is one, never cut.
+        {"cat", Words("\xC3\xA9t\xC3\xA9", 20) + " cat " + Words("\xC3\xA9t\xC3\xA9", 20), 40,
+         "...\xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9 <MARK>cat</MARK> "
+         "\xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9..."},
+        {"cat", Words("&eacute;&eacute;", 20) + " cat " + Words("&eacute;&eacute;", 20), 40,
+         "..." + Words("&eacute;&eacute;", 6) + " <MARK>cat</MARK> " + Words("&eacute;&eacute;", 6) + "..."},
+        // A word longer than the room is cut at a character.
+        {"x", "x " + std::string(60, 'y'), 40, "<MARK>x</MARK>..."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
+        EXPECT_EQ(Excerpt(row.words, row.document, row.size), row.excerpt);
+    }
+}
+
+// Past its start, a document is read only around the hits that its scan
+// recorded.
+TEST_F(Excerpts, FurtherOnOnlyAroundRecordedHits)
+{
+    const std::string start = Words("start", 2000);  // 11,999 bytes
+    const std::string far = "<p>" + Words("filler", 20000) + " the cat sat " + Words("filler", 200) + "</p>";
+    const std::string document = start + far;
+    const int64_t hit = static_cast<int64_t>(document.find("cat sat"));
+    EXPECT_EQ(Excerpt("cat", document, 40, hit), "...filler filler the <MARK>cat</MARK> sat filler filler...");
+    EXPECT_EQ(Excerpt("cat", document, 40), Words("start", 6) + "...");
 }

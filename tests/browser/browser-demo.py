@@ -1,12 +1,15 @@
 """A visitor's path through the running demo in headless Chromium.
 
-The home page, a search typed into its form, the result list, "Next >>" to the second
-page, and a result's document. Screenshots of each page are kept for a person to look at.
+The home page, a search typed into its form, the result list with the excerpts of the
+pages, "Next >>" to the second page, and a result's document; then a search of a folder
+of documents without descriptions (the demo's --docs), whose results show excerpts.
+Screenshots of each page are kept for a person to look at.
 Driven through Debian's python3-selenium and chromium-driver, which Debian keeps at the
 version of its chromium: nothing is downloaded, the driver and browser are named by path.
 
 Usage: /usr/bin/python3 browser-demo.py --url http://127.0.0.1:PORT/ --screenshots DIR
-                                        --profile DIR [--chromium /usr/bin/chromium]
+                                        --profile DIR [--docs-url http://127.0.0.1:PORT2/]
+                                        [--chromium /usr/bin/chromium]
                                         [--chromedriver /usr/bin/chromedriver]
 Exit status 0 when every check passes, 1 otherwise.
 """
@@ -105,12 +108,12 @@ class Traffic:
             if entry["level"] == "SEVERE" and entry.get("source") in ("javascript", "console-api"):
                 self.script_errors.append(entry["message"])
 
-    def off_site(self, base):
-        """Requests that went to the network elsewhere; the browser's own chrome:// pages
-        and data: addresses stay inside it."""
+    def off_site(self, sites):
+        """Requests that went to the network elsewhere than the demo sites; the browser's
+        own chrome:// pages and data: addresses stay inside it."""
         return [url for url in self.requested
                 if urllib.parse.urlsplit(url).scheme in ("http", "https", "ws", "wss", "ftp")
-                and urllib.parse.urlsplit(url).netloc != base.netloc]
+                and urllib.parse.urlsplit(url).netloc not in sites]
 
 
 def navigation_status(driver):
@@ -151,6 +154,52 @@ def result_page(driver):
     """)
 
 
+def excerpts(driver):
+    """Each result's excerpt as a visitor sees it, with the words that it marks, and
+    whether the page shows a description that says there is none."""
+    return driver.execute_script("""
+        const shown = (element) => element && element.offsetParent !== null;
+        const hits = [...document.querySelectorAll('main .hit')].map((hit) => {
+          const excerpt = hit.querySelector('.hit-excerpt');
+          return {
+            text: excerpt && shown(excerpt) ? excerpt.innerText.trim() : '',
+            marked: excerpt ? [...excerpt.querySelectorAll('mark')].map((m) => m.textContent) : [],
+          };
+        });
+        const none = [...document.querySelectorAll('.hit-desc')]
+          .some((d) => shown(d) && d.textContent === '...No description given...');
+        return { hits, noDescriptionShown: none };
+    """)
+
+
+def check_excerpts(checks, driver, where):
+    shown = excerpts(driver)
+    checks.check(shown["hits"] and all(hit["text"] for hit in shown["hits"]),
+                 f"every result {where} shows an excerpt", shown["hits"])
+    # A page whose word stands only in its markup or title shows the start of its text.
+    checks.check(shown["hits"] and shown["hits"][0]["marked"]
+                 and all(word.lower().startswith(QUERY) for hit in shown["hits"] for word in hit["marked"]),
+                 f"the excerpts {where} mark the search word and nothing else", shown["hits"])
+    checks.check(not shown["noDescriptionShown"], f"no result {where} says it has no description")
+
+
+def visit_docs(driver, traffic, checks, opt):
+    """The demo's --docs: documents without descriptions, searched through its form."""
+    driver.get(opt.docs_url)
+    form = driver.find_element(By.CSS_SELECTOR, 'form[action="/cgi-bin/trawlex.exe"]')
+    form.find_element(By.CSS_SELECTOR, 'input[name="Search"]').send_keys(QUERY)
+    status = follow(driver, form.find_element(By.CSS_SELECTOR, 'button[type="submit"]'))
+    checks.check(status == 200, "a search of the documents answers 200", status)
+    found = result_page(driver)["found"]
+    checks.need(found is not None and found > 0, "the documents hold the search word", found)
+    check_excerpts(checks, driver, "of the documents")
+    screenshot(driver, os.path.join(opt.screenshots, "5-documents-excerpts.png"))
+    set_viewport(driver, *PHONE)
+    screenshot(driver, os.path.join(opt.screenshots, "5-documents-excerpts-phone.png"))
+    set_viewport(driver, *DESKTOP)
+    traffic.gather()
+
+
 def visit(driver, traffic, checks, opt):
     base = urllib.parse.urlsplit(opt.url)
 
@@ -186,6 +235,7 @@ def visit(driver, traffic, checks, opt):
                      for hit in first["hits"]),
                  "every result link has a title and stays on the site", first["hits"])
     checks.check(first["current"] == [1], "page 1 is the bold current page", first["current"])
+    check_excerpts(checks, driver, "on page 1")
     shot("2-results-page-1.png")
     # The same page at a phone's width, for a person to judge the layout.
     set_viewport(driver, *PHONE)
@@ -224,9 +274,12 @@ def visit(driver, traffic, checks, opt):
                  f'"{title}" against "{hit["title"]}"')
     shot("4-result-document.png")
 
+    if opt.docs_url:
+        visit_docs(driver, traffic, checks, opt)
     traffic.gather()
     checks.check(not traffic.script_errors, "no script errors in the pages", "; ".join(traffic.script_errors))
-    off_site = traffic.off_site(base)
+    sites = {base.netloc} | ({urllib.parse.urlsplit(opt.docs_url).netloc} if opt.docs_url else set())
+    off_site = traffic.off_site(sites)
     checks.check(not off_site, "the pages asked for nothing outside the site", " ".join(off_site))
 
 
@@ -235,6 +288,7 @@ def main():
     parser.add_argument("--url", required=True)
     parser.add_argument("--screenshots", required=True)
     parser.add_argument("--profile", required=True)
+    parser.add_argument("--docs-url", help="a second demo, started with --docs")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
     opt = parser.parse_args()
