@@ -10,6 +10,7 @@
 // portable path searches the patterns one after another.
 #include "fastsrch.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -67,8 +68,8 @@ void FindEachInTurn(HitSink& sink, const char* start, const char* end)
     for (int pattern = 0; pattern < sink.set->count; ++pattern) {
         const TextPattern* compiled = sink.set->patterns[pattern];
         const char* hit = nullptr;
-        for (const char* from = start; FindPattern(compiled, from, end, &hit); from = hit + compiled->length)
-            sink.Report(pattern, hit - start);
+        const char* from = start + std::min<ptrdiff_t>(sink.resume[pattern], end - start);
+        for (; FindPattern(compiled, from, end, &hit); from = hit + compiled->length) sink.Report(pattern, hit - start);
     }
 }
 
@@ -315,6 +316,12 @@ int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int c
 
 int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context)
 {
+    return FindPatternSetFrom(set, start, end, nullptr, onHit, context);
+}
+
+int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end, const int32_t* from,
+                       PatternHitHandler onHit, void* context)
+{
     CORV_CHECK_POINTER(SearchModule, set);
     CORV_CHECK_POINTER(SearchModule, start);
     CORV_CHECK_POINTER(SearchModule, end);
@@ -325,7 +332,7 @@ int FindPatternSet(const PatternSet* set, const char* start, const char* end, Pa
     sink.onHit = onHit;
     sink.context = context;
     sink.first = 0;
-    for (int pattern = 0; pattern < set->count; ++pattern) sink.resume[pattern] = 0;
+    for (int pattern = 0; pattern < set->count; ++pattern) sink.resume[pattern] = from ? std::max(0, from[pattern]) : 0;
     const ptrdiff_t range = end - start;
     const SetMethod method = MethodFor(set);
     if (method == SetMethod::Automaton) FindWithAutomaton(sink, range);

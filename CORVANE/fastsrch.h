@@ -64,6 +64,10 @@ int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int c
 // occurrences of one pattern come in increasing order and never overlap, as
 // FindPattern called again after each occurrence's end would find them.
 int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context);
+// The same with each pattern's search beginning at from[pattern] bytes after
+// start: where it left off in a range that this one goes on from.
+int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end, const int32_t* from,
+                       PatternHitHandler onHit, void* context);
 
 // ---- Paths -----------------------------------------------------------------
 

@@ -38,6 +38,7 @@ bool IsWordByte(unsigned char byte) { return IsLetter(byte) || IsDigit(byte) || 
 struct Text {
     const unsigned char* bytes;
     int32_t length;
+    bool decoded = false;  // references were decoded: an "&" left is text
 };
 
 // The length of the whole character reference at `at` ("&" name ";", "&#"
@@ -45,7 +46,7 @@ struct Text {
 // or 0.
 int32_t ReferenceLengthAt(const Text& text, int32_t at)
 {
-    if (text.bytes[at] != '&') return 0;
+    if (text.bytes[at] != '&' || text.decoded) return 0;
     const int32_t limit = std::min(text.length, at + VisibleTextReferenceLimit);
     int32_t i = at + 1;
     bool (*allowed)(unsigned char) = [](unsigned char byte) { return IsLetter(byte) || IsDigit(byte); };
@@ -380,7 +381,7 @@ int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace
     CORV_CHECK_POINTER(ExcerptModule, workspace);
     CORV_CHECK_POINTER(ExcerptModule, out);
     Writer writer{out, 0, capacity - 1};
-    const Text visible{reinterpret_cast<const unsigned char*>(piece.text), piece.length};
+    const Text visible{reinterpret_cast<const unsigned char*>(piece.text), piece.length, piece.decoded};
     Window window{0, 0, WindowValue{0, 0.0}};
     if (piece.length > 0) {
         HitList list{workspace->hits, 0, {}};
@@ -399,6 +400,8 @@ int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace
 namespace {
 
 int32_t TextRoom(int32_t room) { return room + 2 * VisibleTextSlack; }
+
+bool Decoded(const ExcerptWorkspace* workspace) { return workspace->mode == VisibleTextDecodeReferences; }
 
 // Makes room for `needed` bytes of visible text, keeping the `kept` so far.
 void GrowRoom(ExcerptWorkspace* workspace, int32_t needed, int32_t kept)
@@ -473,7 +476,7 @@ bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWor
                   int capacity, BestExcerpt* best)
 {
     VisibleTextReader reader;
-    StartVisibleText(&reader, VisibleTextKeepReferences);
+    StartVisibleText(&reader, workspace->mode);
     int32_t visible = 0;
     int64_t read = 0;
     bool ended = false, unbeaten = false;
@@ -481,12 +484,12 @@ bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWor
         const int64_t wanted = std::min<int64_t>(stretch, ExcerptStartBytes - read);
         visible = ReadIntoText(file, &reader, wanted, workspace, visible, &ended);
         read += wanted;
-        unbeaten = !ended && CannotBeBeaten(Text{reinterpret_cast<const unsigned char*>(workspace->text), visible},
-                                            size, *entry, workspace);
+        const Text text{reinterpret_cast<const unsigned char*>(workspace->text), visible, Decoded(workspace)};
+        unbeaten = !ended && CannotBeBeaten(text, size, *entry, workspace);
     }
     if (ended) visible = FinishText(file, &reader, workspace, visible);
-    best->length = MakeExcerpt(ExcerptPiece{workspace->text, visible, true, ended}, size, workspace, out, capacity,
-                               &best->terms, &best->score);
+    best->length = MakeExcerpt(ExcerptPiece{workspace->text, visible, true, ended, Decoded(workspace)}, size,
+                               workspace, out, capacity, &best->terms, &best->score);
     return ended || unbeaten;
 }
 
@@ -515,15 +518,15 @@ void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, E
         const int64_t from = offsets[i] - NeighbourhoodBefore;
         if (!PlatSeek(file, from)) continue;
         VisibleTextReader reader;
-        StartVisibleText(&reader, VisibleTextKeepReferences);
+        StartVisibleText(&reader, workspace->mode);
         bool ended = false;
         int32_t visible = ReadIntoText(file, &reader, NeighbourhoodBytes, workspace, 0, &ended);
         GrowRoom(workspace, visible, visible);
         visible += FinishVisibleText(&reader, workspace->text + visible);
         int terms = 0;
         double score = 0.0;
-        const int made = MakeExcerpt(ExcerptPiece{workspace->text, visible, false, ended}, size, workspace,
-                                     workspace->candidate, capacity, &terms, &score);
+        const int made = MakeExcerpt(ExcerptPiece{workspace->text, visible, false, ended, Decoded(workspace)}, size,
+                                     workspace, workspace->candidate, capacity, &terms, &score);
         if (terms > best->terms || (terms == best->terms && score > best->score)) {
             memcpy(out, workspace->candidate, static_cast<size_t>(made) + 1);
             *best = BestExcerpt{made, terms, score};

@@ -100,28 +100,40 @@ void HelpOrWait()
     PlatMonitorWait(pool.monitor);
 }
 
-void AllocateContexts(int count)
+// Text-only, a context reads the document into a block of its own and turns
+// it into text in the scan block, which holds the text of a whole block as
+// read and the reader's room beyond it.
+int32_t BlockBytes(bool textOnly) { return ScanBufferSize + (textOnly ? VisibleTextSlack : 0); }
+
+void AllocateContexts(int count, bool textOnly)
 {
     pool.contexts = MemAllocArray<ScanContext>(count, PoolModule, __LINE__);
     for (int i = 0; i < count; ++i) {
-        pool.contexts[i].blockSize = ScanBufferSize;
-        pool.contexts[i].block = static_cast<char*>(MemAlloc(ScanBufferSize, PoolModule, 871));
+        ScanContext& context = pool.contexts[i];
+        context.blockSize = ScanBufferSize;
+        context.block = static_cast<char*>(MemAlloc(BlockBytes(textOnly), PoolModule, 871));
+        context.textOnly = textOnly;
+        if (textOnly) context.raw = static_cast<char*>(MemAlloc(ScanBufferSize, PoolModule, __LINE__));
     }
 }
 
 void ReleaseContexts(int count)
 {
-    for (int i = 0; i < count; ++i) MemFree(&pool.contexts[i].block, ScanBufferSize, PoolModule, 939);
+    for (int i = 0; i < count; ++i) {
+        ScanContext& context = pool.contexts[i];
+        if (context.raw) MemFree(&context.raw, ScanBufferSize, PoolModule, __LINE__);
+        MemFree(&context.block, BlockBytes(context.textOnly), PoolModule, 939);
+    }
     MemFree(&pool.contexts, count * static_cast<int32_t>(sizeof(ScanContext)), PoolModule, __LINE__);
 }
 
 }  // namespace
 
-void StartScanning(int threadCount)
+void StartScanning(int threadCount, bool textOnly)
 {
     pool = ScanPool{};
     pool.threadCount = threadCount <= 1 ? 0 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
-    AllocateContexts(pool.threadCount + 1);
+    AllocateContexts(pool.threadCount + 1, textOnly);
     if (pool.threadCount == 0) return;
     pool.capacity = QueuedPerThread * pool.threadCount;
     pool.jobs = MemAllocArray<ScanJob>(pool.capacity, PoolModule, __LINE__);

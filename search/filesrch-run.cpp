@@ -104,7 +104,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     walkDepth = 0;
     const int threads = ThreadCountFor(settings);
     double started = TickSeconds();
-    StartScanning(threads);
+    StartScanning(threads, settings.textOnly != 0);
     WalkFolder(searchPath, WalkWholeSite);
     FinishScanning();
     double searchSeconds = TickSeconds() - started;
@@ -113,7 +113,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     } else {
         CgiPrint("Found %d Web page%s matching your query (returning top %d)...<BR><BR>", resultList.matchedTotal,
                  resultList.matchedTotal == 1 ? "" : "s", resultList.resultCount);
-        WriteResults(request->look, settings.excerptSize, threads);
+        WriteResults(request->look, settings, threads);
         PrintPagingRow(request);
     }
     PrintCreditLine(searchSeconds);

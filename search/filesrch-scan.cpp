@@ -98,33 +98,16 @@ void ExtractMetaTags(char* data, const char* end, ScannedDocument* texts)
     }
 }
 
-void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
-{
-    ExtractTitle(data, end, texts->title);
-    ExtractMetaTags(data, end, texts);
-    int unused = 0;
-    const char* regions[3] = {texts->title, texts->description, texts->keywords};
-    const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
-    const int64_t blockOffset = context->blockOffset;
-    context->blockOffset = -1;  // hits here are not in the text
-    for (int i = 0; i < 3; ++i)
-        if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
-    context->blockOffset = blockOffset;
-}
-
 // Reads the file block by block, carrying the longest term's length of
 // bytes from one block into the next so that a hit across the boundary is
-// found; false when it cannot be opened.
-bool ScoreFileText(ScanContext* context, const char* path, ScannedDocument* texts)
+// found (and, when it ends in the carried bytes, counted again).
+void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
-    PlatFileGuard file(PlatOpen(path, PlatReadText));
-    if (!file) return false;
-    ResetWordStats(context);
     char* buffer = context->block;
     int carry = 0;
     for (;;) {
-        context->blockOffset = PlatReadOffset(file.get()) - carry;
-        int got = PlatRead(file.get(), buffer + carry, context->blockSize - 1 - carry);
+        context->blockOffset = PlatReadOffset(file) - carry;
+        int got = PlatRead(file, buffer + carry, context->blockSize - 1 - carry);
         if (got <= 0) break;
         int dataLength = carry + got;
         buffer[dataLength] = '\0';
@@ -134,7 +117,6 @@ bool ScoreFileText(ScanContext* context, const char* path, ScannedDocument* text
         carry = std::min(longest, dataLength);
         memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
     }
-    return true;
 }
 
 ResultEntry* ChooseWorkSlot()
@@ -261,11 +243,29 @@ int ScanFile(const char* folderPath, const char* fileName, int32_t size, uint32_
     return 1;
 }
 
+void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
+{
+    ExtractTitle(data, end, texts->title);
+    ExtractMetaTags(data, end, texts);
+    int unused = 0;
+    const char* regions[3] = {texts->title, texts->description, texts->keywords};
+    const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
+    const int64_t blockOffset = context->blockOffset;
+    context->blockOffset = -1;  // hits here are not in the text
+    for (int i = 0; i < 3; ++i)
+        if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+    context->blockOffset = blockOffset;
+}
+
 bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* document)
 {
     document->title[0] = document->description[0] = document->keywords[0] = '\0';
     document->matched = 0;
-    if (!ScoreFileText(context, path, document)) return false;
+    PlatFileGuard file(PlatOpen(path, PlatReadText));
+    if (!file) return false;
+    ResetWordStats(context);
+    if (context->textOnly) ScoreVisibleText(context, file.get(), document);
+    else ScoreFileText(context, file.get(), document);
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
     for (int i = 0; i < HitOffsetLimit; ++i)
@@ -321,6 +321,38 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     RegionScan region{context->counts, start, end, weight, context->blockOffset};
     FindPatternSet(searchExpression.termPatterns, start, end, ScoreHit, &region);
     return 1;
+}
+
+namespace {
+
+// A stretch of visible text: hits are counted once, with the byte after
+// them known, and each term's search goes on where it left off.
+struct StretchScan {
+    RegionScan region;
+    bool final;
+    int32_t* from;
+    int64_t (*offsetOf)(const void* map, int32_t at);
+    const void* map;
+};
+
+void ScoreStretchHit(void* stretch, int term, const char* hit)
+{
+    StretchScan& scan = *static_cast<StretchScan*>(stretch);
+    const int32_t length = searchExpression.terms[term].pattern->length;
+    if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
+    const int32_t at = static_cast<int32_t>(hit - scan.region.start);
+    scan.from[term] = at + length;
+    scan.region.offset = scan.offsetOf(scan.map, at);
+    ScoreHit(&scan.region, term, hit);
+}
+
+}  // namespace
+
+void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
+                     int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
+{
+    StretchScan scan{RegionScan{context->counts, start, end, BodyWeight, 0}, final, from, offsetOf, map};
+    FindPatternSetFrom(searchExpression.termPatterns, start, end, from, ScoreStretchHit, &scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

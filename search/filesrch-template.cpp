@@ -217,13 +217,15 @@ struct PageExcerpts {
     char* made = nullptr;  // one excerpt of capacity bytes per thread
     ResultEntry* batch[ExcerptBatch];
 
-    void Start(int excerptSize, int threadCount)
+    void Start(int excerptSize, int threadCount, bool textOnly)
     {
         size = excerptSize >= ExcerptSizeMinimum && excerptSize <= ExcerptSizeMaximum ? excerptSize
                                                                                        : ExcerptSizeDefault;
         capacity = ExcerptCapacity(size);
         threads = threadCount < 1 ? 1 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
         workspaces = MemAllocArray<ExcerptWorkspace>(threads, TemplateModule, __LINE__);
+        for (int i = 0; i < threads; ++i)
+            workspaces[i].mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
         made = static_cast<char*>(MemAlloc(threads * capacity, TemplateModule, __LINE__));
     }
     ~PageExcerpts()
@@ -276,7 +278,7 @@ void WritePage(const char* templateText, char* output, int32_t capacity, PageExc
 
 }  // namespace
 
-int WriteResults(const char* look, int excerptSize, int threads)
+int WriteResults(const char* look, const SearchSettings& settings, int threads)
 {
     PlatFileGuard file(OpenTemplate(look));
     if (!file) return 1;
@@ -293,7 +295,7 @@ int WriteResults(const char* look, int excerptSize, int threads)
     templateText[got > 0 ? got : 0] = '\0';
     const int excerptCount = CountExcerptPlaceholders(templateText);
     PageExcerpts excerpts;
-    if (excerptCount > 0) excerpts.Start(excerptSize, threads);
+    if (excerptCount > 0) excerpts.Start(settings.excerptSize, threads, settings.textOnly != 0);
     // Each excerpt in the template may fill its whole room.
     capacity += excerptCount * excerpts.capacity;
     char* output = static_cast<char*>(MemAlloc(capacity + 2, TemplateModule, 806));

@@ -7,6 +7,7 @@
 
 #include "corv-str.h"
 #include "fastsrch.h"
+#include "platform.h"
 #include "srchexpr.h"
 #include "srchparm.h"
 
@@ -30,6 +31,7 @@ constexpr int ResultSlotCount = ResultLimit + 1;
 struct SearchSettings {
     int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
     int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
+    int32_t textOnly;     // 1: a document's text is what a visitor reads, not its markup
 };
 
 int RunSearch(const SearchRequest* request, const char* baseUrl, const char* searchPath,
@@ -83,7 +85,7 @@ extern ResultList resultList;
 // ---- Result template ---------------------------------------------------------
 
 // Excerpts, when the template asks for them, are made on `threads` threads.
-int WriteResults(const char* look, int excerptSize, int threads);
+int WriteResults(const char* look, const SearchSettings& settings, int threads);
 int ExpandResultTemplate(const ResultEntry* entry, int position, const char* templateText, char* output,
                          int capacity, int* outputLength);
 
@@ -118,9 +120,11 @@ struct TermCounts {
 // Everything one scanning thread works with, so that threads share nothing
 // but the search words, which they only read.
 struct ScanContext {
-    char* block;          // blockSize bytes: a document is read through it
+    char* block;          // blockSize bytes (and VisibleTextSlack more when textOnly)
     int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
     int64_t blockOffset;  // about where in the stored file the block begins
+    bool textOnly;        // the text is the document's visible text
+    char* raw;            // textOnly: blockSize bytes of the document as read
     TermCounts counts[PatternSetLimit];
 };
 
@@ -142,7 +146,21 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
 // Files a scanned document into the ranked list and counts it.
 void FileScannedDocument(const char* path, int32_t size, uint32_t modified, const ScannedDocument& document);
 int ResetWordStats(ScanContext* context);
+// Takes the title and META texts from a document's first block (blanking
+// each META tag there) and scores them.
+void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts);
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord);
+// Scores a stretch of visible text that goes on from the last: each term's
+// search begins at from[term] (bytes after start), and a hit counts only
+// when the byte after it is known (the stretch ends after it, or the text
+// ends with the stretch: final); from[term] moves past each hit counted.
+// Hit positions in the stored file are about offsetOf(start + i).
+void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
+                     int64_t (*offsetOf)(const void* map, int32_t at), const void* map);
+// With TEXTONLY: reads the open document as its visible text (references
+// decoded) in blocks, the title and META texts taken from its first block as
+// read, and scores it as the whole text at once would be scored.
+void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 int LeftContextFactor(unsigned char before, double* factor);
 int RightContextFactor(unsigned char after, unsigned char lastOfHit, double* factor);
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight);
@@ -162,7 +180,7 @@ constexpr int DefaultThreadLimit = 4;
 // files every document in walk order, so that pages never depend on which
 // thread finished first. With one thread, the calling thread scans and files
 // each document as the walk hands it over.
-void StartScanning(int threadCount);
+void StartScanning(int threadCount, bool textOnly);
 // Scans a document that passed the filter, or queues it for a thread.
 void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified);
 // Waits for every queued document, files it, and ends the threads.
@@ -255,6 +273,7 @@ struct ExcerptHit {
 constexpr int ExcerptCapacity(int size) { return size * (VisibleTextReferenceLimit + 13) + 2 * 3 + 1; }
 
 struct ExcerptWorkspace {
+    VisibleTextMode mode;  // references decoded where the search read them decoded (TEXTONLY)
     ExcerptHit hits[ExcerptHitCapacity];
     int32_t marks[ExcerptHitCapacity][2];
     char piece[ExcerptPieceBytes];
@@ -276,6 +295,7 @@ struct ExcerptPiece {
     int32_t length;
     bool startsDocument;
     bool endsDocument;
+    bool decoded;  // the references were decoded: an "&" in it is text
 };
 
 // The piece of about `size` characters (a reference or a UTF-8 sequence is

@@ -112,6 +112,7 @@ TEST_F(ConfigFile, AppliesKeys)
         std::string searchPath, baseUrl, fileSpecs, excludePaths;
         int32_t threads = 0;
         int32_t excerptSize = 0;
+        int32_t textOnly = 0;
     } rows[] = {
         {"BASEURL /a/\rFILESPEC .htm\nFILESPEC .html\r\nEXCLUDEPATH /x/", "\\initial\\", "/a/", ".htm,.html,",
          "\\x\\,"},
@@ -142,6 +143,12 @@ TEST_F(ConfigFile, AppliesKeys)
         {"EXCERPTSIZE 100\nEXCLUDEPATH /x/\nexcerptsize 39\nEXCERPTSIZE 1001\nEXCERPTSIZE abc", "\\initial\\", "", "",
          "\\x\\,", 0, 100},
         {"ExcerptSize 40\nEXCERPTSIZE 1000 # the most", "\\initial\\", "", "", "", 0, 1000},
+        // yes, on or 1 turn text-only searching on; no, off or 0 off; others leave it.
+        {"TEXTONLY yes", "\\initial\\", "", "", "", 0, 0, 1},
+        {"textonly On\nTEXTONLY maybe\nTEXTONLY", "\\initial\\", "", "", "", 0, 0, 1},
+        {"TEXTONLY 1\nTextOnly OFF", "\\initial\\", "", "", "", 0, 0, 0},
+        {"TEXTONLY yes\nTEXTONLY 0\nTEXTONLY 1 # on", "\\initial\\", "", "", "", 0, 0, 1},
+        {"TEXTONLY no\nTEXTONLY 2\nTEXTONLY yess", "\\initial\\", "", "", "", 0, 0, 0},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);
@@ -155,6 +162,7 @@ TEST_F(ConfigFile, AppliesKeys)
         EXPECT_EQ(loaded.excludePaths, row.excludePaths);
         EXPECT_EQ(loaded.settings.threadCount, row.threads);
         EXPECT_EQ(loaded.settings.excerptSize, row.excerptSize);
+        EXPECT_EQ(loaded.settings.textOnly, row.textOnly);
         EXPECT_EQ(loaded.listCapacity, static_cast<int32_t>(row.content.size()));
         EXPECT_EQ(loaded.blocksWhileLoaded, 2);
     }

@@ -179,6 +179,7 @@ TEST_F(Scanner, ScoresDocuments)
 // plus 2 up: whether a document matches never changes with the size; hits at
 // a block's edges only score higher (a block starts and ends as the text
 // does), and a hit in the bytes carried into the next block counts again.
+// Text only, every size gives the score of the whole visible text at once.
 TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
 {
     struct Row {
@@ -188,6 +189,7 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         int matched;
         double percent, weight;
         size_t sweepFrom = 0;  // smaller blocks would cut the title or META tags
+        bool textOnly = false;
     } rows[] = {
         {"cat dog", "cat dog", 0, 1, 100, 2.0},
         // "xcat" ends the first block (0.5); only the longest word's length
@@ -201,17 +203,34 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         {"e a b c d f g h i j k", "the quick brown fox", 0, 1, 25, 1.1875},
         {"aa", "aaaaaaa", 5, 1, 50, 1.25},
         {"cat", "<TITLE>cat</TITLE><META name=description content=cat>", 0, 1, 100, 13.0, 54},
+        // Text only: markup is not text, inline tags join, references are
+        // decoded, and a hit is scored by the text on either side of it.
+        {"cat", "<p>a <b>c</b>at</p><!-- cat --><script>cat</script>", 0, 1, 100, 1.0, 0, true},
+        {"cat", "<p class=\"cat\">dog</p>", 0, 0, 0, 0, 0, true},
+        {"cat", "x<br>cat<br>x", 0, 1, 100, 1.0, 0, true},
+        // An excluded word counts among the words; in markup it does not exclude.
+        {"caf\xC3\xA9 -dog", "<p>caf&eacute; &amp; cr&#232;me</p><p title=\"dog\"></p>", 0, 1, 50, 1.0, 0, true},
+        {"\"context manager\"", "a context\n   <i>manager</i>&nbsp;here", 0, 1, 100, 1.0, 0, true},
+        {"aa", "<p>aaaaaaa</p> <b>aa</b>a", 0, 1, 50, 0.625, 0, true},
+        {"cat dog", "<head><title>t</title><script>cat</script><body>cat</body> dog", 0, 1, 100, 2.0, 0, true},
+        {"cat", "<head><title>cat</title></head><body>" + std::string(100, '.') + " xcat " + std::string(60, '-') +
+                    " cat</body>",
+         0, 1, 100, 8.0 + 0.25 + 1.0, 40, true},
     };
     const std::string path = testing::TempDir() + "scanned-document.htm";
+    bool textOnly = false;
     auto scan = [&](int32_t blockSize, ScannedDocument* document) {
-        std::vector<char> block(static_cast<size_t>(blockSize));
+        std::vector<char> block(static_cast<size_t>(blockSize + VisibleTextSlack)), raw(static_cast<size_t>(blockSize));
         context_.block = block.data();
+        context_.raw = raw.data();
         context_.blockSize = blockSize;
+        context_.textOnly = textOnly;
         EXPECT_TRUE(ScanDocument(&context_, path.c_str(), document));
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 30));
         Words(row.words);
+        textOnly = row.textOnly;
         FILE* file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
         fwrite(row.document.data(), 1, row.document.size(), file);
@@ -231,6 +250,11 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
             scan(static_cast<int32_t>(size), &blocks);
             ASSERT_EQ(blocks.matched, whole.matched) << "blocks of " << size;
             if (!whole.matched) continue;
+            if (row.textOnly) {
+                ASSERT_EQ(blocks.percent, whole.percent) << "blocks of " << size;
+                ASSERT_EQ(blocks.weight, whole.weight) << "blocks of " << size;
+                continue;
+            }
             EXPECT_GE(blocks.percent, whole.percent) << "blocks of " << size;
             EXPECT_GE(blocks.weight, whole.weight) << "blocks of " << size;
         }

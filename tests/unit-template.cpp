@@ -179,6 +179,7 @@ protected:
     {
         MemInit(MemLimitMaximum, 0);
         workspace_.reset(new ExcerptWorkspace{});
+        workspace_->mode = VisibleTextKeepReferences;
     }
     void TearDown() override
     {
@@ -190,8 +191,10 @@ protected:
 
     // The excerpt of a document, read from a file as a result's is, with no
     // hit recorded past its start unless given.
-    std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1)
+    std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1,
+                        bool textOnly = false)
     {
+        workspace_->mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
         FreeSearchExpression();
         EXPECT_EQ(CompileSearchExpression("", words), 1) << words;
         testing_support::WriteFile(path_, document);
@@ -226,6 +229,7 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         std::string document;
         int size;
         std::string excerpt;
+        bool textOnly = false;  // the text read as the text-only search reads it
     } rows[] = {
         {"cat", "<p>The cat sat.</p>", 40, "The <MARK>cat</MARK> sat."},
         // Markup, comments, scripts, styles and the head are not text.
@@ -262,10 +266,14 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
          "..." + Words("&eacute;&eacute;", 6) + " <MARK>cat</MARK> " + Words("&eacute;&eacute;", 6) + "..."},
         // A word longer than the room is cut at a character.
         {"x", "x " + std::string(60, 'y'), 40, "<MARK>x</MARK>..."},
+        // Text only, the references were decoded for the search, and so for
+        // the excerpt: what is left of "&" and "<" is escaped again.
+        {"caf\xC3\xA9 lt", "caf&eacute; &amp;eacute; &lt;b&gt; lt", 40,
+         "<MARK>caf\xC3\xA9</MARK> &amp;eacute; &lt;b&gt; <MARK>lt</MARK>", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
-        EXPECT_EQ(Excerpt(row.words, row.document, row.size), row.excerpt);
+        EXPECT_EQ(Excerpt(row.words, row.document, row.size, -1, row.textOnly), row.excerpt);
     }
 }
 

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const ExactBlock visible(text.data(), text.size());
     const int capacity = ExcerptCapacity(excerptSize);
     ExactBlock out(static_cast<size_t>(capacity));
-    const int length = MakeExcerpt(ExcerptPiece{visible.data(), static_cast<int32_t>(text.size()), true, true},
+    const int length = MakeExcerpt(ExcerptPiece{visible.data(), static_cast<int32_t>(text.size()), true, true, false},
                                    excerptSize, workspace.get(), out.data(), capacity, nullptr, nullptr);
     Require(length >= 0 && length < capacity && out.data()[length] == '\0', "the excerpt ends within its room");
     const std::string excerpt(out.data(), static_cast<size_t>(length));

@@ -11,6 +11,7 @@
 //                   is scanned 205 times with different sizes and dates, which
 //                   fills the list and then replaces its last entry
 //   flags bit 7     scanned on two threads instead of one
+//   padding bit 0   the text is the document's visible text (TEXTONLY)
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -126,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     resultList.sortMode = flags & 3;
     walkDepth = 0;
 
-    StartScanning(flags & 0x80 ? 2 : 1);
+    StartScanning(flags & 0x80 ? 2 : 1, padding & 1);
     for (int i = 0; i < scans; ++i) {
         const int32_t reportedSize = static_cast<int32_t>(document.size()) + (i * 7919) % 5000;
         const uint32_t modified = 0x52A10000u + static_cast<uint32_t>((i * 104729) % 65536);

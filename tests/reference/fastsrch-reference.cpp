@@ -83,13 +83,19 @@ int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int c
     return 1;
 }
 
-int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context)
+int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end, const int32_t* from,
+                       PatternHitHandler onHit, void* context)
 {
     for (int pattern = 0; pattern < set->count; ++pattern) {
         const TextPattern* compiled = set->patterns[pattern];
         const char* hit = nullptr;
-        for (const char* from = start; FindPattern(compiled, from, end, &hit); from = hit + compiled->length)
-            onHit(context, pattern, hit);
+        const char* at = start + (from && from[pattern] > 0 ? from[pattern] : 0);
+        for (; at <= end && FindPattern(compiled, at, end, &hit); at = hit + compiled->length) onHit(context, pattern, hit);
     }
     return 1;
+}
+
+int FindPatternSet(const PatternSet* set, const char* start, const char* end, PatternHitHandler onHit, void* context)
+{
+    return FindPatternSetFrom(set, start, end, nullptr, onHit, context);
 }

@@ -1,0 +1,149 @@
+// filesrch: the text-only scan. A document is read as it is stored, turned
+// into its visible text piece by piece, and the text is scored in blocks
+// that overlap by the few bytes a hit across their boundary needs: each hit
+// is counted once, with the bytes on both sides of it, exactly as if the
+// whole text were scored at once.
+#include <algorithm>
+#include <cstring>
+
+#include "filesrch.h"
+#include "srchexpr.h"
+
+namespace {
+
+// Pieces of the document fed to the reader at a time: where each piece's
+// text begins in the block tells about where a hit lies in the stored file.
+constexpr int32_t PieceBytes = 4096;
+constexpr int PieceLimit = 256;
+
+struct PieceMap {
+    int count;
+    int32_t text[PieceLimit];  // where the piece's text begins in the block
+    int64_t stored[PieceLimit];  // where the piece begins in the stored file
+};
+
+int64_t StoredOffset(const void* pieces, int32_t at)
+{
+    const PieceMap& map = *static_cast<const PieceMap*>(pieces);
+    int piece = map.count - 1;
+    while (piece > 0 && map.text[piece] > at) --piece;
+    if (piece < 0) return -1;
+    // Text is never longer than what it was read from.
+    return map.stored[piece] + (at - map.text[piece]);
+}
+
+struct TextBlock {
+    ScanContext* context;
+    VisibleTextReader reader;
+    int32_t length;  // bytes of text in context->block
+    int32_t from[PatternSetLimit];
+    PieceMap pieces;
+};
+
+void NotePiece(TextBlock* block, int64_t stored)
+{
+    PieceMap& map = block->pieces;
+    if (map.count == PieceLimit) {  // keep every other one
+        for (int i = 0; i < PieceLimit / 2; ++i) {
+            map.text[i] = map.text[2 * i];
+            map.stored[i] = map.stored[2 * i];
+        }
+        map.count = PieceLimit / 2;
+    }
+    map.text[map.count] = block->length;
+    map.stored[map.count++] = stored;
+}
+
+// Scores the text in the block; unless it is the last, keeps what a hit
+// not yet counted may start in, and one byte before it for the hit's left
+// (each term's search goes on where it left off, so nothing counts twice).
+void ScoreBlock(TextBlock* block, bool final)
+{
+    ScanContext* context = block->context;
+    ScanTextStretch(context, context->block, context->block + block->length, final, block->from, StoredOffset,
+                    &block->pieces);
+    if (final) return;
+    // A hit not yet counted ends at or after the block's end.
+    const int32_t keep = std::max(0, block->length - searchExpression.longestTerm - 1);
+    memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
+    block->length -= keep;
+    for (int32_t term = 0; term < searchExpression.termCount; ++term) block->from[term] -= keep;
+    PieceMap& map = block->pieces;
+    int first = 0;
+    while (first + 1 < map.count && map.text[first + 1] <= keep) ++first;
+    for (int i = first; i < map.count; ++i) {
+        map.text[i - first] = std::max(0, map.text[i] - keep);
+        map.stored[i - first] = map.stored[i];
+    }
+    map.count -= first;
+}
+
+// Feeds bytes of the document, stored at `stored`, to the reader, scoring the
+// block whenever it could not take another piece's text (the block holds
+// VisibleTextSlack bytes beyond blockSize for the reader's room). The first
+// block as read fits whole, its text being no longer than it.
+void Feed(TextBlock* block, const char* bytes, int32_t count, int64_t stored, bool first)
+{
+    ScanContext* context = block->context;
+    for (int32_t at = 0; at < count;) {
+        int32_t piece = std::min(PieceBytes, count - at);
+        if (!first && block->length + piece > context->blockSize) {
+            ScoreBlock(block, false);
+            piece = std::min(piece, context->blockSize - block->length);
+        }
+        NotePiece(block, stored + at);
+        block->length += ReadVisibleText(&block->reader, bytes + at, piece, context->block + block->length);
+        at += piece;
+    }
+}
+
+// Reads on to the document's end, a block of it at a time.
+void FeedTheRest(TextBlock* block, PlatFile* file)
+{
+    ScanContext* context = block->context;
+    for (;;) {
+        const int64_t stored = PlatReadOffset(file);
+        const int got = PlatRead(file, context->raw, context->blockSize - 1);
+        if (got <= 0) break;
+        Feed(block, context->raw, got, stored, false);
+    }
+}
+
+// A head never closed ends at its first "<body": the reader asks for the
+// document again from there, which the text so far does not depend on.
+void FinishText(TextBlock* block, PlatFile* file)
+{
+    ScanContext* context = block->context;
+    block->length += FinishVisibleText(&block->reader, context->block + block->length);
+    if (block->reader.restartAt < 0 || !PlatSeek(file, 0)) return;
+    for (int64_t skip = block->reader.restartAt; skip > 0;) {
+        const int got = PlatRead(file, context->raw, static_cast<int>(std::min<int64_t>(skip, context->blockSize - 1)));
+        if (got <= 0) return;
+        skip -= got;
+    }
+    FeedTheRest(block, file);
+    block->length += FinishVisibleText(&block->reader, context->block + block->length);
+}
+
+}  // namespace
+
+void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    TextBlock block;
+    block.context = context;
+    block.length = 0;
+    block.pieces.count = 0;
+    for (int32_t term = 0; term < searchExpression.termCount; ++term) block.from[term] = 0;
+    StartVisibleText(&block.reader, VisibleTextDecodeReferences);
+    // The first block as read gives the title and META texts, which are
+    // scored before the text, as they are when the whole text is scored.
+    const int64_t stored = PlatReadOffset(file);
+    const int got = PlatRead(file, context->raw, context->blockSize - 1);
+    if (got <= 0) return;
+    Feed(&block, context->raw, got, stored, true);
+    context->raw[got] = '\0';
+    ScoreFirstBlock(context, context->raw, context->raw + got, texts);
+    FeedTheRest(&block, file);
+    FinishText(&block, file);
+    ScoreBlock(&block, true);
+}
