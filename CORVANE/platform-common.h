@@ -15,6 +15,16 @@ intptr_t PlatStandardOutputHandle();
 
 namespace platform_common {
 
+// What each system's own file gives the shared file code: its calls, and
+// closing, moving (to a position in the stored file), cutting a file back
+// to a length, and the lock that appends take turns on.
+const PlatFileCalls& SystemFileCalls();
+void SystemClose(intptr_t handle);
+bool SystemSeek(intptr_t handle, int64_t offset);
+void SystemCutOff(intptr_t handle, int64_t length);
+bool SystemLockAppends(intptr_t handle);
+void SystemUnlockAppends(intptr_t handle);
+
 // Entry order: bytes compared with ASCII letters upper-cased; names equal
 // after that compare by their raw bytes.
 bool NameBefore(const std::string& a, const std::string& b);

@@ -1,5 +1,5 @@
-// platform-posix: files, with the text-mode translation of documents, and the
-// system calls behind them that tests may replace.
+// platform-posix: the system calls behind files (which tests may replace),
+// and closing, moving, cutting back and the append lock.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -60,96 +60,34 @@ int64_t SystemSize(intptr_t handle)
     return static_cast<int64_t>(info.st_size);
 }
 
-const PlatFileCalls systemCalls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
-const PlatFileCalls* calls = &systemCalls;
-
 }  // namespace
 
-const PlatFileCalls* PlatFileCallsInUse() { return calls; }
+const PlatFileCalls& platform_common::SystemFileCalls()
+{
+    static const PlatFileCalls calls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
+    return calls;
+}
 
-void PlatUseFileCalls(const PlatFileCalls* replacement) { calls = replacement ? replacement : &systemCalls; }
+void platform_common::SystemClose(intptr_t handle) { close(static_cast<int>(handle)); }
+
+bool platform_common::SystemSeek(intptr_t handle, int64_t offset)
+{
+    return lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+void platform_common::SystemCutOff(intptr_t handle, int64_t length)
+{
+    while (ftruncate(static_cast<int>(handle), static_cast<off_t>(length)) != 0 && errno == EINTR) {
+    }
+}
+
+bool platform_common::SystemLockAppends(intptr_t handle)
+{
+    while (flock(static_cast<int>(handle), LOCK_EX) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
+void platform_common::SystemUnlockAppends(intptr_t handle) { flock(static_cast<int>(handle), LOCK_UN); }
 
 intptr_t PlatStandardOutputHandle() { return STDOUT_FILENO; }
-
-// ---- Files -----------------------------------------------------------------
-
-struct PlatFile {
-    intptr_t handle;
-    PlatOpenMode mode;
-    platform_common::FileReader reader;
-};
-
-PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
-{
-    intptr_t handle = calls->open(path, mode);
-    if (handle < 0) return nullptr;
-    PlatFile* file = new PlatFile;
-    file->handle = handle;
-    file->mode = mode;
-    return file;
-}
-
-void PlatClose(PlatFile* file)
-{
-    if (!file) return;
-    close(static_cast<int>(file->handle));
-    delete file;
-}
-
-int64_t PlatFileSize(PlatFile* file) { return calls->size(file->handle); }
-
-int PlatRead(PlatFile* file, void* target, int count)
-{
-    if (count <= 0) return 0;
-    unsigned char* out = static_cast<unsigned char*>(target);
-    auto readSome = [file](unsigned char* into, size_t wanted) {
-        return calls->read(file->handle, into, static_cast<long>(wanted));
-    };
-    size_t wanted = static_cast<size_t>(count);
-    if (file->mode == PlatReadText) return static_cast<int>(file->reader.ReadText(out, wanted, readSome));
-    return static_cast<int>(file->reader.ReadRaw(out, wanted, readSome));
-}
-
-int PlatReadByte(PlatFile* file)
-{
-    unsigned char byte;
-    return PlatRead(file, &byte, 1) == 1 ? byte : -1;
-}
-
-int64_t PlatReadOffset(PlatFile* file) { return file->reader.Offset(); }
-
-int PlatSeek(PlatFile* file, int64_t offset)
-{
-    if (offset < 0 || lseek(static_cast<int>(file->handle), static_cast<off_t>(offset), SEEK_SET) < 0) return 0;
-    file->reader.MovedTo(offset);
-    return 1;
-}
-
-namespace {
-
-// An append takes turns with the other requests on a lock, so that the end
-// it notes is where its bytes land and a failed append can be cut off again
-// without touching anyone else's line.
-int AppendWhole(PlatFile* file, const char* bytes, int count)
-{
-    const int descriptor = static_cast<int>(file->handle);
-    while (flock(descriptor, LOCK_EX) != 0)
-        if (errno != EINTR) return 0;
-    int64_t end = calls->size(file->handle);
-    int written = end >= 0 ? platform_common::WriteAll(calls->write, file->handle, bytes, count) : 0;
-    if (!written && end >= 0) {
-        while (ftruncate(descriptor, static_cast<off_t>(end)) != 0 && errno == EINTR) {
-        }
-    }
-    flock(descriptor, LOCK_UN);
-    return written;
-}
-
-}  // namespace
-
-int PlatWrite(PlatFile* file, const void* source, int count)
-{
-    const char* bytes = static_cast<const char*>(source);
-    if (file->mode == PlatAppend) return AppendWhole(file, bytes, count);
-    return platform_common::WriteAll(calls->write, file->handle, bytes, count);
-}

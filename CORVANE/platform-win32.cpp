@@ -286,9 +286,9 @@ intptr_t SystemOpen(const char* path, PlatOpenMode mode)
         access = GENERIC_WRITE;
         disposition = CREATE_ALWAYS;
     } else if (mode == PlatAppend) {
-        // Every write goes to the end that AppendWhole finds under its lock,
-        // and a failed one is cut off again: that takes write access, and
-        // read access for the lock.
+        // Every write goes to the end that PlatWrite finds under the append
+        // lock, and a failed one is cut off again: that takes write access,
+        // and read access for the lock.
         access = GENERIC_READ | GENERIC_WRITE;
         disposition = OPEN_ALWAYS;
     }
@@ -328,103 +328,55 @@ int64_t SystemSize(intptr_t handle)
     return static_cast<int64_t>(size.QuadPart);
 }
 
-const PlatFileCalls systemCalls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
-const PlatFileCalls* calls = &systemCalls;
-
 }  // namespace
 
-const PlatFileCalls* PlatFileCallsInUse() { return calls; }
-
-void PlatUseFileCalls(const PlatFileCalls* replacement) { calls = replacement ? replacement : &systemCalls; }
-
-intptr_t PlatStandardOutputHandle() { return reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)); }
-
-// ---- Files -----------------------------------------------------------------
-
-struct PlatFile {
-    intptr_t handle;
-    PlatOpenMode mode;
-    platform_common::FileReader reader;
-};
-
-PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+const PlatFileCalls& platform_common::SystemFileCalls()
 {
-    intptr_t handle = calls->open(path, mode);
-    if (handle == -1) return nullptr;
-    PlatFile* file = new PlatFile;
-    file->handle = handle;
-    file->mode = mode;
-    return file;
+    static const PlatFileCalls calls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
+    return calls;
 }
 
-void PlatClose(PlatFile* file)
-{
-    if (!file) return;
-    CloseHandle(AsHandle(file->handle));
-    delete file;
-}
+void platform_common::SystemClose(intptr_t handle) { CloseHandle(AsHandle(handle)); }
 
-int64_t PlatFileSize(PlatFile* file) { return calls->size(file->handle); }
-
-int PlatRead(PlatFile* file, void* target, int count)
-{
-    if (count <= 0) return 0;
-    unsigned char* out = static_cast<unsigned char*>(target);
-    auto readSome = [file](unsigned char* into, size_t wanted) {
-        return calls->read(file->handle, into, static_cast<long>(wanted));
-    };
-    size_t wanted = static_cast<size_t>(count);
-    if (file->mode == PlatReadText) return static_cast<int>(file->reader.ReadText(out, wanted, readSome));
-    return static_cast<int>(file->reader.ReadRaw(out, wanted, readSome));
-}
-
-int PlatReadByte(PlatFile* file)
-{
-    unsigned char byte;
-    return PlatRead(file, &byte, 1) == 1 ? byte : -1;
-}
-
-int64_t PlatReadOffset(PlatFile* file) { return file->reader.Offset(); }
-
-int PlatSeek(PlatFile* file, int64_t offset)
+bool platform_common::SystemSeek(intptr_t handle, int64_t offset)
 {
     LARGE_INTEGER position;
     position.QuadPart = offset;
-    if (offset < 0 || !SetFilePointerEx(AsHandle(file->handle), position, nullptr, FILE_BEGIN)) return 0;
-    file->reader.MovedTo(offset);
-    return 1;
+    return SetFilePointerEx(AsHandle(handle), position, nullptr, FILE_BEGIN) != 0;
+}
+
+void platform_common::SystemCutOff(intptr_t handle, int64_t length)
+{
+    if (SystemSeek(handle, length)) SetEndOfFile(AsHandle(handle));
 }
 
 namespace {
 
-// Appends from simultaneous requests must not mix, and not every system makes
-// an append-only write atomic: the writers take turns on a lock. Under it the
-// end noted before the write is where the bytes land, so a failed append can
-// be cut off again without touching anyone else's line.
-int AppendWhole(PlatFile* file, const char* bytes, int count)
+// Not every system makes an append-only write atomic: the writers take turns
+// on a lock of one byte far past any log's end.
+OVERLAPPED AppendLockRegion()
 {
-    HANDLE handle = AsHandle(file->handle);
     OVERLAPPED region{};
     region.Offset = MAXDWORD;
-    region.OffsetHigh = 0x7FFFFFFF;  // far past any log's end
-    bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
-    LARGE_INTEGER end;
-    end.QuadPart = calls->size(file->handle);
-    bool atEnd = end.QuadPart >= 0 && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN);
-    int written = atEnd ? platform_common::WriteAll(calls->write, file->handle, bytes, count) : 0;
-    if (!written && atEnd && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
-    if (locked) UnlockFileEx(handle, 0, 1, 0, &region);
-    return written;
+    region.OffsetHigh = 0x7FFFFFFF;
+    return region;
 }
 
 }  // namespace
 
-int PlatWrite(PlatFile* file, const void* source, int count)
+bool platform_common::SystemLockAppends(intptr_t handle)
 {
-    const char* bytes = static_cast<const char*>(source);
-    if (file->mode == PlatAppend) return AppendWhole(file, bytes, count);
-    return platform_common::WriteAll(calls->write, file->handle, bytes, count);
+    OVERLAPPED region = AppendLockRegion();
+    return LockFileEx(AsHandle(handle), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != 0;
 }
+
+void platform_common::SystemUnlockAppends(intptr_t handle)
+{
+    OVERLAPPED region = AppendLockRegion();
+    UnlockFileEx(AsHandle(handle), 0, 1, 0, &region);
+}
+
+intptr_t PlatStandardOutputHandle() { return reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 // ---- Folder enumeration ------------------------------------------------------
 
