@@ -11,6 +11,7 @@
 #include "corv-core.h"
 #include "filesrch.h"
 #include "srchexpr.h"
+#include "test-support.h"
 
 namespace {
 
@@ -113,13 +114,13 @@ TEST_F(Scanner, ScoresHitsInARegion)
 TEST_F(Scanner, SkippedWordsAreIgnored)
 {
     FreeSearchExpression();
-    const std::string skip = testing::TempDir() + "skip-elephant.txt";
+    testing_support::TempFolder folder;
+    const std::string skip = folder.path() + "/skip.txt";
     FILE* list = fopen(skip.c_str(), "w");
     ASSERT_NE(list, nullptr);
     fputs("elephant", list);
     fclose(list);
     ASSERT_EQ(CompileSearchExpression(skip.c_str(), "cat elephant"), 1);
-    remove(skip.c_str());
     const std::string text = "elephant cat";
     int longest = -1;
     ScanRegion(&context_, 1.0, text.c_str(), text.c_str() + text.size(), &longest);
@@ -217,7 +218,8 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
                     " cat</body>",
          0, 1, 100, 8.0 + 0.25 + 1.0, 40, true},
     };
-    const std::string path = testing::TempDir() + "scanned-document.htm";
+    testing_support::TempFolder folder;
+    const std::string path = folder.path() + "/document.htm";
     bool textOnly = false;
     auto scan = [&](int32_t blockSize, ScannedDocument* document) {
         std::vector<char> block(static_cast<size_t>(blockSize + VisibleTextSlack)), raw(static_cast<size_t>(blockSize));
@@ -259,7 +261,6 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
             EXPECT_GE(blocks.weight, whole.weight) << "blocks of " << size;
         }
     }
-    remove(path.c_str());
 }
 
 TEST(AttributeTokens, SplitsTagText)

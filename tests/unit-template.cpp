@@ -186,7 +186,6 @@ protected:
         ReleaseExcerptRoom(workspace_.get());
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
-        remove(path_.c_str());
     }
 
     // The excerpt of a document, read from a file as a result's is, with no
@@ -209,7 +208,8 @@ protected:
     }
 
     std::unique_ptr<ExcerptWorkspace> workspace_;
-    std::string path_ = testing::TempDir() + "excerpt-document.htm";
+    testing_support::TempFolder folder_;  // its own: tests run side by side
+    std::string path_ = folder_.path() + "/document.htm";
 };
 
 std::string Words(const char* word, int count)
