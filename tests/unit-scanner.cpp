@@ -448,6 +448,7 @@ std::string VisibleTextInPieces(const std::string& document, VisibleTextMode mod
 TEST(ScannerVisibleText, EverySplitGivesTheSameText)
 {
     const std::string longZeros(28, '0');
+    const std::string longValue(60, 'x');
     struct Row {
         int modes;
         std::string document, text;
@@ -463,10 +464,19 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         // A quote opens a value only right after "=".
         {BothModes, "<p class=don't>a<a title = \"1>2\" x='>'>b<p \"c>d\"><a=\">\">e", "ab d\"> e"},
         {BothModes, "x<a href=\"never closed>y", "x"},
+        {BothModes, "a<b title='x>y'>c", "ac"},
+        {BothModes, "a<b x\"y=\"v>w\">z", "az"},
+        {BothModes, "a<b title=\"<!x\">c<p>d", "ac d"},
         {BothModes, "1 < 2 <3 <<b>4 <=<", "1 < 2 <3 <4 <=<"},
         {BothModes, "a<script>if (a<b) s='</p><!--';<</SCRIPTS >b<scripts>c", "a b c"},
         {BothModes, "a<style media=\"x>\">p>b{}</style\nc", "a"},
         {BothModes, "a<STYLE>b</Style>c</script>d", "a c d"},
+        // Tags, values and blanks across blocks of 64 bytes.
+        {BothModes,
+         "<p>one\ttwo<span class=\"x\">three</span> <b>four</b>\n<em>five</em>,<a href=\"#six\" title=\"a title "
+         "long enough to cross a block\">six</a></p>seven<i>eight</i>",
+         "one twothree four five,six seveneight"},
+        {BothModes, "<a title=\"" + longValue + "x>y\">z</a> and <a title=\"" + longValue + "'\">w</a>", "z and w"},
         // A head runs to its "</head", else to its first "<body", else to the end.
         {BothModes, "a<head><title>T</title><script>x</head>b</header>c", "a b c"},
         {BothModes, "a<head>x<body>y</HEADER>z", "a z"},
@@ -482,6 +492,7 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#&; &&amp; &amp &am<b>p; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9",
          "&#&; && &amp &amp; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9"},
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
+        {DecodeMode, "<a href=\"?x&amp;y\">z</a>&amp;", "z&"},
         {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
     };
     for (const Row& row : rows) {
