@@ -260,18 +260,20 @@ Window ChooseWindow(const Text& text, const HitList& list, int32_t size)
 bool IsBlankAt(const Text& text, int32_t at) { return at >= 0 && at < text.length && text.bytes[at] == ' '; }
 
 // Widens the window to `size` characters around its hits, half the room on
-// each side, then cuts both ends back to whole words.
-Window Widen(const Text& text, Window window, int32_t size)
+// each side, then cuts both ends back to whole words. A piece read from
+// inside the document may begin or end in the middle of a word, a character
+// or a reference, so its own edges are cut back too.
+Window Widen(const Text& text, const ExcerptPiece& piece, Window window, int32_t size)
 {
     const int32_t used = CharsBetween(text, window.start, window.end, size);
     int32_t start = Backward(text, window.start, (size - used) / 2);
     int32_t end = Forward(text, window.end, size - CharsBetween(text, start, window.end, size), text.length);
-    if (start > 0 && !IsBlankAt(text, start - 1)) {
+    if ((start > 0 || !piece.startsDocument) && !IsBlankAt(text, start - 1)) {
         int32_t blank = start;
         while (blank < window.start && !IsBlankAt(text, blank)) ++blank;
         start = blank < window.start ? blank + 1 : window.start;
     }
-    if (end < text.length && !IsBlankAt(text, end)) {
+    if ((end < text.length || !piece.endsDocument) && !IsBlankAt(text, end)) {
         int32_t blank = end;
         while (blank > window.end && !IsBlankAt(text, blank)) --blank;
         end = blank > window.end ? blank : window.end;
@@ -387,7 +389,7 @@ int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace
         HitList list{workspace->hits, 0, {}};
         FindHits(visible, &list);
         window = ChooseWindow(visible, list, size);
-        WriteWindow(visible, piece, list, Widen(visible, window, size), workspace->marks, &writer);
+        WriteWindow(visible, piece, list, Widen(visible, piece, window, size), workspace->marks, &writer);
     }
     out[writer.used] = '\0';
     if (termsShown) *termsShown = window.value.terms;
@@ -410,7 +412,7 @@ void GrowRoom(ExcerptWorkspace* workspace, int32_t needed, int32_t kept)
     const int32_t room = std::max(workspace->room * 2, needed);
     char* text = static_cast<char*>(MemAlloc(TextRoom(room), ExcerptModule, __LINE__));
     if (kept > 0) memcpy(text, workspace->text, static_cast<size_t>(kept));
-    ReleaseExcerptRoom(workspace);
+    if (workspace->room > 0) MemFree(&workspace->text, TextRoom(workspace->room), ExcerptModule, __LINE__);
     workspace->text = text;
     workspace->room = room;
 }

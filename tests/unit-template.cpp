@@ -287,4 +287,15 @@ TEST_F(Excerpts, FurtherOnOnlyAroundRecordedHits)
     const int64_t hit = static_cast<int64_t>(document.find("cat sat"));
     EXPECT_EQ(Excerpt("cat", document, 40, hit), "...filler filler the <MARK>cat</MARK> sat filler filler...");
     EXPECT_EQ(Excerpt("cat", document, 40), Words("start", 6) + "...");
+    // A recorded offset is only near its hit, so a neighbourhood may begin
+    // inside a character or a reference, or end inside one: its edges are
+    // cut back to whole words.
+    const int64_t recorded = 40000, pieceStart = recorded - 4096;
+    const std::string before = start + std::string(static_cast<size_t>(pieceStart) - start.size() - 1, ' ');
+    EXPECT_EQ(Excerpt("cat", before + "\xC3\xA9t\xC3\xA9 cat sat " + Words("filler", 2000), 40, recorded),
+              "...<MARK>cat</MARK> sat filler filler filler filler...");
+    EXPECT_EQ(Excerpt("cat", before + "&eacute; cat sat " + Words("filler", 2000), 40, recorded),
+              "...<MARK>cat</MARK> sat filler filler filler...");
+    const std::string cutAtEnd = std::string(8192 - 12, ' ') + "the end &eac" + "ute; more";
+    EXPECT_EQ(Excerpt("end", before + "x" + cutAtEnd, 40, recorded), "...<MARK>end</MARK>...");
 }
