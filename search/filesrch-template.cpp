@@ -15,8 +15,10 @@ const char* const TemplateModule = "filesrch";
 constexpr int KeyLengthLimit = 80;
 constexpr int LookLengthLimit = 40;
 constexpr int MinimumOutputCapacity = 2048;
-// Four times this for the filled copy stays within tracked memory's limit.
+// The filled copy, four times the template and the room of its excerpts,
+// stays within half of tracked memory's limit.
 constexpr int64_t TemplateSizeLimit = MemLimitMaximum / 8;
+constexpr int64_t OutputCapacityLimit = MemLimitMaximum / 2;
 
 // Only plain names choose a variant: a look can never leave "srchdata\".
 bool IsSafeLook(const char* look)
@@ -297,7 +299,13 @@ int WriteResults(const char* look, const SearchSettings& settings, int threads)
     PageExcerpts excerpts;
     if (excerptCount > 0) excerpts.Start(settings.excerptSize, threads, settings.textOnly != 0);
     // Each excerpt in the template may fill its whole room.
-    capacity += excerptCount * excerpts.capacity;
+    const int64_t filled = capacity + static_cast<int64_t>(excerptCount) * excerpts.capacity;
+    if (filled > OutputCapacityLimit) {
+        CgiComment("Result template too large\n");
+        MemFree(&templateText, size + 2, TemplateModule, 830);
+        return 1;
+    }
+    capacity = static_cast<int32_t>(filled);
     char* output = static_cast<char*>(MemAlloc(capacity + 2, TemplateModule, 806));
     WritePage(templateText, output, capacity, &excerpts);
     MemFree(&output, capacity + 2, TemplateModule, 829);

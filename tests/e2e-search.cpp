@@ -249,6 +249,13 @@ TEST(SearchPage, LookChoosesOnlyAPlainVariantName)
     EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=Huge").out),
               WholePage(Summary(1, 1) + "<!-- Result template too large -->\n\n" + "Result Pages:&nbsp;<B>1</B>&nbsp;" +
                         CreditLine(1)));
+    // So is one whose excerpts alone would need more room than memory allows.
+    std::string excerpts;
+    for (int i = 0; i < 50000; ++i) excerpts += "&Search.Excerpt;";
+    site.Data("bodyExcerpts.htm", excerpts);
+    EXPECT_EQ(MaskSearchTime(Get(site, "Search=cat&Look=Excerpts").out),
+              WholePage(Summary(1, 1) + "<!-- Result template too large -->\n\n" + "Result Pages:&nbsp;<B>1</B>&nbsp;" +
+                        CreditLine(1)));
 
     // A filled copy may hold four times its template: 1,200 bytes here fill
     // to 3,000.
