@@ -307,6 +307,7 @@ int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int c
     set->count = count;
     for (int pattern = 0; pattern < count; ++pattern) {
         CORV_CHECK_POINTER(SearchModule, patterns[pattern]);
+        if (patterns[pattern]->length <= 0) return 0;  // as FindPattern, an empty pattern finds nothing
         set->patterns[pattern] = patterns[pattern];
     }
     CompileFilter(set);

@@ -1,5 +1,5 @@
-// platform-common: name order, text translation and DOS time stamps, the
-// same on every system.
+// platform-common: name order, text translation, DOS time stamps, the page's
+// output buffer and whole writes, the same on every system.
 #include "platform-common.h"
 
 #include <algorithm>

@@ -18,13 +18,11 @@ const char* const PoolModule = "filesrch";
 // busy while a slow document holds up the filing.
 constexpr int QueuedPerThread = 32;
 
-enum JobState : int32_t { JobQueued, JobScanning, JobScanned };
-
 struct ScanJob {
     char path[PathCapacity];
     int32_t size;
     uint32_t modified;
-    int32_t state;
+    bool scanned;  // written and read with the monitor held
     bool opened;
     ScannedDocument document;
 };
@@ -49,7 +47,7 @@ void ScanJobAlone(ScanContext* context, ScanJob& job)
 {
     job.opened = ScanDocument(context, job.path, &job.document);
     PlatMonitorEnter(pool.monitor);
-    job.state = JobScanned;
+    job.scanned = true;
     PlatMonitorWakeAll(pool.monitor);
 }
 
@@ -57,7 +55,6 @@ void ScanJobAlone(ScanContext* context, ScanJob& job)
 void ClaimAndScan(ScanContext* context)
 {
     ScanJob& job = Job(pool.claimed++);
-    job.state = JobScanning;
     PlatMonitorLeave(pool.monitor);
     ScanJobAlone(context, job);
 }
@@ -80,7 +77,7 @@ void RunScanThread(void* contextArgument)
 // With the monitor held: files every scanned job that is next in walk order.
 void FileInWalkOrder()
 {
-    while (pool.filed < pool.queued && Job(pool.filed).state == JobScanned) {
+    while (pool.filed < pool.queued && Job(pool.filed).scanned) {
         ScanJob& job = Job(pool.filed++);
         if (job.opened) FileScannedDocument(job.path, job.size, job.modified, job.document);
     }
@@ -155,7 +152,7 @@ void ScanInWalkOrder(const char* path, int32_t size, uint32_t modified)
     StrCopy(job.path, path);
     job.size = size;
     job.modified = modified;
-    job.state = JobQueued;
+    job.scanned = false;
     ++pool.queued;
     PlatMonitorWakeAll(pool.monitor);
     FileInWalkOrder();

@@ -67,7 +67,8 @@ void ScoreBlock(TextBlock* block, bool final)
     const int32_t keep = std::max(0, block->length - searchExpression.longestTerm - 1);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
-    for (int32_t term = 0; term < searchExpression.termCount; ++term) block->from[term] -= keep;
+    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+        block->from[term] = std::max(0, block->from[term] - keep);
     PieceMap& map = block->pieces;
     int first = 0;
     while (first + 1 < map.count && map.text[first + 1] <= keep) ++first;

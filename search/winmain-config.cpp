@@ -34,7 +34,7 @@ void SetSearchPath(SiteConfig* config, const char* value)
     if (!value[0] || !StrCopyBounded(path, PathCapacity, value)) return;
     SlashesToBackslashes(path);
     size_t length = strlen(path);
-    if (length == 0 || path[length - 1] != '\\') {
+    if (path[length - 1] != '\\') {
         if (!StrAppendBounded(path, PathCapacity, "\\")) return;
     }
     StrCopy(config->searchPath, path);
