@@ -29,27 +29,6 @@ PlatFile* OpenWithRetries(const char* path)
 // The longest text form of an address (IPv6 with an IPv4 tail).
 constexpr int AddressLengthLimit = 45;
 
-bool IsContinuation(const unsigned char* at, int count)
-{
-    for (int i = 0; i < count; ++i)
-        if ((at[i] & 0xC0) != 0x80) return false;
-    return true;
-}
-
-// Length of the well-formed UTF-8 sequence of two or more bytes at `at`
-// (bytes up to `end`), or 0.
-int Utf8SequenceLength(const unsigned char* at, const unsigned char* end)
-{
-    const unsigned char lead = at[0];
-    const int left = static_cast<int>(end - at);
-    int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || left < length || !IsContinuation(at + 1, length - 1)) return 0;
-    const unsigned char second = at[1];
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;  // overlong, surrogate
-    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;  // overlong, too large
-    return length;
-}
-
 // What readers take for a line end: the C1 controls (NEL among them) and the
 // line and paragraph separators.
 bool EndsLinesForSomeReaders(const unsigned char* at, int length)

@@ -29,3 +29,15 @@ inline unsigned char FoldAsciiUpper(unsigned char byte)
 {
     return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 32) : byte;
 }
+
+inline bool IsAsciiDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
+inline bool IsAsciiLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
+inline bool IsAsciiHexDigit(unsigned char byte)
+{
+    return IsAsciiDigit(byte) || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'f');
+}
+
+// The length of the well-formed UTF-8 sequence of two or more bytes at `at`
+// (bytes up to `end`), or 0: overlong forms, surrogates and code points past
+// U+10FFFF are not well formed.
+int Utf8SequenceLength(const unsigned char* at, const unsigned char* end);

@@ -24,7 +24,6 @@ inline bool MatchesAt(const TextPattern* pattern, const unsigned char* candidate
     return true;
 }
 
-inline bool IsAsciiLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
 
 // The path that SetPatternSearchPath chose last.
 PatternSearchPath ChosenPath();

@@ -15,7 +15,6 @@
 #include <immintrin.h>
 #endif
 
-using fastsrch_internal::IsAsciiLetter;
 using fastsrch_internal::MatchesAt;
 
 namespace {

@@ -29,10 +29,7 @@ constexpr int32_t NeighbourhoodBytes = 2 * NeighbourhoodBefore;
 // A document's start is read in stretches that begin with this size and double.
 constexpr int64_t FirstStretchBytes = 16384;
 
-bool IsDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
-bool IsLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
-bool IsHexDigit(unsigned char byte) { return IsDigit(byte) || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'f'); }
-bool IsWordByte(unsigned char byte) { return IsLetter(byte) || IsDigit(byte) || byte == '_' || byte >= 0x80; }
+bool IsWordByte(unsigned char byte) { return IsAsciiLetter(byte) || IsAsciiDigit(byte) || byte == '_' || byte >= 0x80; }
 
 // The visible text being cut: bytes and their count.
 struct Text {
@@ -49,13 +46,13 @@ int32_t ReferenceLengthAt(const Text& text, int32_t at)
     if (text.bytes[at] != '&' || text.decoded) return 0;
     const int32_t limit = std::min(text.length, at + VisibleTextReferenceLimit);
     int32_t i = at + 1;
-    bool (*allowed)(unsigned char) = [](unsigned char byte) { return IsLetter(byte) || IsDigit(byte); };
+    bool (*allowed)(unsigned char) = [](unsigned char byte) { return IsAsciiLetter(byte) || IsAsciiDigit(byte); };
     if (i < limit && text.bytes[i] == '#') {
         ++i;
-        allowed = IsDigit;
+        allowed = IsAsciiDigit;
         if (i < limit && (text.bytes[i] | 0x20) == 'x') {
             ++i;
-            allowed = IsHexDigit;
+            allowed = IsAsciiHexDigit;
         }
     }
     const int32_t first = i;
@@ -66,16 +63,7 @@ int32_t ReferenceLengthAt(const Text& text, int32_t at)
 // The length of the well-formed UTF-8 sequence at `at`, or 0.
 int32_t SequenceLengthAt(const Text& text, int32_t at)
 {
-    const unsigned char lead = text.bytes[at];
-    const int32_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                         : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || at + length > text.length) return 0;
-    for (int32_t i = 1; i < length; ++i)
-        if ((text.bytes[at + i] & 0xC0) != 0x80) return 0;
-    const unsigned char second = text.bytes[at + 1];
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;
-    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;
-    return length;
+    return Utf8SequenceLength(text.bytes + at, text.bytes + text.length);
 }
 
 // Characters: a whole reference, a UTF-8 sequence, or any other byte.

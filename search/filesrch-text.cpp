@@ -22,6 +22,7 @@
 #endif
 
 #include "corv-core.h"
+#include "corv-str.h"
 #include "filesrch.h"
 
 // The masks, the vector scans and the tag names count a word's first byte as its lowest.
@@ -218,9 +219,6 @@ const unsigned char* SkipSpaces(const unsigned char* at, const unsigned char* en
 }
 
 bool IsBlank(int32_t byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
-bool IsDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
-bool IsLetter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
-bool IsHexDigit(unsigned char byte) { return IsDigit(byte) || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'f'); }
 
 unsigned char LowerAscii(unsigned char byte)
 {
@@ -330,12 +328,12 @@ bool ContinuesReference(const VisibleTextReader* reader, unsigned char byte)
 {
     const char* reference = reader->reference;
     const int length = reader->referenceLength;
-    const bool alphanumeric = IsLetter(byte) || IsDigit(byte);
+    const bool alphanumeric = IsAsciiLetter(byte) || IsAsciiDigit(byte);
     if (length == 1) return byte == '#' || alphanumeric;
     if (reference[1] != '#') return alphanumeric;
-    if (length == 2) return IsDigit(byte) || byte == 'x' || byte == 'X';
-    if (reference[2] == 'x' || reference[2] == 'X') return IsHexDigit(byte);
-    return IsDigit(byte);
+    if (length == 2) return IsAsciiDigit(byte) || byte == 'x' || byte == 'X';
+    if (reference[2] == 'x' || reference[2] == 'X') return IsAsciiHexDigit(byte);
+    return IsAsciiDigit(byte);
 }
 
 // The scalar value of "&#digits" or "&#xdigits", or -1.
@@ -347,7 +345,7 @@ int32_t CodePointOfNumber(const char* reference, int length)
     int32_t value = 0;
     for (int i = first; i < length; ++i) {
         const unsigned char digit = static_cast<unsigned char>(reference[i]);
-        const int32_t digitValue = IsDigit(digit) ? digit - '0' : (digit | 0x20) - 'a' + 10;
+        const int32_t digitValue = IsAsciiDigit(digit) ? digit - '0' : (digit | 0x20) - 'a' + 10;
         value = value * (hex ? 16 : 10) + digitValue;
         if (value > LargestCodePoint) return -1;
     }
@@ -446,7 +444,7 @@ void ReadAfterLess(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
     const unsigned char byte = *pass->at;
-    if (IsLetter(byte)) {
+    if (IsAsciiLetter(byte)) {
         StartTag(reader, false);  // the byte is the name's first
     } else if (byte == '/') {
         StartTag(reader, true);
