@@ -24,8 +24,4 @@ inline bool MatchesAt(const TextPattern* pattern, const unsigned char* candidate
     return true;
 }
 
-
-// The path that SetPatternSearchPath chose last.
-PatternSearchPath ChosenPath();
-
 }  // namespace fastsrch_internal

@@ -285,7 +285,7 @@ const VectorUnits vectorUnits;
 
 SetMethod MethodFor(const PatternSet* set)
 {
-    const PatternSearchPath path = fastsrch_internal::ChosenPath();
+    const PatternSearchPath path = ChosenPatternSearchPath();
     const bool automaton = set->stateCount > 0;
     if (set->count == 1) return SetMethod::OneByOne;
     if (path == PatternPathAutomaton || set->count > PatternSetFilterLimit)

@@ -135,7 +135,7 @@ PatternSearchPath chosenPath = PatternPathFastest;
 
 }  // namespace
 
-PatternSearchPath fastsrch_internal::ChosenPath() { return chosenPath; }
+PatternSearchPath ChosenPatternSearchPath() { return chosenPath; }
 
 int CompilePattern(TextPattern* pattern, const char* text, int32_t mode)
 {

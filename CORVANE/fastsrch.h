@@ -82,3 +82,5 @@ enum PatternSearchPath {
     PatternPathAutomaton    // sets of any size through the automaton; one pattern as Fastest
 };
 void SetPatternSearchPath(PatternSearchPath path);
+// The path chosen last (PatternPathFastest at first).
+PatternSearchPath ChosenPatternSearchPath();

@@ -131,6 +131,7 @@ void StartScanning(int threadCount, bool textOnly)
     pool = ScanPool{};
     pool.threadCount = threadCount <= 1 ? 0 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
     AllocateContexts(pool.threadCount + 1, textOnly);
+    if (textOnly) PrepareTextFilter();
     if (pool.threadCount == 0) return;
     pool.capacity = QueuedPerThread * pool.threadCount;
     pool.jobs = MemAllocArray<ScanJob>(pool.capacity, PoolModule, __LINE__);
@@ -172,6 +173,7 @@ void FinishScanning()
         MemFree(&pool.jobs, pool.capacity * static_cast<int32_t>(sizeof(ScanJob)), PoolModule, __LINE__);
     }
     ReleaseContexts(pool.threadCount + 1);
+    ReleaseTextFilter();
     pool = ScanPool{};
 }
 

@@ -1,8 +1,9 @@
-// filesrch: the text-only scan. A document is read as it is stored, turned
-// into its visible text piece by piece, and the text is scored in blocks
-// that overlap by the few bytes a hit across their boundary needs: each hit
-// is counted once, with the bytes on both sides of it, exactly as if the
-// whole text were scored at once.
+// filesrch: the text-only scan. A document whose bytes could give a term's
+// text (see the filter) is read as it is stored, turned into its visible
+// text piece by piece, and the text is scored in blocks that overlap by the
+// few bytes a hit across their boundary needs: each hit is counted once, with
+// the bytes on both sides of it, exactly as if the whole text were scored at
+// once.
 #include <algorithm>
 #include <cstring>
 
@@ -126,6 +127,52 @@ void FinishText(TextBlock* block, PlatFile* file)
     block->length += FinishVisibleText(&block->reader, context->block + block->length);
 }
 
+// Reads on through the filter alone, after the first block's last bytes:
+// true once the bytes could give a term's text.
+bool RestMayShowTerm(ScanContext* context, PlatFile* file, const char* last, int32_t lastCount)
+{
+    char window[TextFilterCarry + ScanBufferSize];
+    int32_t kept = std::min(lastCount, TextFilterCarry);
+    memcpy(window, last + lastCount - kept, static_cast<size_t>(kept));
+    for (;;) {
+        const int got = PlatRead(file, window + kept, context->blockSize - 1);
+        if (got <= 0) return MayShowTerm(window, kept, kept, true);
+        const int32_t count = kept + got;
+        if (MayShowTerm(window, count, kept, false)) return true;
+        kept = std::min(count, TextFilterCarry);
+        memmove(window, window + count - kept, static_cast<size_t>(kept));
+    }
+}
+
+// The first block as read gives the title and META texts, which are scored
+// before the text, as they are when the whole text is scored. The text is
+// read only when the document's bytes could give a term's text: false when
+// they cannot, or the document cannot be read.
+bool ScoreFirstBlockAndStartText(TextBlock* block, PlatFile* file, ScannedDocument* texts)
+{
+    ScanContext* context = block->context;
+    char* raw = context->raw;
+    const int64_t stored = PlatReadOffset(file);
+    int got = PlatRead(file, raw, context->blockSize - 1);
+    if (got <= 0) return false;
+    if (MayShowTerm(raw, got, 0, false)) {
+        Feed(block, raw, got, stored, true);
+        raw[got] = '\0';
+        ScoreFirstBlock(context, raw, raw + got, texts);
+        return true;
+    }
+    char last[TextFilterCarry];
+    const int32_t lastCount = std::min(got, TextFilterCarry);
+    memcpy(last, raw + got - lastCount, static_cast<size_t>(lastCount));
+    raw[got] = '\0';
+    ScoreFirstBlock(context, raw, raw + got, texts);  // which blanks META tags in raw
+    if (!RestMayShowTerm(context, file, last, lastCount) || !PlatSeek(file, stored)) return false;
+    got = PlatRead(file, raw, context->blockSize - 1);
+    if (got <= 0) return false;
+    Feed(block, raw, got, stored, true);
+    return true;
+}
+
 }  // namespace
 
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
@@ -136,14 +183,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     block.pieces.count = 0;
     for (int32_t term = 0; term < searchExpression.termCount; ++term) block.from[term] = 0;
     StartVisibleText(&block.reader, VisibleTextDecodeReferences);
-    // The first block as read gives the title and META texts, which are
-    // scored before the text, as they are when the whole text is scored.
-    const int64_t stored = PlatReadOffset(file);
-    const int got = PlatRead(file, context->raw, context->blockSize - 1);
-    if (got <= 0) return;
-    Feed(&block, context->raw, got, stored, true);
-    context->raw[got] = '\0';
-    ScoreFirstBlock(context, context->raw, context->raw + got, texts);
+    if (!ScoreFirstBlockAndStartText(&block, file, texts)) return;
     FeedTheRest(&block, file);
     FinishText(&block, file);
     ScoreBlock(&block, true);

@@ -324,18 +324,6 @@ void ReadText(Pass* pass)
     }
 }
 
-bool ContinuesReference(const VisibleTextReader* reader, unsigned char byte)
-{
-    const char* reference = reader->reference;
-    const int length = reader->referenceLength;
-    const bool alphanumeric = IsAsciiLetter(byte) || IsAsciiDigit(byte);
-    if (length == 1) return byte == '#' || alphanumeric;
-    if (reference[1] != '#') return alphanumeric;
-    if (length == 2) return IsAsciiDigit(byte) || byte == 'x' || byte == 'X';
-    if (reference[2] == 'x' || reference[2] == 'X') return IsAsciiHexDigit(byte);
-    return IsAsciiDigit(byte);
-}
-
 // The scalar value of "&#digits" or "&#xdigits", or -1.
 int32_t CodePointOfNumber(const char* reference, int length)
 {
@@ -374,19 +362,15 @@ void EndReference(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
     reader->state = InText;
-    const char* reference = reader->reference;
-    const int length = reader->referenceLength;
-    const bool named = length < 2 || reference[1] != '#';  // the bytes past length are stale
-    const int32_t codePoint =
-        named ? CodePointOfName(reference + 1, length - 1) : CodePointOfNumber(reference, length);
-    if (codePoint < 0) {
+    char bytes[4];
+    const int decoded = DecodeReference(reader->reference, reader->referenceLength, bytes);
+    if (decoded == ReferenceIsText) {
         reader->reference[reader->referenceLength++] = ';';
         WriteText(pass, reader->reference, static_cast<size_t>(reader->referenceLength));
-    } else if (named ? codePoint == NoBreakSpace : IsBlank(codePoint)) {
+    } else if (decoded == ReferenceIsBlank) {
         MarkBlank(reader);
     } else {
-        char bytes[4];
-        WriteText(pass, bytes, static_cast<size_t>(EncodeUtf8(codePoint, bytes)));
+        WriteText(pass, bytes, static_cast<size_t>(decoded));
     }
 }
 
@@ -401,7 +385,8 @@ void ReadReference(Pass* pass)
             return;
         }
         // Not a reference: its bytes are text, and this byte is read as text.
-        if (!ContinuesReference(reader, byte) || reader->referenceLength == VisibleTextReferenceLimit - 1) {
+        if (!ContinuesReference(reader->reference, reader->referenceLength, byte) ||
+            reader->referenceLength == VisibleTextReferenceLimit - 1) {
             reader->state = InText;
             WriteText(pass, reader->reference, static_cast<size_t>(reader->referenceLength));
             return;
@@ -1262,6 +1247,26 @@ void ReadPiece(Pass* pass)
 #endif
 
 }  // namespace
+
+bool ContinuesReference(const char* reference, int length, unsigned char byte)
+{
+    const bool alphanumeric = IsAsciiLetter(byte) || IsAsciiDigit(byte);
+    if (length == 1) return byte == '#' || alphanumeric;
+    if (reference[1] != '#') return alphanumeric;
+    if (length == 2) return IsAsciiDigit(byte) || byte == 'x' || byte == 'X';
+    if (reference[2] == 'x' || reference[2] == 'X') return IsAsciiHexDigit(byte);
+    return IsAsciiDigit(byte);
+}
+
+int DecodeReference(const char* reference, int length, char* bytes)
+{
+    const bool named = length < 2 || reference[1] != '#';
+    const int32_t codePoint =
+        named ? CodePointOfName(reference + 1, length - 1) : CodePointOfNumber(reference, length);
+    if (codePoint < 0) return ReferenceIsText;
+    if (named ? codePoint == NoBreakSpace : IsBlank(codePoint)) return ReferenceIsBlank;
+    return EncodeUtf8(codePoint, bytes);
+}
 
 void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode)
 {

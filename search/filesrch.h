@@ -161,6 +161,16 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
 // decoded) in blocks, the title and META texts taken from its first block as
 // read, and scores it as the whole text at once would be scored.
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
+// Text only, before a document is read as text: whether its bytes could give
+// a search term's text. The filter is prepared from the compiled search words
+// before scanning and only read while scanning; unprepared, it passes every
+// document. Each call gets the bytes read next, after the last
+// TextFilterCarry bytes of those before (all of them near the document's
+// start): `carried` says how many.
+constexpr int32_t TextFilterCarry = 128;
+void PrepareTextFilter();
+void ReleaseTextFilter();
+bool MayShowTerm(const char* bytes, int32_t count, int32_t carried, bool documentEnds);
 int LeftContextFactor(unsigned char before, double* factor);
 int RightContextFactor(unsigned char after, unsigned char lastOfHit, double* factor);
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight);
@@ -244,6 +254,13 @@ int FinishVisibleText(VisibleTextReader* reader, char* target);
 
 // The code point of an HTML 4 character name (case counts), or -1.
 int32_t CodePointOfName(const char* name, int length);
+// Whether a candidate reference, "&" and what followed it (length bytes in
+// all), goes on with the byte.
+bool ContinuesReference(const char* reference, int length, unsigned char byte);
+// What a candidate reference ended by ";" (not included) decodes to: the
+// bytes of its character, written to bytes (up to 4) and counted, or one of:
+enum : int { ReferenceIsText = -1, ReferenceIsBlank = 0 };
+int DecodeReference(const char* reference, int length, char* bytes);
 
 // ---- Excerpts ------------------------------------------------------------------
 

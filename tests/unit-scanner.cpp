@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,17 @@ protected:
     void SetUp() override { MemInit(MemLimitMaximum, 0); }
     void TearDown() override
     {
+        ReleaseTextFilter();
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
-    void Words(const char* text)
+    // Compiles the words, and the text-only filter when `filtered`.
+    void Words(const char* text, bool filtered = false)
     {
+        ReleaseTextFilter();
         FreeSearchExpression();
         ASSERT_EQ(CompileSearchExpression("", text), 1) << text;
+        if (filtered) PrepareTextFilter();
     }
     // A word's counts in the document being scanned (a skipped word has none).
     TermCounts CountsOf(int word) const
@@ -217,6 +222,12 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         {"cat", "<head><title>cat</title></head><body>" + std::string(100, '.') + " xcat " + std::string(60, '-') +
                     " cat</body>",
          0, 1, 100, 8.0 + 0.25 + 1.0, 40, true},
+        // Words that only markup or a reference puts together, far enough in
+        // for the filter's reads to cut them anywhere.
+        {"water", std::string(150, '.') + " wa<b class=\"a>b\">ter</b> " + std::string(150, '.'), 0, 1, 100, 1.0, 0,
+         true},
+        {"zone", std::string(140, '-') + " &#122;one z<!-- -->o<i></i>&#x6E;e. zo&#xa0;ne zo<br>ne", 0, 1, 100, 2.0, 0,
+         true},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
@@ -231,7 +242,7 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 30));
-        Words(row.words);
+        Words(row.words, row.textOnly);
         textOnly = row.textOnly;
         FILE* file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
@@ -261,6 +272,82 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
             EXPECT_GE(blocks.weight, whole.weight) << "blocks of " << size;
         }
     }
+}
+
+namespace {
+
+// A word written as the visible-text reader would still read it, more or
+// less: markup between its characters, some of them as references.
+std::string WordWithSeams(const std::string& word, const std::vector<std::string>& markup, std::mt19937& random)
+{
+    std::string written;
+    for (unsigned char byte : word) {
+        if (random() % 2 == 0) written += markup[random() % markup.size()];
+        if (byte < 0x80 && random() % 5 == 0) {
+            char reference[16];
+            snprintf(reference, sizeof reference, random() % 2 ? "&#%d;" : "&#X%x;", byte);
+            written += reference;
+        } else {
+            written += static_cast<char>(byte);
+        }
+    }
+    return written;
+}
+
+}  // namespace
+
+// Text only, the filter passes over a document only when its visible text
+// holds none of the terms: random documents that put the terms together
+// across tags, comments and references score the same with the filter and
+// without it, at several block sizes, with and without the vector search.
+TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
+{
+    const std::vector<std::string> markup = {
+        "<b>", "</span>", "<br>", "<!--c-->", "<!-->-->", "<!-x>", "<?p?>", "<b\x01>", "</\0b>", "<b title='>'>",
+        "<i class=don't>", "<a = \">\">", "<p \"c>d\">", "<script>zone</script>", "<head>x</head>", "<body>", "&nbsp;",
+        "&amp;", "&", "<", ">", "&#;", " ", "\n", "<b title=\"" + std::string(80, '>') + "\">"};
+    const std::vector<std::string> words = {"zone", "ne z", "a&b", "caf\xC3\xA9", "\xC3\xA9", "onez", "zonezonezone", "x"};
+    const char* const searches[] = {"zone", "\"ne z\" a&b", "caf\xC3\xA9 -x", "\xC3\xA9", "*one* Z", "zonezonezone"};
+    testing_support::TempFolder folder;
+    const std::string path = folder.path() + "/document.htm";
+    std::vector<char> block(ScanBufferSize + VisibleTextSlack), raw(ScanBufferSize);
+    context_.block = block.data();
+    context_.raw = raw.data();
+    context_.textOnly = true;
+    std::mt19937 random(20261209);
+    int passedOver = 0, shown = 0;
+    for (const char* search : searches) {
+        for (int n = 0; n < 100; ++n) {
+            std::string document;
+            for (size_t i = 1 + random() % 4; i > 0; --i) {
+                document += std::string(random() % 60, random() % 2 ? '.' : ' ');
+                document += WordWithSeams(words[random() % words.size()], markup, random);
+            }
+            testing_support::WriteFile(path, document);
+            for (PatternSearchPath searchPath : {PatternPathFastest, PatternPathShiftTable}) {
+                SetPatternSearchPath(searchPath);
+                Words(search, true);
+                for (int32_t blockSize : {searchExpression.longestTerm + 2, 37, 160, ScanBufferSize}) {
+                    SCOPED_TRACE(std::string(search) + " in " + document + " by " + std::to_string(blockSize));
+                    context_.blockSize = blockSize;
+                    ScannedDocument filtered, whole;
+                    ASSERT_TRUE(ScanDocument(&context_, path.c_str(), &filtered));
+                    ReleaseTextFilter();
+                    ASSERT_TRUE(ScanDocument(&context_, path.c_str(), &whole));
+                    PrepareTextFilter();
+                    ASSERT_EQ(filtered.matched, whole.matched);
+                    ASSERT_EQ(filtered.percent, whole.percent);
+                    ASSERT_EQ(filtered.weight, whole.weight);
+                    shown += blockSize == ScanBufferSize && searchPath == PatternPathFastest && whole.matched;
+                }
+            }
+            SetPatternSearchPath(PatternPathFastest);
+            passedOver += !MayShowTerm(document.data(), static_cast<int32_t>(document.size()), 0, true);
+        }
+    }
+    // Neither every document read nor none.
+    EXPECT_GT(passedOver, 20);
+    EXPECT_GT(shown, 50);
 }
 
 TEST(AttributeTokens, SplitsTagText)

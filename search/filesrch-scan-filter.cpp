@@ -1,0 +1,357 @@
+// filesrch: the text-only scan's filter. Most documents of a search hold none
+// of its terms, and reading a document's bytes costs far less than turning
+// them into visible text, so the bytes are looked at first: only where they
+// could give a term's text is the document read as text.
+//
+// The visible text is the stored bytes with markup left out, references
+// decoded and blanks folded. So where a term's text shows, either the stored
+// bytes hold it as they stand, or it runs across a seam: its first bytes
+// stand just before a "<" or a "&" (a tag, comment or reference that is cut
+// out or decoded in between), or it begins with a decoded reference. A term
+// with blanks shows its longest blank-free piece, which is looked for
+// instead; so is a long term's beginning, to keep the bytes carried small.
+#include <algorithm>
+#include <cstring>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
+
+#include "corv-core.h"
+#include "corv-str.h"
+#include "filesrch.h"
+#include "srchexpr.h"
+
+namespace {
+
+const char* const FilterModule = "filesrch";
+
+// The bytes of a term looked for; a seam is looked back from by one byte fewer.
+constexpr int32_t KeyLimit = TextFilterCarry / 2;
+// A seam whose text is not known within this many bytes of the end of what
+// was read is looked at again in the next read's carry.
+constexpr int32_t SeamReach = TextFilterCarry - KeyLimit;
+
+struct PrefixEnd {
+    int16_t key;     // the key
+    int16_t length;  // its first length bytes, the last of them being the byte
+};
+
+struct TextFilter {
+    bool ready;
+    const PatternSet* keys;  // the terms' own set when every term is its key
+    PatternSet* ownSet;
+    TextPattern* ownKeys;
+    int32_t ownCount;
+    // For each byte (folded to upper case), the key beginnings that end in it
+    // and could stand before a seam: prefixEnds[endsOf[byte] .. endsOf[byte + 1]).
+    int16_t endsOf[257];
+    PrefixEnd prefixEnds[PatternSetTextLimit];
+    bool endsPrefix[256];      // a byte (either case) that some of prefixEnds end in
+    // endsPrefix for the vector search: bit h of lowHalves[l] for the byte
+    // 16 h + l below 0x80, and whether any byte past 0x7F is in it.
+    unsigned char lowHalves[16];
+    bool nonAsciiEndsPrefix;
+    bool vector;  // the processor has SSSE3, and the search may take that path
+    bool startsKey[256];       // a key's first byte, folded
+};
+
+TextFilter filter;
+
+bool IsBlankByte(unsigned char byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
+
+// The longest blank-free piece of a term, cut to KeyLimit bytes; its length, 0 when there is none.
+int32_t KeyOf(const TextPattern& term, int32_t* start)
+{
+    int32_t best = 0;
+    *start = 0;
+    for (int32_t at = 0; at < term.length;) {
+        int32_t end = at;
+        while (end < term.length && !IsBlankByte(term.text[end])) ++end;
+        if (end - at > best) {
+            best = end - at;
+            *start = at;
+        }
+        at = end + 1;
+    }
+    return std::min(best, KeyLimit);
+}
+
+bool PrepareKeys()
+{
+    const int32_t count = searchExpression.termCount;
+    bool termsAreKeys = true;
+    for (int32_t term = 0; term < count; ++term) {
+        int32_t start = 0;
+        const int32_t length = KeyOf(*searchExpression.terms[term].pattern, &start);
+        if (length == 0) return false;
+        termsAreKeys = termsAreKeys && length == searchExpression.terms[term].pattern->length;
+    }
+    if (termsAreKeys) {
+        filter.keys = searchExpression.termPatterns;
+        return true;
+    }
+    filter.ownKeys = MemAllocArray<TextPattern>(count, FilterModule, __LINE__);
+    filter.ownCount = count;
+    const TextPattern* keys[PatternSetLimit];
+    for (int32_t term = 0; term < count; ++term) {
+        const TextPattern& pattern = *searchExpression.terms[term].pattern;
+        int32_t start = 0;
+        const int32_t length = KeyOf(pattern, &start);
+        char text[KeyLimit + 1];
+        memcpy(text, pattern.text + start, static_cast<size_t>(length));
+        text[length] = '\0';
+        if (!CompilePattern(&filter.ownKeys[term], text, PatternIgnoreCase)) return false;
+        keys[term] = &filter.ownKeys[term];
+    }
+    filter.ownSet = static_cast<PatternSet*>(MemAlloc(sizeof(PatternSet), FilterModule, __LINE__));
+    filter.keys = filter.ownSet;
+    return CompilePatternSet(filter.ownSet, keys, count) == 1;
+}
+
+// Sorts every proper beginning of every key by its last byte.
+void PrepareSeams()
+{
+    int32_t perByte[256] = {};
+    const PatternSet& keys = *filter.keys;
+    for (int32_t key = 0; key < keys.count; ++key) {
+        const TextPattern& pattern = *keys.patterns[key];
+        filter.startsKey[FoldAsciiUpper(pattern.text[0])] = true;
+        for (int32_t length = 1; length < pattern.length; ++length) ++perByte[FoldAsciiUpper(pattern.text[length - 1])];
+    }
+    filter.endsOf[0] = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+        const bool ends = perByte[FoldAsciiUpper(static_cast<unsigned char>(byte))] > 0;
+        filter.endsPrefix[byte] = ends;
+        if (ends && byte < 0x80) filter.lowHalves[byte & 15] |= static_cast<unsigned char>(1 << (byte >> 4));
+        filter.nonAsciiEndsPrefix |= ends && byte >= 0x80;
+    }
+    for (int byte = 0; byte < 256; ++byte) filter.endsOf[byte + 1] = static_cast<int16_t>(filter.endsOf[byte] + perByte[byte]);
+    int32_t filled[256] = {};
+    for (int32_t key = 0; key < keys.count; ++key) {
+        const TextPattern& pattern = *keys.patterns[key];
+        for (int32_t length = 1; length < pattern.length; ++length) {
+            const unsigned char last = FoldAsciiUpper(pattern.text[length - 1]);
+            filter.prefixEnds[filter.endsOf[last] + filled[last]++] =
+                PrefixEnd{static_cast<int16_t>(key), static_cast<int16_t>(length)};
+        }
+    }
+}
+
+void NoteFound(void* found, int, const char*) { *static_cast<bool*>(found) = true; }
+
+// What follows a seam: the first byte of the text after it, or one of these.
+enum : int32_t {
+    NoTextFollows = -1,  // the document ends in the markup
+    TextUnknown = -2     // the bytes end before the markup does
+};
+
+// The first byte that a reference (its "&" at bytes[at]) gives the text.
+int32_t ReferenceText(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+{
+    const char* reference = reinterpret_cast<const char*>(bytes + at);
+    int length = 1;
+    for (; at + length < count; ++length) {
+        const unsigned char byte = bytes[at + length];
+        if (byte == ';') {
+            char decoded[4];
+            const int bytesOfIt = DecodeReference(reference, length, decoded);
+            if (bytesOfIt == ReferenceIsText) return '&';
+            return bytesOfIt == ReferenceIsBlank ? ' ' : static_cast<unsigned char>(decoded[0]);
+        }
+        if (!ContinuesReference(reference, length, byte) || length == VisibleTextReferenceLimit - 1) return '&';
+    }
+    return documentEnds ? int32_t{'&'} : TextUnknown;
+}
+
+// Past the end of the tag or comment whose "<" is at bytes[at], as the
+// visible-text reader reads it: -1 when the bytes end first.
+int32_t MarkupEnd(const unsigned char* bytes, int32_t at, int32_t count)
+{
+    int32_t from = at + 1 + (bytes[at + 1] == '/' || bytes[at + 1] == '?');
+    if (bytes[at + 1] == '!') {
+        from = at + 2;
+        if (from < count && bytes[from] == '-') ++from;
+        if (from < count && bytes[from] == '-') {
+            for (int32_t dashes = 0, i = from + 1; i < count; ++i) {
+                if (bytes[i] == '>' && dashes == 2) return i + 1;
+                dashes = bytes[i] == '-' ? std::min(dashes + 1, 2) : 0;
+            }
+            return -1;
+        }
+    }
+    unsigned char quote = 0;
+    bool afterEquals = false;
+    for (int32_t i = from; i < count; ++i) {
+        const unsigned char byte = bytes[i];
+        if (quote) {
+            quote = byte == quote ? 0 : quote;
+        } else if (byte == '>') {
+            return i + 1;
+        } else if (byte == '=') {
+            afterEquals = true;
+        } else if (afterEquals && (byte == '"' || byte == '\'')) {
+            quote = byte;
+            afterEquals = false;
+        } else if (!IsBlankByte(byte)) {
+            afterEquals = false;
+        }
+    }
+    return -1;
+}
+
+bool StartsMarkup(const unsigned char* bytes, int32_t at)
+{
+    const unsigned char next = bytes[at + 1];
+    return IsAsciiLetter(next) || next == '/' || next == '!' || next == '?';
+}
+
+// The first byte of the text from a seam on: markup is passed over as if
+// every tag joined the text on either side.
+int32_t TextAfterSeam(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+{
+    const int32_t unknown = documentEnds ? NoTextFollows : TextUnknown;
+    for (int passed = 0; passed < 16; ++passed) {
+        if (at >= count) return unknown;
+        if (bytes[at] == '&') return ReferenceText(bytes, at, count, documentEnds);
+        if (bytes[at] != '<') return bytes[at];
+        if (at + 1 >= count) return documentEnds ? int32_t{'<'} : TextUnknown;
+        if (!StartsMarkup(bytes, at)) return '<';
+        at = MarkupEnd(bytes, at, count);
+        if (at < 0) return unknown;
+    }
+    return TextUnknown;
+}
+
+bool SameFolded(int32_t text, unsigned char keyByte)
+{
+    return text >= 0 && FoldAsciiUpper(static_cast<unsigned char>(text)) == FoldAsciiUpper(keyByte);
+}
+
+// Whether a key's text could run across the seam ("<" or "&") at bytes[at]:
+// a decoded reference begins it, or a beginning of it stands just before
+// the seam and the text after the seam goes on with the key's next byte.
+// A seam whose text is not yet known is looked at again with the bytes
+// after it, if the next read's carry holds it; otherwise it may join.
+bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+{
+    const bool lookedAtAgain = at >= count - SeamReach;
+    int32_t text = TextUnknown;
+    bool textRead = false;
+    if (bytes[at] == '&') {
+        text = TextAfterSeam(bytes, at, count, documentEnds);
+        textRead = true;
+        if (text == TextUnknown) return !lookedAtAgain;
+        if (text >= 0 && filter.startsKey[FoldAsciiUpper(static_cast<unsigned char>(text))]) return true;
+    }
+    if (at == 0) return false;
+    const unsigned char last = FoldAsciiUpper(bytes[at - 1]);
+    for (int32_t i = filter.endsOf[last]; i < filter.endsOf[last + 1]; ++i) {
+        const PrefixEnd& end = filter.prefixEnds[i];
+        const TextPattern& key = *filter.keys->patterns[end.key];
+        if (end.length > at || !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - end.length),
+                                                reinterpret_cast<const char*>(key.text), end.length))
+            continue;
+        if (!textRead) text = TextAfterSeam(bytes, at, count, documentEnds);
+        textRead = true;
+        if (text == TextUnknown) return !lookedAtAgain;
+        if (SameFolded(text, key.text[end.length])) return true;
+    }
+    return false;
+}
+
+bool IsSeam(const unsigned char* bytes, int32_t at)
+{
+    return bytes[at] == '&' || (bytes[at] == '<' && at > 0 && filter.endsPrefix[bytes[at - 1]]);
+}
+
+bool SeamsMayJoin(const unsigned char* bytes, int32_t from, int32_t to, int32_t count, bool documentEnds)
+{
+    for (int32_t at = from; at < to; ++at)
+        if (IsSeam(bytes, at) && SeamMayJoin(bytes, at, count, documentEnds)) return true;
+    return false;
+}
+
+#ifdef __x86_64__
+// The seams of the 16 bytes at bytes + at (at > 0), a bit each: every "&",
+// and every "<" after a byte of endsPrefix, found by looking up the byte's
+// low half for a row of bits and its high half for the bit.
+__attribute__((target("ssse3"), always_inline)) inline unsigned SeamsOfSixteen(const unsigned char* bytes,
+                                                                               int32_t at)
+{
+    const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
+    const __m128i halves = _mm_set1_epi8(0x0F);
+    const __m128i rows = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves)),
+                                          _mm_and_si128(before, halves));
+    const __m128i bits = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i bit = _mm_shuffle_epi8(bits, _mm_and_si128(_mm_srli_epi16(before, 4), halves));
+    unsigned ends = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(rows, bit), _mm_setzero_si128())));
+    if (filter.nonAsciiEndsPrefix) ends |= static_cast<unsigned>(_mm_movemask_epi8(before));
+    const unsigned less = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<'))));
+    const unsigned ampersands = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&'))));
+    return (less & ends & 0xFFFF) | ampersands;
+}
+
+// The seams from `at` (above 0) on, 16 bytes at a time, as far as those go:
+// true once one may join; *at is where the rest begins.
+__attribute__((target("ssse3"))) bool SixteensMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+                                                      bool documentEnds)
+{
+    for (; *at + 16 <= count; *at += 16)
+        for (unsigned seams = SeamsOfSixteen(bytes, *at); seams; seams &= seams - 1)
+            if (SeamMayJoin(bytes, *at + __builtin_ctz(seams), count, documentEnds)) return true;
+    return false;
+}
+#endif
+
+// Looks at every seam from `from` on, 16 bytes at a time where the processor can.
+bool AnySeamMayJoin(const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
+{
+    int32_t at = from;
+#ifdef __x86_64__
+    if (filter.vector) {
+        if (at == 0) {
+            if (SeamsMayJoin(bytes, 0, std::min(count, 1), count, documentEnds)) return true;
+            at = 1;
+        }
+        if (SixteensMayJoin(bytes, &at, count, documentEnds)) return true;
+    }
+#endif
+    return SeamsMayJoin(bytes, at, count, count, documentEnds);
+}
+
+}  // namespace
+
+void PrepareTextFilter()
+{
+    ReleaseTextFilter();
+    if (searchExpression.termCount == 0 || !searchExpression.termPatterns || !PrepareKeys()) {
+        ReleaseTextFilter();
+        return;
+    }
+    PrepareSeams();
+#ifdef __x86_64__
+    const PatternSearchPath path = ChosenPatternSearchPath();
+    filter.vector = path != PatternPathShiftTable && path != PatternPathSse2 && __builtin_cpu_supports("ssse3");
+#endif
+    filter.ready = true;
+}
+
+void ReleaseTextFilter()
+{
+    if (filter.ownSet) MemFree(&filter.ownSet, static_cast<int32_t>(sizeof(PatternSet)), FilterModule, __LINE__);
+    if (filter.ownKeys)
+        MemFree(&filter.ownKeys, filter.ownCount * static_cast<int32_t>(sizeof(TextPattern)), FilterModule, __LINE__);
+    filter = TextFilter{};
+}
+
+bool MayShowTerm(const char* bytes, int32_t count, int32_t carried, bool documentEnds)
+{
+    CORV_CHECK_POINTER(FilterModule, bytes);
+    if (!filter.ready) return true;
+    bool found = false;
+    FindPatternSet(filter.keys, bytes, bytes + count, NoteFound, &found);
+    // The seams carried were looked at before, but for those cut then.
+    const int32_t from = std::max(0, carried - SeamReach);
+    return found || AnySeamMayJoin(reinterpret_cast<const unsigned char*>(bytes), from, count, documentEnds);
+}
