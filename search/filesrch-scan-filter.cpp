@@ -51,8 +51,13 @@ struct TextFilter {
     // 16 h + l below 0x80, and whether any byte past 0x7F is in it.
     unsigned char lowHalves[16];
     bool nonAsciiEndsPrefix;
-    bool vector;  // the processor has SSSE3, and the search may take that path
+    int32_t vectorWidth;  // bytes looked at at once for seams (0: one by one)
     bool startsKey[256];       // a key's first byte, folded
+    bool namedMayBeginKey;     // a key begins with the first byte of a named reference's character
+    // The last two bytes of each key's proper beginnings, folded, a bit for
+    // each pair (the first byte's bits high): a beginning of one byte takes
+    // any byte before it.
+    uint64_t pairEnds[256 * 256 / 64];
 };
 
 TextFilter filter;
@@ -115,7 +120,9 @@ void PrepareSeams()
     const PatternSet& keys = *filter.keys;
     for (int32_t key = 0; key < keys.count; ++key) {
         const TextPattern& pattern = *keys.patterns[key];
-        filter.startsKey[FoldAsciiUpper(pattern.text[0])] = true;
+        const unsigned char first = pattern.text[0];
+        filter.startsKey[FoldAsciiUpper(first)] = true;
+        filter.namedMayBeginKey |= first >= 0x80 || first == '"' || first == '&' || first == '<' || first == '>';
         for (int32_t length = 1; length < pattern.length; ++length) ++perByte[FoldAsciiUpper(pattern.text[length - 1])];
     }
     filter.endsOf[0] = 0;
@@ -134,6 +141,30 @@ void PrepareSeams()
             filter.prefixEnds[filter.endsOf[last] + filled[last]++] =
                 PrefixEnd{static_cast<int16_t>(key), static_cast<int16_t>(length)};
         }
+    }
+}
+
+unsigned PairIndex(unsigned char first, unsigned char second)
+{
+    return static_cast<unsigned>(FoldAsciiUpper(first)) << 8 | FoldAsciiUpper(second);
+}
+
+void NotePair(unsigned char first, unsigned char second)
+{
+    const unsigned pair = PairIndex(first, second);
+    filter.pairEnds[pair >> 6] |= uint64_t{1} << (pair & 63);
+}
+
+// Notes the last two bytes of every key's proper beginning, any byte before
+// one of a single byte.
+void PreparePairs()
+{
+    const PatternSet& keys = *filter.keys;
+    for (int32_t key = 0; key < keys.count; ++key) {
+        const TextPattern& pattern = *keys.patterns[key];
+        if (pattern.length < 2) continue;
+        for (int first = 0; first < 256; ++first) NotePair(static_cast<unsigned char>(first), pattern.text[0]);
+        for (int32_t length = 2; length < pattern.length; ++length) NotePair(pattern.text[length - 2], pattern.text[length - 1]);
     }
 }
 
@@ -222,6 +253,13 @@ int32_t TextAfterSeam(const unsigned char* bytes, int32_t at, int32_t count, boo
     return TextUnknown;
 }
 
+// Whether the two bytes before bytes[at] (at > 0) could end a key's beginning.
+bool PairMayEndPrefix(const unsigned char* bytes, int32_t at)
+{
+    const unsigned pair = PairIndex(at >= 2 ? bytes[at - 2] : 0, bytes[at - 1]);
+    return filter.pairEnds[pair >> 6] >> (pair & 63) & 1;
+}
+
 bool SameFolded(int32_t text, unsigned char keyByte)
 {
     return text >= 0 && FoldAsciiUpper(static_cast<unsigned char>(text)) == FoldAsciiUpper(keyByte);
@@ -237,13 +275,14 @@ bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool doc
     const bool lookedAtAgain = at >= count - SeamReach;
     int32_t text = TextUnknown;
     bool textRead = false;
-    if (bytes[at] == '&') {
+    // Only a number or one of a few names gives a character that may begin a key.
+    if (bytes[at] == '&' && (filter.namedMayBeginKey || at + 1 >= count || bytes[at + 1] == '#')) {
         text = TextAfterSeam(bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
         if (text >= 0 && filter.startsKey[FoldAsciiUpper(static_cast<unsigned char>(text))]) return true;
     }
-    if (at == 0) return false;
+    if (at == 0 || !PairMayEndPrefix(bytes, at)) return false;
     const unsigned char last = FoldAsciiUpper(bytes[at - 1]);
     for (int32_t i = filter.endsOf[last]; i < filter.endsOf[last + 1]; ++i) {
         const PrefixEnd& end = filter.prefixEnds[i];
@@ -272,52 +311,109 @@ bool SeamsMayJoin(const unsigned char* bytes, int32_t from, int32_t to, int32_t 
 }
 
 #ifdef __x86_64__
-// The seams of the 16 bytes at bytes + at (at > 0), a bit each: every "&",
-// and every "<" after a byte of endsPrefix, found by looking up the byte's
-// low half for a row of bits and its high half for the bit.
-__attribute__((target("ssse3"), always_inline)) inline unsigned SeamsOfSixteen(const unsigned char* bytes,
-                                                                               int32_t at)
-{
-    const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
-    const __m128i halves = _mm_set1_epi8(0x0F);
-    const __m128i rows = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves)),
-                                          _mm_and_si128(before, halves));
-    const __m128i bits = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m128i bit = _mm_shuffle_epi8(bits, _mm_and_si128(_mm_srli_epi16(before, 4), halves));
-    unsigned ends = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(rows, bit), _mm_setzero_si128())));
-    if (filter.nonAsciiEndsPrefix) ends |= static_cast<unsigned>(_mm_movemask_epi8(before));
-    const unsigned less = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<'))));
-    const unsigned ampersands = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&'))));
-    return (less & ends & 0xFFFF) | ampersands;
-}
+// The seams of the bytes at bytes + at (at > 0), a bit each: every "&", and
+// every "<" after a byte of endsPrefix, found by looking up the byte's low
+// half for a row of bits and its high half for the bit; 16 at a time with
+// SSSE3, 32 with AVX2 (whose lookups work in halves of 16).
+struct Ssse3Seams {
+    static constexpr int32_t Width = 16;
+    __attribute__((target("ssse3"))) static unsigned At(const unsigned char* bytes, int32_t at)
+    {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
+        const __m128i halves = _mm_set1_epi8(0x0F);
+        const __m128i rows = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves)),
+                                              _mm_and_si128(before, halves));
+        const __m128i bits = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+        const __m128i bit = _mm_shuffle_epi8(bits, _mm_and_si128(_mm_srli_epi16(before, 4), halves));
+        const __m128i none = _mm_cmpeq_epi8(_mm_and_si128(rows, bit), _mm_setzero_si128());
+        unsigned ends = ~static_cast<unsigned>(_mm_movemask_epi8(none));
+        if (filter.nonAsciiEndsPrefix) ends |= static_cast<unsigned>(_mm_movemask_epi8(before));
+        const __m128i less = _mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<'));
+        const __m128i ampersands = _mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&'));
+        return (static_cast<unsigned>(_mm_movemask_epi8(less)) & ends & 0xFFFF) |
+               static_cast<unsigned>(_mm_movemask_epi8(ampersands));
+    }
+};
 
-// The seams from `at` (above 0) on, 16 bytes at a time, as far as those go:
+struct Avx2Seams {
+    static constexpr int32_t Width = 32;
+    __attribute__((target("avx2"))) static unsigned At(const unsigned char* bytes, int32_t at)
+    {
+        const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
+        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at - 1));
+        const __m256i halves = _mm256_set1_epi8(0x0F);
+        const __m256i table =
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves)));
+        const __m256i rows = _mm256_shuffle_epi8(table, _mm256_and_si256(before, halves));
+        const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32,
+                                              64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+        const __m256i bit = _mm256_shuffle_epi8(bits, _mm256_and_si256(_mm256_srli_epi16(before, 4), halves));
+        const __m256i none = _mm256_cmpeq_epi8(_mm256_and_si256(rows, bit), _mm256_setzero_si256());
+        unsigned ends = ~static_cast<unsigned>(_mm256_movemask_epi8(none));
+        if (filter.nonAsciiEndsPrefix) ends |= static_cast<unsigned>(_mm256_movemask_epi8(before));
+        const __m256i less = _mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('<'));
+        const __m256i ampersands = _mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&'));
+        return (static_cast<unsigned>(_mm256_movemask_epi8(less)) & ends) |
+               static_cast<unsigned>(_mm256_movemask_epi8(ampersands));
+    }
+};
+
+// The seams from `at` (above 0) on, a vector at a time, as far as those go:
 // true once one may join; *at is where the rest begins.
-__attribute__((target("ssse3"))) bool SixteensMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
-                                                      bool documentEnds)
+template <typename Seams>
+__attribute__((always_inline)) inline bool VectorSeamsMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+                                                              bool documentEnds)
 {
-    for (; *at + 16 <= count; *at += 16)
-        for (unsigned seams = SeamsOfSixteen(bytes, *at); seams; seams &= seams - 1)
+    for (; *at + Seams::Width <= count; *at += Seams::Width)
+        for (unsigned seams = Seams::At(bytes, *at); seams; seams &= seams - 1)
             if (SeamMayJoin(bytes, *at + __builtin_ctz(seams), count, documentEnds)) return true;
     return false;
 }
+
+__attribute__((target("ssse3"))) bool Ssse3SeamsMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+                                                        bool documentEnds)
+{
+    return VectorSeamsMayJoin<Ssse3Seams>(bytes, at, count, documentEnds);
+}
+
+__attribute__((target("avx2"))) bool Avx2SeamsMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+                                                      bool documentEnds)
+{
+    return VectorSeamsMayJoin<Avx2Seams>(bytes, at, count, documentEnds);
+}
 #endif
 
-// Looks at every seam from `from` on, 16 bytes at a time where the processor can.
+// Looks at every seam from `from` on, a vector at a time where the processor can.
 bool AnySeamMayJoin(const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
 {
     int32_t at = from;
 #ifdef __x86_64__
-    if (filter.vector) {
+    if (filter.vectorWidth) {
         if (at == 0) {
             if (SeamsMayJoin(bytes, 0, std::min(count, 1), count, documentEnds)) return true;
             at = 1;
         }
-        if (SixteensMayJoin(bytes, &at, count, documentEnds)) return true;
+        const bool mayJoin = filter.vectorWidth == Avx2Seams::Width ? Avx2SeamsMayJoin(bytes, &at, count, documentEnds)
+                                                                    : Ssse3SeamsMayJoin(bytes, &at, count, documentEnds);
+        if (mayJoin) return true;
     }
 #endif
     return SeamsMayJoin(bytes, at, count, count, documentEnds);
+}
+
+// As the search for the terms: AVX2 on the fastest path, SSSE3 on the SSE2
+// path (as a set's filter there), bytes one by one on the portable path.
+int32_t VectorWidth()
+{
+#ifdef __x86_64__
+    __builtin_cpu_init();
+    const PatternSearchPath path = ChosenPatternSearchPath();
+    if (path == PatternPathShiftTable) return 0;
+    if (path != PatternPathSse2 && __builtin_cpu_supports("avx2")) return Avx2Seams::Width;
+    if (__builtin_cpu_supports("ssse3")) return Ssse3Seams::Width;
+#endif
+    return 0;
 }
 
 }  // namespace
@@ -330,10 +426,8 @@ void PrepareTextFilter()
         return;
     }
     PrepareSeams();
-#ifdef __x86_64__
-    const PatternSearchPath path = ChosenPatternSearchPath();
-    filter.vector = path != PatternPathShiftTable && path != PatternPathSse2 && __builtin_cpu_supports("ssse3");
-#endif
+    PreparePairs();
+    filter.vectorWidth = VectorWidth();
     filter.ready = true;
 }
 
