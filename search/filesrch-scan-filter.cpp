@@ -42,27 +42,32 @@ struct TextFilter {
     PatternSet* ownSet;
     TextPattern* ownKeys;
     int32_t ownCount;
-    // For each byte (folded to upper case), the key beginnings that end in it
-    // and could stand before a seam: prefixEnds[endsOf[byte] .. endsOf[byte + 1]).
+    // A reference's character at a key's start: the keys' first bytes
+    // (folded to upper case), and whether one could be a named reference's.
+    bool startsKey[256];
+    bool namedMayBeginKey;
+    // The keys' proper beginnings by their last byte (folded):
+    // prefixEnds[endsOf[byte] .. endsOf[byte + 1]).
     int16_t endsOf[257];
     PrefixEnd prefixEnds[PatternSetTextLimit];
-    bool endsPrefix[256];      // a byte (either case) that some of prefixEnds end in
-    // endsPrefix for the vector search: bit h of lowHalves[l] for the byte
-    // 16 h + l below 0x80, and whether any byte past 0x7F is in it.
+    // What comes before a seam where one of them may end: the last byte, in
+    // either case; the same for the vector search (bit h of lowHalves[l] for
+    // the byte 16 h + l below 0x80, and whether any byte past 0x7F may); the
+    // last two bytes, folded, a bit for each pair, the first byte's bits high
+    // (a beginning of one byte takes any byte before it).
+    bool endsPrefix[256];
     unsigned char lowHalves[16];
     bool nonAsciiEndsPrefix;
-    int32_t vectorWidth;  // bytes looked at at once for seams (0: one by one)
-    bool startsKey[256];       // a key's first byte, folded
-    bool namedMayBeginKey;     // a key begins with the first byte of a named reference's character
-    // The last two bytes of each key's proper beginnings, folded, a bit for
-    // each pair (the first byte's bits high): a beginning of one byte takes
-    // any byte before it.
     uint64_t pairEnds[256 * 256 / 64];
+    int32_t vectorWidth;  // bytes looked at at once for seams (0: one by one)
 };
 
 TextFilter filter;
 
-bool IsBlankByte(unsigned char byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
+bool IsBlankByte(unsigned char byte)
+{
+    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
+}
 
 // The longest blank-free piece of a term, cut to KeyLimit bytes; its length, 0 when there is none.
 int32_t KeyOf(const TextPattern& term, int32_t* start)
@@ -113,26 +118,36 @@ bool PrepareKeys()
     return CompilePatternSet(filter.ownSet, keys, count) == 1;
 }
 
-// Sorts every proper beginning of every key by its last byte.
-void PrepareSeams()
+void NoteKeyStart(unsigned char first)
 {
-    int32_t perByte[256] = {};
+    filter.startsKey[FoldAsciiUpper(first)] = true;
+    filter.namedMayBeginKey |= first >= 0x80 || first == '"' || first == '&' || first == '<' || first == '>';
+}
+
+void NoteEndsPrefix(int32_t byte)
+{
+    filter.endsPrefix[byte] = true;
+    if (byte < 0x80) filter.lowHalves[byte & 15] |= static_cast<unsigned char>(1 << (byte >> 4));
+    else filter.nonAsciiEndsPrefix = true;
+}
+
+// Sorts every proper beginning of every key by its last byte; false when
+// there are more than the filter holds.
+bool PrepareSeams()
+{
+    int32_t perByte[256] = {}, total = 0;
     const PatternSet& keys = *filter.keys;
     for (int32_t key = 0; key < keys.count; ++key) {
         const TextPattern& pattern = *keys.patterns[key];
-        const unsigned char first = pattern.text[0];
-        filter.startsKey[FoldAsciiUpper(first)] = true;
-        filter.namedMayBeginKey |= first >= 0x80 || first == '"' || first == '&' || first == '<' || first == '>';
+        NoteKeyStart(pattern.text[0]);
         for (int32_t length = 1; length < pattern.length; ++length) ++perByte[FoldAsciiUpper(pattern.text[length - 1])];
+        total += pattern.length - 1;
     }
-    filter.endsOf[0] = 0;
+    if (total > PatternSetTextLimit) return false;
     for (int byte = 0; byte < 256; ++byte) {
-        const bool ends = perByte[FoldAsciiUpper(static_cast<unsigned char>(byte))] > 0;
-        filter.endsPrefix[byte] = ends;
-        if (ends && byte < 0x80) filter.lowHalves[byte & 15] |= static_cast<unsigned char>(1 << (byte >> 4));
-        filter.nonAsciiEndsPrefix |= ends && byte >= 0x80;
+        filter.endsOf[byte + 1] = static_cast<int16_t>(filter.endsOf[byte] + perByte[byte]);
+        if (perByte[FoldAsciiUpper(static_cast<unsigned char>(byte))]) NoteEndsPrefix(byte);
     }
-    for (int byte = 0; byte < 256; ++byte) filter.endsOf[byte + 1] = static_cast<int16_t>(filter.endsOf[byte] + perByte[byte]);
     int32_t filled[256] = {};
     for (int32_t key = 0; key < keys.count; ++key) {
         const TextPattern& pattern = *keys.patterns[key];
@@ -142,6 +157,7 @@ void PrepareSeams()
                 PrefixEnd{static_cast<int16_t>(key), static_cast<int16_t>(length)};
         }
     }
+    return true;
 }
 
 unsigned PairIndex(unsigned char first, unsigned char second)
@@ -164,7 +180,8 @@ void PreparePairs()
         const TextPattern& pattern = *keys.patterns[key];
         if (pattern.length < 2) continue;
         for (int first = 0; first < 256; ++first) NotePair(static_cast<unsigned char>(first), pattern.text[0]);
-        for (int32_t length = 2; length < pattern.length; ++length) NotePair(pattern.text[length - 2], pattern.text[length - 1]);
+        for (int32_t length = 2; length < pattern.length; ++length)
+            NotePair(pattern.text[length - 2], pattern.text[length - 1]);
     }
 }
 
@@ -272,7 +289,7 @@ bool SameFolded(int32_t text, unsigned char keyByte)
 // after it, if the next read's carry holds it; otherwise it may join.
 bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
 {
-    const bool lookedAtAgain = at >= count - SeamReach;
+    const bool lookedAtAgain = !documentEnds && at >= count - SeamReach;
     int32_t text = TextUnknown;
     bool textRead = false;
     // Only a number or one of a few names gives a character that may begin a key.
@@ -394,9 +411,9 @@ bool AnySeamMayJoin(const unsigned char* bytes, int32_t from, int32_t count, boo
             if (SeamsMayJoin(bytes, 0, std::min(count, 1), count, documentEnds)) return true;
             at = 1;
         }
-        const bool mayJoin = filter.vectorWidth == Avx2Seams::Width ? Avx2SeamsMayJoin(bytes, &at, count, documentEnds)
-                                                                    : Ssse3SeamsMayJoin(bytes, &at, count, documentEnds);
-        if (mayJoin) return true;
+        const bool avx2 = filter.vectorWidth == Avx2Seams::Width;
+        if (avx2 ? Avx2SeamsMayJoin(bytes, &at, count, documentEnds) : Ssse3SeamsMayJoin(bytes, &at, count, documentEnds))
+            return true;
     }
 #endif
     return SeamsMayJoin(bytes, at, count, count, documentEnds);
@@ -421,11 +438,10 @@ int32_t VectorWidth()
 void PrepareTextFilter()
 {
     ReleaseTextFilter();
-    if (searchExpression.termCount == 0 || !searchExpression.termPatterns || !PrepareKeys()) {
+    if (searchExpression.termCount == 0 || !searchExpression.termPatterns || !PrepareKeys() || !PrepareSeams()) {
         ReleaseTextFilter();
         return;
     }
-    PrepareSeams();
     PreparePairs();
     filter.vectorWidth = VectorWidth();
     filter.ready = true;

@@ -228,6 +228,8 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
          true},
         {"zone", std::string(140, '-') + " &#122;one z<!-- -->o<i></i>&#x6E;e. zo&#xa0;ne zo<br>ne", 0, 1, 100, 2.0, 0,
          true},
+        // More tags after a seam than the filter passes over, at the end.
+        {"zone", "zo<b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b>ne", 0, 1, 100, 1.0, 0, true},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
@@ -299,7 +301,7 @@ std::string WordWithSeams(const std::string& word, const std::vector<std::string
 // Text only, the filter passes over a document only when its visible text
 // holds none of the terms: random documents that put the terms together
 // across tags, comments and references score the same with the filter and
-// without it, at several block sizes, with and without the vector search.
+// without it, at several block sizes, on every way of finding seams.
 TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
 {
     const std::vector<std::string> markup = {
@@ -324,7 +326,7 @@ TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
                 document += WordWithSeams(words[random() % words.size()], markup, random);
             }
             testing_support::WriteFile(path, document);
-            for (PatternSearchPath searchPath : {PatternPathFastest, PatternPathShiftTable}) {
+            for (PatternSearchPath searchPath : {PatternPathFastest, PatternPathSse2, PatternPathShiftTable}) {
                 SetPatternSearchPath(searchPath);
                 Words(search, true);
                 for (int32_t blockSize : {searchExpression.longestTerm + 2, 37, 160, ScanBufferSize}) {
