@@ -1053,60 +1053,22 @@ __attribute__((always_inline)) inline uint64_t TagsOfBlock(const BlockMasks& blo
     return inTags;
 }
 
-// Whether a name begins as script, style or head do.
-__attribute__((always_inline)) inline bool MayOpenRawContents(const unsigned char* name)
-{
-    const unsigned firstTwo = (name[0] | name[1] << 8) | 0x2020;
-    return firstTwo == ('s' | 'c' << 8) || firstTwo == ('s' | 't' << 8) || firstTwo == ('h' | 'e' << 8);
-}
-
-// What is known, when a block's tags are named, of the text around them:
-// the bytes of the block written as text and as blanks, and whether the
-// text so far ends in a blank or is empty.
-struct AroundTags {
-    uint64_t letters;
-    uint64_t blanks;
-    bool blankOrNothingBefore;
-};
-
-// Whether the kind of the tag at `place` cannot change the text: a blank
-// stands between it and the text on one side, or nothing was written
-// before it, so that whether it stands as a blank too makes no difference.
-__attribute__((always_inline)) inline bool KindCannotMatter(const AroundTags& around, int place)
-{
-    const uint64_t below = BitsBelow(static_cast<size_t>(place)), lettersBefore = around.letters & below;
-    if (!lettersBefore) {
-        if (around.blankOrNothingBefore || (around.blanks & below)) return true;
-    } else {
-        const size_t lastLetter = static_cast<size_t>(BlockBytes - 1 - __builtin_clzll(lettersBefore));
-        if (around.blanks & below & ~BitsBelow(lastLetter + 1)) return true;
-    }
-    const uint64_t lettersAfter = around.letters & ~BitsBelow(static_cast<size_t>(place) + 1);
-    return lettersAfter && (around.blanks & ~BitsBelow(static_cast<size_t>(place) + 1) & (LowestBit(lettersAfter) - 1));
-}
-
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, and adds to *stops those that the
 // byte-by-byte reading takes: "<!" and "<?" tags, and those opening raw
-// contents. A name is looked up only where it may matter: where it could
-// open raw contents, or where its kind could change the text.
+// contents.
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         const AroundTags& around, uint64_t* stops)
+                                                         uint64_t* stops)
 {
     uint64_t blankTags = 0, taken = 0;
     for (; starts; starts &= starts - 1) {
-        const int place = __builtin_ctzll(starts);
-        const size_t at = first + static_cast<size_t>(place);
+        const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
         const bool closing = next == '/';
-        const bool markup = next == '!' || next == '?';
-        const bool mayOpenRaw = !closing && MayOpenRawContents(masks.bytes + at + 1);
-        const unsigned char kind = markup || mayOpenRaw || !KindCannotMatter(around, place)
-                                       ? KindOfNameAt(masks, at + 1 + closing)
-                                       : static_cast<unsigned char>(InlineName);
+        const unsigned char kind = KindOfNameAt(masks, at + 1 + closing);
         const uint64_t bit = LowestBit(starts);
         blankTags |= kind != InlineName ? bit : 0;
-        taken |= (markup || OpensRawContents(kind, closing)) ? bit : 0;
+        taken |= (next == '!' || next == '?' || OpensRawContents(kind, closing)) ? bit : 0;
     }
     *stops |= taken;
     return blankTags;
@@ -1195,9 +1157,7 @@ __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMa
         // a tag that the byte-by-byte reading takes is a stop too.
         const bool misread = wrong & (LowestBit(stops) * 2 - 1);
         const uint64_t named = starts & (LowestBit(stops) - 1);
-        const uint64_t written = ~inTags & range & (LowestBit(stops) - 1);
-        const AroundTags around{written & ~bits.blank, written & bits.blank, text.blankPending || !text.wroteText};
-        const uint64_t blankTags = misread ? 0 : BlankTags(*masks, first, named, around, &stops);
+        const uint64_t blankTags = misread ? 0 : BlankTags(*masks, first, named, &stops);
         if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
             end = inTagBefore ? carries.tagStart : first > from ? first : from;
             masks->misread = true;

@@ -550,6 +550,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {BothModes, "a<br>b<BR/>c</ >d<!DOCTYPE html>e<?xml v?>f<!-x>g<!->h</>i", "a b c d e f g h i"},
         {BothModes, std::string("x<b\x01>y</\0b>z as text", 20), "x y z as text"},
         {BothModes, "wa<!-- <p> -->ter<!-->x-->y<!---->z<!--->w--->v<!-- open", "wateryzv"},
+        // What follows a comment is no clue to the tags before it.
+        {BothModes, "a<br><!-- > x-->c d<br><!-- x -->e<b></b><!-- -> y -->f", "a c d ef"},
         // A quote opens a value only right after "=".
         {BothModes, "<p class=don't>a<a title = \"1>2\" x='>'>b<p \"c>d\"><a=\">\">e", "ab d\"> e"},
         {BothModes, "x<a href=\"never closed>y", "x"},
