@@ -31,9 +31,13 @@ constexpr int32_t KeyLimit = TextFilterCarry / 2;
 // was read is looked at again in the next read's carry.
 constexpr int32_t SeamReach = TextFilterCarry - KeyLimit;
 
-struct PrefixEnd {
-    int16_t key;     // the key
-    int16_t length;  // its first length bytes, the last of them being the byte
+// A proper beginning of keys: the first `length` bytes of `key`, and the
+// bytes (folded to upper case) that follow it in the keys that begin so, a
+// bit each.
+struct Beginning {
+    int16_t key;
+    int16_t length;
+    uint64_t next[4];
 };
 
 struct TextFilter {
@@ -46,10 +50,10 @@ struct TextFilter {
     // (folded to upper case), and whether one could be a named reference's.
     bool startsKey[256];
     bool namedMayBeginKey;
-    // The keys' proper beginnings by their last byte (folded):
-    // prefixEnds[endsOf[byte] .. endsOf[byte + 1]).
+    // The keys' proper beginnings, each once, by their last byte (folded):
+    // beginnings[endsOf[byte] .. endsOf[byte + 1]).
     int16_t endsOf[257];
-    PrefixEnd prefixEnds[PatternSetTextLimit];
+    Beginning beginnings[PatternSetTextLimit];
     // What comes before a seam where one of them may end: the last byte, in
     // either case; the same for the vector search (bit h of lowHalves[l] for
     // the byte 16 h + l below 0x80, and whether any byte past 0x7F may); the
@@ -131,31 +135,52 @@ void NoteEndsPrefix(int32_t byte)
     else filter.nonAsciiEndsPrefix = true;
 }
 
-// Sorts every proper beginning of every key by its last byte; false when
-// there are more than the filter holds.
+bool HasBit(const uint64_t* bits, unsigned char byte) { return bits[byte >> 6] >> (byte & 63) & 1; }
+
+// The beginning among `found` that is the first `length` bytes of the
+// pattern, or -1.
+int32_t SameBeginning(const Beginning* found, int32_t count, const TextPattern& pattern, int32_t length)
+{
+    for (int32_t i = 0; i < count; ++i) {
+        const TextPattern& key = *filter.keys->patterns[found[i].key];
+        if (found[i].length == length && StrEqualNoCaseN(reinterpret_cast<const char*>(key.text),
+                                                         reinterpret_cast<const char*>(pattern.text), length))
+            return i;
+    }
+    return -1;
+}
+
+// Sorts the proper beginnings of the keys, each once, by their last byte;
+// false when there are more than the filter holds.
 bool PrepareSeams()
 {
-    int32_t perByte[256] = {}, total = 0;
+    Beginning found[PatternSetTextLimit];
+    int32_t count = 0, perByte[256] = {};
     const PatternSet& keys = *filter.keys;
     for (int32_t key = 0; key < keys.count; ++key) {
         const TextPattern& pattern = *keys.patterns[key];
         NoteKeyStart(pattern.text[0]);
-        for (int32_t length = 1; length < pattern.length; ++length) ++perByte[FoldAsciiUpper(pattern.text[length - 1])];
-        total += pattern.length - 1;
+        for (int32_t length = 1; length < pattern.length; ++length) {
+            int32_t same = SameBeginning(found, count, pattern, length);
+            if (same < 0) {
+                if (count == PatternSetTextLimit) return false;
+                found[count] = Beginning{static_cast<int16_t>(key), static_cast<int16_t>(length), {}};
+                ++perByte[FoldAsciiUpper(pattern.text[length - 1])];
+                same = count++;
+            }
+            const unsigned char next = FoldAsciiUpper(pattern.text[length]);
+            found[same].next[next >> 6] |= uint64_t{1} << (next & 63);
+        }
     }
-    if (total > PatternSetTextLimit) return false;
     for (int byte = 0; byte < 256; ++byte) {
         filter.endsOf[byte + 1] = static_cast<int16_t>(filter.endsOf[byte] + perByte[byte]);
         if (perByte[FoldAsciiUpper(static_cast<unsigned char>(byte))]) NoteEndsPrefix(byte);
     }
     int32_t filled[256] = {};
-    for (int32_t key = 0; key < keys.count; ++key) {
-        const TextPattern& pattern = *keys.patterns[key];
-        for (int32_t length = 1; length < pattern.length; ++length) {
-            const unsigned char last = FoldAsciiUpper(pattern.text[length - 1]);
-            filter.prefixEnds[filter.endsOf[last] + filled[last]++] =
-                PrefixEnd{static_cast<int16_t>(key), static_cast<int16_t>(length)};
-        }
+    for (int32_t i = 0; i < count; ++i) {
+        const TextPattern& key = *keys.patterns[found[i].key];
+        const unsigned char last = FoldAsciiUpper(key.text[found[i].length - 1]);
+        filter.beginnings[filter.endsOf[last] + filled[last]++] = found[i];
     }
     return true;
 }
@@ -277,11 +302,6 @@ bool PairMayEndPrefix(const unsigned char* bytes, int32_t at)
     return filter.pairEnds[pair >> 6] >> (pair & 63) & 1;
 }
 
-bool SameFolded(int32_t text, unsigned char keyByte)
-{
-    return text >= 0 && FoldAsciiUpper(static_cast<unsigned char>(text)) == FoldAsciiUpper(keyByte);
-}
-
 // Whether a key's text could run across the seam ("<" or "&") at bytes[at]:
 // a decoded reference begins it, or a beginning of it stands just before
 // the seam and the text after the seam goes on with the key's next byte.
@@ -302,15 +322,16 @@ bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool doc
     if (at == 0 || !PairMayEndPrefix(bytes, at)) return false;
     const unsigned char last = FoldAsciiUpper(bytes[at - 1]);
     for (int32_t i = filter.endsOf[last]; i < filter.endsOf[last + 1]; ++i) {
-        const PrefixEnd& end = filter.prefixEnds[i];
-        const TextPattern& key = *filter.keys->patterns[end.key];
-        if (end.length > at || !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - end.length),
-                                                reinterpret_cast<const char*>(key.text), end.length))
+        const Beginning& beginning = filter.beginnings[i];
+        const TextPattern& key = *filter.keys->patterns[beginning.key];
+        if (beginning.length > at ||
+            !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - beginning.length),
+                             reinterpret_cast<const char*>(key.text), beginning.length))
             continue;
         if (!textRead) text = TextAfterSeam(bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
-        if (SameFolded(text, key.text[end.length])) return true;
+        if (text >= 0 && HasBit(beginning.next, FoldAsciiUpper(static_cast<unsigned char>(text)))) return true;
     }
     return false;
 }
