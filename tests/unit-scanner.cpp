@@ -276,6 +276,36 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
     }
 }
 
+// Which documents the text-only filter passes over, read whole: those whose
+// bytes cannot give a term's text, where the text after each seam goes on
+// otherwise than the term does.
+TEST_F(Scanner, TextFilterPassesOverWhatCannotShowATerm)
+{
+    struct Row {
+        const char* words;
+        std::string document;
+        bool mayShow;
+    } rows[] = {
+        {"zone", "zo ne z one zo\nne", false},
+        {"zone", "<p title=\"zone\">x</p>", true},
+        {"zone", "zo<br>x ne zo<!-- > -->x zon&eacute;", false},
+        {"zone", "zo<br>ne", true},  // every tag is taken to join
+        {"zone", "zo<!-- > -->ne", true},
+        {"zone", "z<a title='>'>one", true},
+        {"zone", "&#121;one z&#x70;one", false},
+        {"zone", "&#122;one", true},
+        {"caf\xC3\xA9", "caf&eacute;", true},
+        {"caf\xC3\xA9", "caf&alpha; caf&#xE9", false},
+        {"a&b", "a&amp;b", true},
+        {"\"ne z\"", "n<b>e</b>\nz", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.words) + " in " + row.document);
+        Words(row.words, true);
+        EXPECT_EQ(MayShowTerm(row.document.data(), static_cast<int32_t>(row.document.size()), 0, true), row.mayShow);
+    }
+}
+
 namespace {
 
 // A word written as the visible-text reader would still read it, more or
