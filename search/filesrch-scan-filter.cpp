@@ -93,12 +93,13 @@ int32_t KeyOf(const TextPattern& term, int32_t* start)
 bool PrepareKeys()
 {
     const int32_t count = searchExpression.termCount;
+    int32_t starts[PatternSetLimit], lengths[PatternSetLimit];
     bool termsAreKeys = true;
     for (int32_t term = 0; term < count; ++term) {
-        int32_t start = 0;
-        const int32_t length = KeyOf(*searchExpression.terms[term].pattern, &start);
-        if (length == 0) return false;
-        termsAreKeys = termsAreKeys && length == searchExpression.terms[term].pattern->length;
+        const TextPattern& pattern = *searchExpression.terms[term].pattern;
+        lengths[term] = KeyOf(pattern, &starts[term]);
+        if (lengths[term] == 0) return false;
+        termsAreKeys = termsAreKeys && lengths[term] == pattern.length;
     }
     if (termsAreKeys) {
         filter.keys = searchExpression.termPatterns;
@@ -108,12 +109,9 @@ bool PrepareKeys()
     filter.ownCount = count;
     const TextPattern* keys[PatternSetLimit];
     for (int32_t term = 0; term < count; ++term) {
-        const TextPattern& pattern = *searchExpression.terms[term].pattern;
-        int32_t start = 0;
-        const int32_t length = KeyOf(pattern, &start);
         char text[KeyLimit + 1];
-        memcpy(text, pattern.text + start, static_cast<size_t>(length));
-        text[length] = '\0';
+        memcpy(text, searchExpression.terms[term].pattern->text + starts[term], static_cast<size_t>(lengths[term]));
+        text[lengths[term]] = '\0';
         if (!CompilePattern(&filter.ownKeys[term], text, PatternIgnoreCase)) return false;
         keys[term] = &filter.ownKeys[term];
     }
@@ -234,42 +232,6 @@ int32_t ReferenceText(const unsigned char* bytes, int32_t at, int32_t count, boo
         if (!ContinuesReference(reference, length, byte) || length == VisibleTextReferenceLimit - 1) return '&';
     }
     return documentEnds ? int32_t{'&'} : TextUnknown;
-}
-
-// Past the end of the tag or comment whose "<" is at bytes[at], as the
-// visible-text reader reads it: -1 when the bytes end first.
-int32_t MarkupEnd(const unsigned char* bytes, int32_t at, int32_t count)
-{
-    int32_t from = at + 1 + (bytes[at + 1] == '/' || bytes[at + 1] == '?');
-    if (bytes[at + 1] == '!') {
-        from = at + 2;
-        if (from < count && bytes[from] == '-') ++from;
-        if (from < count && bytes[from] == '-') {
-            for (int32_t dashes = 0, i = from + 1; i < count; ++i) {
-                if (bytes[i] == '>' && dashes == 2) return i + 1;
-                dashes = bytes[i] == '-' ? std::min(dashes + 1, 2) : 0;
-            }
-            return -1;
-        }
-    }
-    unsigned char quote = 0;
-    bool afterEquals = false;
-    for (int32_t i = from; i < count; ++i) {
-        const unsigned char byte = bytes[i];
-        if (quote) {
-            quote = byte == quote ? 0 : quote;
-        } else if (byte == '>') {
-            return i + 1;
-        } else if (byte == '=') {
-            afterEquals = true;
-        } else if (afterEquals && (byte == '"' || byte == '\'')) {
-            quote = byte;
-            afterEquals = false;
-        } else if (!IsBlankByte(byte)) {
-            afterEquals = false;
-        }
-    }
-    return -1;
 }
 
 bool StartsMarkup(const unsigned char* bytes, int32_t at)

@@ -519,7 +519,31 @@ const unsigned char* TakeName(VisibleTextReader* reader, const unsigned char* at
 }
 
 // A tag ends at the first ">" outside a quoted value; a quote opens a value
-// only right after "=" and blanks.
+// only right after "=" and blanks. Reads one byte outside a value: true at
+// the tag's end.
+bool TagEndsAt(unsigned char byte, unsigned char* quote, bool* afterEquals)
+{
+    if (byte == '>') return true;
+    if (byte == '=') {
+        *afterEquals = true;
+    } else if (*afterEquals && (byte == '"' || byte == '\'')) {
+        *quote = byte;
+        *afterEquals = false;
+    } else if (!IsBlank(byte)) {
+        *afterEquals = false;
+    }
+    return false;
+}
+
+// A comment runs to the first "-->" after its "<!--": dashes counts those
+// just read, up to two. True at its end.
+bool CommentEndsAt(unsigned char byte, int32_t* dashes)
+{
+    if (byte == '>' && *dashes == 2) return true;
+    *dashes = byte == '-' ? (*dashes < 2 ? *dashes + 1 : 2) : 0;
+    return false;
+}
+
 void ReadTag(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
@@ -540,18 +564,9 @@ void ReadTag(Pass* pass)
             at = FindTagMark(at, end);
             if (at == end) break;
         }
-        const unsigned char byte = *at++;
-        if (byte == '>') {
+        if (TagEndsAt(*at++, &quote, &afterEquals)) {
             EndTag(reader);
             break;
-        }
-        if (byte == '=') {
-            afterEquals = true;
-        } else if (afterEquals && (byte == '"' || byte == '\'')) {
-            quote = byte;
-            afterEquals = false;
-        } else if (!IsBlank(byte)) {
-            afterEquals = false;
         }
     }
     reader->quote = quote;
@@ -559,7 +574,7 @@ void ReadTag(Pass* pass)
     pass->at = at;
 }
 
-// Runs to the first "-->" after the "<!--"; it joins the text on either side.
+// A comment joins the text on either side.
 void ReadComment(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
@@ -572,14 +587,9 @@ void ReadComment(Pass* pass)
             }
             pass->at = static_cast<const unsigned char*>(dash);
         }
-        const unsigned char byte = *pass->at++;
-        if (byte == '-') {
-            if (reader->endMatched < 2) ++reader->endMatched;
-        } else if (byte == '>' && reader->endMatched == 2) {
+        if (CommentEndsAt(*pass->at++, &reader->endMatched)) {
             reader->state = InText;
             return;
-        } else {
-            reader->endMatched = 0;
         }
     }
 }
@@ -1247,6 +1257,30 @@ void ReadPiece(Pass* pass)
 #endif
 
 }  // namespace
+
+int32_t MarkupEnd(const unsigned char* bytes, int32_t at, int32_t count)
+{
+    CORV_CHECK_POINTER(TextModule, bytes);
+    const unsigned char next = bytes[at + 1];
+    int32_t from = at + 1 + (next == '/' || next == '?' || next == '!');
+    if (next == '!') {
+        // "<!-" and a byte other than "-" is an ordinary tag from that byte.
+        if (from < count && bytes[from] == '-') ++from;
+        if (from < count && bytes[from] == '-') {
+            int32_t dashes = 0;
+            for (int32_t i = from + 1; i < count; ++i)
+                if (CommentEndsAt(bytes[i], &dashes)) return i + 1;
+            return -1;
+        }
+    }
+    unsigned char quote = 0;
+    bool afterEquals = false;
+    for (int32_t i = from; i < count; ++i) {
+        if (quote) quote = bytes[i] == quote ? 0 : quote;
+        else if (TagEndsAt(bytes[i], &quote, &afterEquals)) return i + 1;
+    }
+    return -1;
+}
 
 bool ContinuesReference(const char* reference, int length, unsigned char byte)
 {

@@ -254,6 +254,10 @@ int FinishVisibleText(VisibleTextReader* reader, char* target);
 
 // The code point of an HTML 4 character name (case counts), or -1.
 int32_t CodePointOfName(const char* name, int length);
+// Past the end of the tag or comment whose "<" is at bytes[at], followed by
+// a letter, "/", "!" or "?", as the reader reads it from text: -1 when the
+// bytes end first.
+int32_t MarkupEnd(const unsigned char* bytes, int32_t at, int32_t count);
 // Whether a candidate reference, "&" and what followed it (length bytes in
 // all), goes on with the byte.
 bool ContinuesReference(const char* reference, int length, unsigned char byte);
