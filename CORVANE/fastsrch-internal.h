@@ -5,11 +5,8 @@
 #include <cstring>
 
 #include "corv-str.h"
+#include "corv-vector-kernels.h"
 #include "fastsrch.h"
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define FASTSRCH_VECTOR 1
-#endif
 
 namespace fastsrch_internal {
 

@@ -5,9 +5,9 @@
 // of the first three bytes of each window, one pass per eight patterns: every
 // byte is split into its two nibbles, and a table lookup per nibble (a byte
 // shuffle) tells which patterns allow it there; a window that all three bytes
-// allow is compared in full. Larger sets go through an automaton over
-// ASCII-folded bytes, which costs the same for any number of patterns. The
-// portable path searches the patterns one after another.
+// allow is compared in full. Larger sets go through an Aho-Corasick automaton
+// over ASCII-folded bytes, which costs the same for any number of patterns.
+// The portable level searches the patterns one after another.
 #include "fastsrch.h"
 
 #include <algorithm>
@@ -15,11 +15,8 @@
 #include <cstring>
 
 #include "corv-core.h"
+#include "corv-vector.h"
 #include "fastsrch-internal.h"
-
-#ifdef FASTSRCH_VECTOR
-#include <immintrin.h>
-#endif
 
 using fastsrch_internal::MatchesAt;
 
@@ -115,12 +112,11 @@ void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
     for (ptrdiff_t at = from; at < range; ++at) sink.Verify(all, at, range);
 }
 
-#ifdef FASTSRCH_VECTOR
+#ifdef CORV_VECTOR_X86
 
 __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
 {
     const int group = sink.first / PatternSetGroupSize;
-    const __m128i nibble = _mm_set1_epi8(0x0F);
     __m128i low[FilterBytes], high[FilterBytes];
     for (int i = 0; i < FilterBytes; ++i) {
         low[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[group][i]));
@@ -131,12 +127,10 @@ __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff
     for (; at + (FilterBytes - 1) + 16 <= range; at += 16) {
         __m128i allowed = _mm_set1_epi8(-1);
         for (int i = 0; i < FilterBytes; ++i) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.start + at + i));
-            __m128i lows = _mm_shuffle_epi8(low[i], _mm_and_si128(bytes, nibble));
-            __m128i highs = _mm_shuffle_epi8(high[i], _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble));
-            allowed = _mm_and_si128(allowed, _mm_and_si128(lows, highs));
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.start + at + i));
+            allowed = _mm_and_si128(allowed, corv_vector::ClassifyNibbles(bytes, low[i], high[i]));
         }
-        unsigned candidates = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(allowed, _mm_setzero_si128()))) & 0xFFFF;
+        unsigned candidates = ~corv_vector::ZeroBytes(allowed) & 0xFFFF;
         if (!candidates) continue;
         _mm_store_si128(reinterpret_cast<__m128i*>(bits), allowed);
         for (; candidates; candidates &= candidates - 1) {
@@ -150,25 +144,20 @@ __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff
 __attribute__((target("avx2"))) void FindWithFilterAvx2(HitSink& sink, ptrdiff_t range)
 {
     const int group = sink.first / PatternSetGroupSize;
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
     __m256i low[FilterBytes], high[FilterBytes];
     for (int i = 0; i < FilterBytes; ++i) {
-        low[i] = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->lowNibbles[group][i])));
-        high[i] = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(sink.set->highNibbles[group][i])));
+        low[i] = corv_vector::TwiceOver(sink.set->lowNibbles[group][i]);
+        high[i] = corv_vector::TwiceOver(sink.set->highNibbles[group][i]);
     }
     alignas(32) unsigned char bits[32];
     ptrdiff_t at = 0;
     for (; at + (FilterBytes - 1) + 32 <= range; at += 32) {
         __m256i allowed = _mm256_set1_epi8(-1);
         for (int i = 0; i < FilterBytes; ++i) {
-            __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sink.start + at + i));
-            __m256i lows = _mm256_shuffle_epi8(low[i], _mm256_and_si256(bytes, nibble));
-            __m256i highs = _mm256_shuffle_epi8(high[i], _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble));
-            allowed = _mm256_and_si256(allowed, _mm256_and_si256(lows, highs));
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sink.start + at + i));
+            allowed = _mm256_and_si256(allowed, corv_vector::ClassifyNibbles(bytes, low[i], high[i]));
         }
-        unsigned candidates = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(allowed, _mm256_setzero_si256())));
+        unsigned candidates = ~corv_vector::ZeroBytes(allowed);
         if (!candidates) continue;
         _mm256_store_si256(reinterpret_cast<__m256i*>(bits), allowed);
         for (; candidates; candidates &= candidates - 1) {
@@ -268,31 +257,20 @@ void FindWithAutomaton(HitSink& sink, ptrdiff_t range)
 
 // ---- Choosing the way ------------------------------------------------------------------
 
-enum class SetMethod { OneByOne, FilterSsse3, FilterAvx2, Automaton };
+enum SetMethod : int32_t { OneByOne, FilterSsse3, FilterAvx2, Automaton };
 
-struct VectorUnits {
-    bool ssse3 = false, avx2 = false;
-    VectorUnits()
-    {
-#ifdef FASTSRCH_VECTOR
-        __builtin_cpu_init();
-        ssse3 = __builtin_cpu_supports("ssse3");
-        avx2 = __builtin_cpu_supports("avx2");
-#endif
-    }
-};
-const VectorUnits vectorUnits;
+bool preferAutomaton = false;
 
+// Chosen once, when the set is compiled, from the vector level in use then.
 SetMethod MethodFor(const PatternSet* set)
 {
-    const PatternSearchPath path = ChosenPatternSearchPath();
+    const VectorLevel level = VectorLevelInUse();
     const bool automaton = set->stateCount > 0;
-    if (set->count == 1) return SetMethod::OneByOne;
-    if (path == PatternPathAutomaton || set->count > PatternSetFilterLimit)
-        return automaton ? SetMethod::Automaton : SetMethod::OneByOne;
-    if (path == PatternPathFastest && vectorUnits.avx2) return SetMethod::FilterAvx2;
-    if (path != PatternPathShiftTable && vectorUnits.ssse3) return SetMethod::FilterSsse3;
-    return SetMethod::OneByOne;
+    if (set->count == 1) return OneByOne;
+    if (preferAutomaton || set->count > PatternSetFilterLimit) return automaton ? Automaton : OneByOne;
+    if (level == VectorAvx2) return FilterAvx2;
+    if (level == VectorSse2 && VectorHasSsse3()) return FilterSsse3;
+    return OneByOne;
 }
 
 }  // namespace
@@ -311,6 +289,7 @@ int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int c
     }
     CompileFilter(set);
     if (count > 1 && AutomatonFits(set)) CompileAutomaton(set);
+    set->method = MethodFor(set);
     return 1;
 }
 
@@ -334,15 +313,16 @@ int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end
     sink.first = 0;
     for (int pattern = 0; pattern < set->count; ++pattern) sink.resume[pattern] = from ? std::max(0, from[pattern]) : 0;
     const ptrdiff_t range = end - start;
-    const SetMethod method = MethodFor(set);
-    if (method == SetMethod::Automaton) FindWithAutomaton(sink, range);
-    if (method == SetMethod::OneByOne) FindEachInTurn(sink, start, end);
-    if (method == SetMethod::Automaton || method == SetMethod::OneByOne) return 1;
+    if (set->method == Automaton) FindWithAutomaton(sink, range);
+    if (set->method == OneByOne) FindEachInTurn(sink, start, end);
+    if (set->method == Automaton || set->method == OneByOne) return 1;
     for (sink.first = 0; sink.first < set->count; sink.first += PatternSetGroupSize) {
-#ifdef FASTSRCH_VECTOR
-        if (method == SetMethod::FilterAvx2) FindWithFilterAvx2(sink, range);
+#ifdef CORV_VECTOR_X86
+        if (set->method == FilterAvx2) FindWithFilterAvx2(sink, range);
         else FindWithFilterSsse3(sink, range);
 #endif
     }
     return 1;
 }
+
+void PreferPatternSetAutomaton(bool prefer) { preferAutomaton = prefer; }

@@ -1,7 +1,7 @@
-// fastsrch: pattern search. The shift-table search is the portable path; on
-// x86-64 a vector filter of each window's first and last byte (SSE2, or AVX2
-// when the processor has it) finds the candidates instead. Both give the
-// leftmost occurrence, so results never depend on the path taken.
+// fastsrch: pattern search. The shift-table search (Horspool) is the portable
+// level; on x86-64 a vector filter of each window's first and last byte
+// (SSE2, or AVX2) finds the candidates instead. Every level gives the
+// leftmost occurrence, so results never depend on the level.
 #include "fastsrch.h"
 
 #include <cstddef>
@@ -9,11 +9,8 @@
 
 #include "corv-core.h"
 #include "corv-str.h"
+#include "corv-vector.h"
 #include "fastsrch-internal.h"
-
-#ifdef FASTSRCH_VECTOR
-#include <immintrin.h>
-#endif
 
 using fastsrch_internal::MatchesAt;
 
@@ -27,7 +24,7 @@ unsigned char CasePartner(unsigned char byte)
     return static_cast<unsigned char>(byte + 32);
 }
 
-// Shift-table search: advance by the table while the last byte of the window
+// Shift-table search (Horspool): advance by the table while the last byte of the window
 // cannot end a match, compare when it can, and advance by one after a miss.
 ptrdiff_t FindWithShiftTable(const TextPattern* pattern, const unsigned char* start, ptrdiff_t from,
                              ptrdiff_t range)
@@ -45,7 +42,7 @@ ptrdiff_t FindWithShiftTable(const TextPattern* pattern, const unsigned char* st
     return -1;
 }
 
-#ifdef FASTSRCH_VECTOR
+#ifdef CORV_VECTOR_X86
 
 // What the filter compares a window's first and last byte with: letters
 // folded to lower case (byte | 0x20) in the ignore-case mode, other bytes as
@@ -113,29 +110,21 @@ __attribute__((target("avx2"))) ptrdiff_t FindWithAvx2(const TextPattern* patter
 
 #endif
 
-using Finder = ptrdiff_t (*)(const TextPattern*, const unsigned char*, ptrdiff_t);
-
 ptrdiff_t FindPortable(const TextPattern* pattern, const unsigned char* start, ptrdiff_t range)
 {
     return FindWithShiftTable(pattern, start, 0, range);
 }
 
-Finder FastestFinder()
+ptrdiff_t FindAtLevel(const TextPattern* pattern, const unsigned char* start, ptrdiff_t range)
 {
-#ifdef FASTSRCH_VECTOR
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? FindWithAvx2 : FindWithSse2;
-#else
-    return FindPortable;
+#ifdef CORV_VECTOR_X86
+    if (pattern->level == VectorAvx2) return FindWithAvx2(pattern, start, range);
+    if (pattern->level == VectorSse2) return FindWithSse2(pattern, start, range);
 #endif
+    return FindPortable(pattern, start, range);
 }
 
-Finder finder = FastestFinder();
-PatternSearchPath chosenPath = PatternPathFastest;
-
 }  // namespace
-
-PatternSearchPath ChosenPatternSearchPath() { return chosenPath; }
 
 int CompilePattern(TextPattern* pattern, const char* text, int32_t mode)
 {
@@ -143,6 +132,7 @@ int CompilePattern(TextPattern* pattern, const char* text, int32_t mode)
     CORV_CHECK_POINTER(SearchModule, text);
     memset(pattern, 0, sizeof *pattern);
     pattern->mode = mode;
+    pattern->level = VectorLevelInUse();
     int length = StrLength(text);
     if (length == 0 || length > PatternTextCapacity) return 0;
     pattern->length = length;
@@ -166,22 +156,8 @@ int FindPattern(const TextPattern* pattern, const char* start, const char* end, 
     *found = nullptr;
     const ptrdiff_t range = end - start;
     if (pattern->length <= 0 || range < pattern->length) return 0;
-    ptrdiff_t offset = finder(pattern, reinterpret_cast<const unsigned char*>(start), range);
+    ptrdiff_t offset = FindAtLevel(pattern, reinterpret_cast<const unsigned char*>(start), range);
     if (offset < 0) return 0;
     *found = start + offset;
     return 1;
-}
-
-void SetPatternSearchPath(PatternSearchPath path)
-{
-    chosenPath = path;
-    switch (path) {
-    case PatternPathShiftTable: finder = FindPortable; break;
-#ifdef FASTSRCH_VECTOR
-    case PatternPathSse2: finder = FindWithSse2; break;
-#else
-    case PatternPathSse2: finder = FindPortable; break;
-#endif
-    default: finder = FastestFinder(); break;
-    }
 }

@@ -1,5 +1,7 @@
-// fastsrch: fixed byte patterns found in byte ranges with a shift table.
-// Every text search of the program goes through it.
+// fastsrch: fixed byte patterns found in byte ranges: a shift table
+// (Horspool's variant of Boyer-Moore) on the portable level, a vector filter
+// of each window's first and last byte on the others. Every text search of
+// the program goes through it.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,7 @@ constexpr int PatternTextCapacity = 256;
 struct TextPattern {
     int32_t mode;
     int32_t length;
+    int32_t level;  // the vector level in use when it was compiled (see corv-vector)
     unsigned char text[PatternTextCapacity];
     unsigned char shift[256];
 };
@@ -45,7 +48,8 @@ struct PatternSet {
     // low and each high nibble.
     unsigned char lowNibbles[PatternSetFilterLimit / PatternSetGroupSize][3][16];
     unsigned char highNibbles[PatternSetFilterLimit / PatternSetGroupSize][3][16];
-    // The automaton over ASCII-folded bytes: for each state the next state
+    int32_t method;  // how it is searched, chosen when it is compiled
+    // The automaton (Aho-Corasick, its transitions complete) over ASCII-folded bytes: for each state the next state
     // for every byte, the pattern that ends there (or -1), the next state
     // down its suffix chain where one ends (or -1), and a pattern that has
     // the same text as another (or -1).
@@ -71,16 +75,9 @@ int FindPatternSet(const PatternSet* set, const char* start, const char* end, Pa
 int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end, const int32_t* from,
                        PatternHitHandler onHit, void* context);
 
-// ---- Paths -----------------------------------------------------------------
+// ---- Tests ------------------------------------------------------------------
 
-// How candidates are found: the fastest way this processor has, unless a test
-// or a benchmark asks for another. Every way gives the same results.
-enum PatternSearchPath {
-    PatternPathFastest,
-    PatternPathShiftTable,  // the portable path: the shift table, pattern by pattern
-    PatternPathSse2,        // x86-64 only (a set's filter also needs SSSE3); else portable
-    PatternPathAutomaton    // sets of any size through the automaton; one pattern as Fastest
-};
-void SetPatternSearchPath(PatternSearchPath path);
-// The path chosen last (PatternPathFastest at first).
-PatternSearchPath ChosenPatternSearchPath();
+// Sets of two to PatternSetFilterLimit patterns compiled from now on go
+// through the automaton instead of the vector filter (where it fits), so
+// that tests and benchmarks can compare the two on the same sets.
+void PreferPatternSetAutomaton(bool prefer);

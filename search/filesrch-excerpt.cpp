@@ -466,7 +466,7 @@ bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWor
                   int capacity, BestExcerpt* best)
 {
     VisibleTextReader reader;
-    StartVisibleText(&reader, workspace->mode);
+    StartVisibleText(&reader, workspace->mode, VectorLevelInUse());
     int32_t visible = 0;
     int64_t read = 0;
     bool ended = false, unbeaten = false;
@@ -508,7 +508,7 @@ void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, E
         const int64_t from = offsets[i] - NeighbourhoodBefore;
         if (!PlatSeek(file, from)) continue;
         VisibleTextReader reader;
-        StartVisibleText(&reader, workspace->mode);
+        StartVisibleText(&reader, workspace->mode, VectorLevelInUse());
         bool ended = false;
         int32_t visible = ReadIntoText(file, &reader, NeighbourhoodBytes, workspace, 0, &ended);
         GrowRoom(workspace, visible, visible);

@@ -12,12 +12,11 @@
 // instead; so is a long term's beginning, to keep the bytes carried small.
 #include <algorithm>
 #include <cstring>
-#ifdef __x86_64__
-#include <immintrin.h>
-#endif
 
 #include "corv-core.h"
 #include "corv-str.h"
+#include "corv-vector-kernels.h"
+#include "corv-vector.h"
 #include "filesrch.h"
 #include "srchexpr.h"
 
@@ -62,6 +61,7 @@ struct TextFilter {
     bool endsPrefix[256];
     unsigned char lowHalves[16];
     bool nonAsciiEndsPrefix;
+    unsigned char highBits[16];  // bit h for the high half h below 8, none above
     uint64_t pairEnds[256 * 256 / 64];
     int32_t vectorWidth;  // bytes looked at at once for seams (0: one by one)
 };
@@ -310,29 +310,23 @@ bool SeamsMayJoin(const unsigned char* bytes, int32_t from, int32_t to, int32_t 
     return false;
 }
 
-#ifdef __x86_64__
+#ifdef CORV_VECTOR_X86
 // The seams of the bytes at bytes + at (at > 0), a bit each: every "&", and
-// every "<" after a byte of endsPrefix, found by looking up the byte's low
-// half for a row of bits and its high half for the bit; 16 at a time with
-// SSSE3, 32 with AVX2 (whose lookups work in halves of 16).
+// every "<" after a byte of endsPrefix, found by nibble lookup (a byte's low
+// half gives a row of bits, its high half the bit); 16 at a time with SSSE3,
+// 32 with AVX2.
 struct Ssse3Seams {
     static constexpr int32_t Width = 16;
     __attribute__((target("ssse3"))) static unsigned At(const unsigned char* bytes, int32_t at)
     {
         const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
-        const __m128i halves = _mm_set1_epi8(0x0F);
-        const __m128i rows = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves)),
-                                              _mm_and_si128(before, halves));
-        const __m128i bits = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
-        const __m128i bit = _mm_shuffle_epi8(bits, _mm_and_si128(_mm_srli_epi16(before, 4), halves));
-        const __m128i none = _mm_cmpeq_epi8(_mm_and_si128(rows, bit), _mm_setzero_si128());
-        unsigned ends = ~static_cast<unsigned>(_mm_movemask_epi8(none));
-        if (filter.nonAsciiEndsPrefix) ends |= static_cast<unsigned>(_mm_movemask_epi8(before));
-        const __m128i less = _mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<'));
-        const __m128i ampersands = _mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&'));
-        return (static_cast<unsigned>(_mm_movemask_epi8(less)) & ends & 0xFFFF) |
-               static_cast<unsigned>(_mm_movemask_epi8(ampersands));
+        const __m128i rows = _mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves));
+        const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.highBits));
+        unsigned ends = ~corv_vector::ZeroBytes(corv_vector::ClassifyNibbles(before, rows, bits));
+        if (filter.nonAsciiEndsPrefix) ends |= corv_vector::MaskOf(before);
+        const unsigned less = corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<')));
+        return (less & ends & 0xFFFF) | corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&')));
     }
 };
 
@@ -342,20 +336,12 @@ struct Avx2Seams {
     {
         const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
         const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at - 1));
-        const __m256i halves = _mm256_set1_epi8(0x0F);
-        const __m256i table =
-            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves)));
-        const __m256i rows = _mm256_shuffle_epi8(table, _mm256_and_si256(before, halves));
-        const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32,
-                                              64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
-        const __m256i bit = _mm256_shuffle_epi8(bits, _mm256_and_si256(_mm256_srli_epi16(before, 4), halves));
-        const __m256i none = _mm256_cmpeq_epi8(_mm256_and_si256(rows, bit), _mm256_setzero_si256());
-        unsigned ends = ~static_cast<unsigned>(_mm256_movemask_epi8(none));
-        if (filter.nonAsciiEndsPrefix) ends |= static_cast<unsigned>(_mm256_movemask_epi8(before));
-        const __m256i less = _mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('<'));
-        const __m256i ampersands = _mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&'));
-        return (static_cast<unsigned>(_mm256_movemask_epi8(less)) & ends) |
-               static_cast<unsigned>(_mm256_movemask_epi8(ampersands));
+        const __m256i rows = corv_vector::TwiceOver(filter.lowHalves);
+        const __m256i bits = corv_vector::TwiceOver(filter.highBits);
+        unsigned ends = ~corv_vector::ZeroBytes(corv_vector::ClassifyNibbles(before, rows, bits));
+        if (filter.nonAsciiEndsPrefix) ends |= corv_vector::MaskOf(before);
+        const unsigned less = corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('<')));
+        return (less & ends) | corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&')));
     }
 };
 
@@ -388,7 +374,7 @@ __attribute__((target("avx2"))) bool Avx2SeamsMayJoin(const unsigned char* bytes
 bool AnySeamMayJoin(const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
 {
     int32_t at = from;
-#ifdef __x86_64__
+#ifdef CORV_VECTOR_X86
     if (filter.vectorWidth) {
         if (at == 0) {
             if (SeamsMayJoin(bytes, 0, std::min(count, 1), count, documentEnds)) return true;
@@ -402,16 +388,14 @@ bool AnySeamMayJoin(const unsigned char* bytes, int32_t from, int32_t count, boo
     return SeamsMayJoin(bytes, at, count, count, documentEnds);
 }
 
-// As the search for the terms: AVX2 on the fastest path, SSSE3 on the SSE2
-// path (as a set's filter there), bytes one by one on the portable path.
+// The level in use: AVX2, SSSE3 on the SSE2 level (as a set's filter
+// there), bytes one by one on the portable level.
 int32_t VectorWidth()
 {
-#ifdef __x86_64__
-    __builtin_cpu_init();
-    const PatternSearchPath path = ChosenPatternSearchPath();
-    if (path == PatternPathShiftTable) return 0;
-    if (path != PatternPathSse2 && __builtin_cpu_supports("avx2")) return Avx2Seams::Width;
-    if (__builtin_cpu_supports("ssse3")) return Ssse3Seams::Width;
+#ifdef CORV_VECTOR_X86
+    const VectorLevel level = VectorLevelInUse();
+    if (level == VectorAvx2) return Avx2Seams::Width;
+    if (level == VectorSse2 && VectorHasSsse3()) return Ssse3Seams::Width;
 #endif
     return 0;
 }
@@ -426,6 +410,7 @@ void PrepareTextFilter()
         return;
     }
     PreparePairs();
+    for (int high = 0; high < 8; ++high) filter.highBits[high] = static_cast<unsigned char>(1u << high);
     filter.vectorWidth = VectorWidth();
     filter.ready = true;
 }

@@ -182,7 +182,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     block.length = 0;
     block.pieces.count = 0;
     for (int32_t term = 0; term < searchExpression.termCount; ++term) block.from[term] = 0;
-    StartVisibleText(&block.reader, VisibleTextDecodeReferences);
+    StartVisibleText(&block.reader, VisibleTextDecodeReferences, VectorLevelInUse());
     if (!ScoreFirstBlockAndStartText(&block, file, texts)) return;
     FeedTheRest(&block, file);
     FinishText(&block, file);

@@ -17,12 +17,11 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#ifdef __x86_64__
-#include <immintrin.h>
-#endif
 
 #include "corv-core.h"
 #include "corv-str.h"
+#include "corv-vector-kernels.h"
+#include "corv-vector.h"
 #include "filesrch.h"
 
 // The masks, the vector scans and the tag names count a word's first byte as its lowest.
@@ -655,7 +654,7 @@ void ReadInState(Pass* pass)
 
 // ---- Text and tags through the masks of a window
 
-#ifdef __x86_64__
+#ifdef CORV_VECTOR_X86
 
 // A piece is read in windows of up to this many bytes, in blocks of 64.
 constexpr size_t WindowBytes = 4096;
@@ -864,10 +863,7 @@ struct Avx2 {
     {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ByteKinds.low));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ByteKinds.high));
-        const __m256i nibbles = _mm256_set1_epi8(0x0F);
-        const __m256i lowKinds = _mm256_shuffle_epi8(low, _mm256_and_si256(bytes, nibbles));
-        const __m256i highKinds = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibbles));
-        return _mm256_and_si256(lowKinds, highKinds);
+        return corv_vector::ClassifyNibbles(bytes, low, high);
     }
 
     // The bytes of a kind: its bit is moved to the top of each byte.
@@ -1221,40 +1217,34 @@ __attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))) void ReadWindowAvx2(Pass*
     ReadWindowWith<Avx2>(pass, masks);
 }
 
-using WindowReader = void (*)(Pass* pass, WindowMasks* masks);
-
-WindowReader FastestWindowReader()
-{
-    __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt") &&
-                      __builtin_cpu_supports("pclmul");
-    return avx2 ? ReadWindowAvx2 : ReadWindowSse2;
-}
-
-const WindowReader readWindow = FastestWindowReader();
-
-// Reads a piece a window at a time.
-void ReadPiece(Pass* pass)
-{
-    WindowMasks masks;
-    const unsigned char* const end = pass->end;
-    while (pass->at < end) {
-        pass->end = end - pass->at > static_cast<ptrdiff_t>(WindowBytes) ? pass->at + WindowBytes : end;
-        readWindow(pass, &masks);
-    }
-}
-
-#else
+#endif
 
 // The state machine reads the whole piece; its scans of text and tags use the
-// compiler's vectors.
-void ReadPiece(Pass* pass)
+// compiler's portable vectors. The portable level, and every processor
+// without the vector engines.
+void ReadPieceInStates(Pass* pass)
 {
     while (pass->at < pass->end) ReadInState(pass);
 }
 
+// Reads a piece a window at a time through the masks of the reader's level.
+void ReadPiece(Pass* pass)
+{
+#ifdef CORV_VECTOR_X86
+    const int32_t level = pass->reader->level;
+    if (level == VectorSse2 || level == VectorAvx2) {
+        WindowMasks masks;
+        const unsigned char* const end = pass->end;
+        while (pass->at < end) {
+            pass->end = end - pass->at > static_cast<ptrdiff_t>(WindowBytes) ? pass->at + WindowBytes : end;
+            if (level == VectorAvx2) ReadWindowAvx2(pass, &masks);
+            else ReadWindowSse2(pass, &masks);
+        }
+        return;
+    }
 #endif
+    ReadPieceInStates(pass);
+}
 
 }  // namespace
 
@@ -1302,11 +1292,12 @@ int DecodeReference(const char* reference, int length, char* bytes)
     return EncodeUtf8(codePoint, bytes);
 }
 
-void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode)
+void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode, VectorLevel level)
 {
     CORV_CHECK_POINTER(TextModule, reader);
     memset(reader, 0, sizeof *reader);
     reader->mode = mode;
+    reader->level = level;
     reader->state = InText;
     reader->restartAt = -1;
     reader->bodyOffset = -1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "corv-str.h"
+#include "corv-vector.h"
 #include "fastsrch.h"
 #include "platform.h"
 #include "srchexpr.h"
@@ -222,6 +223,7 @@ struct VisibleTextReader {
     int64_t restartAt;   // set by FinishVisibleText: where to feed the document again, or -1
     int64_t bodyOffset;  // the first "<body" inside the current head, or -1
     int32_t mode;
+    int32_t level;  // the vector level it reads at
     int32_t state;
     int32_t rawEnd;      // what ends the contents of a script, style or head
     int32_t endMatched;  // bytes of that end matched so far
@@ -239,7 +241,7 @@ struct VisibleTextReader {
     char reference[VisibleTextReferenceLimit];
 };
 
-void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode);
+void StartVisibleText(VisibleTextReader* reader, VisibleTextMode mode, VectorLevel level);
 // Feeds the next count bytes of the document (as read in text mode, in order,
 // split anywhere) and writes the visible text they complete into target,
 // which holds count + VisibleTextSlack bytes. Returns the bytes written; the

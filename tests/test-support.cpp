@@ -1,5 +1,7 @@
 #include "test-support.h"
 
+#include "corv-vector.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
@@ -213,6 +215,9 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
     WriteFile(inputPath, options.input);
     // Everything the child needs is prepared before the fork.
     std::map<std::string, std::string> settings = options.environment;
+    // A suite run at a lower vector level runs the program at that level too.
+    const std::string level = Environment(VectorLevelVariable);
+    if (!level.empty()) settings.emplace(VectorLevelVariable, level);
     std::vector<std::string> arguments{options.argument0.empty() ? program : options.argument0};
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
     std::string executable;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "corv-vector.h"
 #include "fastsrch.h"
 
 namespace {
@@ -28,10 +29,28 @@ long PlainSearch(const std::string& pattern, const std::string& range, size_t fr
     return -1;
 }
 
-class PatternPaths : public testing::TestWithParam<PatternSearchPath> {
+// Every vector level, and sets through the automaton.
+struct SearchWay {
+    VectorLevel level;
+    bool automaton;
+};
+
+class PatternPaths : public testing::TestWithParam<SearchWay> {
 protected:
-    void SetUp() override { SetPatternSearchPath(GetParam()); }
-    void TearDown() override { SetPatternSearchPath(PatternPathFastest); }
+    void SetUp() override
+    {
+        levelBefore_ = VectorLevelInUse();
+        UseVectorLevel(GetParam().level);
+        PreferPatternSetAutomaton(GetParam().automaton);
+    }
+    void TearDown() override
+    {
+        UseVectorLevel(levelBefore_);
+        PreferPatternSetAutomaton(false);
+    }
+
+private:
+    VectorLevel levelBefore_ = VectorPortable;
 };
 
 // Letters of both cases, their folded neighbours ('@', '[', '`', '{'), the
@@ -123,7 +142,7 @@ TEST_P(PatternPaths, SetsReportWhatEachPatternGivesAlone)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, PatternPaths,
-                         testing::Values(PatternPathFastest, PatternPathShiftTable, PatternPathSse2,
-                                         PatternPathAutomaton));
+                         testing::Values(SearchWay{VectorAvx2, false}, SearchWay{VectorSse2, false},
+                                         SearchWay{VectorPortable, false}, SearchWay{VectorAvx2, true}));
 
 }  // namespace

@@ -356,8 +356,9 @@ TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
                 document += WordWithSeams(words[random() % words.size()], markup, random);
             }
             testing_support::WriteFile(path, document);
-            for (PatternSearchPath searchPath : {PatternPathFastest, PatternPathSse2, PatternPathShiftTable}) {
-                SetPatternSearchPath(searchPath);
+            const VectorLevel levelBefore = VectorLevelInUse();
+            for (VectorLevel level : {VectorAvx2, VectorSse2, VectorPortable}) {
+                UseVectorLevel(level);
                 Words(search, true);
                 for (int32_t blockSize : {searchExpression.longestTerm + 2, 37, 160, ScanBufferSize}) {
                     SCOPED_TRACE(std::string(search) + " in " + document + " by " + std::to_string(blockSize));
@@ -370,10 +371,10 @@ TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
                     ASSERT_EQ(filtered.matched, whole.matched);
                     ASSERT_EQ(filtered.percent, whole.percent);
                     ASSERT_EQ(filtered.weight, whole.weight);
-                    shown += blockSize == ScanBufferSize && searchPath == PatternPathFastest && whole.matched;
+                    shown += blockSize == ScanBufferSize && level == VectorAvx2 && whole.matched;
                 }
             }
-            SetPatternSearchPath(PatternPathFastest);
+            UseVectorLevel(levelBefore);
             passedOver += !MayShowTerm(document.data(), static_cast<int32_t>(document.size()), 0, true);
         }
     }
@@ -543,7 +544,7 @@ std::string VisibleTextInPieces(const std::string& document, VisibleTextMode mod
 {
     std::string text;
     VisibleTextReader reader;
-    StartVisibleText(&reader, mode);
+    StartVisibleText(&reader, mode, VectorLevelInUse());
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t from = static_cast<size_t>(reader.offset), piece = first; from < document.size(); piece = then) {
             const size_t count = piece < document.size() - from ? piece : document.size() - from;

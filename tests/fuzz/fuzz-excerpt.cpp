@@ -27,7 +27,7 @@ std::string VisibleText(const ExactBlock& document)
 {
     std::vector<char> text(document.size() * 2 + 4 * VisibleTextSlack);
     VisibleTextReader reader;
-    StartVisibleText(&reader, VisibleTextKeepReferences);
+    StartVisibleText(&reader, VisibleTextKeepReferences, VectorLevelInUse());
     int written = ReadVisibleText(&reader, document.data(), static_cast<int>(document.size()), text.data());
     written += FinishVisibleText(&reader, text.data() + written);
     if (reader.restartAt >= 0) {

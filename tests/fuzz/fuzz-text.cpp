@@ -24,7 +24,7 @@ std::string ReadInPieces(const std::string& document, VisibleTextMode mode, size
 {
     std::string text;
     VisibleTextReader reader;
-    StartVisibleText(&reader, mode);
+    StartVisibleText(&reader, mode, VectorLevelInUse());
     for (int restarts = 0;; ++restarts) {
         for (size_t from = static_cast<size_t>(reader.offset); from < document.size();) {
             const size_t count = std::min(pieceSize, document.size() - from);

@@ -100,5 +100,4 @@ int FindPatternSet(const PatternSet* set, const char* start, const char* end, Pa
     return FindPatternSetFrom(set, start, end, nullptr, onHit, context);
 }
 
-// Everything here is the plain, portable way.
-PatternSearchPath ChosenPatternSearchPath() { return PatternPathShiftTable; }
+void PreferPatternSetAutomaton(bool) {}

@@ -14,7 +14,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     if (document.empty()) return;
     std::vector<char> text(document.size() * 2 + 4 * VisibleTextSlack);
     VisibleTextReader reader;
-    StartVisibleText(&reader, VisibleTextDecodeReferences);
+    StartVisibleText(&reader, VisibleTextDecodeReferences, VectorLevelInUse());
     int length = ReadVisibleText(&reader, document.data(), static_cast<int>(document.size()), text.data());
     length += FinishVisibleText(&reader, text.data() + length);
     if (reader.restartAt >= 0) {
