@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "corv-core.h"
-#include "filesrch.h"
+#include "document-scan.h"
+#include "results.h"
+#include "search-plan.h"
 #include "srchexpr.h"
 #include "test-support.h"
+#include "text-filter.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -21,17 +25,18 @@ protected:
     void SetUp() override { MemInit(MemLimitMaximum, 0); }
     void TearDown() override
     {
-        ReleaseTextFilter();
+        ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
-    // Compiles the words, and the text-only filter when `filtered`.
-    void Words(const char* text, bool filtered = false)
+    // Compiles the words and their plan, text only (with its filter) when `textOnly`.
+    void Words(const char* text, bool textOnly = false)
     {
-        ReleaseTextFilter();
+        ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
         ASSERT_EQ(CompileSearchExpression("", text), 1) << text;
-        if (filtered) PrepareTextFilter();
+        BuildSearchPlan(&plan_, &searchExpression, textOnly);
+        context_.plan = &plan_;
     }
     // A word's counts in the document being scanned (a skipped word has none).
     TermCounts CountsOf(int word) const
@@ -39,6 +44,7 @@ protected:
         int term = searchExpression.words[word].term;
         return term < 0 ? TermCounts{} : context_.counts[term];
     }
+    SearchPlan plan_{};
     ScanContext context_{};
 };
 
@@ -126,6 +132,8 @@ TEST_F(Scanner, SkippedWordsAreIgnored)
     fputs("elephant", list);
     fclose(list);
     ASSERT_EQ(CompileSearchExpression(skip.c_str(), "cat elephant"), 1);
+    BuildSearchPlan(&plan_, &searchExpression, false);
+    context_.plan = &plan_;
     const std::string text = "elephant cat";
     int longest = -1;
     ScanRegion(&context_, 1.0, text.c_str(), text.c_str() + text.size(), &longest);
@@ -233,19 +241,16 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
-    bool textOnly = false;
     auto scan = [&](int32_t blockSize, ScannedDocument* document) {
         std::vector<char> block(static_cast<size_t>(blockSize + VisibleTextSlack)), raw(static_cast<size_t>(blockSize));
         context_.block = block.data();
         context_.raw = raw.data();
         context_.blockSize = blockSize;
-        context_.textOnly = textOnly;
         EXPECT_TRUE(ScanDocument(&context_, path.c_str(), document));
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 30));
         Words(row.words, row.textOnly);
-        textOnly = row.textOnly;
         FILE* file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
         fwrite(row.document.data(), 1, row.document.size(), file);
@@ -302,7 +307,7 @@ TEST_F(Scanner, TextFilterPassesOverWhatCannotShowATerm)
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document);
         Words(row.words, true);
-        EXPECT_EQ(MayShowTerm(row.document.data(), static_cast<int32_t>(row.document.size()), 0, true), row.mayShow);
+        EXPECT_EQ(MayShowTerm(plan_.filter, row.document.data(), static_cast<int32_t>(row.document.size()), 0, true), row.mayShow);
     }
 }
 
@@ -345,7 +350,6 @@ TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
     std::vector<char> block(ScanBufferSize + VisibleTextSlack), raw(ScanBufferSize);
     context_.block = block.data();
     context_.raw = raw.data();
-    context_.textOnly = true;
     std::mt19937 random(20261209);
     int passedOver = 0, shown = 0;
     for (const char* search : searches) {
@@ -365,9 +369,9 @@ TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
                     context_.blockSize = blockSize;
                     ScannedDocument filtered, whole;
                     ASSERT_TRUE(ScanDocument(&context_, path.c_str(), &filtered));
-                    ReleaseTextFilter();
+                    ReleaseTextFilter(&plan_.filter);
                     ASSERT_TRUE(ScanDocument(&context_, path.c_str(), &whole));
-                    PrepareTextFilter();
+                    PrepareTextFilter(&plan_.filter, searchExpression, plan_.level);
                     ASSERT_EQ(filtered.matched, whole.matched);
                     ASSERT_EQ(filtered.percent, whole.percent);
                     ASSERT_EQ(filtered.weight, whole.weight);
@@ -375,7 +379,7 @@ TEST_F(Scanner, TextFilterPassesOverNoDocumentThatShowsATerm)
                 }
             }
             UseVectorLevel(levelBefore);
-            passedOver += !MayShowTerm(document.data(), static_cast<int32_t>(document.size()), 0, true);
+            passedOver += !MayShowTerm(plan_.filter, document.data(), static_cast<int32_t>(document.size()), 0, true);
         }
     }
     // Neither every document read nor none.

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "corv-core.h"
-#include "filesrch.h"
+#include "excerpt.h"
+#include "result-template.h"
+#include "search-plan.h"
 #include "srchexpr.h"
 #include "test-support.h"
 
@@ -179,11 +181,13 @@ protected:
     {
         MemInit(MemLimitMaximum, 0);
         workspace_.reset(new ExcerptWorkspace{});
+        workspace_->plan = &plan_;
         workspace_->mode = VisibleTextKeepReferences;
     }
     void TearDown() override
     {
         ReleaseExcerptRoom(workspace_.get());
+        ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
@@ -194,8 +198,10 @@ protected:
                         bool textOnly = false)
     {
         workspace_->mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
+        ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
         EXPECT_EQ(CompileSearchExpression("", words), 1) << words;
+        BuildSearchPlan(&plan_, &searchExpression, textOnly);
         testing_support::WriteFile(path_, document);
         ResultEntry entry{};
         StrCopy(entry.path, path_.c_str());
@@ -207,6 +213,7 @@ protected:
         return std::string(out.data(), static_cast<size_t>(length));
     }
 
+    SearchPlan plan_{};
     std::unique_ptr<ExcerptWorkspace> workspace_;
     testing_support::TempFolder folder_;  // its own: tests run side by side
     std::string path_ = folder_.path() + "/document.htm";

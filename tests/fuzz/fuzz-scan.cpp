@@ -18,7 +18,11 @@
 #include <string>
 
 #include "corv-core.h"
-#include "filesrch.h"
+#include "results.h"
+#include "run-settings.h"
+#include "scan-pool.h"
+#include "search-plan.h"
+#include "walk.h"
 #include "fuzz-support.h"
 #include "srchexpr.h"
 
@@ -95,6 +99,12 @@ void RequireSoundList(int scans)
     Require(linked == std::min(resultList.matchedTotal, ResultSlotCount), "every match is linked, up to 201");
 }
 
+// As the search run files what its threads scanned.
+void FileDocument(void*, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
+{
+    FileScannedDocument(path, size, modified, document);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -127,13 +137,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     resultList.sortMode = flags & 3;
     walkDepth = 0;
 
-    StartScanning(flags & 0x80 ? 2 : 1, padding & 1);
+    SearchPlan plan;
+    BuildSearchPlan(&plan, &searchExpression, padding & 1);
+    ScanPool pool;
+    StartScanning(&pool, flags & 0x80 ? 2 : 1, &plan, DocumentSink{FileDocument, nullptr});
+    const std::string path = setup.folderPath + "x.htm";
     for (int i = 0; i < scans; ++i) {
         const int32_t reportedSize = static_cast<int32_t>(document.size()) + (i * 7919) % 5000;
         const uint32_t modified = 0x52A10000u + static_cast<uint32_t>((i * 104729) % 65536);
-        ScanFile(setup.folderPath.c_str(), "x.htm", reportedSize, modified);
+        if (IsSearchableFile(setup.folderPath.c_str(), "x.htm")) ScanInWalkOrder(&pool, path.c_str(), reportedSize, modified);
     }
-    FinishScanning();
+    FinishScanning(&pool);
+    ReleaseSearchPlan(&plan);
     RequireSoundList(scans);
 
     MemFree(&slots, ResultSlotCount * static_cast<int32_t>(sizeof(ResultEntry)), "fuzz-scan", __LINE__);

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "filesrch.h"
+#include "document-scan.h"
 #include "fuzz-support.h"
 
 using namespace fuzz_support;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "filesrch.h"
+#include "result-template.h"
 #include "fuzz-support.h"
 
 using namespace fuzz_support;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "filesrch.h"
+#include "visible-text.h"
 #include "fuzz-support.h"
 
 using namespace fuzz_support;

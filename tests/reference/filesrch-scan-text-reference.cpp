@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "filesrch.h"
+#include "document-scan.h"
+#include "visible-text.h"
 
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
@@ -14,7 +15,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     if (document.empty()) return;
     std::vector<char> text(document.size() * 2 + 4 * VisibleTextSlack);
     VisibleTextReader reader;
-    StartVisibleText(&reader, VisibleTextDecodeReferences, VectorLevelInUse());
+    StartVisibleText(&reader, VisibleTextDecodeReferences, context->plan->level);
     int length = ReadVisibleText(&reader, document.data(), static_cast<int>(document.size()), text.data());
     length += FinishVisibleText(&reader, text.data() + length);
     if (reader.restartAt >= 0) {

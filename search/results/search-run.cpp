@@ -1,30 +1,30 @@
-// filesrch: one search from compiled words to the credit line.
+// filesrch: one search from compiled words to the credit line. The request's
+// thread compiles the words and builds the plan, walks the site (handing each
+// file to the scanning threads, which read only the plan), files the scanned
+// documents in walk order, and writes the page.
+#include "search-run.h"
+
 #include <cstring>
 
 #include "cgi.h"
 #include "corv-core.h"
 #include "corv-str.h"
-#include "filesrch.h"
 #include "platform.h"
+#include "result-template.h"
+#include "results.h"
+#include "scan-pool.h"
+#include "search-plan.h"
 #include "srchexpr.h"
+#include "walk.h"
 #include "winmain.h"
 
 RunSettings runSettings;
-ResultList resultList;
 
 namespace {
 
 const char* const RunModule = "filesrch";
 constexpr int PageLinkLimit = 20;
 constexpr int WalkWholeSite = WalkTopFiles | WalkSubfolders;
-
-int32_t SortModeFor(const char* sortBy)
-{
-    if (StrEqualNoCase(sortBy, "Weight")) return SortByWeight;
-    if (StrEqualNoCase(sortBy, "Date")) return SortByDate;
-    if (StrEqualNoCase(sortBy, "Size")) return SortBySize;
-    return SortByPercent;
-}
 
 void PrintPageLink(const SearchRequest* request, int32_t startAt, const char* format, int label)
 {
@@ -83,6 +83,30 @@ int ThreadCountFor(const SearchSettings& settings)
     return idle < processors ? (idle > 1 ? idle : 1) : processors;
 }
 
+// The walk's call for each file that passed its filter: the file is queued
+// for the scanning threads under its whole path.
+void ScanFile(void* pool, const char* folderPath, const char* fileName, int32_t size, uint32_t modified)
+{
+    char path[PathCapacity];
+    if (!StrCopyBounded(path, PathCapacity, folderPath) || !StrAppendBounded(path, PathCapacity, fileName)) return;
+    ScanInWalkOrder(static_cast<ScanPool*>(pool), path, size, modified);
+}
+
+void FileDocument(void*, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
+{
+    FileScannedDocument(path, size, modified, document);
+}
+
+// Walks the whole site with `threads` threads scanning what it finds.
+void SearchSite(const SearchPlan* plan, int threads, const char* searchPath)
+{
+    walkDepth = 0;
+    ScanPool pool;
+    StartScanning(&pool, threads, plan, DocumentSink{FileDocument, nullptr});
+    WalkFolder(searchPath, WalkWholeSite, WalkVisitor{ScanFile, &pool});
+    FinishScanning(&pool);
+}
+
 }  // namespace
 
 int RunSearch(const SearchRequest* request, const char* baseUrl, const char* searchPath,
@@ -101,24 +125,24 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     }
     ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, RunModule, 872);
     ResetResultList(slots, sortMode);
-    walkDepth = 0;
     const int threads = ThreadCountFor(settings);
     double started = TickSeconds();
-    StartScanning(threads, settings.textOnly != 0);
-    WalkFolder(searchPath, WalkWholeSite);
-    FinishScanning();
+    SearchPlan plan;
+    BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0);
+    SearchSite(&plan, threads, searchPath);
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {
         CgiPrint("Unable to find any Web pages matching your query...<BR>");
     } else {
         CgiPrint("Found %d Web page%s matching your query (returning top %d)...<BR><BR>", resultList.matchedTotal,
                  resultList.matchedTotal == 1 ? "" : "s", resultList.resultCount);
-        WriteResults(request->look, settings, threads);
+        WriteResults(request->look, settings, threads, &plan);
         PrintPagingRow(request);
     }
     PrintCreditLine(searchSeconds);
     MemFree(&slots, ResultSlotCount * static_cast<int32_t>(sizeof(ResultEntry)), RunModule, 938);
     resultList.slots = resultList.head = resultList.tail = nullptr;
+    ReleaseSearchPlan(&plan);
     FreeSearchExpression();
     return 1;
 }

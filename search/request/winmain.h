@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "corv-str.h"
-#include "filesrch.h"
+#include "search-run.h"
 #include "platform.h"
 
 #ifndef TRAWLEX_HOME_PAGE

@@ -6,6 +6,9 @@
 #include "corv-str.h"
 #include "winmain.h"
 
+#include "corv-threads.h"
+#include "excerpt.h"
+
 namespace {
 
 const char* const DriverModule = "winmain";

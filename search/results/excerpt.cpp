@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "excerpt.h"
+
 #include "corv-core.h"
 #include "corv-str.h"
-#include "filesrch.h"
 #include "platform.h"
-#include "srchexpr.h"
+#include "text-stream.h"
 
 namespace {
 
@@ -38,26 +39,12 @@ struct Text {
     bool decoded = false;  // references were decoded: an "&" left is text
 };
 
-// The length of the whole character reference at `at` ("&" name ";", "&#"
-// digits ";", "&#x" hex digits ";", at most VisibleTextReferenceLimit bytes),
-// or 0.
+// The length of the whole character reference at `at` (the reader's own
+// grammar), or 0; in decoded text an "&" is text.
 int32_t ReferenceLengthAt(const Text& text, int32_t at)
 {
     if (text.bytes[at] != '&' || text.decoded) return 0;
-    const int32_t limit = std::min(text.length, at + VisibleTextReferenceLimit);
-    int32_t i = at + 1;
-    bool (*allowed)(unsigned char) = [](unsigned char byte) { return IsAsciiLetter(byte) || IsAsciiDigit(byte); };
-    if (i < limit && text.bytes[i] == '#') {
-        ++i;
-        allowed = IsAsciiDigit;
-        if (i < limit && (text.bytes[i] | 0x20) == 'x') {
-            ++i;
-            allowed = IsAsciiHexDigit;
-        }
-    }
-    const int32_t first = i;
-    while (i < limit && allowed(text.bytes[i])) ++i;
-    return i > first && i < limit && text.bytes[i] == ';' ? i + 1 - at : 0;
+    return WholeReferenceLength(text.bytes + at, text.length - at);
 }
 
 // The length of the well-formed UTF-8 sequence at `at`, or 0.
@@ -126,6 +113,7 @@ int32_t CharsBetween(const Text& text, int32_t from, int32_t to, int32_t stopAft
 using Hit = ExcerptHit;
 
 struct HitList {
+    const SearchExpression* expression;
     Hit* hits;
     int32_t count;
     bool counted[PatternSetLimit];  // terms whose hits count: some word of theirs is not excluded
@@ -149,7 +137,7 @@ bool Visible(const Text& text, const Hit& hit)
 
 void AddHitsOfTerm(const Text& text, int32_t term, int32_t limit, HitList* list)
 {
-    const SearchTerm& searched = searchExpression.terms[term];
+    const SearchTerm& searched = list->expression->terms[term];
     const char* start = reinterpret_cast<const char*>(text.bytes);
     const char* end = start + text.length;
     const char* found = nullptr;
@@ -175,16 +163,17 @@ void AddHitsOfTerm(const Text& text, int32_t term, int32_t limit, HitList* list)
 // an equal share of the room for each), in the order of their marks.
 void FindHits(const Text& text, HitList* list)
 {
+    const SearchExpression& expression = *list->expression;
     list->count = 0;
     int32_t counted = 0;
-    for (int32_t term = 0; term < searchExpression.termCount; ++term) list->counted[term] = false;
-    for (int32_t i = 0; i < searchExpression.wordCount; ++i) {
-        const SearchWord& word = searchExpression.words[i];
+    for (int32_t term = 0; term < expression.termCount; ++term) list->counted[term] = false;
+    for (int32_t i = 0; i < expression.wordCount; ++i) {
+        const SearchWord& word = expression.words[i];
         if (word.term < 0 || (word.flags & WordExcluded) || list->counted[word.term]) continue;
         list->counted[word.term] = true;
         ++counted;
     }
-    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+    for (int32_t term = 0; term < expression.termCount; ++term)
         if (list->counted[term]) AddHitsOfTerm(text, term, list->count + ExcerptHitCapacity / counted, list);
     std::stable_sort(list->hits, list->hits + list->count,
                      [](const Hit& a, const Hit& b) { return a.markStart < b.markStart; });
@@ -211,8 +200,9 @@ struct Window {
 // following hits as fit `size` characters.
 Window WindowFrom(const Text& text, const HitList& list, int32_t first, int32_t size)
 {
+    const int32_t termCount = list.expression->termCount;
     double best[PatternSetLimit];
-    for (int32_t term = 0; term < searchExpression.termCount; ++term) best[term] = -1.0;
+    for (int32_t term = 0; term < termCount; ++term) best[term] = -1.0;
     Window window{list.hits[first].markStart, list.hits[first].markStart, WindowValue{0, 0.0}};
     int32_t chars = 0;
     for (int32_t i = first; i < list.count; ++i) {
@@ -225,7 +215,7 @@ Window WindowFrom(const Text& text, const HitList& list, int32_t first, int32_t 
         if (best[hit.term] < 0.0) ++window.value.terms;
         best[hit.term] = std::max(best[hit.term], hit.score);
     }
-    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+    for (int32_t term = 0; term < termCount; ++term)
         if (best[term] > 0.0) window.value.score += best[term];
     return window;
 }
@@ -235,7 +225,7 @@ Window WindowFrom(const Text& text, const HitList& list, int32_t first, int32_t 
 Window ChooseWindow(const Text& text, const HitList& list, int32_t size)
 {
     int32_t counted = 0;
-    for (int32_t term = 0; term < searchExpression.termCount; ++term) counted += list.counted[term] ? 1 : 0;
+    for (int32_t term = 0; term < list.expression->termCount; ++term) counted += list.counted[term] ? 1 : 0;
     Window chosen{0, 0, WindowValue{0, 0.0}};
     for (int32_t first = 0; first < list.count && first < WindowStartLimit; ++first) {
         Window window = WindowFrom(text, list, first, size);
@@ -352,11 +342,11 @@ void WriteWindow(const Text& text, const ExcerptPiece& piece, const HitList& lis
 // document's text, and the text runs on far enough to widen it.
 bool CannotBeBeaten(const Text& text, int32_t size, const ResultEntry& entry, ExcerptWorkspace* workspace)
 {
-    HitList list{workspace->hits, 0, {}};
+    HitList list{workspace->plan->expression, workspace->hits, 0, {}};
     FindHits(text, &list);
     const Window window = ChooseWindow(text, list, size);
     int32_t possible = 0;
-    for (int32_t term = 0; term < searchExpression.termCount; ++term)
+    for (int32_t term = 0; term < list.expression->termCount; ++term)
         if (list.counted[term] && (term >= HitOffsetLimit || entry.hitOffsets[term] >= 0)) ++possible;
     return window.end > window.start && window.value.terms >= possible && window.value.score >= possible &&
            CharsBetween(text, window.end, text.length, size) >= size;
@@ -374,7 +364,7 @@ int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace
     const Text visible{reinterpret_cast<const unsigned char*>(piece.text), piece.length, piece.decoded};
     Window window{0, 0, WindowValue{0, 0.0}};
     if (piece.length > 0) {
-        HitList list{workspace->hits, 0, {}};
+        HitList list{workspace->plan->expression, workspace->hits, 0, {}};
         FindHits(visible, &list);
         window = ChooseWindow(visible, list, size);
         WriteWindow(visible, piece, list, Widen(visible, piece, window, size), workspace->marks, &writer);
@@ -405,50 +395,32 @@ void GrowRoom(ExcerptWorkspace* workspace, int32_t needed, int32_t kept)
     workspace->room = room;
 }
 
-// Reads up to `count` bytes in text mode; the bytes read.
-int32_t ReadUpTo(PlatFile* file, char* target, int32_t count)
+// Reads the document on from where the stream is, at most `limit` stored
+// bytes, into the visible text after the `visible` bytes it holds; the new
+// count of them. A read that comes up short is the document's end.
+int32_t ReadIntoText(VisibleTextStream* stream, int64_t limit, ExcerptWorkspace* workspace, int32_t visible)
 {
-    int32_t got = PlatRead(file, target, count);
-    return got > 0 ? got : 0;
-}
-
-// Reads the document on from where it is, at most `limit` bytes, into the
-// visible text after the `visible` bytes it holds; the new count of them.
-// `ended` tells whether the document's end was reached.
-int32_t ReadIntoText(PlatFile* file, VisibleTextReader* reader, int64_t limit, ExcerptWorkspace* workspace,
-                     int32_t visible, bool* ended)
-{
-    *ended = false;
-    for (int64_t read = 0; read < limit;) {
+    for (int64_t read = 0; read < limit && !stream->fileEnded;) {
         const int32_t wanted = static_cast<int32_t>(std::min<int64_t>(ExcerptPieceBytes, limit - read));
         GrowRoom(workspace, visible + wanted, visible);
-        const int32_t got = ReadUpTo(file, workspace->piece, wanted);
-        visible += ReadVisibleText(reader, workspace->piece, got, workspace->text + visible);
-        read += got;
-        if (got < wanted) {
-            *ended = true;
-            break;
-        }
+        stream->readSize = wanted;
+        visible += NextVisibleText(stream, workspace->text + visible, wanted);
+        read += stream->fed;
     }
     return visible;
 }
 
-// The text's end; the reader may ask for a second pass from a "<body" (a
-// head that was never closed), which is read again from the document's start.
-int32_t FinishText(PlatFile* file, VisibleTextReader* reader, ExcerptWorkspace* workspace, int32_t visible)
+// The text's end: what the reader held back, and where the head was never
+// closed, the text from its "<body" (the stream reads the document again to
+// there), ExcerptStartBytes of it at most.
+int32_t FinishText(VisibleTextStream* stream, ExcerptWorkspace* workspace, int32_t visible)
 {
     GrowRoom(workspace, visible, visible);
-    visible += FinishVisibleText(reader, workspace->text + visible);
-    if (reader->restartAt < 0 || !PlatSeek(file, 0)) return visible;
-    bool ended = false;
-    for (int64_t skip = reader->restartAt; skip > 0;) {
-        const int32_t got = ReadUpTo(file, workspace->piece, static_cast<int32_t>(std::min<int64_t>(skip, ExcerptPieceBytes)));
-        if (got == 0) return visible;
-        skip -= got;
-    }
-    visible = ReadIntoText(file, reader, ExcerptStartBytes, workspace, visible, &ended);
+    visible += NextVisibleText(stream, workspace->text + visible, 0);
+    if (stream->ended) return visible;
+    visible = ReadIntoText(stream, ExcerptStartBytes, workspace, visible);
     GrowRoom(workspace, visible, visible);
-    return visible + FinishVisibleText(reader, workspace->text + visible);
+    return visible + EndVisibleText(stream, workspace->text + visible);
 }
 
 // The excerpt made so far, in `out`, and how much it shows.
@@ -465,19 +437,20 @@ struct BestExcerpt {
 bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
                   int capacity, BestExcerpt* best)
 {
-    VisibleTextReader reader;
-    StartVisibleText(&reader, workspace->mode, VectorLevelInUse());
+    VisibleTextStream stream;
+    StartTextStream(&stream, file, workspace->mode, workspace->plan->level, workspace->piece, ExcerptPieceBytes);
     int32_t visible = 0;
     int64_t read = 0;
     bool ended = false, unbeaten = false;
     for (int64_t stretch = FirstStretchBytes; !ended && !unbeaten && read < ExcerptStartBytes; stretch *= 2) {
         const int64_t wanted = std::min<int64_t>(stretch, ExcerptStartBytes - read);
-        visible = ReadIntoText(file, &reader, wanted, workspace, visible, &ended);
+        visible = ReadIntoText(&stream, wanted, workspace, visible);
+        ended = stream.fileEnded;
         read += wanted;
         const Text text{reinterpret_cast<const unsigned char*>(workspace->text), visible, Decoded(workspace)};
         unbeaten = !ended && CannotBeBeaten(text, size, *entry, workspace);
     }
-    if (ended) visible = FinishText(file, &reader, workspace, visible);
+    if (ended) visible = FinishText(&stream, workspace, visible);
     best->length = MakeExcerpt(ExcerptPiece{workspace->text, visible, true, ended, Decoded(workspace)}, size,
                                workspace, out, capacity, &best->terms, &best->score);
     return ended || unbeaten;
@@ -507,12 +480,12 @@ void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, E
     for (int i = 0; i < count; ++i) {
         const int64_t from = offsets[i] - NeighbourhoodBefore;
         if (!PlatSeek(file, from)) continue;
-        VisibleTextReader reader;
-        StartVisibleText(&reader, workspace->mode, VectorLevelInUse());
-        bool ended = false;
-        int32_t visible = ReadIntoText(file, &reader, NeighbourhoodBytes, workspace, 0, &ended);
+        VisibleTextStream stream;
+        StartTextStream(&stream, file, workspace->mode, workspace->plan->level, workspace->piece, ExcerptPieceBytes);
+        int32_t visible = ReadIntoText(&stream, NeighbourhoodBytes, workspace, 0);
+        const bool ended = stream.fileEnded;
         GrowRoom(workspace, visible, visible);
-        visible += FinishVisibleText(&reader, workspace->text + visible);
+        visible += EndVisibleText(&stream, workspace->text + visible);
         int terms = 0;
         double score = 0.0;
         const int made = MakeExcerpt(ExcerptPiece{workspace->text, visible, false, ended, Decoded(workspace)}, size,

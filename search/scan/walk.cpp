@@ -1,10 +1,12 @@
 // filesrch: the depth-first walk of the search path and the file filter.
+#include "walk.h"
+
 #include <cstring>
 
 #include "corv-core.h"
 #include "corv-str.h"
-#include "filesrch.h"
 #include "platform.h"
+#include "run-settings.h"
 
 char walkPath[PathCapacity];
 int32_t walkDepth;
@@ -30,7 +32,7 @@ bool ListHas(const char* list, const char* text)
     return false;
 }
 
-void EnterSubfolder(const char* name, int options)
+void EnterSubfolder(const char* name, int options, const WalkVisitor& visitor)
 {
     size_t folderLength = strlen(walkPath);
     // A folder whose path would not fit is passed over, with all below it.
@@ -39,14 +41,14 @@ void EnterSubfolder(const char* name, int options)
     walkPath[folderLength + strlen(name)] = '\\';
     walkPath[folderLength + strlen(name) + 1] = '\0';
     ++walkDepth;
-    WalkFolder(walkPath, options);
+    WalkFolder(walkPath, options, visitor);
     --walkDepth;
     walkPath[folderLength] = '\0';
 }
 
 }  // namespace
 
-int WalkFolder(const char* folderPath, int options)
+int WalkFolder(const char* folderPath, int options, const WalkVisitor& visitor)
 {
     if (walkDepth == 0) {
         if (!StrCopyBounded(walkPath, PathCapacity, folderPath)) return 1;
@@ -65,13 +67,13 @@ int WalkFolder(const char* folderPath, int options)
         if (IsDotName(entry.name)) continue;
         if ((entry.attributes & PlatAttributeHidden) && !(options & WalkHidden)) continue;
         if (entry.attributes & PlatAttributeFolder) {
-            if (options & WalkSubfolders) EnterSubfolder(entry.name, options);
+            if (options & WalkSubfolders) EnterSubfolder(entry.name, options, visitor);
             continue;
         }
         if (walkDepth == 0 && !(options & WalkTopFiles)) continue;
         // Files the filter refuses are passed over before their details are read.
         if (!IsSearchableFile(folderPath, entry.name) || !PlatFolderEntryDetails(folder.get(), &entry)) continue;
-        ScanFile(folderPath, entry.name, entry.size, entry.modified);
+        visitor.onFile(visitor.visitor, folderPath, entry.name, entry.size, entry.modified);
     }
     return 1;
 }

@@ -7,7 +7,7 @@
 
 #include "cgi.h"
 #include "corv-core.h"
-#include "filesrch.h"
+#include "search-run.h"
 #include "srchparm.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // filesrch: the text of one META tag and its attribute tokens.
 #include "corv-core.h"
-#include "filesrch.h"
+#include "document-scan.h"
 
 namespace {
 

@@ -1,8 +1,12 @@
-// filesrch: the 252 named character references of HTML 4 and their code
-// points, sorted by name (bytewise) for a binary search.
+// filesrch: character references, the one grammar that the reader, the
+// text filter and the excerpts share: the 252 named references of HTML 4 and
+// their code points, sorted by name (bytewise) for a binary search, and the
+// numeric ones.
+#include <algorithm>
 #include <cstring>
 
-#include "filesrch.h"
+#include "corv-str.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -68,6 +72,44 @@ int CompareName(const char* tableName, const char* text, int length)
     return tableName[length] == '\0' ? 0 : 1;
 }
 
+constexpr int32_t NoBreakSpace = 0xA0;
+constexpr int32_t LargestCodePoint = 0x10FFFF;
+
+bool IsBlank(int32_t byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
+
+// The scalar value of "&#digits" or "&#xdigits", or -1.
+int32_t CodePointOfNumber(const char* reference, int length)
+{
+    const bool hex = length > 2 && (reference[2] == 'x' || reference[2] == 'X');
+    const int first = hex ? 3 : 2;
+    if (length == first) return -1;
+    int32_t value = 0;
+    for (int i = first; i < length; ++i) {
+        const unsigned char digit = static_cast<unsigned char>(reference[i]);
+        const int32_t digitValue = IsAsciiDigit(digit) ? digit - '0' : (digit | 0x20) - 'a' + 10;
+        value = value * (hex ? 16 : 10) + digitValue;
+        if (value > LargestCodePoint) return -1;
+    }
+    if (value >= 0xD800 && value <= 0xDFFF) return -1;
+    return value;
+}
+
+int EncodeUtf8(int32_t codePoint, char* bytes)
+{
+    if (codePoint < 0x80) {
+        bytes[0] = static_cast<char>(codePoint);
+        return 1;
+    }
+    int length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+    const unsigned char leads[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (int i = length - 1; i > 0; --i) {
+        bytes[i] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        codePoint >>= 6;
+    }
+    bytes[0] = static_cast<char>(leads[length] | codePoint);
+    return length;
+}
+
 }  // namespace
 
 int32_t CodePointOfName(const char* name, int length)
@@ -80,4 +122,37 @@ int32_t CodePointOfName(const char* name, int length)
         if (order < 0) low = middle + 1; else high = middle;
     }
     return -1;
+}
+
+bool ContinuesReference(const char* reference, int length, unsigned char byte)
+{
+    const bool alphanumeric = IsAsciiLetter(byte) || IsAsciiDigit(byte);
+    if (length == 1) return byte == '#' || alphanumeric;
+    if (reference[1] != '#') return alphanumeric;
+    if (length == 2) return IsAsciiDigit(byte) || byte == 'x' || byte == 'X';
+    if (reference[2] == 'x' || reference[2] == 'X') return IsAsciiHexDigit(byte);
+    return IsAsciiDigit(byte);
+}
+
+int DecodeReference(const char* reference, int length, char* bytes)
+{
+    const bool named = length < 2 || reference[1] != '#';
+    const int32_t codePoint =
+        named ? CodePointOfName(reference + 1, length - 1) : CodePointOfNumber(reference, length);
+    if (codePoint < 0) return ReferenceIsText;
+    if (named ? codePoint == NoBreakSpace : IsBlank(codePoint)) return ReferenceIsBlank;
+    return EncodeUtf8(codePoint, bytes);
+}
+
+int32_t WholeReferenceLength(const unsigned char* bytes, int32_t count)
+{
+    const int32_t limit = std::min(count, VisibleTextReferenceLimit);
+    if (limit < 1 || bytes[0] != '&') return 0;
+    const char* reference = reinterpret_cast<const char*>(bytes);
+    int32_t length = 1;
+    while (length < limit && ContinuesReference(reference, length, bytes[length])) ++length;
+    // A name, or at least one digit after "&#" or "&#x".
+    const bool hex = length >= 3 && reference[1] == '#' && (reference[2] | 0x20) == 'x';
+    const int32_t digitsFrom = reference[1] == '#' ? (hex ? 3 : 2) : 1;
+    return length > digitsFrom && length < limit && bytes[length] == ';' ? length + 1 : 0;
 }

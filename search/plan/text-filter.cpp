@@ -16,9 +16,8 @@
 #include "corv-core.h"
 #include "corv-str.h"
 #include "corv-vector-kernels.h"
-#include "corv-vector.h"
-#include "filesrch.h"
-#include "srchexpr.h"
+#include "text-filter.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -29,44 +28,6 @@ constexpr int32_t KeyLimit = TextFilterCarry / 2;
 // A seam whose text is not known within this many bytes of the end of what
 // was read is looked at again in the next read's carry.
 constexpr int32_t SeamReach = TextFilterCarry - KeyLimit;
-
-// A proper beginning of keys: the first `length` bytes of `key`, and the
-// bytes (folded to upper case) that follow it in the keys that begin so, a
-// bit each.
-struct Beginning {
-    int16_t key;
-    int16_t length;
-    uint64_t next[4];
-};
-
-struct TextFilter {
-    bool ready;
-    const PatternSet* keys;  // the terms' own set when every term is its key
-    PatternSet* ownSet;
-    TextPattern* ownKeys;
-    int32_t ownCount;
-    // A reference's character at a key's start: the keys' first bytes
-    // (folded to upper case), and whether one could be a named reference's.
-    bool startsKey[256];
-    bool namedMayBeginKey;
-    // The keys' proper beginnings, each once, by their last byte (folded):
-    // beginnings[endsOf[byte] .. endsOf[byte + 1]).
-    int16_t endsOf[257];
-    Beginning beginnings[PatternSetTextLimit];
-    // What comes before a seam where one of them may end: the last byte, in
-    // either case; the same for the vector search (bit h of lowHalves[l] for
-    // the byte 16 h + l below 0x80, and whether any byte past 0x7F may); the
-    // last two bytes, folded, a bit for each pair, the first byte's bits high
-    // (a beginning of one byte takes any byte before it).
-    bool endsPrefix[256];
-    unsigned char lowHalves[16];
-    bool nonAsciiEndsPrefix;
-    unsigned char highBits[16];  // bit h for the high half h below 8, none above
-    uint64_t pairEnds[256 * 256 / 64];
-    int32_t vectorWidth;  // bytes looked at at once for seams (0: one by one)
-};
-
-TextFilter filter;
 
 bool IsBlankByte(unsigned char byte)
 {
@@ -90,19 +51,19 @@ int32_t KeyOf(const TextPattern& term, int32_t* start)
     return std::min(best, KeyLimit);
 }
 
-bool PrepareKeys()
+bool PrepareKeys(TextFilter& filter, const SearchExpression& expression)
 {
-    const int32_t count = searchExpression.termCount;
+    const int32_t count = expression.termCount;
     int32_t starts[PatternSetLimit], lengths[PatternSetLimit];
     bool termsAreKeys = true;
     for (int32_t term = 0; term < count; ++term) {
-        const TextPattern& pattern = *searchExpression.terms[term].pattern;
+        const TextPattern& pattern = *expression.terms[term].pattern;
         lengths[term] = KeyOf(pattern, &starts[term]);
         if (lengths[term] == 0) return false;
         termsAreKeys = termsAreKeys && lengths[term] == pattern.length;
     }
     if (termsAreKeys) {
-        filter.keys = searchExpression.termPatterns;
+        filter.keys = expression.termPatterns;
         return true;
     }
     filter.ownKeys = MemAllocArray<TextPattern>(count, FilterModule, __LINE__);
@@ -110,7 +71,7 @@ bool PrepareKeys()
     const TextPattern* keys[PatternSetLimit];
     for (int32_t term = 0; term < count; ++term) {
         char text[KeyLimit + 1];
-        memcpy(text, searchExpression.terms[term].pattern->text + starts[term], static_cast<size_t>(lengths[term]));
+        memcpy(text, expression.terms[term].pattern->text + starts[term], static_cast<size_t>(lengths[term]));
         text[lengths[term]] = '\0';
         if (!CompilePattern(&filter.ownKeys[term], text, PatternIgnoreCase)) return false;
         keys[term] = &filter.ownKeys[term];
@@ -120,13 +81,13 @@ bool PrepareKeys()
     return CompilePatternSet(filter.ownSet, keys, count) == 1;
 }
 
-void NoteKeyStart(unsigned char first)
+void NoteKeyStart(TextFilter& filter, unsigned char first)
 {
     filter.startsKey[FoldAsciiUpper(first)] = true;
     filter.namedMayBeginKey |= first >= 0x80 || first == '"' || first == '&' || first == '<' || first == '>';
 }
 
-void NoteEndsPrefix(int32_t byte)
+void NoteEndsPrefix(TextFilter& filter, int32_t byte)
 {
     filter.endsPrefix[byte] = true;
     if (byte < 0x80) filter.lowHalves[byte & 15] |= static_cast<unsigned char>(1 << (byte >> 4));
@@ -137,7 +98,7 @@ bool HasBit(const uint64_t* bits, unsigned char byte) { return bits[byte >> 6] >
 
 // The beginning among `found` that is the first `length` bytes of the
 // pattern, or -1.
-int32_t SameBeginning(const Beginning* found, int32_t count, const TextPattern& pattern, int32_t length)
+int32_t SameKeyPrefix(const TextFilter& filter, const KeyPrefix* found, int32_t count, const TextPattern& pattern, int32_t length)
 {
     for (int32_t i = 0; i < count; ++i) {
         const TextPattern& key = *filter.keys->patterns[found[i].key];
@@ -148,21 +109,21 @@ int32_t SameBeginning(const Beginning* found, int32_t count, const TextPattern& 
     return -1;
 }
 
-// Sorts the proper beginnings of the keys, each once, by their last byte;
+// Sorts the proper prefixes of the keys, each once, by their last byte;
 // false when there are more than the filter holds.
-bool PrepareSeams()
+bool PrepareSeams(TextFilter& filter)
 {
-    Beginning found[PatternSetTextLimit];
+    KeyPrefix found[PatternSetTextLimit];
     int32_t count = 0, perByte[256] = {};
     const PatternSet& keys = *filter.keys;
     for (int32_t key = 0; key < keys.count; ++key) {
         const TextPattern& pattern = *keys.patterns[key];
-        NoteKeyStart(pattern.text[0]);
+        NoteKeyStart(filter, pattern.text[0]);
         for (int32_t length = 1; length < pattern.length; ++length) {
-            int32_t same = SameBeginning(found, count, pattern, length);
+            int32_t same = SameKeyPrefix(filter, found, count, pattern, length);
             if (same < 0) {
                 if (count == PatternSetTextLimit) return false;
-                found[count] = Beginning{static_cast<int16_t>(key), static_cast<int16_t>(length), {}};
+                found[count] = KeyPrefix{static_cast<int16_t>(key), static_cast<int16_t>(length), {}};
                 ++perByte[FoldAsciiUpper(pattern.text[length - 1])];
                 same = count++;
             }
@@ -172,13 +133,13 @@ bool PrepareSeams()
     }
     for (int byte = 0; byte < 256; ++byte) {
         filter.endsOf[byte + 1] = static_cast<int16_t>(filter.endsOf[byte] + perByte[byte]);
-        if (perByte[FoldAsciiUpper(static_cast<unsigned char>(byte))]) NoteEndsPrefix(byte);
+        if (perByte[FoldAsciiUpper(static_cast<unsigned char>(byte))]) NoteEndsPrefix(filter, byte);
     }
     int32_t filled[256] = {};
     for (int32_t i = 0; i < count; ++i) {
         const TextPattern& key = *keys.patterns[found[i].key];
         const unsigned char last = FoldAsciiUpper(key.text[found[i].length - 1]);
-        filter.beginnings[filter.endsOf[last] + filled[last]++] = found[i];
+        filter.prefixes[filter.endsOf[last] + filled[last]++] = found[i];
     }
     return true;
 }
@@ -188,7 +149,7 @@ unsigned PairIndex(unsigned char first, unsigned char second)
     return static_cast<unsigned>(FoldAsciiUpper(first)) << 8 | FoldAsciiUpper(second);
 }
 
-void NotePair(unsigned char first, unsigned char second)
+void NotePair(TextFilter& filter, unsigned char first, unsigned char second)
 {
     const unsigned pair = PairIndex(first, second);
     filter.pairEnds[pair >> 6] |= uint64_t{1} << (pair & 63);
@@ -196,15 +157,15 @@ void NotePair(unsigned char first, unsigned char second)
 
 // Notes the last two bytes of every key's proper beginning, any byte before
 // one of a single byte.
-void PreparePairs()
+void PreparePairs(TextFilter& filter)
 {
     const PatternSet& keys = *filter.keys;
     for (int32_t key = 0; key < keys.count; ++key) {
         const TextPattern& pattern = *keys.patterns[key];
         if (pattern.length < 2) continue;
-        for (int first = 0; first < 256; ++first) NotePair(static_cast<unsigned char>(first), pattern.text[0]);
+        for (int first = 0; first < 256; ++first) NotePair(filter, static_cast<unsigned char>(first), pattern.text[0]);
         for (int32_t length = 2; length < pattern.length; ++length)
-            NotePair(pattern.text[length - 2], pattern.text[length - 1]);
+            NotePair(filter, pattern.text[length - 2], pattern.text[length - 1]);
     }
 }
 
@@ -258,7 +219,7 @@ int32_t TextAfterSeam(const unsigned char* bytes, int32_t at, int32_t count, boo
 }
 
 // Whether the two bytes before bytes[at] (at > 0) could end a key's beginning.
-bool PairMayEndPrefix(const unsigned char* bytes, int32_t at)
+bool PairMayEndPrefix(const TextFilter& filter, const unsigned char* bytes, int32_t at)
 {
     const unsigned pair = PairIndex(at >= 2 ? bytes[at - 2] : 0, bytes[at - 1]);
     return filter.pairEnds[pair >> 6] >> (pair & 63) & 1;
@@ -269,7 +230,7 @@ bool PairMayEndPrefix(const unsigned char* bytes, int32_t at)
 // the seam and the text after the seam goes on with the key's next byte.
 // A seam whose text is not yet known is looked at again with the bytes
 // after it, if the next read's carry holds it; otherwise it may join.
-bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+bool SeamMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
 {
     const bool lookedAtAgain = !documentEnds && at >= count - SeamReach;
     int32_t text = TextUnknown;
@@ -281,10 +242,10 @@ bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool doc
         if (text == TextUnknown) return !lookedAtAgain;
         if (text >= 0 && filter.startsKey[FoldAsciiUpper(static_cast<unsigned char>(text))]) return true;
     }
-    if (at == 0 || !PairMayEndPrefix(bytes, at)) return false;
+    if (at == 0 || !PairMayEndPrefix(filter, bytes, at)) return false;
     const unsigned char last = FoldAsciiUpper(bytes[at - 1]);
     for (int32_t i = filter.endsOf[last]; i < filter.endsOf[last + 1]; ++i) {
-        const Beginning& beginning = filter.beginnings[i];
+        const KeyPrefix& beginning = filter.prefixes[i];
         const TextPattern& key = *filter.keys->patterns[beginning.key];
         if (beginning.length > at ||
             !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - beginning.length),
@@ -298,15 +259,15 @@ bool SeamMayJoin(const unsigned char* bytes, int32_t at, int32_t count, bool doc
     return false;
 }
 
-bool IsSeam(const unsigned char* bytes, int32_t at)
+bool IsSeam(const TextFilter& filter, const unsigned char* bytes, int32_t at)
 {
     return bytes[at] == '&' || (bytes[at] == '<' && at > 0 && filter.endsPrefix[bytes[at - 1]]);
 }
 
-bool SeamsMayJoin(const unsigned char* bytes, int32_t from, int32_t to, int32_t count, bool documentEnds)
+bool SeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t to, int32_t count, bool documentEnds)
 {
     for (int32_t at = from; at < to; ++at)
-        if (IsSeam(bytes, at) && SeamMayJoin(bytes, at, count, documentEnds)) return true;
+        if (IsSeam(filter, bytes, at) && SeamMayJoin(filter, bytes, at, count, documentEnds)) return true;
     return false;
 }
 
@@ -317,7 +278,7 @@ bool SeamsMayJoin(const unsigned char* bytes, int32_t from, int32_t to, int32_t 
 // 32 with AVX2.
 struct Ssse3Seams {
     static constexpr int32_t Width = 16;
-    __attribute__((target("ssse3"))) static unsigned At(const unsigned char* bytes, int32_t at)
+    __attribute__((target("ssse3"))) static unsigned At(const TextFilter& filter, const unsigned char* bytes, int32_t at)
     {
         const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
@@ -332,7 +293,7 @@ struct Ssse3Seams {
 
 struct Avx2Seams {
     static constexpr int32_t Width = 32;
-    __attribute__((target("avx2"))) static unsigned At(const unsigned char* bytes, int32_t at)
+    __attribute__((target("avx2"))) static unsigned At(const TextFilter& filter, const unsigned char* bytes, int32_t at)
     {
         const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
         const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at - 1));
@@ -348,82 +309,86 @@ struct Avx2Seams {
 // The seams from `at` (above 0) on, a vector at a time, as far as those go:
 // true once one may join; *at is where the rest begins.
 template <typename Seams>
-__attribute__((always_inline)) inline bool VectorSeamsMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+__attribute__((always_inline)) inline bool VectorSeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
                                                               bool documentEnds)
 {
     for (; *at + Seams::Width <= count; *at += Seams::Width)
-        for (unsigned seams = Seams::At(bytes, *at); seams; seams &= seams - 1)
-            if (SeamMayJoin(bytes, *at + __builtin_ctz(seams), count, documentEnds)) return true;
+        for (unsigned seams = Seams::At(filter, bytes, *at); seams; seams &= seams - 1)
+            if (SeamMayJoin(filter, bytes, *at + __builtin_ctz(seams), count, documentEnds)) return true;
     return false;
 }
 
-__attribute__((target("ssse3"))) bool Ssse3SeamsMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+__attribute__((target("ssse3"))) bool Ssse3SeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
                                                         bool documentEnds)
 {
-    return VectorSeamsMayJoin<Ssse3Seams>(bytes, at, count, documentEnds);
+    return VectorSeamsMayJoin<Ssse3Seams>(filter, bytes, at, count, documentEnds);
 }
 
-__attribute__((target("avx2"))) bool Avx2SeamsMayJoin(const unsigned char* bytes, int32_t* at, int32_t count,
+__attribute__((target("avx2"))) bool Avx2SeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
                                                       bool documentEnds)
 {
-    return VectorSeamsMayJoin<Avx2Seams>(bytes, at, count, documentEnds);
+    return VectorSeamsMayJoin<Avx2Seams>(filter, bytes, at, count, documentEnds);
 }
 #endif
 
 // Looks at every seam from `from` on, a vector at a time where the processor can.
-bool AnySeamMayJoin(const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
+bool AnySeamMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
 {
     int32_t at = from;
 #ifdef CORV_VECTOR_X86
     if (filter.vectorWidth) {
         if (at == 0) {
-            if (SeamsMayJoin(bytes, 0, std::min(count, 1), count, documentEnds)) return true;
+            if (SeamsMayJoin(filter, bytes, 0, std::min(count, 1), count, documentEnds)) return true;
             at = 1;
         }
         const bool avx2 = filter.vectorWidth == Avx2Seams::Width;
-        if (avx2 ? Avx2SeamsMayJoin(bytes, &at, count, documentEnds) : Ssse3SeamsMayJoin(bytes, &at, count, documentEnds))
+        if (avx2 ? Avx2SeamsMayJoin(filter, bytes, &at, count, documentEnds) : Ssse3SeamsMayJoin(filter, bytes, &at, count, documentEnds))
             return true;
     }
 #endif
-    return SeamsMayJoin(bytes, at, count, count, documentEnds);
+    return SeamsMayJoin(filter, bytes, at, count, count, documentEnds);
 }
 
 // The level in use: AVX2, SSSE3 on the SSE2 level (as a set's filter
 // there), bytes one by one on the portable level.
-int32_t VectorWidth()
+int32_t VectorWidth(VectorLevel level)
 {
 #ifdef CORV_VECTOR_X86
-    const VectorLevel level = VectorLevelInUse();
     if (level == VectorAvx2) return Avx2Seams::Width;
     if (level == VectorSse2 && VectorHasSsse3()) return Ssse3Seams::Width;
+#else
+    (void)level;
 #endif
     return 0;
 }
 
 }  // namespace
 
-void PrepareTextFilter()
+void PrepareTextFilter(TextFilter* filter, const SearchExpression& expression, VectorLevel level)
 {
-    ReleaseTextFilter();
-    if (searchExpression.termCount == 0 || !searchExpression.termPatterns || !PrepareKeys() || !PrepareSeams()) {
-        ReleaseTextFilter();
+    CORV_CHECK_POINTER(FilterModule, filter);
+    ReleaseTextFilter(filter);
+    if (expression.termCount == 0 || !expression.termPatterns || !PrepareKeys(*filter, expression) ||
+        !PrepareSeams(*filter)) {
+        ReleaseTextFilter(filter);
         return;
     }
-    PreparePairs();
-    for (int high = 0; high < 8; ++high) filter.highBits[high] = static_cast<unsigned char>(1u << high);
-    filter.vectorWidth = VectorWidth();
-    filter.ready = true;
+    PreparePairs(*filter);
+    for (int high = 0; high < 8; ++high) filter->highBits[high] = static_cast<unsigned char>(1u << high);
+    filter->vectorWidth = VectorWidth(level);
+    filter->ready = true;
 }
 
-void ReleaseTextFilter()
+void ReleaseTextFilter(TextFilter* filter)
 {
-    if (filter.ownSet) MemFree(&filter.ownSet, static_cast<int32_t>(sizeof(PatternSet)), FilterModule, __LINE__);
-    if (filter.ownKeys)
-        MemFree(&filter.ownKeys, filter.ownCount * static_cast<int32_t>(sizeof(TextPattern)), FilterModule, __LINE__);
-    filter = TextFilter{};
+    CORV_CHECK_POINTER(FilterModule, filter);
+    if (filter->ownSet) MemFree(&filter->ownSet, static_cast<int32_t>(sizeof(PatternSet)), FilterModule, __LINE__);
+    if (filter->ownKeys)
+        MemFree(&filter->ownKeys, filter->ownCount * static_cast<int32_t>(sizeof(TextPattern)), FilterModule, __LINE__);
+    *filter = TextFilter{};
 }
 
-bool MayShowTerm(const char* bytes, int32_t count, int32_t carried, bool documentEnds)
+bool MayShowTerm(const TextFilter& filter, const char* bytes, int32_t count, int32_t carried, bool documentEnds)
 {
     CORV_CHECK_POINTER(FilterModule, bytes);
     if (!filter.ready) return true;
@@ -431,5 +396,5 @@ bool MayShowTerm(const char* bytes, int32_t count, int32_t carried, bool documen
     FindPatternSet(filter.keys, bytes, bytes + count, NoteFound, &found);
     // The seams carried were looked at before, but for those cut then.
     const int32_t from = std::max(0, carried - SeamReach);
-    return found || AnySeamMayJoin(reinterpret_cast<const unsigned char*>(bytes), from, count, documentEnds);
+    return found || AnySeamMayJoin(filter, reinterpret_cast<const unsigned char*>(bytes), from, count, documentEnds);
 }

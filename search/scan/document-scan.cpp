@@ -1,58 +1,27 @@
 // filesrch: the document scanner. Reads one file through its thread's block,
-// takes its title and META texts, scores every hit of every search term in one
-// pass per region, and files a matching document into the ranked result list.
+// takes its title and META texts, and scores every hit of every search term in
+// one pass per region, from the plan alone.
+#include "document-scan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "corv-core.h"
 #include "corv-str.h"
-#include "filesrch.h"
-#include "platform.h"
-#include "srchexpr.h"
 
 namespace {
 
-const char* const UntitledText = "Untitled";
-const char* const NoDescriptionText = "...No description given...";
 constexpr double TitleWeight = 8.0;
 constexpr double DescriptionWeight = 4.0;
 constexpr double KeywordsWeight = 2.0;
 constexpr double BodyWeight = 1.0;
 
-// The tags that the first block is searched for, compiled once for every
-// thread to read.
-struct TagPatterns {
-    TextPattern title, meta;
-    TagPatterns()
-    {
-        CompilePattern(&title, "<TITLE>", PatternIgnoreCase);
-        CompilePattern(&meta, "<META", PatternIgnoreCase);
-    }
-};
-const TagPatterns tagPatterns;
-
-// Each side's factor for every byte, looked up once per hit.
-struct ContextFactors {
-    double left[256];
-    double right[256];        // after a hit that does not end in "s"
-    double rightAfterS[256];  // after one that does
-    ContextFactors()
-    {
-        for (int byte = 0; byte < 256; ++byte) {
-            LeftContextFactor(static_cast<unsigned char>(byte), &left[byte]);
-            RightContextFactor(static_cast<unsigned char>(byte), 'a', &right[byte]);
-            RightContextFactor(static_cast<unsigned char>(byte), 's', &rightAfterS[byte]);
-        }
-    }
-};
-const ContextFactors factors;
-
-void ExtractTitle(const char* data, const char* end, char* title)
+void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
 {
     title[0] = '\0';
     const char* hit = nullptr;
-    if (!FindPattern(&tagPatterns.title, data, end, &hit)) return;
+    if (!FindPattern(&tags.title, data, end, &hit)) return;
     const char* at = static_cast<const char*>(memchr(hit, '>', static_cast<size_t>(end - hit)));
     if (!at) return;
     ++at;
@@ -85,9 +54,9 @@ void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
 }
 
 // Takes the META texts and blanks each tag, so it is not scored again.
-void ExtractMetaTags(char* data, const char* end, ScannedDocument* texts)
+void ExtractMetaTags(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
 {
-    const TextPattern& meta = tagPatterns.meta;
+    const TextPattern& meta = tags.meta;
     char tagText[TagTextCapacity];
     const char* hit = nullptr;
     char* position = data;
@@ -119,43 +88,10 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
     }
 }
 
-ResultEntry* ChooseWorkSlot()
-{
-    if (resultList.linkedCount < ResultSlotCount) return &resultList.slots[resultList.linkedCount];
-    return resultList.tail;
-}
-
-void Unlink(ResultEntry* entry)
-{
-    if (entry->prev) entry->prev->next = entry->next; else resultList.head = entry->next;
-    if (entry->next) entry->next->prev = entry->prev; else resultList.tail = entry->prev;
-    entry->next = entry->prev = nullptr;
-    --resultList.linkedCount;
-}
-
-void FileMatch(const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
-{
-    ResultEntry* slot = ChooseWorkSlot();
-    bool linked = resultList.linkedCount == ResultSlotCount;
-    if (linked) Unlink(slot);
-    StrCopy(slot->path, path);
-    for (char* at = slot->path; *at; ++at)
-        if (*at == '\\') *at = '/';
-    slot->size = size;
-    slot->modified = modified;
-    StrCopy(slot->title, document.title[0] ? document.title : UntitledText);
-    StrCopy(slot->description, document.description[0] ? document.description : NoDescriptionText);
-    slot->percent = document.percent;
-    slot->weight = document.weight;
-    memcpy(slot->hitOffsets, document.hitOffsets, sizeof slot->hitOffsets);
-    InsertRanked(slot);
-    if (resultList.resultCount < ResultLimit) ++resultList.resultCount;
-    ++resultList.matchedTotal;
-}
-
 // A region being scored: where it lies, its weight, whose counts grow, and
 // where its block begins in the file (-1 outside the text).
 struct RegionScan {
+    const SearchPlan* plan;
     TermCounts* counts;
     const char* start;
     const char* end;
@@ -166,7 +102,8 @@ struct RegionScan {
 void ScoreHit(void* region, int term, const char* hit)
 {
     const RegionScan& scan = *static_cast<const RegionScan*>(region);
-    const SearchTerm& searched = searchExpression.terms[term];
+    const SearchTerm& searched = scan.plan->expression->terms[term];
+    const ContextFactors& factors = scan.plan->factors;
     const int length = searched.pattern->length;
     double left = 1.0, right = 1.0;
     if (!(searched.flags & WordAnyPrefix)) left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
@@ -186,67 +123,12 @@ void ScoreHit(void* region, int term, const char* hit)
     counts.found = 1;
 }
 
-// Each key compared "higher first"; the first difference decides.
-int CompareKeys(const double (&a)[3], const double (&b)[3])
-{
-    for (int i = 0; i < 3; ++i) {
-        if (a[i] > b[i]) return 1;
-        if (a[i] < b[i]) return -1;
-    }
-    return 0;
-}
-
-void SortKeys(const ResultEntry* entry, double (&keys)[3])
-{
-    double modified = static_cast<double>(entry->modified);
-    double size = static_cast<double>(entry->size);
-    switch (resultList.sortMode) {
-    case SortByWeight: keys[0] = entry->weight; keys[1] = entry->percent; keys[2] = modified; break;
-    case SortByDate: keys[0] = modified; keys[1] = entry->percent; keys[2] = entry->weight; break;
-    case SortBySize: keys[0] = size; keys[1] = entry->percent; keys[2] = entry->weight; break;
-    default: keys[0] = entry->percent; keys[1] = entry->weight; keys[2] = modified; break;
-    }
-}
-
-bool ComesBefore(const ResultEntry* listed, const ResultEntry* added)
-{
-    double listedKeys[3], addedKeys[3];
-    SortKeys(listed, listedKeys);
-    SortKeys(added, addedKeys);
-    return CompareKeys(listedKeys, addedKeys) > 0;
-}
-
 }  // namespace
-
-void InsertRanked(ResultEntry* entry)
-{
-    ResultEntry* before = nullptr;
-    ResultEntry* after = resultList.head;
-    while (after && ComesBefore(after, entry)) {
-        before = after;
-        after = after->next;
-    }
-    entry->prev = before;
-    entry->next = after;
-    if (before) before->next = entry; else resultList.head = entry;
-    if (after) after->prev = entry; else resultList.tail = entry;
-    ++resultList.linkedCount;
-}
-
-int ScanFile(const char* folderPath, const char* fileName, int32_t size, uint32_t modified)
-{
-    if (!IsSearchableFile(folderPath, fileName)) return 1;
-    char path[PathCapacity];
-    if (!StrCopyBounded(path, PathCapacity, folderPath) || !StrAppendBounded(path, PathCapacity, fileName))
-        return 1;
-    ScanInWalkOrder(path, size, modified);
-    return 1;
-}
 
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
 {
-    ExtractTitle(data, end, texts->title);
-    ExtractMetaTags(data, end, texts);
+    ExtractTitle(context->plan->tags, data, end, texts->title);
+    ExtractMetaTags(context->plan->tags, data, end, texts);
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
@@ -264,62 +146,28 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     PlatFileGuard file(PlatOpen(path, PlatReadText));
     if (!file) return false;
     ResetWordStats(context);
-    if (context->textOnly) ScoreVisibleText(context, file.get(), document);
+    if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
     for (int i = 0; i < HitOffsetLimit; ++i)
-        document->hitOffsets[i] = i < searchExpression.termCount ? context->counts[i].textOffset : -1;
+        document->hitOffsets[i] = i < context->plan->expression->termCount ? context->counts[i].textOffset : -1;
     return true;
-}
-
-void FileScannedDocument(const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
-{
-    if (document.matched) FileMatch(path, size, modified, document);
-    ++resultList.filesScanned;
 }
 
 int ResetWordStats(ScanContext* context)
 {
-    for (int i = 0; i < searchExpression.termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
-    return 1;
-}
-
-int LeftContextFactor(unsigned char before, double* factor)
-{
-    switch (before) {
-    case 0: case '\t': case '\n': case '\r': case ' ': case '"': case '(': case '>': *factor = 1.0; break;
-    case '_': *factor = 0.95; break;
-    case '*': case '-': case '/': case ';': *factor = 0.9; break;
-    case '<': case '[': case '{': *factor = 0.85; break;
-    case '!': case ',': case '.': case ':': case '?': *factor = 0.8; break;
-    case ')': case ']': case '}': *factor = 0.75; break;
-    default: *factor = 0.5; break;
-    }
-    return 1;
-}
-
-int RightContextFactor(unsigned char after, unsigned char lastOfHit, double* factor)
-{
-    bool pluralMark = (after == 's' || after == 'S') && lastOfHit != 's' && lastOfHit != 'S';
-    switch (after) {
-    case 0: case '\t': case '\n': case '\r': case ' ': case '!': case '"': case ')': case ',': case '.':
-    case ';': case '<': case '?': *factor = 1.0; break;
-    case '_': *factor = 0.95; break;
-    case '>': case ']': case '}': *factor = 0.85; break;
-    case '*': case '-': case '/': case ':': *factor = 0.8; break;
-    case '\'': case '(': case '[': case '{': *factor = 0.75; break;
-    default: *factor = pluralMark ? 0.9 : 0.5; break;
-    }
+    for (int i = 0; i < context->plan->expression->termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
     return 1;
 }
 
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord)
 {
-    *longestWord = searchExpression.longestTerm;
-    if (searchExpression.termCount == 0) return 1;
-    RegionScan region{context->counts, start, end, weight, context->blockOffset};
-    FindPatternSet(searchExpression.termPatterns, start, end, ScoreHit, &region);
+    const SearchExpression& expression = *context->plan->expression;
+    *longestWord = expression.longestTerm;
+    if (expression.termCount == 0) return 1;
+    RegionScan region{context->plan, context->counts, start, end, weight, context->blockOffset};
+    FindPatternSet(expression.termPatterns, start, end, ScoreHit, &region);
     return 1;
 }
 
@@ -338,7 +186,7 @@ struct StretchScan {
 void ScoreStretchHit(void* stretch, int term, const char* hit)
 {
     StretchScan& scan = *static_cast<StretchScan*>(stretch);
-    const int32_t length = searchExpression.terms[term].pattern->length;
+    const int32_t length = scan.region.plan->expression->terms[term].pattern->length;
     if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
     const int32_t at = static_cast<int32_t>(hit - scan.region.start);
     scan.from[term] = at + length;
@@ -351,8 +199,8 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
 void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
-    StretchScan scan{RegionScan{context->counts, start, end, BodyWeight, 0}, final, from, offsetOf, map};
-    FindPatternSetFrom(searchExpression.termPatterns, start, end, from, ScoreStretchHit, &scan);
+    StretchScan scan{RegionScan{context->plan, context->counts, start, end, BodyWeight, 0}, final, from, offsetOf, map};
+    FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHit, &scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)
@@ -362,8 +210,9 @@ int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, 
     *weight = 0.0;
     int considered = 0;
     double sumOfBests = 0.0;
-    for (int i = 0; i < searchExpression.wordCount; ++i) {
-        const SearchWord& word = searchExpression.words[i];
+    const SearchExpression& expression = *context->plan->expression;
+    for (int i = 0; i < expression.wordCount; ++i) {
+        const SearchWord& word = expression.words[i];
         if (word.term < 0) continue;
         const TermCounts& counts = context->counts[word.term];
         ++considered;

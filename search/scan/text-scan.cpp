@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filesrch.h"
-#include "srchexpr.h"
+#include "document-scan.h"
+#include "text-stream.h"
 
 namespace {
 
@@ -35,13 +35,13 @@ int64_t StoredOffset(const void* pieces, int32_t at)
 
 struct TextBlock {
     ScanContext* context;
-    VisibleTextReader reader;
+    VisibleTextStream stream;
     int32_t length;  // bytes of text in context->block
     int32_t from[PatternSetLimit];
     PieceMap pieces;
 };
 
-void NotePiece(TextBlock* block, int64_t stored)
+void NotePiece(TextBlock* block, int32_t text, int64_t stored)
 {
     PieceMap& map = block->pieces;
     if (map.count == PieceLimit) {  // keep every other one
@@ -51,7 +51,7 @@ void NotePiece(TextBlock* block, int64_t stored)
         }
         map.count = PieceLimit / 2;
     }
-    map.text[map.count] = block->length;
+    map.text[map.count] = text;
     map.stored[map.count++] = stored;
 }
 
@@ -65,11 +65,11 @@ void ScoreBlock(TextBlock* block, bool final)
                     &block->pieces);
     if (final) return;
     // A hit not yet counted ends at or after the block's end.
-    const int32_t keep = std::max(0, block->length - searchExpression.longestTerm - 1);
+    const SearchExpression& expression = *context->plan->expression;
+    const int32_t keep = std::max(0, block->length - expression.longestTerm - 1);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
-    for (int32_t term = 0; term < searchExpression.termCount; ++term)
-        block->from[term] = std::max(0, block->from[term] - keep);
+    for (int32_t term = 0; term < expression.termCount; ++term) block->from[term] = std::max(0, block->from[term] - keep);
     PieceMap& map = block->pieces;
     int first = 0;
     while (first + 1 < map.count && map.text[first + 1] <= keep) ++first;
@@ -80,65 +80,53 @@ void ScoreBlock(TextBlock* block, bool final)
     map.count -= first;
 }
 
-// Feeds bytes of the document, stored at `stored`, to the reader, scoring the
-// block whenever it could not take another piece's text (the block holds
-// VisibleTextSlack bytes beyond blockSize for the reader's room). The first
-// block as read fits whole, its text being no longer than it.
-void Feed(TextBlock* block, const char* bytes, int32_t count, int64_t stored, bool first)
+// The text of the next piece of what the stream holds (at the document's
+// end, the text held back), noting where the piece lies in the stored file.
+void NextPiece(TextBlock* block, int32_t piece)
+{
+    const int32_t text = block->length;
+    block->length += NextVisibleText(&block->stream, block->context->block + text, piece);
+    if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
+}
+
+// The bytes the stream holds, a piece at a time: its first block as read,
+// whose text fits the block whole (no text is longer than what it is read from).
+void FeedFirstBlock(TextBlock* block)
+{
+    const VisibleTextStream& stream = block->stream;
+    while (stream.rawAt < stream.rawEnd) NextPiece(block, std::min(PieceBytes, stream.rawEnd - stream.rawAt));
+}
+
+// Reads on to the text's end, scoring the block whenever it could not take
+// another piece's text (the block holds VisibleTextSlack bytes beyond
+// blockSize for the reader's room).
+void FeedTheRest(TextBlock* block)
 {
     ScanContext* context = block->context;
-    for (int32_t at = 0; at < count;) {
-        int32_t piece = std::min(PieceBytes, count - at);
-        if (!first && block->length + piece > context->blockSize) {
+    VisibleTextStream* stream = &block->stream;
+    while (!stream->ended) {
+        int32_t piece = std::min(PieceBytes, FillTextStream(stream));
+        if (block->length + piece > context->blockSize) {
             ScoreBlock(block, false);
             piece = std::min(piece, context->blockSize - block->length);
         }
-        NotePiece(block, stored + at);
-        block->length += ReadVisibleText(&block->reader, bytes + at, piece, context->block + block->length);
-        at += piece;
+        NextPiece(block, piece);
     }
-}
-
-// Reads on to the document's end, a block of it at a time.
-void FeedTheRest(TextBlock* block, PlatFile* file)
-{
-    ScanContext* context = block->context;
-    for (;;) {
-        const int64_t stored = PlatReadOffset(file);
-        const int got = PlatRead(file, context->raw, context->blockSize - 1);
-        if (got <= 0) break;
-        Feed(block, context->raw, got, stored, false);
-    }
-}
-
-// A head never closed ends at its first "<body": the reader asks for the
-// document again from there, which the text so far does not depend on.
-void FinishText(TextBlock* block, PlatFile* file)
-{
-    ScanContext* context = block->context;
-    block->length += FinishVisibleText(&block->reader, context->block + block->length);
-    if (block->reader.restartAt < 0 || !PlatSeek(file, 0)) return;
-    for (int64_t skip = block->reader.restartAt; skip > 0;) {
-        const int got = PlatRead(file, context->raw, static_cast<int>(std::min<int64_t>(skip, context->blockSize - 1)));
-        if (got <= 0) return;
-        skip -= got;
-    }
-    FeedTheRest(block, file);
-    block->length += FinishVisibleText(&block->reader, context->block + block->length);
 }
 
 // Reads on through the filter alone, after the first block's last bytes:
 // true once the bytes could give a term's text.
-bool RestMayShowTerm(ScanContext* context, PlatFile* file, const char* last, int32_t lastCount)
+bool RestMayShowTerm(TextBlock* block, const char* last, int32_t lastCount)
 {
+    const TextFilter& filter = block->context->plan->filter;
     char window[TextFilterCarry + ScanBufferSize];
     int32_t kept = std::min(lastCount, TextFilterCarry);
     memcpy(window, last + lastCount - kept, static_cast<size_t>(kept));
     for (;;) {
-        const int got = PlatRead(file, window + kept, context->blockSize - 1);
-        if (got <= 0) return MayShowTerm(window, kept, kept, true);
+        const int got = ReadStoredBytes(&block->stream, window + kept, block->context->blockSize - 1);
+        if (got <= 0) return MayShowTerm(filter, window, kept, kept, true);
         const int32_t count = kept + got;
-        if (MayShowTerm(window, count, kept, false)) return true;
+        if (MayShowTerm(filter, window, count, kept, false)) return true;
         kept = std::min(count, TextFilterCarry);
         memmove(window, window + count - kept, static_cast<size_t>(kept));
     }
@@ -148,15 +136,16 @@ bool RestMayShowTerm(ScanContext* context, PlatFile* file, const char* last, int
 // before the text, as they are when the whole text is scored. The text is
 // read only when the document's bytes could give a term's text: false when
 // they cannot, or the document cannot be read.
-bool ScoreFirstBlockAndStartText(TextBlock* block, PlatFile* file, ScannedDocument* texts)
+bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
 {
     ScanContext* context = block->context;
-    char* raw = context->raw;
-    const int64_t stored = PlatReadOffset(file);
-    int got = PlatRead(file, raw, context->blockSize - 1);
+    VisibleTextStream* stream = &block->stream;
+    char* raw = stream->raw;
+    const int64_t stored = stream->rawStored;
+    const int32_t got = FillTextStream(stream);
     if (got <= 0) return false;
-    if (MayShowTerm(raw, got, 0, false)) {
-        Feed(block, raw, got, stored, true);
+    if (MayShowTerm(context->plan->filter, raw, got, 0, false)) {
+        FeedFirstBlock(block);
         raw[got] = '\0';
         ScoreFirstBlock(context, raw, raw + got, texts);
         return true;
@@ -166,10 +155,9 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, PlatFile* file, ScannedDocume
     memcpy(last, raw + got - lastCount, static_cast<size_t>(lastCount));
     raw[got] = '\0';
     ScoreFirstBlock(context, raw, raw + got, texts);  // which blanks META tags in raw
-    if (!RestMayShowTerm(context, file, last, lastCount) || !PlatSeek(file, stored)) return false;
-    got = PlatRead(file, raw, context->blockSize - 1);
-    if (got <= 0) return false;
-    Feed(block, raw, got, stored, true);
+    if (!RestMayShowTerm(block, last, lastCount) || !MoveTextStream(stream, stored)) return false;
+    if (FillTextStream(stream) <= 0) return false;
+    FeedFirstBlock(block);
     return true;
 }
 
@@ -181,10 +169,11 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     block.context = context;
     block.length = 0;
     block.pieces.count = 0;
-    for (int32_t term = 0; term < searchExpression.termCount; ++term) block.from[term] = 0;
-    StartVisibleText(&block.reader, VisibleTextDecodeReferences, VectorLevelInUse());
-    if (!ScoreFirstBlockAndStartText(&block, file, texts)) return;
-    FeedTheRest(&block, file);
-    FinishText(&block, file);
+    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block.from[term] = 0;
+    // The raw block keeps a byte for the terminator that the first block's tags need.
+    StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
+                    context->blockSize - 1);
+    if (!ScoreFirstBlockAndStartText(&block, texts)) return;
+    FeedTheRest(&block);
     ScoreBlock(&block, true);
 }

@@ -1,4 +1,6 @@
 // filesrch: the result template, filled once per result of the page.
+#include "result-template.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -6,7 +8,8 @@
 #include "cgi.h"
 #include "corv-core.h"
 #include "corv-str.h"
-#include "filesrch.h"
+#include "corv-threads.h"
+#include "excerpt.h"
 #include "platform.h"
 
 namespace {
@@ -219,15 +222,17 @@ struct PageExcerpts {
     char* made = nullptr;  // one excerpt of capacity bytes per thread
     ResultEntry* batch[ExcerptBatch];
 
-    void Start(int excerptSize, int threadCount, bool textOnly)
+    void Start(int excerptSize, int threadCount, const SearchPlan* plan)
     {
         size = excerptSize >= ExcerptSizeMinimum && excerptSize <= ExcerptSizeMaximum ? excerptSize
                                                                                        : ExcerptSizeDefault;
         capacity = ExcerptCapacity(size);
         threads = threadCount < 1 ? 1 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
         workspaces = MemAllocArray<ExcerptWorkspace>(threads, TemplateModule, __LINE__);
-        for (int i = 0; i < threads; ++i)
-            workspaces[i].mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
+        for (int i = 0; i < threads; ++i) {
+            workspaces[i].plan = plan;
+            workspaces[i].mode = plan->textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
+        }
         made = static_cast<char*>(MemAlloc(threads * capacity, TemplateModule, __LINE__));
     }
     ~PageExcerpts()
@@ -280,7 +285,7 @@ void WritePage(const char* templateText, char* output, int32_t capacity, PageExc
 
 }  // namespace
 
-int WriteResults(const char* look, const SearchSettings& settings, int threads)
+int WriteResults(const char* look, const SearchSettings& settings, int threads, const SearchPlan* plan)
 {
     PlatFileGuard file(OpenTemplate(look));
     if (!file) return 1;
@@ -297,7 +302,7 @@ int WriteResults(const char* look, const SearchSettings& settings, int threads)
     templateText[got > 0 ? got : 0] = '\0';
     const int excerptCount = CountExcerptPlaceholders(templateText);
     PageExcerpts excerpts;
-    if (excerptCount > 0) excerpts.Start(settings.excerptSize, threads, settings.textOnly != 0);
+    if (excerptCount > 0) excerpts.Start(settings.excerptSize, threads, plan);
     // Each excerpt in the template may fill its whole room.
     const int64_t filled = capacity + static_cast<int64_t>(excerptCount) * excerpts.capacity;
     if (filled > OutputCapacityLimit) {

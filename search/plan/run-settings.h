@@ -1,0 +1,22 @@
+// What the request and the configuration ask of one search, beyond its words.
+#pragma once
+
+#include <cstdint>
+
+// Readable while RunSearch is active, by the walking thread and the page.
+struct RunSettings {
+    const char* searchPath;
+    const char* baseUrl;
+    const char* fileSpecs;
+    const char* excludePaths;
+    int32_t pageStart;
+    int32_t pageSize;
+};
+extern RunSettings runSettings;
+
+// What the configuration sets beyond the search path and the lists.
+struct SearchSettings {
+    int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
+    int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
+    int32_t textOnly;     // 1: a document's text is what a visitor reads, not its markup
+};

@@ -1,0 +1,80 @@
+// The document scanner: reads one document, takes its title and META texts,
+// scores every hit of every search term, and tells whether it matches and how
+// well. It is a pure function of the plan and the document: it keeps nothing
+// between documents and writes only to its own context, so that any number of
+// threads can scan at once.
+#pragma once
+
+#include <cstdint>
+
+#include "platform.h"
+#include "search-plan.h"
+
+constexpr int ScanBufferSize = 20480;
+constexpr int TagTextCapacity = 1000;
+constexpr int MetaTokenSize = 300;
+
+// Where in a document the best hits of its first terms lie, so that an
+// excerpt of a large document needs only the neighbourhoods of these.
+constexpr int HitOffsetLimit = 16;
+
+constexpr int TitleCapacity = 100;
+constexpr int TitleCharacterLimit = 90;
+constexpr int DescriptionCapacity = 324;
+constexpr int KeywordsCapacity = 320;
+
+// What a document scored so far for one search term.
+struct TermCounts {
+    double best;         // the best hit's score, 0 to 1
+    double total;        // the sum of each hit's score squared times its region's weight
+    int32_t found;       // 1 once hit
+    double textBest;     // the best hit's score in the text (title and META tags aside)
+    int64_t textOffset;  // about where that hit lies in the stored file, or -1 for none
+};
+
+// Everything one scanning thread works with: the plan it only reads, and
+// memory of its own.
+struct ScanContext {
+    const SearchPlan* plan;
+    char* block;          // blockSize bytes (and VisibleTextSlack more when the plan is text only)
+    int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
+    int64_t blockOffset;  // about where in the stored file the block begins
+    char* raw;            // text only: blockSize bytes of the document as read
+    TermCounts counts[PatternSetLimit];
+};
+
+// What the first block tells of a document, and its score.
+struct ScannedDocument {
+    char title[TitleCapacity];
+    char description[DescriptionCapacity];
+    char keywords[KeywordsCapacity];
+    int32_t matched;
+    double percent;
+    double weight;
+    int64_t hitOffsets[HitOffsetLimit];
+};
+
+// Reads and scores one document; false when it cannot be opened.
+bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* document);
+int ResetWordStats(ScanContext* context);
+// Takes the title and META texts from a document's first block (blanking
+// each META tag there) and scores them.
+void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts);
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord);
+// Scores a stretch of visible text that goes on from the last: each term's
+// search begins at from[term] (bytes after start), and a hit counts only
+// when the byte after it is known (the stretch ends after it, or the text
+// ends with the stretch: final); from[term] moves past each hit counted.
+// Hit positions in the stored file are about offsetOf(start + i).
+void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
+                     int64_t (*offsetOf)(const void* map, int32_t at), const void* map);
+// Text only: reads the open document as its visible text (references
+// decoded) in blocks, the title and META texts taken from its first block as
+// read, and scores it as the whole text at once would be scored.
+void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
+int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight);
+
+// The tag text after "<META" up to its ">", and its attribute tokens.
+int CopyTagText(char* source, const char* sourceEnd, char* destination, const char* destinationEnd, int blank);
+// token must hold tokenSize + 1 bytes: a cut token ends in "..." at tokenSize - 3.
+int GetAttributeToken(const char* tagText, int index, char* token, int tokenSize, char* separator);

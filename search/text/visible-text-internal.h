@@ -1,0 +1,126 @@
+// The visible-text reader's own pieces that its state machine and its vector
+// engine share. Included by the reader's files only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "visible-text.h"
+
+namespace visible_text_internal {
+
+enum : int32_t {
+    InText,
+    AfterLess,      // a "<": the next byte tells a tag from a text byte
+    AfterBang,      // "<!"
+    AfterBangDash,  // "<!-"
+    InTag,
+    InComment,
+    InRawText,      // the contents of a script, style or head
+    InReference     // decode mode: a "&" and what may yet complete it
+};
+
+// What ends raw contents, as plain byte sequences in any case.
+enum : int32_t { EndScript, EndStyle, EndHead, EndHeadAtBody };
+inline const char* const RawEnds[] = {"</script", "</style", "</head", "<body"};
+inline constexpr char BodyStart[] = "<body";
+inline constexpr int BodyStartLength = sizeof BodyStart - 1;
+
+// A tag name as a number: its first bytes (up to NameBytes, the first
+// lowest), each with 0x20 added, so names compare at once and without regard
+// to case. Known names are of letters only, and 0x20 makes a letter of no
+// other byte, so no other name takes a known key; it leaves no byte zero, so
+// a key has as many bytes as its name. A longer name takes a key of more
+// bytes than any known name.
+inline constexpr int NameBytes = 7;
+inline constexpr uint64_t LongNameKey = ~uint64_t{0};
+
+constexpr unsigned char NameKeyByte(unsigned char byte) { return byte | 0x20; }
+
+constexpr uint64_t NameKey(const char* name)
+{
+    uint64_t key = 0;
+    for (int at = 0; name[at]; ++at) key |= uint64_t{NameKeyByte(static_cast<unsigned char>(name[at]))} << (8 * at);
+    return key;
+}
+
+enum : unsigned char { OtherName, InlineName, ScriptName, StyleName, HeadName };
+
+struct KnownName {
+    const char* name;
+    unsigned char kind;
+};
+
+// Inline tags join the text on either side instead of standing as a blank.
+inline constexpr KnownName KnownNames[] = {
+    {"a", InlineName},     {"abbr", InlineName},   {"b", InlineName},    {"bdi", InlineName},  {"bdo", InlineName},
+    {"cite", InlineName},  {"code", InlineName},   {"data", InlineName}, {"dfn", InlineName},  {"em", InlineName},
+    {"font", InlineName},  {"i", InlineName},      {"kbd", InlineName},  {"mark", InlineName}, {"q", InlineName},
+    {"s", InlineName},     {"samp", InlineName},   {"small", InlineName}, {"span", InlineName}, {"strong", InlineName},
+    {"sub", InlineName},   {"sup", InlineName},    {"time", InlineName}, {"u", InlineName},    {"var", InlineName},
+    {"wbr", InlineName},   {"script", ScriptName}, {"style", StyleName}, {"head", HeadName}};
+
+// The known names by the top bits of their key times a multiplier (found by
+// trying odd numbers): each has a slot of its own, so a lookup is a
+// multiplication and a compare.
+inline constexpr uint64_t NameMultiplier = 0x38ac5bb63b0a203d;
+inline constexpr int NameSlotBits = 6;
+
+constexpr int NameSlot(uint64_t key) { return static_cast<int>((key * NameMultiplier) >> (64 - NameSlotBits)); }
+
+struct NameTable {
+    uint64_t key[1 << NameSlotBits];
+    unsigned char kind[1 << NameSlotBits];
+    bool slotsOfTheirOwn;
+};
+
+constexpr NameTable MakeNameTable()
+{
+    NameTable table{};
+    table.slotsOfTheirOwn = true;
+    for (const KnownName& known : KnownNames) {
+        const uint64_t key = NameKey(known.name);
+        const int slot = NameSlot(key);
+        if (table.kind[slot] != OtherName) table.slotsOfTheirOwn = false;
+        table.key[slot] = key;
+        table.kind[slot] = known.kind;
+    }
+    return table;
+}
+
+inline constexpr NameTable KnownNameSlots = MakeNameTable();
+static_assert(KnownNameSlots.slotsOfTheirOwn, "two known tag names share a slot");
+
+inline unsigned char KindOfName(uint64_t key)
+{
+    const int slot = NameSlot(key);
+    return KnownNameSlots.kind[slot] & -static_cast<unsigned char>(KnownNameSlots.key[slot] == key);
+}
+
+
+// Whether a tag of this kind opens contents read as raw bytes to its end tag.
+inline bool OpensRawContents(unsigned char kind, bool closing)
+{
+    return !closing && (kind == ScriptName || kind == StyleName || kind == HeadName);
+}
+
+// One call's input and output.
+struct Pass {
+    VisibleTextReader* reader;
+    const unsigned char* source;
+    const unsigned char* at;
+    const unsigned char* end;
+    char* out;
+};
+
+// The state machine: reads on from pass->at in the reader's state, at least one byte.
+void ReadInState(Pass* pass);
+
+#ifdef CORV_VECTOR_X86
+// The vector engine: reads the piece a window at a time through the masks
+// of the reader's level (SSE2 or AVX2), the state machine reading what the
+// masks cannot tell.
+void ReadWindows(Pass* pass);
+#endif
+
+}  // namespace visible_text_internal

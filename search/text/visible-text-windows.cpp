@@ -1,0 +1,602 @@
+// filesrch: the visible-text reader's vector engine. Text and tags, most of a
+// document, are read through masks of a window of the piece (a bit a byte for
+// each kind of byte that matters), made 32 bytes at a time with AVX2 or 16 at
+// a time with SSE2: the tags of 64 bytes are found at once with carries
+// through the masks, and only their names are looked at one by one. To that
+// reading a window's end is a piece's end. What the masks cannot tell, and
+// what is rare (comments, references when decoding, raw contents), the state
+// machine reads.
+#include <cstddef>
+#include <cstring>
+
+#include "corv-vector-kernels.h"
+#include "visible-text-internal.h"
+
+#ifdef CORV_VECTOR_X86
+
+// The masks and the tag names count a word's first byte as its lowest.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the masks need the first byte lowest");
+
+using namespace visible_text_internal;
+
+namespace {
+
+// A piece is read in windows of up to this many bytes, in blocks of 64.
+constexpr size_t WindowBytes = 4096;
+constexpr size_t BlockBytes = 64;
+constexpr int BlockShift = 6;
+// The blocks of a window, and one past them (a name's bits may be taken from it).
+constexpr size_t WindowBlocks = WindowBytes / BlockBytes + 1;
+
+// A block's bytes of each kind, a bit a byte, its first byte lowest.
+struct BlockMasks {
+    uint64_t tagStart;  // "<" before a letter, "/", "!" or "?"
+    uint64_t greater;
+    uint64_t doubleQuote;
+    uint64_t singleQuote;
+    uint64_t equals;
+    uint64_t blank;
+    uint64_t respace;    // blanks but the space: written as a space
+    uint64_t nameEnd;    // blanks, "/" and ">"
+    uint64_t ampersand;  // when decoding
+};
+
+struct WindowMasks {
+    const unsigned char* bytes;
+    size_t length;
+    bool misread;  // from some point on the masks cannot tell the tags
+    BlockMasks blocks[WindowBlocks];
+    // Each "<" in the window's last bytes, whose tag may not end in it, as a
+    // mask of two blocks from lastBlock on.
+    size_t lastBlock;
+    uint64_t lastLess[2];
+    // The window's bytes from a block on which fewer than two blocks of the
+    // window follow, then zeros (plain text): what is read past the end of
+    // a block is read there.
+    size_t tailBlock;
+    unsigned char tail[4 * BlockBytes];
+};
+
+// Where 128 bytes of a block and what follows it can be read.
+const unsigned char* BlockBytesAt(const WindowMasks& masks, size_t block)
+{
+    if (block < masks.tailBlock) return masks.bytes + (block << BlockShift);
+    return masks.tail + ((block - masks.tailBlock) << BlockShift);
+}
+
+uint64_t LowestBit(uint64_t bits) { return bits & (~bits + 1); }
+
+uint64_t BitsBelow(size_t at) { return at >= BlockBytes ? ~uint64_t{0} : (uint64_t{1} << at) - 1; }
+
+// Writes the kept bytes of a block in order, those in `spaces` as spaces.
+// Runs of them are copied in chunks of 32 bytes, for which bytes has 128
+// bytes and the target room (see ReadVisibleText).
+char* CopyRuns(const unsigned char* bytes, uint64_t kept, uint64_t spaces, char* out)
+{
+    constexpr int Chunk = 32;
+    for (; kept; kept &= kept + LowestBit(kept)) {
+        const int start = __builtin_ctzll(kept);
+        const uint64_t after = ~(kept >> start);
+        const int length = after ? __builtin_ctzll(after) : static_cast<int>(BlockBytes);
+        memcpy(out, bytes + start, Chunk);
+        if (length > Chunk) memcpy(out + Chunk, bytes + start + Chunk, Chunk);
+        for (uint64_t space = (spaces >> start) & BitsBelow(static_cast<size_t>(length)); space; space &= space - 1)
+            out[__builtin_ctzll(space)] = ' ';
+        out += length;
+    }
+    return out;
+}
+
+// Each bit the parity of the bits up to it.
+uint64_t ShiftedParity(uint64_t bits)
+{
+    for (int shift = 1; shift < static_cast<int>(BlockBytes); shift *= 2) bits ^= bits << shift;
+    return bits;
+}
+
+// The processors' ways of making a window's masks, of taking the parity of
+// bits and of writing the kept bytes of a block: the reading of a window is
+// compiled for each.
+
+uint64_t MaskOf(__m128i matches) { return static_cast<uint32_t>(_mm_movemask_epi8(matches)); }
+__m128i Equal(__m128i bytes, char byte) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(byte)); }
+
+// Whether each byte lies in [low, low + count): moved to the bottom of the
+// signed bytes, the range is what is below -128 + count.
+__m128i InRange(__m128i bytes, char low, char count)
+{
+    const __m128i moved = _mm_add_epi8(bytes, _mm_set1_epi8(static_cast<char>(-128 - low)));
+    return _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + count)));
+}
+
+// Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
+void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
+{
+    const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
+    const __m128i nameFirst = _mm_or_si128(InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26), markup);
+    // tab, line feed, form feed and carriage return: 9 to 13 but 11
+    const __m128i respace = _mm_andnot_si128(Equal(bytes, '\v'), InRange(bytes, 9, 5));
+    const __m128i blank = _mm_or_si128(Equal(bytes, ' '), respace);
+    const __m128i greater = Equal(bytes, '>');
+    masks->tagStart |= MaskOf(_mm_and_si128(Equal(bytes, '<'), nameFirst)) << shift;
+    masks->greater |= MaskOf(greater) << shift;
+    masks->doubleQuote |= MaskOf(Equal(bytes, '"')) << shift;
+    masks->singleQuote |= MaskOf(Equal(bytes, '\'')) << shift;
+    masks->equals |= MaskOf(Equal(bytes, '=')) << shift;
+    masks->blank |= MaskOf(blank) << shift;
+    masks->respace |= MaskOf(respace) << shift;
+    masks->nameEnd |= MaskOf(_mm_or_si128(_mm_or_si128(greater, blank), Equal(bytes, '/'))) << shift;
+    masks->ampersand |= MaskOf(_mm_and_si128(Equal(bytes, '&'), decode)) << shift;
+}
+
+struct Sse2 {
+    static void Classify(WindowMasks* masks, size_t count, bool decode)
+    {
+        const __m128i decoding = _mm_set1_epi8(decode ? -1 : 0);
+        for (size_t block = 0; block < count; ++block) {
+            const unsigned char* bytes = BlockBytesAt(*masks, block);
+            BlockMasks bits{};
+            for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
+                const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
+                const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part + 1));
+                ClassifySixteen(sixteen, next, decoding, part, &bits);
+            }
+            masks->blocks[block] = bits;
+        }
+    }
+
+    static uint64_t PrefixParity(uint64_t bits) { return ShiftedParity(bits); }
+
+    static char* WriteKept(const unsigned char* bytes, uint64_t kept, uint64_t spaces, char* out)
+    {
+        return CopyRuns(bytes, kept, spaces, out);
+    }
+};
+
+// The kinds of byte that a shuffle tells, a bit each, by looking a byte's
+// low half up in one table and its high half in another: only the bytes of
+// a kind have its bit in both.
+enum : unsigned char {
+    LessKind = 1,
+    GreaterKind = 2,
+    QuoteKind = 4,
+    ApostropheKind = 8,
+    EqualsKind = 16,
+    SlashKind = 32,
+    RespaceKind = 64,
+    SpaceKind = 128
+};
+
+struct ByteKind {
+    unsigned char byte, kind;
+};
+
+constexpr ByteKind ShuffledKinds[] = {{'<', LessKind},     {'>', GreaterKind},   {'"', QuoteKind},
+                                      {'\'', ApostropheKind}, {'=', EqualsKind}, {'/', SlashKind},
+                                      {' ', SpaceKind},    {'\t', RespaceKind},  {'\n', RespaceKind},
+                                      {'\f', RespaceKind}, {'\r', RespaceKind}};
+
+// The two tables, each twice over (for both halves of a 32-byte shuffle).
+struct KindTables {
+    unsigned char low[32], high[32];
+    bool exact;  // no byte has a kind it should not
+};
+
+constexpr KindTables MakeKindTables()
+{
+    KindTables tables{};
+    for (const ByteKind& entry : ShuffledKinds) {
+        tables.low[entry.byte & 15] |= entry.kind;
+        tables.low[16 + (entry.byte & 15)] |= entry.kind;
+        tables.high[entry.byte >> 4] |= entry.kind;
+        tables.high[16 + (entry.byte >> 4)] |= entry.kind;
+    }
+    tables.exact = true;
+    for (int byte = 0; byte < 256; ++byte) {
+        unsigned char expected = 0;
+        for (const ByteKind& entry : ShuffledKinds)
+            if (entry.byte == byte) expected = entry.kind;
+        const unsigned char found = byte < 128 ? tables.low[byte & 15] & tables.high[byte >> 4] : 0;
+        if (found != expected) tables.exact = false;
+    }
+    return tables;
+}
+
+constexpr KindTables ByteKinds = MakeKindTables();
+static_assert(ByteKinds.exact, "the kinds of byte overlap in the shuffle tables");
+
+// For each byte of bits, the places of its set bits, in order, a byte each.
+struct BitPlaces {
+    uint64_t of[256];
+};
+
+constexpr BitPlaces MakeBitPlaces()
+{
+    BitPlaces places{};
+    for (int bits = 0; bits < 256; ++bits) {
+        int count = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (bits >> bit & 1) places.of[bits] |= static_cast<uint64_t>(bit) << (8 * count++);
+    }
+    return places;
+}
+
+constexpr BitPlaces KeptPlaces = MakeBitPlaces();
+
+struct Avx2 {
+    __attribute__((target("avx2"))) static __m256i KindsOf(__m256i bytes)
+    {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ByteKinds.low));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ByteKinds.high));
+        return corv_vector::ClassifyNibbles(bytes, low, high);
+    }
+
+    // The bytes of a kind: its bit is moved to the top of each byte.
+    template <int Kind>
+    __attribute__((target("avx2"))) static uint64_t BytesOf(__m256i kinds)
+    {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 7 - __builtin_ctz(Kind))));
+    }
+
+    __attribute__((target("avx2"))) static uint64_t MaskOf(__m256i matches)
+    {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(matches));
+    }
+
+    __attribute__((target("avx2"))) static __m256i Equal(__m256i bytes, char byte)
+    {
+        return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(byte));
+    }
+
+    // As the SSE2 InRange.
+    __attribute__((target("avx2"))) static __m256i InRange(__m256i bytes, char low, char count)
+    {
+        const __m256i moved = _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(-128 - low)));
+        return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(-128 + count)), moved);
+    }
+
+    // As ClassifySixteen, for 32 bytes.
+    __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i decode,
+                                                                  int shift, BlockMasks* masks)
+    {
+        const __m256i kinds = KindsOf(bytes);
+        const __m256i markup = _mm256_or_si256(_mm256_or_si256(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
+        const __m256i letter = InRange(_mm256_or_si256(next, _mm256_set1_epi8(0x20)), 'a', 26);
+        const uint64_t nameFirst = MaskOf(_mm256_or_si256(letter, markup));
+        const uint64_t greater = BytesOf<GreaterKind>(kinds), respace = BytesOf<RespaceKind>(kinds);
+        const uint64_t blank = BytesOf<SpaceKind>(kinds) | respace;
+        masks->tagStart |= (BytesOf<LessKind>(kinds) & nameFirst) << shift;
+        masks->greater |= greater << shift;
+        masks->doubleQuote |= BytesOf<QuoteKind>(kinds) << shift;
+        masks->singleQuote |= BytesOf<ApostropheKind>(kinds) << shift;
+        masks->equals |= BytesOf<EqualsKind>(kinds) << shift;
+        masks->blank |= blank << shift;
+        masks->respace |= respace << shift;
+        masks->nameEnd |= (blank | greater | BytesOf<SlashKind>(kinds)) << shift;
+        masks->ampersand |= MaskOf(_mm256_and_si256(Equal(bytes, '&'), decode)) << shift;
+    }
+
+    __attribute__((target("avx2"))) static void Classify(WindowMasks* masks, size_t count, bool decode)
+    {
+        const __m256i decoding = _mm256_set1_epi8(decode ? -1 : 0);
+        for (size_t block = 0; block < count; ++block) {
+            const unsigned char* bytes = BlockBytesAt(*masks, block);
+            BlockMasks bits{};
+            for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
+                const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
+                const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 1));
+                ClassifyThirtyTwo(thirtyTwo, next, decoding, part, &bits);
+            }
+            masks->blocks[block] = bits;
+        }
+    }
+
+    // A carry-less product with all ones.
+    __attribute__((target("pclmul"))) static uint64_t PrefixParity(uint64_t bits)
+    {
+        const __m128i product =
+            _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_set1_epi8(-1), 0);
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
+    }
+
+    // Eight bytes at a time, shuffled so that those kept come first; each
+    // store of eight bytes is within the target's room (see ReadVisibleText).
+    __attribute__((target("avx2,popcnt"))) static char* WriteKept(const unsigned char* bytes, uint64_t kept,
+                                                                   uint64_t spaces, char* out)
+    {
+        char* const start = out;
+        const __m128i secondEight = _mm_unpacklo_epi64(_mm_setzero_si128(), _mm_set1_epi8(8));
+        for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
+            const unsigned first = (kept >> part) & 0xFF, second = (kept >> (part + 8)) & 0xFF;
+            const __m128i places = _mm_set_epi64x(static_cast<long long>(KeptPlaces.of[second]),
+                                                  static_cast<long long>(KeptPlaces.of[first]));
+            const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
+            const __m128i moved = _mm_shuffle_epi8(sixteen, _mm_add_epi8(places, secondEight));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), moved);
+            out += _mm_popcnt_u32(first);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(moved, moved));
+            out += _mm_popcnt_u32(second);
+        }
+        for (; spaces; spaces &= spaces - 1) start[_mm_popcnt_u64(kept & (LowestBit(spaces) - 1))] = ' ';
+        return out;
+    }
+};
+
+// The code below is inlined into one function for each processor, compiled
+// for it: always_inline makes sure of that.
+
+template <typename Simd>
+__attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, const unsigned char* bytes,
+                                                          size_t length, bool decode)
+{
+    masks->bytes = bytes;
+    masks->length = length;
+    masks->misread = false;
+    masks->tailBlock = length >= 2 * BlockBytes ? (length - 2 * BlockBytes) / BlockBytes + 1 : 0;
+    const size_t tailStart = masks->tailBlock << BlockShift;
+    memset(masks->tail, 0, sizeof masks->tail);
+    memcpy(masks->tail, bytes + tailStart, length - tailStart);
+    const size_t count = (length + BlockBytes - 1) >> BlockShift;
+    Simd::Classify(masks, count, decode);
+    masks->blocks[count] = BlockMasks{};
+    // A tag's name is read in eight bytes after its "<" or "</".
+    const size_t lastBytes = length - (length < 2 + NameBytes ? length : 2 + NameBytes);
+    masks->lastBlock = lastBytes >> BlockShift;
+    masks->lastLess[0] = masks->lastLess[1] = 0;
+    for (size_t at = lastBytes; at < length; ++at) {
+        if (bytes[at] != '<') continue;
+        masks->lastLess[(at >> BlockShift) - masks->lastBlock] |= uint64_t{1} << (at & (BlockBytes - 1));
+    }
+}
+
+// The 64 nameEnd bits from `at` on, the first lowest.
+__attribute__((always_inline)) inline uint64_t NameEndsFrom(const WindowMasks& masks, size_t at)
+{
+    const int shift = at & (BlockBytes - 1);
+    const uint64_t next = masks.blocks[(at >> BlockShift) + 1].nameEnd;
+    return masks.blocks[at >> BlockShift].nameEnd >> shift | (next << 1) << (BlockBytes - 1 - shift);
+}
+
+// The first bytes of a word, none to all eight.
+constexpr uint64_t LeadingBytes[] = {0,
+                                     0xFF,
+                                     0xFFFF,
+                                     0xFFFFFF,
+                                     0xFFFFFFFF,
+                                     0xFFFFFFFFFF,
+                                     0xFFFFFFFFFFFF,
+                                     0xFFFFFFFFFFFFFF,
+                                     ~uint64_t{0}};
+
+// The kind of the tag name at `start`, which the window has eight bytes
+// from. The name runs to a blank, "/" or ">", so it may take in "=" or a
+// quote that the byte-by-byte reading ends it at: either way, such a name is
+// no known name, as known names are of letters only (see NameKey).
+__attribute__((always_inline)) inline unsigned char KindOfNameAt(const WindowMasks& masks, size_t start)
+{
+    constexpr uint64_t KeyBits = 0x2020202020202020;  // NameKeyByte on every byte
+    const int length = __builtin_ctzll(NameEndsFrom(masks, start) | 0x100);
+    uint64_t name;
+    memcpy(&name, masks.bytes + start, sizeof name);
+    return KindOfName((name | KeyBits) & LeadingBytes[length]);
+}
+
+// Adds with the carry in, returning the carry out.
+__attribute__((always_inline)) inline uint64_t AddCarrying(uint64_t a, uint64_t b, uint64_t carry, uint64_t* sum)
+{
+    uint64_t partial;
+    const bool first = __builtin_add_overflow(a, b, &partial);
+    const bool second = __builtin_add_overflow(partial, carry, sum);
+    return first | second;
+}
+
+// What one block passes to the next.
+struct Carries {
+    uint64_t inTag;      // a tag goes on into the block
+    uint64_t inValue;    // and a quoted value in it
+    uint64_t equals;     // the last byte was "="
+    uint64_t text;       // the last byte was text
+    uint64_t afterText;  // what is neither text nor a blank goes on after text
+    size_t tagStart;     // the "<" of the last tag
+};
+
+// The block's bytes in tags: a tag runs from its "<" to the next ">". That
+// is its end unless a quoted value holds the ">" or another tag starts
+// inside it: `wrong` has the bytes where the masks cannot tell that neither
+// happens, as a value opens at a double quote right after "=", closes at the
+// next and holds no ">", and no single quote is in a tag. (What they cannot
+// tell, the byte-by-byte reading reads.)
+template <typename Simd>
+__attribute__((always_inline)) inline uint64_t TagsOfBlock(const BlockMasks& block, uint64_t starts,
+                                                           Carries* carries, uint64_t* wrong)
+{
+    const uint64_t others = ~block.greater;
+    uint64_t sum;
+    carries->inTag = AddCarrying(others, starts, carries->inTag, &sum);
+    const uint64_t inTags = sum ^ others;
+    const uint64_t quotes = block.doubleQuote & inTags;
+    const uint64_t inValue = Simd::PrefixParity(quotes) ^ (0 - carries->inValue);
+    carries->inValue = inValue >> (BlockBytes - 1);
+    const uint64_t afterEquals = block.equals << 1 | carries->equals;
+    carries->equals = block.equals >> (BlockBytes - 1);
+    *wrong = (starts & ~inTags) | (block.singleQuote & inTags) | (quotes & inValue & ~afterEquals) |
+             (block.greater & inTags & inValue);
+    return inTags;
+}
+
+// The names of the tags that start at `starts` in the block at `first`:
+// returns those that stand as a blank, and adds to *stops those that the
+// byte-by-byte reading takes: "<!" and "<?" tags, and those opening raw
+// contents.
+__attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
+                                                         uint64_t* stops)
+{
+    uint64_t blankTags = 0, taken = 0;
+    for (; starts; starts &= starts - 1) {
+        const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
+        const unsigned char next = masks.bytes[at + 1];
+        const bool closing = next == '/';
+        const unsigned char kind = KindOfNameAt(masks, at + 1 + closing);
+        const uint64_t bit = LowestBit(starts);
+        blankTags |= kind != InlineName ? bit : 0;
+        taken |= (next == '!' || next == '?' || OpensRawContents(kind, closing)) ? bit : 0;
+    }
+    *stops |= taken;
+    return blankTags;
+}
+
+// The text and blanks of a window, and the reader's blank state, as they are written.
+struct TextOut {
+    char* out;
+    bool blankPending;
+    bool wroteText;
+};
+
+// Writes the text of the block's bytes in `range`: each is text, a blank or in
+// a tag, and a tag that stands as a blank counts as one at its "<". As the
+// byte-by-byte reading does, a blank is written for the first blank after
+// text once text follows it, in order, skipping the bytes in tags. afterText
+// has the bytes after text that were in earlier blocks.
+template <typename Simd>
+__attribute__((always_inline)) inline void WriteBlockText(const unsigned char* bytes, const BlockMasks& block,
+                                                          uint64_t range, uint64_t inTags, uint64_t blankTags,
+                                                          uint64_t afterText, Carries* carries, TextOut* text)
+{
+    const uint64_t visible = ~inTags & range;
+    const uint64_t letters = visible & ~block.blank;
+    const uint64_t blanks = (visible & block.blank) | (blankTags & range);
+    const uint64_t others = ~(letters | blanks);
+    afterText |= letters << 1 | carries->text;
+    carries->text = letters >> (BlockBytes - 1);
+    // The first text or blank after text: a carry runs through the others.
+    uint64_t sum;
+    carries->afterText = AddCarrying(others, afterText & others, carries->afterText, &sum);
+    const uint64_t firstBlanks = blanks & (afterText | (sum ^ others));
+    const uint64_t upToLastLetter = letters ? ~uint64_t{0} >> __builtin_clzll(letters) : 0;
+    if (letters) {
+        *text->out = ' ';
+        text->out += text->blankPending;
+        text->blankPending = false;
+        text->wroteText = true;
+    }
+    text->blankPending |= (firstBlanks & ~upToLastLetter) != 0;
+    const uint64_t keptBlanks = firstBlanks & upToLastLetter;
+    text->out = Simd::WriteKept(bytes, letters | keptBlanks, keptBlanks & (block.respace | blankTags), text->out);
+}
+
+// Sets the reader's state for the byte-by-byte reading to go on at a stop
+// ("<" or "&"), returning where it goes on.
+size_t StopAt(const WindowMasks& masks, size_t stop, VisibleTextReader* reader)
+{
+    if (masks.bytes[stop] == '<') {
+        reader->state = AfterLess;
+    } else {
+        reader->state = InReference;
+        reader->reference[0] = '&';
+        reader->referenceLength = 1;
+    }
+    return stop + 1;
+}
+
+// Reads text and tags from pass->at through the window's masks, to the
+// window's end or to what the byte-by-byte reading goes on with: a "<!" or
+// "<?" tag, a reference when decoding, a tag opening raw contents, a tag the
+// window may cut, or what the masks cannot tell.
+template <typename Simd>
+__attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMasks* masks)
+{
+    VisibleTextReader* reader = pass->reader;
+    const size_t from = static_cast<size_t>(pass->at - masks->bytes);
+    Carries carries{0, 0, 0, 0, 0, from};
+    TextOut text{pass->out, reader->blankPending, reader->wroteText};
+    size_t end = masks->length;
+    bool stopped = false;
+    uint64_t afterText = static_cast<uint64_t>(text.wroteText && !text.blankPending) << (from & (BlockBytes - 1));
+    for (size_t block = from >> BlockShift; block << BlockShift < masks->length; ++block) {
+        const BlockMasks& bits = masks->blocks[block];
+        const size_t first = block << BlockShift;
+        const uint64_t range =
+            (first < from ? ~uint64_t{0} << (from - first) : ~uint64_t{0}) & BitsBelow(masks->length - first);
+        const uint64_t starts = bits.tagStart & range;
+        const uint64_t inTagBefore = carries.inTag;
+        uint64_t wrong;
+        const uint64_t inTags = TagsOfBlock<Simd>(bits, starts, &carries, &wrong);
+        // A "<" inside a tag is no stop: the tag is read whole or not at all.
+        const uint64_t lastLess = block < masks->lastBlock ? 0 : masks->lastLess[block - masks->lastBlock];
+        uint64_t stops = ((bits.ampersand & ~inTags) | (lastLess & ~(inTags & ~starts))) & range;
+        // The masks must tell the tags up to the first stop, that included;
+        // a tag that the byte-by-byte reading takes is a stop too.
+        const bool misread = wrong & (LowestBit(stops) * 2 - 1);
+        const uint64_t named = starts & (LowestBit(stops) - 1);
+        const uint64_t blankTags = misread ? 0 : BlankTags(*masks, first, named, &stops);
+        if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
+            end = inTagBefore ? carries.tagStart : first > from ? first : from;
+            masks->misread = true;
+            break;
+        }
+        if (named) carries.tagStart = first + static_cast<size_t>(BlockBytes - 1 - __builtin_clzll(named));
+        WriteBlockText<Simd>(BlockBytesAt(*masks, block), bits, range & (LowestBit(stops) - 1), inTags, blankTags,
+                             afterText, &carries, &text);
+        afterText = 0;
+        if (stops) {
+            end = first + static_cast<size_t>(__builtin_ctzll(stops));
+            stopped = true;
+            break;
+        }
+    }
+    if (!stopped && !masks->misread && carries.inTag) {
+        end = carries.tagStart;  // a tag the window cuts
+        masks->misread = true;
+    }
+    pass->at = masks->bytes + (stopped ? StopAt(*masks, end, reader) : end);
+    pass->out = text.out;
+    reader->blankPending = text.blankPending;
+    reader->wroteText = text.wroteText;
+}
+
+// Reads pass->at to pass->end, a window: text through its masks, made when
+// text is first read in it, until they cannot tell its tags.
+template <typename Simd>
+__attribute__((always_inline)) inline void ReadWindowWith(Pass* pass, WindowMasks* masks)
+{
+    VisibleTextReader* reader = pass->reader;
+    bool classified = false;
+    while (pass->at < pass->end) {
+        if (reader->state != InText || (classified && masks->misread)) {
+            ReadInState(pass);
+            continue;
+        }
+        if (!classified) {
+            ClassifyWindow<Simd>(masks, pass->at, static_cast<size_t>(pass->end - pass->at),
+                                 reader->mode == VisibleTextDecodeReferences);
+            classified = true;
+        }
+        ReadThroughMasks<Simd>(pass, masks);
+    }
+}
+
+void ReadWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2>(pass, masks); }
+
+__attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))) void ReadWindowAvx2(Pass* pass, WindowMasks* masks)
+{
+    ReadWindowWith<Avx2>(pass, masks);
+}
+
+}  // namespace
+
+namespace visible_text_internal {
+
+void ReadWindows(Pass* pass)
+{
+    WindowMasks masks;
+    const unsigned char* const end = pass->end;
+    while (pass->at < end) {
+        pass->end = end - pass->at > static_cast<ptrdiff_t>(WindowBytes) ? pass->at + WindowBytes : end;
+        if (pass->reader->level == VectorAvx2) ReadWindowAvx2(pass, &masks);
+        else ReadWindowSse2(pass, &masks);
+    }
+}
+
+}  // namespace visible_text_internal
+
+#endif
