@@ -61,6 +61,7 @@ struct ResultEntry {
     ResultEntry* prev;
     int64_t hitOffsets[HitOffsetLimit];  // about where each term's best hit in the text lies, or -1
     const char* excerpt;                  // while its page is written, or nullptr
+    int32_t excerptLength;                // its bytes, the terminator not included
 };
 
 enum : int32_t {
@@ -323,9 +324,10 @@ struct ExcerptPiece {
 // one) that holds the most different search words, preferring whole-word
 // hits, the earliest on a tie; with no hit, the text's start. Its ends fall
 // on word boundaries with "..." where the text was cut, every hit inside is
-// wrapped in <MARK> and </MARK>, and "<", ">", '"' and an "&" that begins
-// no reference are written as references. Returns its length; tells how
-// many terms it shows and how well.
+// wrapped in <MARK> and </MARK>, "<", ">", '"' and an "&" that begins no
+// reference are written as references, and a control character (C0 but a
+// tab or a line end, DEL, C1) as a blank: it never holds a NUL. Returns its
+// length; tells how many terms it shows and how well.
 int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace, char* out, int capacity,
                 int* termsShown, double* score);
 // Reads the entry's document again and makes its excerpt: empty when the

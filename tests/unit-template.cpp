@@ -134,6 +134,10 @@ TEST_F(ResultTemplate, EscapesValuesFromTheSite)
     EXPECT_EQ(Expand("<A HREF=\"&Search.URL;\">&Search.Title;</A>&Search.Description;"),
               "<A HREF=\"a%22b%27c%3Cd%3Ee%20f%09g%h&i.htm\">&lt;img src=x onerror=alert(1)&gt; &quot;q&quot; "
               "&amp; 'a'</A>x&lt;y&gt;&quot;z&quot;\x01\xE9");
+    // An excerpt is written by its length, whatever it holds.
+    entry_.excerpt = "x\0y";
+    entry_.excerptLength = 3;
+    EXPECT_EQ(Expand("[&Search.Excerpt;]"), std::string("[x\0y]", 5));
 }
 
 TEST_F(ResultTemplate, NeverPassesTheOutputLimit)
@@ -223,6 +227,7 @@ std::string Words(const char* word, int count)
 
 TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
 {
+    using namespace std::string_literals;
     const std::string filler = Words("filler", 30);  // 209 characters
     struct Row {
         const char* words;
@@ -270,6 +275,10 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         // the excerpt: what is left of "&" and "<" is escaped again.
         {"caf\xC3\xA9 lt", "caf&eacute; &amp;eacute; &lt;b&gt; lt", 40,
          "<MARK>caf\xC3\xA9</MARK> &amp;eacute; &lt;b&gt; <MARK>lt</MARK>", true},
+        // A control but a tab or a line end, as a byte, a reference decoded
+        // or UTF-8, shows as a blank; a reference kept stays one.
+        {"cat", "\0cat\x01x\x1F\x7F&#0;\xC2\x85\xC2\xA0"s, 40, " <MARK>cat</MARK> x  &#0; \xC2\xA0"},
+        {"cat", "\0cat\x01x\x1F\x7F&#0;&#x85;\xC2\x9F\xC2\xA0"s, 40, " <MARK>cat</MARK> x     \xC2\xA0", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
