@@ -195,7 +195,7 @@ protected:
     // The excerpt of a document, read from a file as a result's is, with no
     // hit recorded past its start unless given.
     std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1,
-                        bool textOnly = false)
+                        bool textOnly = false, int64_t secondTermsHit = -1)
     {
         workspace_->mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
         FreeSearchExpression();
@@ -205,6 +205,7 @@ protected:
         StrCopy(entry.path, path_.c_str());
         for (int64_t& offset : entry.hitOffsets) offset = -1;
         entry.hitOffsets[0] = recordedHit;
+        entry.hitOffsets[1] = secondTermsHit;
         std::vector<char> out(static_cast<size_t>(ExcerptCapacity(size)) + 16, '\x5A');
         const int length = BuildExcerpt(&entry, size, workspace_.get(), out.data(), ExcerptCapacity(size));
         EXPECT_EQ(out[static_cast<size_t>(ExcerptCapacity(size))], '\x5A') << "written past the room";
@@ -241,6 +242,7 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         {"cat", "<head><title>cat</title><style>cat{}</style></head><body><!-- cat --><script>cat()</script>"
                 "<p>a <span class=\"cat\">cat</span></p>",
          40, "a <MARK>cat</MARK>"},
+        {"x cat", "<head><title>t</title>x<body>cat", 40, "<MARK>cat</MARK>"},  // a head never closed
         {"water", "<p>wa<b>ter</b>fall and <i>water</i></p>", 40, "<MARK>water</MARK>fall and <MARK>water</MARK>"},
         // References stay whole and unmarked inside; what is left is escaped.
         {"amp", "x &amp; y &ampx", 40, "x &amp; y &amp;<MARK>amp</MARK>x"},
@@ -250,6 +252,12 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         {"\"big cat\" *cat run*", "a big cat, a bobcat running", 40,
          "a <MARK>big cat</MARK>, a <MARK>bobcat</MARK> <MARK>running</MARK>"},
         {"cat*", "the category cat", 40, "the <MARK>category</MARK> <MARK>cat</MARK>"},
+        // A word runs on through letters outside ASCII, in either letter case.
+        {"cat*", "la Cat\xC3\xA9gorie", 40, "la <MARK>Cat\xC3\xA9gorie</MARK>"},
+        {"*gorie", "la CAT\xC3\x89GORIE", 40, "la <MARK>CAT\xC3\x89GORIE</MARK>"},
+        // Hits that touch or overlap are one mark.
+        {"cat dog", "a catdog b", 40, "a <MARK>catdog</MARK> b"},
+        {"catdog at", "a catdog b", 40, "a <MARK>catdog</MARK> b"},
         // Excluded and skipped words are never marked.
         {"cat -dog", "cat dog", 40, "<MARK>cat</MARK> dog"},
         // The window with the most different words, whole words preferred,
@@ -296,6 +304,12 @@ TEST_F(Excerpts, FurtherOnOnlyAroundRecordedHits)
     const int64_t hit = static_cast<int64_t>(document.find("cat sat"));
     EXPECT_EQ(Excerpt("cat", document, 40, hit), "...filler filler the <MARK>cat</MARK> sat filler filler...");
     EXPECT_EQ(Excerpt("cat", document, 40), Words("start", 6) + "...");
+    // Of two neighbourhoods that show as much, the earlier, whichever term's it is.
+    const std::string two = start + "<p>" + Words("filler", 5000) + " the dog sat " + Words("filler", 5000) +
+                            " the cat sat " + Words("filler", 200) + "</p>";
+    EXPECT_EQ(Excerpt("cat dog", two, 40, static_cast<int64_t>(two.find("cat sat")), false,
+                      static_cast<int64_t>(two.find("dog sat"))),
+              "...filler filler the <MARK>dog</MARK> sat filler filler...");
     // A recorded offset is only near its hit, so a neighbourhood may begin
     // inside a character or a reference, or end inside one: its edges are
     // cut back to whole words.
