@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include "test-support.h"
@@ -92,6 +93,83 @@ TEST(HostileSite, OddFilesAndNamesArePassedOverOrReadSafely)
     if (linuxNames) expected.insert(expected.begin(), {Cat("\xE9t\xE9.htm"), Cat("it%27s%20%22q%22.htm")});
     EXPECT_EQ(MaskSearchTime(result.out), ResultsPage(expected, linuxNames ? 9 : 7));
     EXPECT_EQ(result.err, "");
+}
+
+// Whether a control other than a tab or a line end, as a byte or in UTF-8,
+// stands at `at`: a NUL in an excerpt once ended the request.
+bool IsControlAt(const std::string& text, size_t at)
+{
+    const unsigned char byte = static_cast<unsigned char>(text[at]);
+    if (byte == '\t' || byte == '\n' || byte == '\r') return false;
+    if (byte < 0x20 || byte == 0x7F) return true;
+    return byte == 0xC2 && at + 1 < text.size() && (text[at + 1] & 0xE0) == 0x80;
+}
+
+// What one result of ControlBytesNeverReachAnExcerpt shows.
+struct ControlResult {
+    std::string title, description;
+    bool marked;  // the excerpt shows the hit
+};
+
+// A document with the control in its title, description and text, raw and
+// as a reference, and what its result shows: titles and descriptions as
+// they always did. Text mode drops a carriage return, a META value the C0
+// bytes but a line feed; a NUL ends either, and 0x1A the document.
+ControlResult PutControlDocument(const TestSite& site, const std::string& url, const std::string& c)
+{
+    const unsigned codePoint = static_cast<unsigned char>(c.back());
+    PutDocument(site, url, "<html><head><title>cat t" + c + "t</title><meta name=\"description\" content=\"d" + c +
+                               "d\"></head><body><p>" + c + "cat x" + c + "x &#" + std::to_string(codePoint) + "; y" +
+                               c + "</p></body></html>" + c);
+    if (c[0] == '\0') return {"cat t", "d", true};
+    if (c[0] == '\x1A') return {"cat t", "...No description given...", false};
+    const bool droppedInMeta = c[0] != '\n' && static_cast<unsigned char>(c[0]) < 0x20;
+    return {"cat t" + (c[0] == '\r' ? "" : c) + "t", "d" + (droppedInMeta ? "" : c) + "d", true};
+}
+
+// The text between `open` and `close` after `from` in the page.
+std::string Between(const std::string& page, size_t from, const std::string& open, const std::string& close)
+{
+    const size_t start = page.find(open, from) + open.size();
+    return page.substr(start, page.find(close, start) - start);
+}
+
+// Every C0 byte, DEL and C1 controls in both modes: each page is whole,
+// every result shows, no excerpt holds a control.
+TEST(HostileSite, ControlBytesNeverReachAnExcerpt)
+{
+    std::vector<std::string> controls;
+    for (int byte = 0; byte < 0x20; ++byte) controls.push_back(std::string(1, static_cast<char>(byte)));
+    controls.insert(controls.end(), {"\x7F", "\xC2\x80", "\xC2\x85", "\xC2\x9F"});
+    for (const char* mode : {"", "TEXTONLY yes\n"}) {
+        SCOPED_TRACE(mode);
+        TestSite site;
+        FurnishSite(site, std::string(DefaultConfig) + mode);
+        site.Data("body.htm", "<U>&Search.URL;</U><T>&Search.Title;</T><D>&Search.Description;</D>"
+                              "<X>&Search.Excerpt;</X>\n");
+        std::map<std::string, ControlResult> expected;
+        for (size_t i = 0; i < controls.size(); ++i) {
+            const std::string url = "c" + std::to_string(i) + ".htm";
+            expected[url] = PutControlDocument(site, url, controls[i]);
+        }
+        RunResult result = Get(site, "Search=cat&Count=100");
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, "");
+        const std::string page = MaskSearchTime(result.out);
+        const std::string end = CreditLine(static_cast<int>(controls.size())) + FooterFragment;
+        ASSERT_GE(page.size(), end.size());
+        EXPECT_EQ(page.substr(page.size() - end.size()), end) << "the page is whole";
+        size_t shown = 0;
+        for (size_t at = page.find("<U>"); at != std::string::npos; at = page.find("<U>", at + 1), ++shown) {
+            const std::string url = Between(page, at, "<U>", "</U>"), excerpt = Between(page, at, "<X>", "</X>");
+            SCOPED_TRACE(url);
+            EXPECT_EQ(Between(page, at, "<T>", "</T>"), expected[url].title);
+            EXPECT_EQ(Between(page, at, "<D>", "</D>"), expected[url].description);
+            EXPECT_EQ(excerpt.find("<MARK>cat</MARK>") != std::string::npos, expected[url].marked) << excerpt;
+            for (size_t i = 0; i < excerpt.size(); ++i) EXPECT_FALSE(IsControlAt(excerpt, i)) << i << ": " << excerpt;
+        }
+        EXPECT_EQ(shown, controls.size());
+    }
 }
 
 TEST(HostileSite, UnreadableFilesAndFoldersArePassedOver)

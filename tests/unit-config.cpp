@@ -149,6 +149,8 @@ TEST_F(ConfigFile, AppliesKeys)
         {"TEXTONLY 1\nTextOnly OFF", "\\initial\\", "", "", "", 0, 0, 0},
         {"TEXTONLY yes\nTEXTONLY 0\nTEXTONLY 1 # on", "\\initial\\", "", "", "", 0, 0, 1},
         {"TEXTONLY no\nTEXTONLY 2\nTEXTONLY yess", "\\initial\\", "", "", "", 0, 0, 0},
+        {"TEXTONLY YES", "\\initial\\", "", "", "", 0, 0, 1},
+        {"TEXTONLY Yes\nTEXTONLY nO", "\\initial\\", "", "", "", 0, 0, 0},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);

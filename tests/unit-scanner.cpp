@@ -227,6 +227,8 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         {"\"context manager\"", "a context\n   <i>manager</i>&nbsp;here", 0, 1, 100, 1.0, 0, true},
         {"aa", "<p>aaaaaaa</p> <b>aa</b>a", 0, 1, 50, 0.625, 0, true},
         {"cat dog", "<head><title>t</title><script>cat</script><body>cat</body> dog", 0, 1, 100, 2.0, 0, true},
+        // A head never closed ends at its "<body", to the byte.
+        {"x cat", "<head><title>t</title>x<body>cat", 0, 1, 50, 1.0, 0, true},
         {"cat", "<head><title>cat</title></head><body>" + std::string(100, '.') + " xcat " + std::string(60, '-') +
                     " cat</body>",
          0, 1, 100, 8.0 + 0.25 + 1.0, 40, true},

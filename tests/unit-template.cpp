@@ -136,6 +136,10 @@ TEST_F(ResultTemplate, EscapesValuesFromTheSite)
     EXPECT_EQ(Expand("<A HREF=\"&Search.URL;\">&Search.Title;</A>&Search.Description;"),
               "<A HREF=\"a%22b%27c%3Cd%3Ee%20f%09g%h&i.htm\">&lt;img src=x onerror=alert(1)&gt; &quot;q&quot; "
               "&amp; 'a'</A>x&lt;y&gt;&quot;z&quot;\x01\xE9");
+    // An excerpt is written by its length, whatever it holds.
+    entry_.excerpt = "x\0y";
+    entry_.excerptLength = 3;
+    EXPECT_EQ(Expand("[&Search.Excerpt;]"), std::string("[x\0y]", 5));
 }
 
 TEST_F(ResultTemplate, NeverPassesTheOutputLimit)
@@ -195,7 +199,7 @@ protected:
     // The excerpt of a document, read from a file as a result's is, with no
     // hit recorded past its start unless given.
     std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1,
-                        bool textOnly = false)
+                        bool textOnly = false, int64_t secondTermsHit = -1)
     {
         workspace_->mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
         ReleaseSearchPlan(&plan_);
@@ -207,6 +211,7 @@ protected:
         StrCopy(entry.path, path_.c_str());
         for (int64_t& offset : entry.hitOffsets) offset = -1;
         entry.hitOffsets[0] = recordedHit;
+        entry.hitOffsets[1] = secondTermsHit;
         std::vector<char> out(static_cast<size_t>(ExcerptCapacity(size)) + 16, '\x5A');
         const int length = BuildExcerpt(&entry, size, workspace_.get(), out.data(), ExcerptCapacity(size));
         EXPECT_EQ(out[static_cast<size_t>(ExcerptCapacity(size))], '\x5A') << "written past the room";
@@ -230,6 +235,7 @@ std::string Words(const char* word, int count)
 
 TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
 {
+    using namespace std::string_literals;
     const std::string filler = Words("filler", 30);  // 209 characters
     struct Row {
         const char* words;
@@ -243,6 +249,7 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         {"cat", "<head><title>cat</title><style>cat{}</style></head><body><!-- cat --><script>cat()</script>"
                 "<p>a <span class=\"cat\">cat</span></p>",
          40, "a <MARK>cat</MARK>"},
+        {"x cat", "<head><title>t</title>x<body>cat", 40, "<MARK>cat</MARK>"},  // a head never closed
         {"water", "<p>wa<b>ter</b>fall and <i>water</i></p>", 40, "<MARK>water</MARK>fall and <MARK>water</MARK>"},
         // References stay whole and unmarked inside; what is left is escaped.
         {"amp", "x &amp; y &ampx", 40, "x &amp; y &amp;<MARK>amp</MARK>x"},
@@ -252,6 +259,12 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         {"\"big cat\" *cat run*", "a big cat, a bobcat running", 40,
          "a <MARK>big cat</MARK>, a <MARK>bobcat</MARK> <MARK>running</MARK>"},
         {"cat*", "the category cat", 40, "the <MARK>category</MARK> <MARK>cat</MARK>"},
+        // A word runs on through letters outside ASCII, in either letter case.
+        {"cat*", "la Cat\xC3\xA9gorie", 40, "la <MARK>Cat\xC3\xA9gorie</MARK>"},
+        {"*gorie", "la CAT\xC3\x89GORIE", 40, "la <MARK>CAT\xC3\x89GORIE</MARK>"},
+        // Hits that touch or overlap are one mark.
+        {"cat dog", "a catdog b", 40, "a <MARK>catdog</MARK> b"},
+        {"catdog at", "a catdog b", 40, "a <MARK>catdog</MARK> b"},
         // Excluded and skipped words are never marked.
         {"cat -dog", "cat dog", 40, "<MARK>cat</MARK> dog"},
         // The window with the most different words, whole words preferred,
@@ -277,6 +290,10 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         // the excerpt: what is left of "&" and "<" is escaped again.
         {"caf\xC3\xA9 lt", "caf&eacute; &amp;eacute; &lt;b&gt; lt", 40,
          "<MARK>caf\xC3\xA9</MARK> &amp;eacute; &lt;b&gt; <MARK>lt</MARK>", true},
+        // A control but a tab or a line end, as a byte, a reference decoded
+        // or UTF-8, shows as a blank; a reference kept stays one.
+        {"cat", "\0cat\x01x\x1F\x7F&#0;\xC2\x85\xC2\xA0"s, 40, " <MARK>cat</MARK> x  &#0; \xC2\xA0"},
+        {"cat", "\0cat\x01x\x1F\x7F&#0;&#x85;\xC2\x9F\xC2\xA0"s, 40, " <MARK>cat</MARK> x     \xC2\xA0", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
@@ -294,6 +311,12 @@ TEST_F(Excerpts, FurtherOnOnlyAroundRecordedHits)
     const int64_t hit = static_cast<int64_t>(document.find("cat sat"));
     EXPECT_EQ(Excerpt("cat", document, 40, hit), "...filler filler the <MARK>cat</MARK> sat filler filler...");
     EXPECT_EQ(Excerpt("cat", document, 40), Words("start", 6) + "...");
+    // Of two neighbourhoods that show as much, the earlier, whichever term's it is.
+    const std::string two = start + "<p>" + Words("filler", 5000) + " the dog sat " + Words("filler", 5000) +
+                            " the cat sat " + Words("filler", 200) + "</p>";
+    EXPECT_EQ(Excerpt("cat dog", two, 40, static_cast<int64_t>(two.find("cat sat")), false,
+                      static_cast<int64_t>(two.find("dog sat"))),
+              "...filler filler the <MARK>dog</MARK> sat filler filler...");
     // A recorded offset is only near its hit, so a neighbourhood may begin
     // inside a character or a reference, or end inside one: its edges are
     // cut back to whole words.

@@ -277,7 +277,16 @@ struct Writer {
     void Write(const char* text) { Write(text, static_cast<int32_t>(strlen(text))); }
 };
 
-// One character of the text, escaped where it could be taken for markup.
+// A C0 control other than a tab or a line end, DEL, or a C1 control (as
+// UTF-8): what reads the page may stop at or stumble on one, so none is shown.
+bool IsControlChar(const unsigned char* at, int32_t length)
+{
+    if (length == 2) return at[0] == 0xC2 && at[1] <= 0x9F;
+    return length == 1 && ((at[0] < 0x20 && at[0] != '\t' && at[0] != '\n' && at[0] != '\r') || at[0] == 0x7F);
+}
+
+// One character of the text, escaped where it could be taken for markup, a
+// control shown as a blank.
 int32_t WriteChar(const Text& text, int32_t at, Writer* writer)
 {
     const int32_t reference = ReferenceLengthAt(text, at);
@@ -294,7 +303,8 @@ int32_t WriteChar(const Text& text, int32_t at, Writer* writer)
     default: break;
     }
     const int32_t length = CharLengthAt(text, at);
-    writer->Write(bytes, length);
+    if (IsControlChar(text.bytes + at, length)) writer->Write(" ", 1);
+    else writer->Write(bytes, length);
     return length;
 }
 

@@ -130,6 +130,12 @@ const char* PathBelowSearchPath(const char* path)
     return strlen(path) >= skip ? path + skip : "";
 }
 
+// An excerpt is written by its length: no byte it holds can end it.
+void WriteExcerpt(OutputWriter* out, const ResultEntry* entry)
+{
+    if (entry->excerpt) WriteBytes(out, entry->excerpt, static_cast<size_t>(entry->excerptLength));
+}
+
 // Writes the value of a "Search." key; false for a name not in the table.
 bool WriteKeyValue(OutputWriter* out, const char* name, const ResultEntry* entry, int position)
 {
@@ -144,7 +150,7 @@ bool WriteKeyValue(OutputWriter* out, const char* name, const ResultEntry* entry
     else if (StrEqual(name, "Percent")) WriteFormatted(out, "%d%%", static_cast<int>(entry->percent));
     else if (StrEqual(name, "MatchTotal")) WriteFormatted(out, "%d", resultList.matchedTotal);
     else if (StrEqual(name, "MatchReturned")) WriteFormatted(out, "%d", resultList.resultCount);
-    else if (StrEqual(name, "Excerpt")) WriteText(out, entry->excerpt ? entry->excerpt : "");
+    else if (StrEqual(name, "Excerpt")) WriteExcerpt(out, entry);
     else return false;
     return true;
 }
@@ -253,12 +259,14 @@ void BuildOne(int index, int worker, void* argument)
     char* kept = static_cast<char*>(MemAlloc(length + 1, TemplateModule, __LINE__));
     memcpy(kept, made, static_cast<size_t>(length) + 1);
     excerpts->batch[index]->excerpt = kept;
+    excerpts->batch[index]->excerptLength = length;
 }
 
+// Freed by the length it was made with: its bytes cannot tell it.
 void ReleaseExcerpt(ResultEntry* entry)
 {
     char* kept = const_cast<char*>(entry->excerpt);
-    if (kept) MemFree(&kept, static_cast<int32_t>(strlen(kept)) + 1, TemplateModule, __LINE__);
+    if (kept) MemFree(&kept, entry->excerptLength + 1, TemplateModule, __LINE__);
     entry->excerpt = nullptr;
 }
 

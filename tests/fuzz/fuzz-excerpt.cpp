@@ -1,10 +1,12 @@
 // Excerpts of arbitrary documents for arbitrary search words: the excerpt
 // never holds more characters than its size allows (its marks and ellipses
-// aside), its <MARK> pairs balance, it holds no "<" but theirs, and nothing
-// outside the document or the excerpt's room is touched.
+// aside), its <MARK> pairs balance, it holds no "<" but theirs and no
+// control but a tab or a line end, and nothing outside the document or the
+// excerpt's room is touched.
 //
 // Input: the search words up to the first line feed (at most 100 bytes), a
-// byte choosing the size (40 + 4 per step, at most 1,000), the document.
+// byte choosing the size (40 + 4 per step, at most 1,000) and, when odd,
+// references decoded as with TEXTONLY, the document.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -12,7 +14,8 @@
 #include <vector>
 
 #include "corv-core.h"
-#include "filesrch.h"
+#include "excerpt.h"
+#include "search-plan.h"
 #include "fuzz-support.h"
 #include "srchexpr.h"
 
@@ -22,12 +25,12 @@ namespace {
 
 const char* const FallbackWords = "cat \"red apple\" *ing -dog x*";
 
-// The document's visible text, references as they stand.
-std::string VisibleText(const ExactBlock& document)
+// The document's visible text.
+std::string VisibleText(const ExactBlock& document, VisibleTextMode mode)
 {
     std::vector<char> text(document.size() * 2 + 4 * VisibleTextSlack);
     VisibleTextReader reader;
-    StartVisibleText(&reader, VisibleTextKeepReferences, VectorLevelInUse());
+    StartVisibleText(&reader, mode, VectorLevelInUse());
     int written = ReadVisibleText(&reader, document.data(), static_cast<int>(document.size()), text.data());
     written += FinishVisibleText(&reader, text.data() + written);
     if (reader.restartAt >= 0) {
@@ -65,6 +68,10 @@ size_t CharactersShown(const std::string& excerpt)
             continue;
         }
         Require(excerpt[at] != '<' && excerpt[at] != '>' && excerpt[at] != '"', "no markup but the marks");
+        const unsigned char byte = static_cast<unsigned char>(excerpt[at]);
+        Require((byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r') && byte != 0x7F &&
+                    !(byte == 0xC2 && at + 1 < excerpt.size() && (excerpt[at + 1] & 0xE0) == 0x80),
+                "no control character");
         size_t length = 1;
         if (excerpt[at] == '&') {
             size_t end = excerpt.find(';', at);
@@ -98,25 +105,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static std::unique_ptr<ExcerptWorkspace> workspace(new ExcerptWorkspace{});
     InputReader input(data, size);
     const std::string words = input.Until('\n', 100);
-    const int excerptSize = std::min(ExcerptSizeMaximum, ExcerptSizeMinimum + 4 * input.Byte());
+    const int sizeByte = input.Byte();
+    const int excerptSize = std::min(ExcerptSizeMaximum, ExcerptSizeMinimum + 4 * sizeByte);
+    const bool decoded = sizeByte & 1;
     const std::string bytes = input.Rest();
     const ExactBlock document(bytes.data(), bytes.size());
 
     ExactBlock wordText(words);
     if (!CompileSearchExpression("", wordText.data()))
         Require(CompileSearchExpression("", FallbackWords) == 1, "the fallback words compile");
-    const std::string text = VisibleText(document);
+    SearchPlan plan;
+    BuildSearchPlan(&plan, &searchExpression, decoded);
+    workspace->plan = &plan;
+    const std::string text = VisibleText(document, decoded ? VisibleTextDecodeReferences : VisibleTextKeepReferences);
     const ExactBlock visible(text.data(), text.size());
     const int capacity = ExcerptCapacity(excerptSize);
     ExactBlock out(static_cast<size_t>(capacity));
-    const int length = MakeExcerpt(ExcerptPiece{visible.data(), static_cast<int32_t>(text.size()), true, true, false},
+    const int length = MakeExcerpt(ExcerptPiece{visible.data(), static_cast<int32_t>(text.size()), true, true, decoded},
                                    excerptSize, workspace.get(), out.data(), capacity, nullptr, nullptr);
     Require(length >= 0 && length < capacity && out.data()[length] == '\0', "the excerpt ends within its room");
+    Require(strlen(out.data()) == static_cast<size_t>(length), "no NUL inside the excerpt");
     const std::string excerpt(out.data(), static_cast<size_t>(length));
     Require(CharactersShown(excerpt) <= static_cast<size_t>(excerptSize) + 6,
             "an excerpt holds its size in characters, its ellipses aside");
     Require(!text.empty() || excerpt.empty(), "no text, no excerpt");
     ReleaseExcerptRoom(workspace.get());
+    ReleaseSearchPlan(&plan);
     FreeSearchExpression();
     RequireNoTrackedMemory("making an excerpt");
     return 0;
