@@ -151,8 +151,9 @@ int32_t WholeReferenceLength(const unsigned char* bytes, int32_t count)
     const char* reference = reinterpret_cast<const char*>(bytes);
     int32_t length = 1;
     while (length < limit && ContinuesReference(reference, length, bytes[length])) ++length;
+    if (length == limit || bytes[length] != ';' || length < 2) return 0;
     // A name, or at least one digit after "&#" or "&#x".
     const bool hex = length >= 3 && reference[1] == '#' && (reference[2] | 0x20) == 'x';
     const int32_t digitsFrom = reference[1] == '#' ? (hex ? 3 : 2) : 1;
-    return length > digitsFrom && length < limit && bytes[length] == ';' ? length + 1 : 0;
+    return length > digitsFrom ? length + 1 : 0;
 }
