@@ -15,15 +15,11 @@ intptr_t PlatStandardOutputHandle();
 
 namespace platform_common {
 
-// What each system's own file gives the shared file code: its calls, and
-// closing, moving (to a position in the stored file), cutting a file back
-// to a length, and the lock that appends take turns on.
+// What each system's own file gives the shared file code: its calls (open,
+// read, write, size, moving to a position in the stored file, closing,
+// cutting a file back to a length, the lock that appends take turns on,
+// listing a folder).
 const PlatFileCalls& SystemFileCalls();
-void SystemClose(intptr_t handle);
-bool SystemSeek(intptr_t handle, int64_t offset);
-void SystemCutOff(intptr_t handle, int64_t length);
-bool SystemLockAppends(intptr_t handle);
-void SystemUnlockAppends(intptr_t handle);
 
 // Entry order: bytes compared with ASCII letters upper-cased; names equal
 // after that compare by their raw bytes.
@@ -50,6 +46,7 @@ int WriteAll(long (*write)(intptr_t, const void*, long), intptr_t handle, const 
 struct FileReader {
     bool textEnded = false;  // a 0x1A byte was met in text mode
     bool ended = false;      // the end, or a failed read
+    bool failed = false;     // a read failed
     int64_t rawRead = 0;     // bytes the system delivered, from the file's start
     size_t position = 0;
     size_t length = 0;
@@ -59,6 +56,7 @@ struct FileReader {
     long ReadSomeOnce(ReadSome readSome, unsigned char* target, size_t wanted)
     {
         long got = ended ? 0 : readSome(target, wanted);
+        if (got < 0) failed = true;
         if (got <= 0) ended = true;
         else rawRead += got;
         return got;
@@ -70,7 +68,7 @@ struct FileReader {
     // Reading goes on from another place, the system's file position already moved there.
     void MovedTo(int64_t offset)
     {
-        textEnded = ended = false;
+        textEnded = ended = failed = false;
         rawRead = offset;
         position = length = 0;
     }

@@ -24,10 +24,12 @@ struct PlatFile {
     platform_common::FileReader reader;
 };
 
-PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode, PlatFailure* failure)
 {
-    intptr_t handle = calls->open(path, mode);
-    if (handle == -1) return nullptr;
+    const intptr_t handle = calls->open(path, mode);
+    if (failure) *failure = handle == PlatNoResources ? PlatFailureResources : handle == PlatNoFile ? PlatFailureMissing
+                                                                                                     : PlatFailureNone;
+    if (handle == PlatNoFile || handle == PlatNoResources) return nullptr;
     PlatFile* file = new PlatFile;
     file->handle = handle;
     file->mode = mode;
@@ -37,7 +39,7 @@ PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
 void PlatClose(PlatFile* file)
 {
     if (!file) return;
-    platform_common::SystemClose(file->handle);
+    calls->close(file->handle);
     delete file;
 }
 
@@ -55,6 +57,8 @@ int PlatRead(PlatFile* file, void* target, int count)
     return static_cast<int>(file->reader.ReadRaw(out, wanted, readSome));
 }
 
+int PlatReadFailed(PlatFile* file) { return file->reader.failed ? 1 : 0; }
+
 int PlatReadByte(PlatFile* file)
 {
     unsigned char byte;
@@ -65,7 +69,7 @@ int64_t PlatReadOffset(PlatFile* file) { return file->reader.Offset(); }
 
 int PlatSeek(PlatFile* file, int64_t offset)
 {
-    if (offset < 0 || !platform_common::SystemSeek(file->handle, offset)) return 0;
+    if (offset < 0 || !calls->seek(file->handle, offset)) return 0;
     file->reader.MovedTo(offset);
     return 1;
 }
@@ -77,11 +81,11 @@ int PlatWrite(PlatFile* file, const void* source, int count)
 {
     const char* bytes = static_cast<const char*>(source);
     if (file->mode != PlatAppend) return platform_common::WriteAll(calls->write, file->handle, bytes, count);
-    if (!platform_common::SystemLockAppends(file->handle)) return 0;
+    if (!calls->lockAppends(file->handle)) return 0;
     const int64_t end = calls->size(file->handle);
-    const bool atEnd = end >= 0 && platform_common::SystemSeek(file->handle, end);
+    const bool atEnd = end >= 0 && calls->seek(file->handle, end);
     const int written = atEnd ? platform_common::WriteAll(calls->write, file->handle, bytes, count) : 0;
-    if (!written && atEnd) platform_common::SystemCutOff(file->handle, end);
-    platform_common::SystemUnlockAppends(file->handle);
+    if (!written && atEnd) calls->cutOff(file->handle, end);
+    calls->unlockAppends(file->handle);
     return written;
 }

@@ -1,5 +1,4 @@
-// platform-posix: the system calls behind files (which tests may replace),
-// and closing, moving, cutting back and the append lock.
+// platform-posix: the system calls behind files, which tests may replace.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -27,12 +26,12 @@ intptr_t SystemOpen(const char* path, PlatOpenMode mode)
     if (mode == PlatWriteTruncate) flags = O_WRONLY | O_CREAT | O_TRUNC;
     if (mode == PlatAppend) flags = O_WRONLY | O_CREAT | O_APPEND;
     int descriptor = open(PlatSystemPath(path).c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (descriptor < 0) return -1;
+    if (descriptor < 0) return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? PlatNoResources : PlatNoFile;
     struct stat info;
     bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
     if (!regular || fcntl(descriptor, F_SETFL, flags & O_APPEND) != 0) {
         close(descriptor);
-        return -1;
+        return PlatNoFile;
     }
     return descriptor;
 }
@@ -60,34 +59,36 @@ int64_t SystemSize(intptr_t handle)
     return static_cast<int64_t>(info.st_size);
 }
 
-}  // namespace
-
-const PlatFileCalls& platform_common::SystemFileCalls()
+int SystemSeek(intptr_t handle, int64_t offset)
 {
-    static const PlatFileCalls calls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
-    return calls;
+    return lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) >= 0 ? 1 : 0;
 }
 
-void platform_common::SystemClose(intptr_t handle) { close(static_cast<int>(handle)); }
+void SystemClose(intptr_t handle) { close(static_cast<int>(handle)); }
 
-bool platform_common::SystemSeek(intptr_t handle, int64_t offset)
-{
-    return lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
-void platform_common::SystemCutOff(intptr_t handle, int64_t length)
+void SystemCutOff(intptr_t handle, int64_t length)
 {
     while (ftruncate(static_cast<int>(handle), static_cast<off_t>(length)) != 0 && errno == EINTR) {
     }
 }
 
-bool platform_common::SystemLockAppends(intptr_t handle)
+int SystemLockAppends(intptr_t handle)
 {
     while (flock(static_cast<int>(handle), LOCK_EX) != 0)
-        if (errno != EINTR) return false;
-    return true;
+        if (errno != EINTR) return 0;
+    return 1;
 }
 
-void platform_common::SystemUnlockAppends(intptr_t handle) { flock(static_cast<int>(handle), LOCK_UN); }
+void SystemUnlockAppends(intptr_t handle) { flock(static_cast<int>(handle), LOCK_UN); }
+
+}  // namespace
+
+const PlatFileCalls& platform_common::SystemFileCalls()
+{
+    static const PlatFileCalls calls = {SystemOpen,   SystemRead,        SystemWrite,         SystemSize,
+                                        SystemSeek,   SystemClose,       SystemCutOff,        SystemLockAppends,
+                                        SystemUnlockAppends, PlatSystemListFolder};
+    return calls;
+}
 
 intptr_t PlatStandardOutputHandle() { return STDOUT_FILENO; }

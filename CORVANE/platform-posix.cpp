@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -250,6 +251,38 @@ std::string PlatSystemPath(const char* internalPath)
     return path;
 }
 
+// ---- Descriptors ---------------------------------------------------------------
+
+namespace {
+
+// Descriptors open now: the entries of /proc/self/fd (one of them the
+// listing's own), or, without /proc, those below the limit that answer.
+int OpenDescriptors(int limit)
+{
+    if (DIR* stream = opendir("/proc/self/fd")) {
+        int count = 0;
+        while (dirent* item = readdir(stream)) count += item->d_name[0] != '.';
+        closedir(stream);
+        return count - 1;
+    }
+    int count = 0;
+    for (int descriptor = 0; descriptor < limit; ++descriptor) count += fcntl(descriptor, F_GETFD) != -1;
+    return count;
+}
+
+}  // namespace
+
+int PlatDescriptorsAvailable()
+{
+    constexpr rlim_t Plenty = 1 << 16;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= Plenty)
+        return static_cast<int>(Plenty);
+    const int cap = static_cast<int>(limit.rlim_cur);
+    const int free = cap - OpenDescriptors(cap);
+    return free > 0 ? free : 0;
+}
+
 // ---- Folder enumeration ------------------------------------------------------
 
 struct PlatFolderName {
@@ -257,13 +290,36 @@ struct PlatFolderName {
     unsigned char type;  // the listing's own file type, DT_UNKNOWN where it gives none
 };
 
-struct PlatFolder {
-    DIR* stream;
+struct PlatFolderListing {
     dev_t device;
     ino_t inode;
     std::vector<PlatFolderName> names;
+};
+
+struct PlatFolder {
+    std::string systemPath;  // ending in "/"
+    PlatFolderListing listing;
     size_t next;
 };
+
+// The folder's descriptor is held only while its names are read: a walk
+// many folders deep holds none, and the descriptors a process may hold are
+// left to the documents.
+PlatFailure PlatSystemListFolder(const char* path, PlatFolderListing* listing)
+{
+    DIR* stream = opendir(path);
+    if (!stream) return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? PlatFailureResources : PlatFailureMissing;
+    struct stat info;
+    if (fstat(dirfd(stream), &info) != 0) {
+        closedir(stream);
+        return PlatFailureMissing;
+    }
+    listing->device = info.st_dev;
+    listing->inode = info.st_ino;
+    while (dirent* item = readdir(stream)) listing->names.push_back(PlatFolderName{item->d_name, item->d_type});
+    closedir(stream);
+    return PlatFailureNone;
+}
 
 namespace {
 
@@ -273,7 +329,7 @@ std::vector<PlatFolder*> openFolders;
 bool OnCurrentPath(const struct stat& info)
 {
     for (const PlatFolder* open : openFolders)
-        if (open->device == info.st_dev && open->inode == info.st_ino) return true;
+        if (open->listing.device == info.st_dev && open->listing.inode == info.st_ino) return true;
     return false;
 }
 
@@ -287,6 +343,12 @@ void SetDetails(const struct stat& info, PlatFolderEntry* entry)
     entry->detailed = true;
 }
 
+// Following links.
+bool StatEntry(const PlatFolder* folder, const char* name, struct stat* info)
+{
+    return stat((folder->systemPath + name).c_str(), info) == 0;
+}
+
 // A regular file that the listing tells of is taken as one until its
 // details are asked for; anything else is looked at (following links) now.
 bool FillEntry(PlatFolder* folder, const PlatFolderName& listed, PlatFolderEntry* entry)
@@ -296,7 +358,7 @@ bool FillEntry(PlatFolder* folder, const PlatFolderName& listed, PlatFolderEntry
     entry->detailed = false;
     if (listed.type != DT_REG) {
         struct stat info;
-        if (fstatat(dirfd(folder->stream), name.c_str(), &info, 0) != 0) return false;
+        if (!StatEntry(folder, name.c_str(), &info)) return false;
         isFolder = S_ISDIR(info.st_mode);
         if (!isFolder && !S_ISREG(info.st_mode)) return false;
         if (isFolder && OnCurrentPath(info)) return false;
@@ -310,32 +372,36 @@ bool FillEntry(PlatFolder* folder, const PlatFolderName& listed, PlatFolderEntry
 
 bool NameOrder(const PlatFolderName& a, const PlatFolderName& b) { return platform_common::NameBefore(a.name, b.name); }
 
+// Names too long for an entry, or holding a backslash, cannot be written in an internal path.
+bool Listable(const PlatFolderName& listed)
+{
+    return listed.name.size() < sizeof(PlatFolderEntry{}.name) && listed.name.find('\\') == std::string::npos;
+}
+
 }  // namespace
 
-PlatFolder* PlatFolderOpen(const char* path)
+PlatFolder* PlatFolderOpen(const char* path, PlatFailure* failure)
 {
-    DIR* stream = opendir(PlatSystemPath(path).c_str());
-    if (!stream) return nullptr;
-    struct stat info;
-    if (fstat(dirfd(stream), &info) != 0) {
-        closedir(stream);
+    PlatFolder* folder = new PlatFolder{PlatSystemPath(path), {}, 0};
+    const PlatFailure listed = PlatFileCallsInUse()->listFolder(folder->systemPath.c_str(), &folder->listing);
+    if (failure) *failure = listed;
+    if (listed != PlatFailureNone) {
+        delete folder;
         return nullptr;
     }
-    PlatFolder* folder = new PlatFolder{stream, info.st_dev, info.st_ino, {}, 0};
-    while (dirent* item = readdir(stream)) {
-        std::string name = item->d_name;
-        bool fits = name.size() < sizeof(PlatFolderEntry{}.name);
-        if (fits && name.find('\\') == std::string::npos) folder->names.push_back(PlatFolderName{name, item->d_type});
-    }
-    std::sort(folder->names.begin(), folder->names.end(), NameOrder);
+    if (folder->systemPath.empty() || folder->systemPath.back() != '/') folder->systemPath += '/';
+    std::vector<PlatFolderName>& names = folder->listing.names;
+    names.erase(std::remove_if(names.begin(), names.end(), [](const PlatFolderName& name) { return !Listable(name); }),
+                names.end());
+    std::sort(names.begin(), names.end(), NameOrder);
     openFolders.push_back(folder);
     return folder;
 }
 
 int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry)
 {
-    while (folder->next < folder->names.size()) {
-        if (FillEntry(folder, folder->names[folder->next++], entry)) return 1;
+    while (folder->next < folder->listing.names.size()) {
+        if (FillEntry(folder, folder->listing.names[folder->next++], entry)) return 1;
     }
     return 0;
 }
@@ -344,7 +410,7 @@ int PlatFolderEntryDetails(PlatFolder* folder, PlatFolderEntry* entry)
 {
     if (entry->detailed) return 1;
     struct stat info;
-    if (fstatat(dirfd(folder->stream), entry->name, &info, 0) != 0 || !S_ISREG(info.st_mode)) return 0;
+    if (!StatEntry(folder, entry->name, &info) || !S_ISREG(info.st_mode)) return 0;
     SetDetails(info, entry);
     return 1;
 }
@@ -354,6 +420,5 @@ void PlatFolderClose(PlatFolder* folder)
     if (!folder) return;
     openFolders.erase(std::remove(openFolders.begin(), openFolders.end(), folder),
                       openFolders.end());
-    closedir(folder->stream);
     delete folder;
 }

@@ -276,6 +276,13 @@ namespace {
 
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// What a file or folder that exists could not be opened for.
+bool OutOfResources(DWORD error)
+{
+    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+           error == ERROR_NO_SYSTEM_RESOURCES;
+}
+
 // Only files on disk are opened: a pipe, a console or a device would block
 // the request or never end, and is refused like a missing file.
 intptr_t SystemOpen(const char* path, PlatOpenMode mode)
@@ -296,13 +303,13 @@ intptr_t SystemOpen(const char* path, PlatOpenMode mode)
     // on POSIX.
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return -1;
+    if (handle == INVALID_HANDLE_VALUE) return OutOfResources(GetLastError()) ? PlatNoResources : PlatNoFile;
     BY_HANDLE_FILE_INFORMATION info;
     bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
                    !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     if (!regular) {
         CloseHandle(handle);
-        return -1;
+        return PlatNoFile;
     }
     return reinterpret_cast<intptr_t>(handle);
 }
@@ -328,29 +335,19 @@ int64_t SystemSize(intptr_t handle)
     return static_cast<int64_t>(size.QuadPart);
 }
 
-}  // namespace
-
-const PlatFileCalls& platform_common::SystemFileCalls()
-{
-    static const PlatFileCalls calls = {SystemOpen, SystemRead, SystemWrite, SystemSize};
-    return calls;
-}
-
-void platform_common::SystemClose(intptr_t handle) { CloseHandle(AsHandle(handle)); }
-
-bool platform_common::SystemSeek(intptr_t handle, int64_t offset)
+int SystemSeek(intptr_t handle, int64_t offset)
 {
     LARGE_INTEGER position;
     position.QuadPart = offset;
-    return SetFilePointerEx(AsHandle(handle), position, nullptr, FILE_BEGIN) != 0;
+    return SetFilePointerEx(AsHandle(handle), position, nullptr, FILE_BEGIN) != 0 ? 1 : 0;
 }
 
-void platform_common::SystemCutOff(intptr_t handle, int64_t length)
+void SystemClose(intptr_t handle) { CloseHandle(AsHandle(handle)); }
+
+void SystemCutOff(intptr_t handle, int64_t length)
 {
     if (SystemSeek(handle, length)) SetEndOfFile(AsHandle(handle));
 }
-
-namespace {
 
 // Not every system makes an append-only write atomic: the writers take turns
 // on a lock of one byte far past any log's end.
@@ -362,19 +359,32 @@ OVERLAPPED AppendLockRegion()
     return region;
 }
 
-}  // namespace
-
-bool platform_common::SystemLockAppends(intptr_t handle)
+int SystemLockAppends(intptr_t handle)
 {
     OVERLAPPED region = AppendLockRegion();
-    return LockFileEx(AsHandle(handle), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != 0;
+    return LockFileEx(AsHandle(handle), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != 0 ? 1 : 0;
 }
 
-void platform_common::SystemUnlockAppends(intptr_t handle)
+void SystemUnlockAppends(intptr_t handle)
 {
     OVERLAPPED region = AppendLockRegion();
     UnlockFileEx(AsHandle(handle), 0, 1, 0, &region);
 }
+
+PlatFailure SystemListFolder(const char* path, PlatFolderListing* listing);
+
+}  // namespace
+
+const PlatFileCalls& platform_common::SystemFileCalls()
+{
+    static const PlatFileCalls calls = {SystemOpen,   SystemRead,        SystemWrite,         SystemSize,
+                                        SystemSeek,   SystemClose,       SystemCutOff,        SystemLockAppends,
+                                        SystemUnlockAppends, SystemListFolder};
+    return calls;
+}
+
+// Windows sets no small limit on the handles a process may hold.
+int PlatDescriptorsAvailable() { return 1 << 16; }
 
 intptr_t PlatStandardOutputHandle() { return reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
@@ -408,10 +418,14 @@ FolderIdentity Identify(const BY_HANDLE_FILE_INFORMATION& info)
 
 }  // namespace
 
-struct PlatFolder {
-    std::string path;  // ends in a backslash
+struct PlatFolderListing {
     FolderIdentity identity;
     std::vector<WIN32_FIND_DATAA> entries;
+};
+
+struct PlatFolder {
+    std::string path;  // ends in a backslash
+    PlatFolderListing listing;
     size_t next;
 };
 
@@ -423,7 +437,7 @@ std::vector<PlatFolder*> openFolders;
 bool OnCurrentPath(const FolderIdentity& identity)
 {
     for (const PlatFolder* open : openFolders) {
-        const FolderIdentity& other = open->identity;
+        const FolderIdentity& other = open->listing.identity;
         if (other.known && other.volume == identity.volume && other.indexHigh == identity.indexHigh &&
             other.indexLow == identity.indexLow)
             return true;
@@ -491,18 +505,20 @@ bool NameOrder(const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b)
 
 }  // namespace
 
-PlatFolder* PlatFolderOpen(const char* path)
+namespace {
+
+// The names are read at once, so no search handle stays open during a walk.
+PlatFailure SystemListFolder(const char* path, PlatFolderListing* listing)
 {
-    std::string folderPath = path;
-    if (!folderPath.empty() && folderPath.back() != '\\' && folderPath.back() != '/') folderPath += '\\';
+    const std::string folderPath = path;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folderPath + "*.*").c_str(), &found);
     // An empty root folder has not even "." to list.
-    if (search == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
-    PlatFolder* folder = new PlatFolder{folderPath, FolderIdentity{0, 0, 0, false}, {}, 0};
+    if (search == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return OutOfResources(GetLastError()) ? PlatFailureResources : PlatFailureMissing;
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (Listed(found)) folder->entries.push_back(found);
+            if (Listed(found)) listing->entries.push_back(found);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
@@ -510,16 +526,32 @@ PlatFolder* PlatFolderOpen(const char* path)
     std::string itself = folderPath;
     if (itself.size() > 1 && itself[itself.size() - 2] != ':' && itself[itself.size() - 2] != '\\') itself.pop_back();
     BY_HANDLE_FILE_INFORMATION info;
-    if (Inspect(itself, info)) folder->identity = Identify(info);
-    std::sort(folder->entries.begin(), folder->entries.end(), NameOrder);
+    if (Inspect(itself, info)) listing->identity = Identify(info);
+    return PlatFailureNone;
+}
+
+}  // namespace
+
+PlatFolder* PlatFolderOpen(const char* path, PlatFailure* failure)
+{
+    std::string folderPath = path;
+    if (!folderPath.empty() && folderPath.back() != '\\' && folderPath.back() != '/') folderPath += '\\';
+    PlatFolder* folder = new PlatFolder{folderPath, PlatFolderListing{FolderIdentity{0, 0, 0, false}, {}}, 0};
+    const PlatFailure listed = PlatFileCallsInUse()->listFolder(folderPath.c_str(), &folder->listing);
+    if (failure) *failure = listed;
+    if (listed != PlatFailureNone) {
+        delete folder;
+        return nullptr;
+    }
+    std::sort(folder->listing.entries.begin(), folder->listing.entries.end(), NameOrder);
     openFolders.push_back(folder);
     return folder;
 }
 
 int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry)
 {
-    while (folder->next < folder->entries.size()) {
-        const WIN32_FIND_DATAA& found = folder->entries[folder->next++];
+    while (folder->next < folder->listing.entries.size()) {
+        const WIN32_FIND_DATAA& found = folder->listing.entries[folder->next++];
         if (FillEntry(folder, found, entry)) return 1;
     }
     return 0;

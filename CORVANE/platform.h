@@ -84,14 +84,24 @@ enum PlatOpenMode {
     PlatAppend         // created when missing; every write goes to the end
 };
 
+// Why a file or a folder could not be opened or listed.
+enum PlatFailure : int32_t {
+    PlatFailureNone = 0,
+    PlatFailureMissing = 1,   // gone, refused by permission, or not a regular file or a folder
+    PlatFailureResources = 2  // no descriptor or memory left: it exists, but cannot be read now
+};
+
 // Opens regular files only: a folder, FIFO, socket or device is refused like
 // a missing file, so that nothing a site holds can block or flood a request.
-PlatFile* PlatOpen(const char* path, PlatOpenMode mode);
+// On failure, *failure (when given) tells why.
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode, PlatFailure* failure = nullptr);
 void PlatClose(PlatFile* file);
 // Size in bytes as stored, or -1 when it cannot be told.
 int64_t PlatFileSize(PlatFile* file);
-// Reads up to count bytes; fewer only at the end of the (translated) text.
+// Reads up to count bytes; fewer only at the end of the (translated) text, or
+// where a read failed: the file then ends there, and PlatReadFailed tells.
 int PlatRead(PlatFile* file, void* target, int count);
+int PlatReadFailed(PlatFile* file);
 // Next byte (0 to 255), or -1 at the end.
 int PlatReadByte(PlatFile* file);
 // Where in the stored file the next read begins (before any text-mode
@@ -144,8 +154,10 @@ struct PlatFolder;
 // letters upper-cased), so that results do not depend on the file system.
 // Folders already open on the current walk (link cycles), entries that are
 // neither files nor folders, and names that cannot be written in an internal
-// path are passed over.
-PlatFolder* PlatFolderOpen(const char* path);
+// path are passed over. A folder's names are read when it is opened, so that
+// an open folder holds no descriptor. On failure, *failure (when given)
+// tells why.
+PlatFolder* PlatFolderOpen(const char* path, PlatFailure* failure = nullptr);
 int PlatFolderNext(PlatFolder* folder, PlatFolderEntry* entry);
 // A file's size and modified time may come only when asked for, so that the
 // files a walk passes over cost no more than their names. 0 when the file is
@@ -169,16 +181,34 @@ private:
 // 2107-12-31 23:59:58.
 uint32_t PlatDosDateTime(int year, int month, int day, int hour, int minute, int second);
 
+// How many more files this process may hold open at once, as far as the
+// system tells (a large number where it sets no small limit).
+int PlatDescriptorsAvailable();
+
 // ---- Test seam ---------------------------------------------------------------
 
-// The system calls behind the files and standard output, replaceable by tests
-// (so that the n-th read or write can fail or come up short). Handles are the
+// What a folder's listing holds: each system's own record.
+struct PlatFolderListing;
+
+// The system calls behind the files, the folders and standard output,
+// replaceable by tests, so that any of them can fail or come up short (the
+// n-th read or write, a move, the append lock, a listing). Handles are the
 // system's own, as integers.
+enum : intptr_t {
+    PlatNoFile = -1,        // open: missing, refused, or not a regular file
+    PlatNoResources = -2    // open: no descriptor or memory left
+};
 struct PlatFileCalls {
-    intptr_t (*open)(const char* path, PlatOpenMode mode);        // -1: missing or refused
-    long (*read)(intptr_t handle, void* target, long count);      // 0 at the end, -1 on failure
+    intptr_t (*open)(const char* path, PlatOpenMode mode);           // a handle, PlatNoFile or PlatNoResources
+    long (*read)(intptr_t handle, void* target, long count);         // 0 at the end, -1 on failure
     long (*write)(intptr_t handle, const void* source, long count);  // may be short, -1 on failure
-    int64_t (*size)(intptr_t handle);                             // -1 when it cannot be told
+    int64_t (*size)(intptr_t handle);                                // -1 when it cannot be told
+    int (*seek)(intptr_t handle, int64_t offset);                    // 0 when refused
+    void (*close)(intptr_t handle);
+    void (*cutOff)(intptr_t handle, int64_t length);                 // back to that length
+    int (*lockAppends)(intptr_t handle);                             // 0 when the lock cannot be taken
+    void (*unlockAppends)(intptr_t handle);
+    PlatFailure (*listFolder)(const char* path, PlatFolderListing* listing);  // every name in it
 };
 const PlatFileCalls* PlatFileCallsInUse();
 // nullptr gives the system's own calls back.

@@ -194,6 +194,36 @@ TEST(HostileSite, UnreadableFilesAndFoldersArePassedOver)
     EXPECT_EQ(result.err, "");
 }
 
+// With a handful of descriptors and many threads, no document goes missing:
+// the page is the one that no limit gives, on a site four folders deep.
+TEST(HostileSite, FewDescriptorsGiveTheSamePage)
+{
+    if (getenv("TRAWLEX_TEST_LAUNCHER")) GTEST_SKIP() << "a launcher holds descriptors of its own";
+    TestSite site;
+    FurnishSite(site);
+    site.Data("body.htm", "<LI>&Search.URL; &Search.Percent; [&Search.Excerpt;]\n");
+    // Documents long enough for the threads to hold many open at once.
+    const std::string document = CatDocument + std::string(200000, ' ') + "dog\n";
+    std::string folder;
+    for (const char* below : {"", "a/", "b/", "c/", "d/"}) {
+        folder += below;
+        for (int i = 0; i < 30; ++i) PutDocument(site, folder + "doc" + std::to_string(i) + ".htm", document);
+    }
+    for (const char* threads : {"1", "2", "16"}) {
+        site.Config(std::string(DefaultConfig) + "THREADS " + threads + "\n");
+        const RunResult unlimited = RunProgram(site.program(), GetOptions("Search=cat"));
+        ASSERT_NE(unlimited.out.find("150 files searched"), std::string::npos);
+        for (int limit : {8, 9, 12}) {
+            SCOPED_TRACE(std::string(threads) + " threads, " + std::to_string(limit) + " descriptors");
+            RunOptions options = GetOptions("Search=cat");
+            options.descriptorLimit = limit;
+            const RunResult limited = RunProgram(site.program(), options);
+            EXPECT_EQ(MaskSearchTime(limited.out), MaskSearchTime(unlimited.out));
+            EXPECT_EQ(limited.err, "");
+        }
+    }
+}
+
 // A data file that is a FIFO or a device is a missing file: the request
 // neither waits for a writer nor copies an endless stream into the page.
 TEST(HostileSite, SpecialDataFilesAreMissingFiles)

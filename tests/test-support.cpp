@@ -239,6 +239,8 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        // Nothing but the standard streams is handed on.
+        close_range(3, ~0U, 0);
         if (options.userId >= 0) {
             uid_t user = static_cast<uid_t>(options.userId);
             if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(125);
@@ -248,6 +250,10 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
             // A runaway child must not fill the disk before its time is up.
             rlimit size{OutputSizeLimit, OutputSizeLimit};
             setrlimit(RLIMIT_FSIZE, &size);
+        }
+        if (options.descriptorLimit > 0) {
+            rlimit files{static_cast<rlim_t>(options.descriptorLimit), static_cast<rlim_t>(options.descriptorLimit)};
+            setrlimit(RLIMIT_NOFILE, &files);
         }
         execve(executable.c_str(), argv.data(), envp.data());
         _exit(127);

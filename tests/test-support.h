@@ -61,6 +61,8 @@ struct RunOptions {
     int userId = -1;                                 // >= 0: the child runs as this user and group
     int secondsLimit = 0;                            // > 0: killed when still running after this long,
                                                      // and no file it writes grows past OutputSizeLimit
+    int descriptorLimit = 0;                         // > 0: the files it may hold open at once, its
+                                                     // standard streams among them
 };
 constexpr long OutputSizeLimit = 64L << 20;
 

@@ -228,11 +228,15 @@ struct PageExcerpts {
     char* made = nullptr;  // one excerpt of capacity bytes per thread
     ResultEntry* batch[ExcerptBatch];
 
+    // Each thread holds one document open at a time: no more threads than
+    // the process may hold documents open.
     void Start(int excerptSize, int threadCount, const SearchPlan* plan)
     {
         size = excerptSize >= ExcerptSizeMinimum && excerptSize <= ExcerptSizeMaximum ? excerptSize
                                                                                        : ExcerptSizeDefault;
         capacity = ExcerptCapacity(size);
+        const int available = PlatDescriptorsAvailable();
+        if (threadCount > available) threadCount = available;
         threads = threadCount < 1 ? 1 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
         workspaces = MemAllocArray<ExcerptWorkspace>(threads, TemplateModule, __LINE__);
         for (int i = 0; i < threads; ++i) {

@@ -42,6 +42,7 @@ struct ResultList {
     int32_t matchedTotal;
     int32_t filesScanned;
     int32_t sortMode;
+    int32_t unableToSearch;  // files and folders that exist but could not be read
 };
 extern ResultList resultList;
 

@@ -97,13 +97,22 @@ void FileDocument(void*, const char* path, int32_t size, uint32_t modified, cons
     FileScannedDocument(path, size, modified, document);
 }
 
+// A file or folder that exists but could not be read is no file without a
+// match: the page says how many there were.
+void CountUnreadable(void*) { ++resultList.unableToSearch; }
+
+void PrintUnreadable()
+{
+    if (resultList.unableToSearch > 0) CgiPrint("<!-- Unable to search %d files -->\n", resultList.unableToSearch);
+}
+
 // Walks the whole site with `threads` threads scanning what it finds.
 void SearchSite(const SearchPlan* plan, int threads, const char* searchPath)
 {
     walkDepth = 0;
     ScanPool pool;
-    StartScanning(&pool, threads, plan, DocumentSink{FileDocument, nullptr});
-    WalkFolder(searchPath, WalkWholeSite, WalkVisitor{ScanFile, &pool});
+    StartScanning(&pool, threads, plan, DocumentSink{FileDocument, CountUnreadable, nullptr});
+    WalkFolder(searchPath, WalkWholeSite, WalkVisitor{ScanFile, CountUnreadable, &pool});
     FinishScanning(&pool);
 }
 
@@ -133,9 +142,11 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {
         CgiPrint("Unable to find any Web pages matching your query...<BR>");
+        PrintUnreadable();
     } else {
         CgiPrint("Found %d Web page%s matching your query (returning top %d)...<BR><BR>", resultList.matchedTotal,
                  resultList.matchedTotal == 1 ? "" : "s", resultList.resultCount);
+        PrintUnreadable();
         WriteResults(request->look, settings, threads, &plan);
         PrintPagingRow(request);
     }

@@ -143,11 +143,16 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
 {
     document->title[0] = document->description[0] = document->keywords[0] = '\0';
     document->matched = 0;
-    PlatFileGuard file(PlatOpen(path, PlatReadText));
+    PlatFailure failure = PlatFailureNone;
+    PlatFileGuard file(PlatOpen(path, PlatReadText, &failure));
+    document->unreadable = failure == PlatFailureResources;
     if (!file) return false;
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
+    // Part of it could not be read: its score would not be its own.
+    document->unreadable = PlatReadFailed(file.get()) != 0;
+    if (document->unreadable) return false;
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
     for (int i = 0; i < HitOffsetLimit; ++i)
@@ -190,7 +195,9 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
     if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
     const int32_t at = static_cast<int32_t>(hit - scan.region.start);
     scan.from[term] = at + length;
-    scan.region.offset = scan.offsetOf(scan.map, at);
+    // ScoreHit places a hit at the region's offset plus the hit's place in it.
+    const int64_t stored = scan.offsetOf(scan.map, at);
+    scan.region.offset = stored < 0 ? -1 : stored - at;
     ScoreHit(&scan.region, term, hit);
 }
 

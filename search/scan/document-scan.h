@@ -52,9 +52,11 @@ struct ScannedDocument {
     double percent;
     double weight;
     int64_t hitOffsets[HitOffsetLimit];
+    bool unreadable;  // not scanned for lack of descriptors or memory, or a failed read
 };
 
-// Reads and scores one document; false when it cannot be opened.
+// Reads and scores one document; false when it cannot be opened (gone or
+// refused, or unreadable) or a read failed part-way (unreadable).
 bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* document);
 int ResetWordStats(ScanContext* context);
 // Takes the title and META texts from a document's first block (blanking

@@ -65,9 +65,24 @@ void RunScanThread(void* workerArgument)
     PlatMonitorLeave(pool.monitor);
 }
 
+void File(const ScanPool& pool, const char* path, int32_t size, uint32_t modified, bool opened,
+          const ScannedDocument& document)
+{
+    if (opened) pool.sink.file(pool.sink.sink, path, size, modified, document);
+    else if (document.unreadable) pool.sink.unreadable(pool.sink.sink);
+}
+
 void File(const ScanPool& pool, const ScanJob& job)
 {
-    if (job.opened) pool.sink.file(pool.sink.sink, job.path, job.size, job.modified, job.document);
+    File(pool, job.path, job.size, job.modified, job.opened, job.document);
+}
+
+// Each scanning context holds one document open at a time, and the walk
+// one folder while it lists it (when it scans, it lists none).
+int ThreadsWithinDescriptors(int threadCount)
+{
+    const int available = PlatDescriptorsAvailable();
+    return threadCount < available - 1 ? threadCount : available - 1;
 }
 
 // With the monitor held: files every scanned job that is next in walk order.
@@ -127,7 +142,8 @@ void StartScanning(ScanPool* pool, int threadCount, const SearchPlan* plan, cons
     *pool = ScanPool{};
     pool->plan = plan;
     pool->sink = sink;
-    pool->threadCount = threadCount <= 1 ? 0 : threadCount > ThreadLimit ? ThreadLimit : threadCount;
+    pool->threadCount = threadCount <= 1 ? 0 : ThreadsWithinDescriptors(threadCount > ThreadLimit ? ThreadLimit : threadCount);
+    if (pool->threadCount < 1) pool->threadCount = 0;
     AllocateContexts(*pool, pool->threadCount + 1);
     if (pool->threadCount == 0) return;
     pool->capacity = QueuedPerThread * pool->threadCount;
@@ -144,7 +160,8 @@ void ScanInWalkOrder(ScanPool* pool, const char* path, int32_t size, uint32_t mo
 {
     if (pool->threadCount == 0) {
         ScannedDocument document;
-        if (ScanDocument(&pool->contexts[0], path, &document)) pool->sink.file(pool->sink.sink, path, size, modified, document);
+        const bool opened = ScanDocument(&pool->contexts[0], path, &document);
+        File(*pool, path, size, modified, opened, document);
         return;
     }
     PlatMonitorEnter(pool->monitor);

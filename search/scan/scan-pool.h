@@ -14,9 +14,11 @@
 constexpr int DefaultThreadLimit = 4;
 
 // Where every document that could be read goes once scanned, matched or
-// not: in walk order, on the walking thread.
+// not, and where those go that could not be read for lack of descriptors or
+// memory or because a read failed: in walk order, on the walking thread.
 struct DocumentSink {
     void (*file)(void* sink, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document);
+    void (*unreadable)(void* sink);
     void* sink;
 };
 
@@ -50,7 +52,9 @@ struct ScanPool {
 };
 
 // threadCount threads scan besides the walking thread (1 or less: the
-// walking thread scans each document as the walk hands it over).
+// walking thread scans each document as the walk hands it over), fewer where
+// the process may not hold a document open for each of them and one more
+// descriptor, which the walk takes to list a folder.
 void StartScanning(ScanPool* pool, int threadCount, const SearchPlan* plan, const DocumentSink& sink);
 // Scans a document that passed the filter, or queues it for a thread.
 void ScanInWalkOrder(ScanPool* pool, const char* path, int32_t size, uint32_t modified);

@@ -57,9 +57,12 @@ int WalkFolder(const char* folderPath, int options, const WalkVisitor& visitor)
             return 1;
         folderPath = walkPath;
     }
-    PlatFolderGuard folder(PlatFolderOpen(folderPath));
+    PlatFailure failure = PlatFailureNone;
+    PlatFolderGuard folder(PlatFolderOpen(folderPath, &failure));
     if (!folder) {
         DebugPrint("Error opening (%s)\n", folderPath);
+        // A folder that permission refuses, or that went, is passed over.
+        if (failure == PlatFailureResources) visitor.onUnlistable(visitor.visitor);
         return 1;
     }
     PlatFolderEntry entry;

@@ -15,9 +15,11 @@ enum : int {
 extern char walkPath[PathCapacity];
 extern int32_t walkDepth;
 
-// What the walk hands every searchable file to.
+// What the walk hands every searchable file to, and tells of every folder
+// that exists but cannot be listed for lack of descriptors or memory.
 struct WalkVisitor {
     void (*onFile)(void* visitor, const char* folderPath, const char* fileName, int32_t size, uint32_t modified);
+    void (*onUnlistable)(void* visitor);
     void* visitor;
 };
 

@@ -16,14 +16,17 @@ struct PlatFile {
     bool textEnded;
 };
 
-PlatFile* PlatOpen(const char* path, PlatOpenMode mode)
+PlatFile* PlatOpen(const char* path, PlatOpenMode mode, PlatFailure* failure)
 {
+    if (failure) *failure = PlatFailureMissing;
     const char* modes[] = {"rb", "rb", "wb", "ab"};
     std::string systemPath = PlatSystemPath(path);
     struct stat info;
     if (mode <= PlatReadText && (stat(systemPath.c_str(), &info) != 0 || S_ISDIR(info.st_mode))) return nullptr;
     FILE* stream = fopen(systemPath.c_str(), modes[mode]);
-    return stream ? new PlatFile{stream, mode, false} : nullptr;
+    if (!stream) return nullptr;
+    if (failure) *failure = PlatFailureNone;
+    return new PlatFile{stream, mode, false};
 }
 
 void PlatClose(PlatFile* file)
@@ -52,6 +55,8 @@ int PlatRead(PlatFile* file, void* target, int count)
     return delivered;
 }
 
+int PlatReadFailed(PlatFile* file) { return ferror(file->stream) ? 1 : 0; }
+
 int PlatReadByte(PlatFile* file)
 {
     unsigned char byte;
@@ -73,7 +78,9 @@ long WritePlainly(intptr_t handle, const void* source, long count)
     return static_cast<long>(write(static_cast<int>(handle), source, static_cast<size_t>(count)));
 }
 
-const PlatFileCalls plainCalls = {nullptr, nullptr, WritePlainly, nullptr};
+// Folders are listed as the program lists them.
+const PlatFileCalls plainCalls = {nullptr, nullptr, WritePlainly, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr,      nullptr, PlatSystemListFolder};
 
 }  // namespace
 
