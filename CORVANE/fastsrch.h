@@ -34,7 +34,7 @@ constexpr int PatternSetLimit = 160;
 constexpr int PatternSetTextLimit = 320;
 // The vector filter tells eight patterns apart in one pass over a range; a
 // set of up to PatternSetFilterLimit patterns takes one pass per eight, a
-// larger one is searched with an automaton, unless a pattern matches letter
+// larger one is searched with an Aho-Corasick automaton, unless a pattern matches letter
 // case exactly or the patterns hold more than PatternSetTextLimit bytes in
 // all: then pattern by pattern.
 constexpr int PatternSetGroupSize = 8;

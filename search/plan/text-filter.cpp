@@ -5,11 +5,13 @@
 //
 // The visible text is the stored bytes with markup left out, references
 // decoded and blanks folded. So where a term's text shows, either the stored
-// bytes hold it as they stand, or it runs across a seam: its first bytes
-// stand just before a "<" or a "&" (a tag, comment or reference that is cut
-// out or decoded in between), or it begins with a decoded reference. A term
+// bytes hold it as they stand, or it runs across a boundary: its first bytes
+// stand just before a markup boundary, a "<" or a "&" (a tag, comment or
+// reference that is cut out or decoded in between), or it begins with a
+// decoded reference. The filter is a necessary condition, never a sufficient
+// one: what it lets through is read as text and searched. A term
 // with blanks shows its longest blank-free piece, which is looked for
-// instead; so is a long term's beginning, to keep the bytes carried small.
+// instead; so is a long term's prefix, to keep the bytes carried small.
 #include <algorithm>
 #include <cstring>
 
@@ -23,11 +25,11 @@ namespace {
 
 const char* const FilterModule = "filesrch";
 
-// The bytes of a term looked for; a seam is looked back from by one byte fewer.
+// The bytes of a term looked for; a boundary is looked back from by one byte fewer.
 constexpr int32_t KeyLimit = TextFilterCarry / 2;
-// A seam whose text is not known within this many bytes of the end of what
+// A boundary whose text is not known within this many bytes of the end of what
 // was read is looked at again in the next read's carry.
-constexpr int32_t SeamReach = TextFilterCarry - KeyLimit;
+constexpr int32_t BoundaryReach = TextFilterCarry - KeyLimit;
 
 bool IsBlankByte(unsigned char byte)
 {
@@ -96,7 +98,7 @@ void NoteEndsPrefix(TextFilter& filter, int32_t byte)
 
 bool HasBit(const uint64_t* bits, unsigned char byte) { return bits[byte >> 6] >> (byte & 63) & 1; }
 
-// The beginning among `found` that is the first `length` bytes of the
+// The prefix among `found` that is the first `length` bytes of the
 // pattern, or -1.
 int32_t SameKeyPrefix(const TextFilter& filter, const KeyPrefix* found, int32_t count, const TextPattern& pattern, int32_t length)
 {
@@ -111,7 +113,7 @@ int32_t SameKeyPrefix(const TextFilter& filter, const KeyPrefix* found, int32_t 
 
 // Sorts the proper prefixes of the keys, each once, by their last byte;
 // false when there are more than the filter holds.
-bool PrepareSeams(TextFilter& filter)
+bool PrepareBoundaries(TextFilter& filter)
 {
     KeyPrefix found[PatternSetTextLimit];
     int32_t count = 0, perByte[256] = {};
@@ -155,7 +157,7 @@ void NotePair(TextFilter& filter, unsigned char first, unsigned char second)
     filter.pairEnds[pair >> 6] |= uint64_t{1} << (pair & 63);
 }
 
-// Notes the last two bytes of every key's proper beginning, any byte before
+// Notes the last two bytes of every key's proper prefix, any byte before
 // one of a single byte.
 void PreparePairs(TextFilter& filter)
 {
@@ -171,7 +173,7 @@ void PreparePairs(TextFilter& filter)
 
 void NoteFound(void* found, int, const char*) { *static_cast<bool*>(found) = true; }
 
-// What follows a seam: the first byte of the text after it, or one of these.
+// What follows a boundary: the first byte of the text after it, or one of these.
 enum : int32_t {
     NoTextFollows = -1,  // the document ends in the markup
     TextUnknown = -2     // the bytes end before the markup does
@@ -201,9 +203,9 @@ bool StartsMarkup(const unsigned char* bytes, int32_t at)
     return IsAsciiLetter(next) || next == '/' || next == '!' || next == '?';
 }
 
-// The first byte of the text from a seam on: markup is passed over as if
+// The first byte of the text from a boundary on: markup is passed over as if
 // every tag joined the text on either side.
-int32_t TextAfterSeam(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+int32_t TextAfterBoundary(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
 {
     const int32_t unknown = documentEnds ? NoTextFollows : TextUnknown;
     for (int passed = 0; passed < 16; ++passed) {
@@ -218,26 +220,26 @@ int32_t TextAfterSeam(const unsigned char* bytes, int32_t at, int32_t count, boo
     return TextUnknown;
 }
 
-// Whether the two bytes before bytes[at] (at > 0) could end a key's beginning.
+// Whether the two bytes before bytes[at] (at > 0) could end a key's prefix.
 bool PairMayEndPrefix(const TextFilter& filter, const unsigned char* bytes, int32_t at)
 {
     const unsigned pair = PairIndex(at >= 2 ? bytes[at - 2] : 0, bytes[at - 1]);
     return filter.pairEnds[pair >> 6] >> (pair & 63) & 1;
 }
 
-// Whether a key's text could run across the seam ("<" or "&") at bytes[at]:
-// a decoded reference begins it, or a beginning of it stands just before
-// the seam and the text after the seam goes on with the key's next byte.
-// A seam whose text is not yet known is looked at again with the bytes
+// Whether a key's text could run across the boundary ("<" or "&") at bytes[at]:
+// a decoded reference begins it, or a prefix of it stands just before
+// the boundary and the text after the boundary goes on with the key's next byte.
+// A boundary whose text is not yet known is looked at again with the bytes
 // after it, if the next read's carry holds it; otherwise it may join.
-bool SeamMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+bool BoundaryMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
 {
-    const bool lookedAtAgain = !documentEnds && at >= count - SeamReach;
+    const bool lookedAtAgain = !documentEnds && at >= count - BoundaryReach;
     int32_t text = TextUnknown;
     bool textRead = false;
     // Only a number or one of a few names gives a character that may begin a key.
     if (bytes[at] == '&' && (filter.namedMayBeginKey || at + 1 >= count || bytes[at + 1] == '#')) {
-        text = TextAfterSeam(bytes, at, count, documentEnds);
+        text = TextAfterBoundary(bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
         if (text >= 0 && filter.startsKey[FoldAsciiUpper(static_cast<unsigned char>(text))]) return true;
@@ -245,38 +247,38 @@ bool SeamMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t a
     if (at == 0 || !PairMayEndPrefix(filter, bytes, at)) return false;
     const unsigned char last = FoldAsciiUpper(bytes[at - 1]);
     for (int32_t i = filter.endsOf[last]; i < filter.endsOf[last + 1]; ++i) {
-        const KeyPrefix& beginning = filter.prefixes[i];
-        const TextPattern& key = *filter.keys->patterns[beginning.key];
-        if (beginning.length > at ||
-            !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - beginning.length),
-                             reinterpret_cast<const char*>(key.text), beginning.length))
+        const KeyPrefix& prefix = filter.prefixes[i];
+        const TextPattern& key = *filter.keys->patterns[prefix.key];
+        if (prefix.length > at ||
+            !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - prefix.length),
+                             reinterpret_cast<const char*>(key.text), prefix.length))
             continue;
-        if (!textRead) text = TextAfterSeam(bytes, at, count, documentEnds);
+        if (!textRead) text = TextAfterBoundary(bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
-        if (text >= 0 && HasBit(beginning.next, FoldAsciiUpper(static_cast<unsigned char>(text)))) return true;
+        if (text >= 0 && HasBit(prefix.next, FoldAsciiUpper(static_cast<unsigned char>(text)))) return true;
     }
     return false;
 }
 
-bool IsSeam(const TextFilter& filter, const unsigned char* bytes, int32_t at)
+bool IsBoundary(const TextFilter& filter, const unsigned char* bytes, int32_t at)
 {
     return bytes[at] == '&' || (bytes[at] == '<' && at > 0 && filter.endsPrefix[bytes[at - 1]]);
 }
 
-bool SeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t to, int32_t count, bool documentEnds)
+bool BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t to, int32_t count, bool documentEnds)
 {
     for (int32_t at = from; at < to; ++at)
-        if (IsSeam(filter, bytes, at) && SeamMayJoin(filter, bytes, at, count, documentEnds)) return true;
+        if (IsBoundary(filter, bytes, at) && BoundaryMayJoin(filter, bytes, at, count, documentEnds)) return true;
     return false;
 }
 
 #ifdef CORV_VECTOR_X86
-// The seams of the bytes at bytes + at (at > 0), a bit each: every "&", and
+// The boundaries of the bytes at bytes + at (at > 0), a bit each: every "&", and
 // every "<" after a byte of endsPrefix, found by nibble lookup (a byte's low
 // half gives a row of bits, its high half the bit); 16 at a time with SSSE3,
 // 32 with AVX2.
-struct Ssse3Seams {
+struct Ssse3Boundaries {
     static constexpr int32_t Width = 16;
     __attribute__((target("ssse3"))) static unsigned At(const TextFilter& filter, const unsigned char* bytes, int32_t at)
     {
@@ -291,7 +293,7 @@ struct Ssse3Seams {
     }
 };
 
-struct Avx2Seams {
+struct Avx2Boundaries {
     static constexpr int32_t Width = 32;
     __attribute__((target("avx2"))) static unsigned At(const TextFilter& filter, const unsigned char* bytes, int32_t at)
     {
@@ -306,47 +308,47 @@ struct Avx2Seams {
     }
 };
 
-// The seams from `at` (above 0) on, a vector at a time, as far as those go:
+// The boundaries from `at` (above 0) on, a vector at a time, as far as those go:
 // true once one may join; *at is where the rest begins.
-template <typename Seams>
-__attribute__((always_inline)) inline bool VectorSeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
+template <typename Boundaries>
+__attribute__((always_inline)) inline bool VectorBoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
                                                               bool documentEnds)
 {
-    for (; *at + Seams::Width <= count; *at += Seams::Width)
-        for (unsigned seams = Seams::At(filter, bytes, *at); seams; seams &= seams - 1)
-            if (SeamMayJoin(filter, bytes, *at + __builtin_ctz(seams), count, documentEnds)) return true;
+    for (; *at + Boundaries::Width <= count; *at += Boundaries::Width)
+        for (unsigned boundaries = Boundaries::At(filter, bytes, *at); boundaries; boundaries &= boundaries - 1)
+            if (BoundaryMayJoin(filter, bytes, *at + __builtin_ctz(boundaries), count, documentEnds)) return true;
     return false;
 }
 
-__attribute__((target("ssse3"))) bool Ssse3SeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
+__attribute__((target("ssse3"))) bool Ssse3BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
                                                         bool documentEnds)
 {
-    return VectorSeamsMayJoin<Ssse3Seams>(filter, bytes, at, count, documentEnds);
+    return VectorBoundariesMayJoin<Ssse3Boundaries>(filter, bytes, at, count, documentEnds);
 }
 
-__attribute__((target("avx2"))) bool Avx2SeamsMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
+__attribute__((target("avx2"))) bool Avx2BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
                                                       bool documentEnds)
 {
-    return VectorSeamsMayJoin<Avx2Seams>(filter, bytes, at, count, documentEnds);
+    return VectorBoundariesMayJoin<Avx2Boundaries>(filter, bytes, at, count, documentEnds);
 }
 #endif
 
-// Looks at every seam from `from` on, a vector at a time where the processor can.
-bool AnySeamMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
+// Looks at every boundary from `from` on, a vector at a time where the processor can.
+bool AnyBoundaryMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
 {
     int32_t at = from;
 #ifdef CORV_VECTOR_X86
     if (filter.vectorWidth) {
         if (at == 0) {
-            if (SeamsMayJoin(filter, bytes, 0, std::min(count, 1), count, documentEnds)) return true;
+            if (BoundariesMayJoin(filter, bytes, 0, std::min(count, 1), count, documentEnds)) return true;
             at = 1;
         }
-        const bool avx2 = filter.vectorWidth == Avx2Seams::Width;
-        if (avx2 ? Avx2SeamsMayJoin(filter, bytes, &at, count, documentEnds) : Ssse3SeamsMayJoin(filter, bytes, &at, count, documentEnds))
+        const bool avx2 = filter.vectorWidth == Avx2Boundaries::Width;
+        if (avx2 ? Avx2BoundariesMayJoin(filter, bytes, &at, count, documentEnds) : Ssse3BoundariesMayJoin(filter, bytes, &at, count, documentEnds))
             return true;
     }
 #endif
-    return SeamsMayJoin(filter, bytes, at, count, count, documentEnds);
+    return BoundariesMayJoin(filter, bytes, at, count, count, documentEnds);
 }
 
 // The level in use: AVX2, SSSE3 on the SSE2 level (as a set's filter
@@ -354,8 +356,8 @@ bool AnySeamMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_
 int32_t VectorWidth(VectorLevel level)
 {
 #ifdef CORV_VECTOR_X86
-    if (level == VectorAvx2) return Avx2Seams::Width;
-    if (level == VectorSse2 && VectorHasSsse3()) return Ssse3Seams::Width;
+    if (level == VectorAvx2) return Avx2Boundaries::Width;
+    if (level == VectorSse2 && VectorHasSsse3()) return Ssse3Boundaries::Width;
 #else
     (void)level;
 #endif
@@ -369,7 +371,7 @@ void PrepareTextFilter(TextFilter* filter, const SearchExpression& expression, V
     CORV_CHECK_POINTER(FilterModule, filter);
     ReleaseTextFilter(filter);
     if (expression.termCount == 0 || !expression.termPatterns || !PrepareKeys(*filter, expression) ||
-        !PrepareSeams(*filter)) {
+        !PrepareBoundaries(*filter)) {
         ReleaseTextFilter(filter);
         return;
     }
@@ -394,7 +396,7 @@ bool MayShowTerm(const TextFilter& filter, const char* bytes, int32_t count, int
     if (!filter.ready) return true;
     bool found = false;
     FindPatternSet(filter.keys, bytes, bytes + count, NoteFound, &found);
-    // The seams carried were looked at before, but for those cut then.
-    const int32_t from = std::max(0, carried - SeamReach);
-    return found || AnySeamMayJoin(filter, reinterpret_cast<const unsigned char*>(bytes), from, count, documentEnds);
+    // The boundaries carried were looked at before, but for those cut then.
+    const int32_t from = std::max(0, carried - BoundaryReach);
+    return found || AnyBoundaryMayJoin(filter, reinterpret_cast<const unsigned char*>(bytes), from, count, documentEnds);
 }

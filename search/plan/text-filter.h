@@ -36,7 +36,7 @@ struct TextFilter {
     // prefixes[endsOf[byte] .. endsOf[byte + 1]).
     int16_t endsOf[257];
     KeyPrefix prefixes[PatternSetTextLimit];
-    // What comes before a seam where one of them may end: the last byte, in
+    // What comes before a markup boundary where one of them may end: the last byte, in
     // either case; the same as nibble-lookup tables for the vector search
     // (lowHalves[l] has bit h for the byte 16 h + l below 0x80, highBits[h]
     // is bit h, and whether any byte past 0x7F may); the last two bytes,
@@ -47,7 +47,7 @@ struct TextFilter {
     unsigned char highBits[16];
     bool nonAsciiEndsPrefix;
     uint64_t pairEnds[256 * 256 / 64];
-    int32_t vectorWidth;  // bytes looked at at once for seams (0: one by one)
+    int32_t vectorWidth;  // bytes looked at at once for markup boundaries (0: one by one)
 };
 
 // Prepares the filter for the expression's terms at the vector level given;

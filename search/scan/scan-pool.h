@@ -35,7 +35,7 @@ struct ScanWorker {
 
 // The run's scanning threads and their queue: a ring of jobs, job n at
 // n % capacity, whose counters only grow. Everything but the plan and the
-// contexts is read and written with the monitor (a lock and its condition
+// contexts is read and written with the monitor (a mutex and its condition
 // variable) held.
 struct ScanPool {
     const SearchPlan* plan;
