@@ -32,7 +32,7 @@ enum : uint8_t {
     FlagKeepsBreve = 0x08,  // folds to Cyrillic и: a breve after it stays, for й
     FlagUnchanged = 0x10,   // written as it stands in both modes
     FlagHangul = 0x20,      // a Hangul syllable, decomposed by arithmetic
-    FlagHold = 0x40         // << (mode - 1): folded alone it ends in a mark that is kept
+    FlagHold = 0x40         // << (mode - 1): marks after it may change how it is written
 };
 constexpr uint8_t LetterFlags = FlagAccented | FlagKeepsBreve;
 
@@ -196,27 +196,24 @@ int DecomposeHeld(FoldState* state, Sink* sink, Item* items)
     return count;
 }
 
+// Case folding changes no mark's class (it leaves marks as they are, or makes
+// letters of them), so the order stands: each part is folded and written.
 void ReleaseSequence(FoldState* state, Sink* sink)
 {
     Item decomposed[ItemLimit];
     const int count = DecomposeHeld(state, sink, decomposed);
-    Item folded[ItemLimit * FoldFoldingLongest];
-    int foldedCount = 0;
     for (int i = 0; i < count; ++i) {
         const FoldRecord& record = RecordOf(decomposed[i].codePoint);
         int codeCount = 1;
         const uint32_t* codes = record.folding ? CodesOf(record.folding, &codeCount) : &decomposed[i].codePoint;
-        Append(folded, &foldedCount, codes, codeCount, decomposed[i].offset);
-    }
-    PutInCanonicalOrder(folded, foldedCount);
-    for (int i = 0; i < foldedCount; ++i) {
-        const uint32_t codePoint = folded[i].codePoint;
-        const FoldRecord& record = RecordOf(codePoint);
-        if (!(record.flags & FlagMark))
-            state->baseFlags = record.flags & LetterFlags;  // U+0345 folds to iota
-        else if (IsDropped(state, codePoint))
-            continue;
-        PutCodePoint(sink, state->mode, record, codePoint, folded[i].offset);
+        for (int k = 0; k < codeCount; ++k) {
+            const FoldRecord& folded = RecordOf(codes[k]);
+            if (!(folded.flags & FlagMark))
+                state->baseFlags = folded.flags & LetterFlags;  // U+0345 folds to iota
+            else if (IsDropped(state, codes[k]))
+                continue;
+            PutCodePoint(sink, state->mode, folded, codes[k], decomposed[i].offset);
+        }
     }
 }
 

@@ -83,6 +83,7 @@ TEST(Fold, PairsThatMatchUnderEachMode)
         {"đħæ", "dhae", false, true},        {"İ", "i\u0307", true, true},        {"İ", "i", false, true},
         {"ı", "i", false, false},            {"I", "i", true, true},             {"ñüç", "nuc", false, true},
         {"ệ", "e\u0302\u0323", true, true},  {"e\u0323\u0301", "e\u0301\u0323", true, true},
+        {"é\u0323", "ẹ\u0301", true, true},
         {"ᾼ", "αι", true, true},             {"ά", "α", false, true},            {"Ά", "ά", true, true},
         {"東京", "東京", true, true},          {"東京", "京都", false, false},        {"ガ", "カ\u3099", true, true},
         {"ガ", "カ", false, false},           {"कि", "क", false, false},           {"한국", "\u1112\u1161\u11AB\u1100\u116E\u11A8", true, true},
@@ -116,6 +117,8 @@ TEST(Fold, BytesWritten)
         {"e\u0301\u0323\u0301", "e\u0323\u0301\u0301", "e"},
         {"\u0301é", "\u0301e\u0301", "\u0301e"},
         {"й\u0323", "и\u0323\u0306", "и\u0306"},
+        {"1\u0345\u034F", "1ι\u034F", "1ι"},  // the mark after the iota that U+0345 folds to
+        {"ῇ\u0301", "η\u0342\u0301ι", "ηι"},   // U+0345 in ῇ comes after the acute, then folds
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -133,7 +136,7 @@ TEST(Fold, OffsetsOfTheBytesWritten)
         std::vector<int64_t> offsets;
     };
     const Row rows[] = {
-        {CaseFoldUnicode, "Éa", {0, 0, 0, 2}},
+        {CaseFoldUnicode, "Éab", {0, 0, 0, 2, 3}},
         {CaseFoldUnicode, "e\u0301\u0323x", {0, 3, 3, 1, 1, 5}},
         {CaseFoldAccents, "e\u0301\u0323x", {0, 5}},
         {CaseFoldAccents, "ﬁœ", {0, 0, 3, 3}},
