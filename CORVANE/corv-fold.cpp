@@ -1,8 +1,8 @@
 // corv-fold: the text folder. Every code point's fate is worked out ahead by
 // scripts/gen-unicode-tables: a letter written alone is a lookup in a
 // two-stage table and a copy of its folded bytes. Only a letter followed by
-// marks takes the long way (decompose, order, fold, decompose, order), and
-// plain ASCII is copied 16 bytes at a time.
+// marks takes the long way (decompose, put in canonical order, fold), and
+// plain ASCII is found 16 bytes at a time and copied.
 #include "corv-fold.h"
 
 #include <cstddef>
@@ -17,12 +17,15 @@
 namespace {
 
 struct FoldRecord {
-    uint16_t text[2];        // per mode, in foldTexts: the character folded alone
-    uint16_t decomposition;  // in foldCodes: its canonical decomposition, or 0 for itself
-    uint16_t folding;        // in foldCodes: case folded and decomposed, or 0 for itself
+    // Per mode, the character folded alone: its bytes when they fit, else
+    // where they begin in foldTexts (the low byte first).
+    unsigned char text[2][4];
+    uint16_t decomposition;  // in foldCodes: its canonical decomposition when that holds marks, or 0
+    uint16_t folding;        // in foldCodes: a mark case folded and decomposed, or 0 for itself
     uint8_t combiningClass;
     uint8_t flags;
     uint8_t marks;           // the marks in its decomposition
+    uint8_t lengths;         // of the texts: the first mode's in the low four bits
 };
 
 enum : uint8_t {
@@ -40,13 +43,13 @@ constexpr uint8_t LetterFlags = FlagAccented | FlagKeepsBreve;
 
 static_assert(FoldDataExpansion <= FoldExpansion, "the tables write more per byte than callers allow for");
 static_assert(FoldDataMarkLimit == FoldMarkLimit, "the tables were made for another mark limit");
-static_assert(FoldDecompositionLongest <= 4, "a held letter's decomposition is longer than its bytes allow for");
 
 constexpr uint32_t CombiningBreve = 0x0306;
 constexpr uint32_t HangulFirst = 0xAC00;
 
 const FoldRecord& RecordOf(uint32_t codePoint)
 {
+    if (codePoint < 0x800) return foldRecords[foldTwoByteRecords[codePoint]];
     const uint32_t block = foldBlockIndex[codePoint >> FoldBlockShift];
     return foldRecords[foldBlocks[block << FoldBlockShift | (codePoint & ((1u << FoldBlockShift) - 1))]];
 }
@@ -57,12 +60,14 @@ const uint32_t* CodesOf(uint16_t at, int* count)
     return foldCodes + at + 1;
 }
 
-uint32_t Decode(const unsigned char* at, int length)
+inline uint32_t Decode(const unsigned char* at, int length)
 {
-    if (length == 1) return at[0];
-    uint32_t codePoint = at[0] & (0x7F >> length);
-    for (int i = 1; i < length; ++i) codePoint = codePoint << 6 | (at[i] & 0x3F);
-    return codePoint;
+    switch (length) {
+    case 1: return at[0];
+    case 2: return (at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu);
+    case 3: return (at[0] & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+    default: return (at[0] & 0x07u) << 18 | (at[1] & 0x3Fu) << 12 | (at[2] & 0x3Fu) << 6 | (at[3] & 0x3Fu);
+    }
 }
 
 int Encode(uint32_t codePoint, unsigned char* bytes)
@@ -99,15 +104,34 @@ struct Sink {
     unsigned char* bytes;
     int64_t* offsets;
     int length;
+    int capacity;
 };
+
+void PutOffsets(Sink* sink, int count, int64_t offset)
+{
+    if (sink->offsets)
+        for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset;
+    sink->length += count;
+}
 
 void Put(Sink* sink, const unsigned char* bytes, int count, int64_t offset)
 {
     unsigned char* target = sink->bytes + sink->length;
     for (int i = 0; i < count; ++i) target[i] = bytes[i];
-    if (sink->offsets)
-        for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset;
-    sink->length += count;
+    PutOffsets(sink, count, offset);
+}
+
+// A record's text; one that the record holds is copied whole, 4 bytes, where there is room.
+void PutText(Sink* sink, int32_t mode, const FoldRecord& record, int64_t offset)
+{
+    const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
+    const unsigned char* text = record.text[mode - 1];
+    if (length <= 4 && sink->capacity - sink->length >= 4) {
+        memcpy(sink->bytes + sink->length, text, 4);
+        PutOffsets(sink, length, offset);
+    } else {
+        Put(sink, length <= 4 ? text : foldTexts + (text[0] | text[1] << 8), length, offset);
+    }
 }
 
 void PutHangul(Sink* sink, uint32_t syllable, int64_t offset)
@@ -129,8 +153,7 @@ void PutFolded(Sink* sink, int32_t mode, const FoldRecord& record, uint32_t code
     } else if (record.flags & FlagHangul) {
         PutHangul(sink, codePoint, offset);
     } else {
-        const unsigned char* text = foldTexts + record.text[mode - 1];
-        Put(sink, text + 1, text[0], offset);
+        PutText(sink, mode, record, offset);
     }
 }
 
@@ -154,7 +177,7 @@ struct Item {
     uint32_t combiningClass;
     int64_t offset;
 };
-constexpr int ItemLimit = FoldMarkLimit + 1;
+constexpr int ItemLimit = FoldMarkLimit;  // a held letter's first part is written, not an item
 
 void Append(Item* items, int* count, const uint32_t* codes, int codeCount, int64_t offset)
 {
@@ -236,20 +259,29 @@ void Release(FoldState* state, Sink* sink)
 
 // ---- Taking characters ---------------------------------------------------------
 
+// A letter that marks after it cannot change, with nothing held before it.
+void WriteLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
+                 const unsigned char* bytes, int length, int64_t offset)
+{
+    state->baseFlags = record.flags & LetterFlags;
+    state->markCount = record.marks;
+    PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
+}
+
 void TakeLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
                 const unsigned char* bytes, int length, int64_t offset)
 {
     Release(state, sink);
-    state->baseFlags = record.flags & LetterFlags;
-    state->markCount = record.marks;
-    if (record.flags & (FlagHold << (state->mode - 1))) {
-        state->held[0] = codePoint;
-        state->heldOffset[0] = offset;
-        state->heldCount = 1;
-        state->heldBase = true;
+    if (!(record.flags & (FlagHold << (state->mode - 1)))) {
+        WriteLetter(state, sink, record, codePoint, bytes, length, offset);
         return;
     }
-    PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
+    state->baseFlags = record.flags & LetterFlags;
+    state->markCount = record.marks;
+    state->held[0] = codePoint;
+    state->heldOffset[0] = offset;
+    state->heldCount = 1;
+    state->heldBase = true;
 }
 
 void TakeMark(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
@@ -271,10 +303,9 @@ void TakeMark(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t c
     state->heldOffset[state->heldCount++] = offset;
 }
 
-void TakeCharacter(FoldState* state, Sink* sink, const unsigned char* bytes, int length, int64_t offset)
+void TakeCharacter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
+                   const unsigned char* bytes, int length, int64_t offset)
 {
-    const uint32_t codePoint = Decode(bytes, length);
-    const FoldRecord& record = RecordOf(codePoint);
     if (record.flags & FlagMark)
         TakeMark(state, sink, record, codePoint, bytes, length, offset);
     else
@@ -293,7 +324,11 @@ void TakeStray(FoldState* state, Sink* sink, unsigned char byte, int64_t offset)
 void TakeAscii(FoldState* state, Sink* sink, const unsigned char* bytes, int count, int64_t offset)
 {
     Release(state, sink);
-    memcpy(sink->bytes + sink->length, bytes, static_cast<size_t>(count));
+    unsigned char* target = sink->bytes + sink->length;
+    if (count < 16)  // a blank between words: no call
+        for (int i = 0; i < count; ++i) target[i] = bytes[i];
+    else
+        memcpy(target, bytes, static_cast<size_t>(count));
     if (sink->offsets)
         for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset + i;
     sink->length += count;
@@ -314,7 +349,8 @@ const unsigned char* TakePending(FoldState* state, Sink* sink, const unsigned ch
     const int length = Utf8SequenceLength(bytes, bytes + have + take);
     if (length > 0) {
         state->pendingLength = 0;
-        TakeCharacter(state, sink, bytes, length, offset);
+        const uint32_t codePoint = Decode(bytes, length);
+        TakeCharacter(state, sink, RecordOf(codePoint), codePoint, bytes, length, offset);
         return at + (length - have);
     }
     if (IsCutSequence(bytes, bytes + have + take)) {  // cut short again
@@ -340,10 +376,16 @@ struct Source {
 const unsigned char* TakeCharacters(FoldState* state, Sink* sink, const Source& source, const unsigned char* at)
 {
     const unsigned char* const end = source.end;
+    const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
     while (at < end && *at >= 0x80) {
         const int length = Utf8SequenceLength(at, end);
         if (length > 0) {
-            TakeCharacter(state, sink, at, length, source.OffsetOf(at));
+            const uint32_t codePoint = Decode(at, length);
+            const FoldRecord& record = RecordOf(codePoint);
+            if ((record.flags & heldOrMark) || state->heldCount > 0)
+                TakeCharacter(state, sink, record, codePoint, at, length, source.OffsetOf(at));
+            else  // most letters
+                WriteLetter(state, sink, record, codePoint, at, length, source.OffsetOf(at));
             at += length;
         } else if (IsCutSequence(at, end)) {
             state->pendingLength = static_cast<int32_t>(end - at);
@@ -386,7 +428,7 @@ int AsciiPrefixLength(const char* bytes, int count)
 
 int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets)
 {
-    Sink sink{reinterpret_cast<unsigned char*>(target), offsets, 0};
+    Sink sink{reinterpret_cast<unsigned char*>(target), offsets, 0, FoldOutputCapacity(count)};
     const Source input{reinterpret_cast<const unsigned char*>(source), reinterpret_cast<const unsigned char*>(source) + count,
                        state->offset};
     const unsigned char* at = input.begin;
@@ -414,7 +456,7 @@ int FoldText(FoldState* state, const char* source, int count, char* target, int6
 
 int FinishFolding(FoldState* state, char* target, int64_t* offsets)
 {
-    Sink sink{reinterpret_cast<unsigned char*>(target), offsets, 0};
+    Sink sink{reinterpret_cast<unsigned char*>(target), offsets, 0, FoldOutputCapacity(0)};
     const int64_t pendingOffset = state->offset - state->pendingLength;
     for (int i = 0; i < state->pendingLength; ++i) TakeStray(state, &sink, state->pending[i], pendingOffset + i);
     Release(state, &sink);

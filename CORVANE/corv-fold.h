@@ -64,7 +64,8 @@ void StartFolding(FoldState* state, CaseFolding mode);
 // when not null, holds as many entries: each byte written gets the offset
 // (from the text's start) of the character that it comes from. The offsets
 // of one letter's marks follow their canonical order; every letter's bytes
-// come after those of the letters before it.
+// come after those of the letters before it. The bytes of target after those
+// written may have been overwritten.
 int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets);
 // At the text's end: writes what is held back (FoldOutputCapacity(0) bytes
 // at most) and returns the bytes written. The state starts a new text then.
