@@ -44,7 +44,9 @@ constexpr int FoldHeldBytes = 4 + 4 * FoldMarkLimit + 3;
 constexpr int FoldOutputCapacity(int count) { return FoldExpansion * (count + FoldHeldBytes); }
 
 // The folder's whole state; it allocates nothing. Only offset is for
-// callers to read: input bytes taken so far.
+// callers: the input bytes taken so far, from which the offsets of the bytes
+// written count (set it after StartFolding to count from elsewhere, such as
+// where the text begins in its file).
 struct FoldState {
     int64_t offset;
     int32_t mode;
