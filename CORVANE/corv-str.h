@@ -39,5 +39,18 @@ inline bool IsAsciiHexDigit(unsigned char byte)
 
 // The length of the well-formed UTF-8 sequence of two or more bytes at `at`
 // (bytes up to `end`), or 0: overlong forms, surrogates and code points past
-// U+10FFFF are not well formed.
-int Utf8SequenceLength(const unsigned char* at, const unsigned char* end);
+// U+10FFFF are not well formed. Inline: the text folder asks it of every
+// character.
+inline int Utf8SequenceLength(const unsigned char* at, const unsigned char* end)
+{
+    const unsigned char lead = at[0];
+    const int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || end - at < length) return 0;
+    for (int i = 1; i < length; ++i)
+        if ((at[i] & 0xC0) != 0x80) return 0;
+    const unsigned char second = at[1];
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;  // overlong, surrogate
+    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;  // overlong, too large
+    return length;
+}

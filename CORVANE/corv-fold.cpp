@@ -1,0 +1,519 @@
+// corv-fold: the text folder. Every code point's fate is worked out ahead by
+// scripts/gen-unicode-tables: a letter written alone is a lookup in a
+// two-stage table and a copy of its folded bytes. Only a letter followed by
+// marks takes the long way (decompose, put in canonical order, fold), and
+// plain ASCII is found 16 bytes at a time and copied.
+#include "corv-fold.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "corv-str.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+struct FoldRecord {
+    // Per mode, the character folded alone: its bytes when they fit, else
+    // where they begin in foldTexts (the low byte first).
+    unsigned char text[2][4];
+    uint16_t decomposition;  // in foldCodes: its canonical decomposition when that holds marks, or 0
+    uint16_t folding;        // in foldCodes: a mark case folded and decomposed, or 0 for itself
+    uint8_t combiningClass;
+    uint8_t flags;
+    uint8_t marks;           // the marks in its decomposition
+    uint8_t lengths;         // of the texts: the first mode's in the low four bits
+};
+
+enum : uint8_t {
+    FlagMark = 0x01,        // general category M, or a combining class
+    FlagUnspaced = 0x02,    // of a script written without spaces
+    FlagAccented = 0x04,    // folds to a Latin, Greek or Cyrillic letter: its marks go (accents)
+    FlagKeepsBreve = 0x08,  // folds to Cyrillic и: a breve after it stays, for й
+    FlagUnchanged = 0x10,   // written as it stands in both modes
+    FlagHangul = 0x20,      // a Hangul syllable, decomposed by arithmetic
+    FlagHold = 0x40         // << (mode - 1): marks after it may change how it is written
+};
+constexpr uint8_t LetterFlags = FlagAccented | FlagKeepsBreve;
+
+#include "corv-fold-tables.inc"
+
+static_assert(FoldDataExpansion <= FoldExpansion, "the tables write more per byte than callers allow for");
+static_assert(FoldDataMarkLimit == FoldMarkLimit, "the tables were made for another mark limit");
+
+constexpr uint32_t CombiningBreve = 0x0306;
+constexpr uint32_t HangulFirst = 0xAC00;
+
+const FoldRecord& RecordOf(uint32_t codePoint)
+{
+    if (codePoint < 0x800) return foldRecords[foldTwoByteRecords[codePoint]];
+    const uint32_t block = foldBlockIndex[codePoint >> FoldBlockShift];
+    return foldRecords[foldBlocks[block << FoldBlockShift | (codePoint & ((1u << FoldBlockShift) - 1))]];
+}
+
+const uint32_t* CodesOf(uint16_t at, int* count)
+{
+    *count = static_cast<int>(foldCodes[at]);
+    return foldCodes + at + 1;
+}
+
+inline uint32_t Decode(const unsigned char* at, int length)
+{
+    switch (length) {
+    case 1: return at[0];
+    case 2: return (at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu);
+    case 3: return (at[0] & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+    default: return (at[0] & 0x07u) << 18 | (at[1] & 0x3Fu) << 12 | (at[2] & 0x3Fu) << 6 | (at[3] & 0x3Fu);
+    }
+}
+
+int Encode(uint32_t codePoint, unsigned char* bytes)
+{
+    if (codePoint < 0x80) {
+        bytes[0] = static_cast<unsigned char>(codePoint);
+        return 1;
+    }
+    static const unsigned char leads[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+    const int length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+    for (int i = length - 1; i > 0; --i, codePoint >>= 6) bytes[i] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    bytes[0] = static_cast<unsigned char>(leads[length] | codePoint);
+    return length;
+}
+
+// Whether the bytes up to end begin a well-formed sequence that they cut short.
+bool IsCutSequence(const unsigned char* at, const unsigned char* end)
+{
+    const unsigned char lead = at[0];
+    const int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    const ptrdiff_t have = end - at;
+    if (have >= length) return false;
+    for (ptrdiff_t i = 1; i < have; ++i)
+        if ((at[i] & 0xC0) != 0x80) return false;
+    if (have < 2) return true;
+    const unsigned char second = at[1];
+    return !((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+             (lead == 0xF4 && second > 0x8F));
+}
+
+// Where the folded bytes go.
+struct Sink {
+    unsigned char* bytes;
+    int64_t* offsets;
+    int length;
+    int capacity;
+};
+
+void PutOffsets(Sink* sink, int count, int64_t offset)
+{
+    if (sink->offsets)
+        for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset;
+    sink->length += count;
+}
+
+void Put(Sink* sink, const unsigned char* bytes, int count, int64_t offset)
+{
+    unsigned char* target = sink->bytes + sink->length;
+    for (int i = 0; i < count; ++i) target[i] = bytes[i];
+    PutOffsets(sink, count, offset);
+}
+
+// A record's text; one that the record holds is copied whole, 4 bytes, where there is room.
+void PutText(Sink* sink, int32_t mode, const FoldRecord& record, int64_t offset)
+{
+    const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
+    const unsigned char* text = record.text[mode - 1];
+    if (length <= 4 && sink->capacity - sink->length >= 4) {
+        memcpy(sink->bytes + sink->length, text, 4);
+        PutOffsets(sink, length, offset);
+    } else {
+        Put(sink, length <= 4 ? text : foldTexts + (text[0] | text[1] << 8), length, offset);
+    }
+}
+
+void PutHangul(Sink* sink, uint32_t syllable, int64_t offset)
+{
+    const uint32_t index = syllable - HangulFirst;
+    const uint32_t jamo[3] = {0x1100 + index / 588, 0x1161 + index % 588 / 28, 0x11A7 + index % 28};
+    unsigned char bytes[9];
+    const int count = index % 28 ? 3 : 2;
+    for (int i = 0; i < count; ++i) Encode(jamo[i], bytes + 3 * i);
+    Put(sink, bytes, 3 * count, offset);
+}
+
+// A character folded alone; `own` holds its bytes (length of them) when it is unchanged.
+void PutFolded(Sink* sink, int32_t mode, const FoldRecord& record, uint32_t codePoint, const unsigned char* own,
+               int length, int64_t offset)
+{
+    if (record.flags & FlagUnchanged) {
+        Put(sink, own, length, offset);
+    } else if (record.flags & FlagHangul) {
+        PutHangul(sink, codePoint, offset);
+    } else {
+        PutText(sink, mode, record, offset);
+    }
+}
+
+void PutCodePoint(Sink* sink, int32_t mode, const FoldRecord& record, uint32_t codePoint, int64_t offset)
+{
+    unsigned char own[4];
+    const int length = (record.flags & FlagUnchanged) ? Encode(codePoint, own) : 0;
+    PutFolded(sink, mode, record, codePoint, own, length, offset);
+}
+
+bool IsDropped(const FoldState* state, uint32_t mark)
+{
+    return state->mode == CaseFoldAccents && (state->baseFlags & FlagAccented) &&
+           !(mark == CombiningBreve && (state->baseFlags & FlagKeepsBreve));
+}
+
+// ---- A letter and its marks, the long way ----------------------------------------
+
+struct Item {
+    uint32_t codePoint;
+    uint32_t combiningClass;
+    int64_t offset;
+};
+constexpr int ItemLimit = FoldMarkLimit;  // a held letter's first part is written, not an item
+
+void Append(Item* items, int* count, const uint32_t* codes, int codeCount, int64_t offset)
+{
+    for (int i = 0; i < codeCount; ++i)
+        items[(*count)++] = Item{codes[i], RecordOf(codes[i]).combiningClass, offset};
+}
+
+// Each run of marks with a combining class, sorted stably by class: the
+// canonical order (a character of class 0 is a barrier).
+void PutInCanonicalOrder(Item* items, int count)
+{
+    for (int i = 1; i < count; ++i) {
+        const Item item = items[i];
+        if (item.combiningClass == 0) continue;
+        int j = i;
+        for (; j > 0 && items[j - 1].combiningClass > item.combiningClass; --j) items[j] = items[j - 1];
+        items[j] = item;
+    }
+}
+
+// The held letter's first part is written at once (it folds to no mark);
+// the rest, and the marks, are decomposed into items in canonical order.
+int DecomposeHeld(FoldState* state, Sink* sink, Item* items)
+{
+    int count = 0;
+    for (int i = 0; i < state->heldCount; ++i) {
+        const uint32_t codePoint = state->held[i];
+        const FoldRecord& record = RecordOf(codePoint);
+        int codeCount = 1;
+        const uint32_t* codes = record.decomposition ? CodesOf(record.decomposition, &codeCount) : &codePoint;
+        if (i == 0 && state->heldBase) {
+            PutCodePoint(sink, state->mode, RecordOf(codes[0]), codes[0], state->heldOffset[0]);
+            ++codes;
+            --codeCount;
+        }
+        Append(items, &count, codes, codeCount, state->heldOffset[i]);
+    }
+    PutInCanonicalOrder(items, count);
+    return count;
+}
+
+// Case folding changes no mark's class (it leaves marks as they are, or makes
+// letters of them), so the order stands: each part is folded and written.
+void ReleaseSequence(FoldState* state, Sink* sink)
+{
+    Item decomposed[ItemLimit];
+    const int count = DecomposeHeld(state, sink, decomposed);
+    for (int i = 0; i < count; ++i) {
+        const FoldRecord& record = RecordOf(decomposed[i].codePoint);
+        int codeCount = 1;
+        const uint32_t* codes = record.folding ? CodesOf(record.folding, &codeCount) : &decomposed[i].codePoint;
+        for (int k = 0; k < codeCount; ++k) {
+            const FoldRecord& folded = RecordOf(codes[k]);
+            if (!(folded.flags & FlagMark))
+                state->baseFlags = folded.flags & LetterFlags;  // U+0345 folds to iota
+            else if (IsDropped(state, codes[k]))
+                continue;
+            PutCodePoint(sink, state->mode, folded, codes[k], decomposed[i].offset);
+        }
+    }
+}
+
+// Writes what is held back: a letter alone, a plain mark, or the long way.
+void Release(FoldState* state, Sink* sink)
+{
+    if (state->heldCount == 0) return;
+    const uint32_t first = state->held[0];
+    const FoldRecord& record = RecordOf(first);
+    if (state->heldCount == 1 && state->heldBase) {
+        PutCodePoint(sink, state->mode, record, first, state->heldOffset[0]);
+    } else if (state->heldCount == 1 && (record.flags & FlagUnchanged)) {
+        if (!IsDropped(state, first)) PutCodePoint(sink, state->mode, record, first, state->heldOffset[0]);
+    } else {
+        ReleaseSequence(state, sink);
+    }
+    state->heldCount = 0;
+    state->heldBase = false;
+}
+
+// ---- Taking characters ---------------------------------------------------------
+
+// A letter that marks after it cannot change, with nothing held before it.
+void WriteLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
+                 const unsigned char* bytes, int length, int64_t offset)
+{
+    state->baseFlags = record.flags & LetterFlags;
+    state->markCount = record.marks;
+    PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
+}
+
+void TakeLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
+                const unsigned char* bytes, int length, int64_t offset)
+{
+    Release(state, sink);
+    if (!(record.flags & (FlagHold << (state->mode - 1)))) {
+        WriteLetter(state, sink, record, codePoint, bytes, length, offset);
+        return;
+    }
+    state->baseFlags = record.flags & LetterFlags;
+    state->markCount = record.marks;
+    state->held[0] = codePoint;
+    state->heldOffset[0] = offset;
+    state->heldCount = 1;
+    state->heldBase = true;
+}
+
+void TakeMark(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
+              const unsigned char* bytes, int length, int64_t offset)
+{
+    if (state->markCount + record.marks > FoldMarkLimit) {  // no longer the letter's marks
+        Release(state, sink);
+        state->baseFlags = 0;
+        state->markCount = 0;
+    }
+    state->markCount += record.marks;
+    // A plain mark of class 0 ends the marks before it and is never reordered.
+    if (record.combiningClass == 0 && (record.flags & FlagUnchanged)) {
+        Release(state, sink);
+        if (!IsDropped(state, codePoint)) Put(sink, bytes, length, offset);
+        return;
+    }
+    state->held[state->heldCount] = codePoint;
+    state->heldOffset[state->heldCount++] = offset;
+}
+
+void TakeCharacter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
+                   const unsigned char* bytes, int length, int64_t offset)
+{
+    if (record.flags & FlagMark)
+        TakeMark(state, sink, record, codePoint, bytes, length, offset);
+    else
+        TakeLetter(state, sink, record, codePoint, bytes, length, offset);
+}
+
+// A byte that is not part of well-formed UTF-8, written as it stands.
+void TakeStray(FoldState* state, Sink* sink, unsigned char byte, int64_t offset)
+{
+    Release(state, sink);
+    state->baseFlags = 0;
+    state->markCount = 0;
+    Put(sink, &byte, 1, offset);
+}
+
+void TakeAscii(FoldState* state, Sink* sink, const unsigned char* bytes, int count, int64_t offset)
+{
+    Release(state, sink);
+    unsigned char* target = sink->bytes + sink->length;
+    if (count < 16)  // a blank between words: no call
+        for (int i = 0; i < count; ++i) target[i] = bytes[i];
+    else
+        memcpy(target, bytes, static_cast<size_t>(count));
+    if (sink->offsets)
+        for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset + i;
+    sink->length += count;
+    state->baseFlags = IsAsciiLetter(bytes[count - 1]) ? FlagAccented : 0;
+    state->markCount = 0;
+}
+
+// The sequence cut short at the last call's end, completed from the bytes
+// at `at`: returns the first byte not taken.
+const unsigned char* TakePending(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
+{
+    unsigned char bytes[4];
+    const int have = state->pendingLength;
+    memcpy(bytes, state->pending, static_cast<size_t>(have));
+    const int take = static_cast<int>(end - at < 4 - have ? end - at : 4 - have);
+    memcpy(bytes + have, at, static_cast<size_t>(take));
+    const int64_t offset = state->offset - have;
+    const int length = Utf8SequenceLength(bytes, bytes + have + take);
+    if (length > 0) {
+        state->pendingLength = 0;
+        const uint32_t codePoint = Decode(bytes, length);
+        TakeCharacter(state, sink, RecordOf(codePoint), codePoint, bytes, length, offset);
+        return at + (length - have);
+    }
+    if (IsCutSequence(bytes, bytes + have + take)) {  // cut short again
+        memcpy(state->pending + have, at, static_cast<size_t>(take));
+        state->pendingLength = have + take;
+        return end;
+    }
+    // Not well formed: its bytes stand as they are, and the bytes after them are read afresh.
+    for (int i = 0; i < have; ++i) TakeStray(state, sink, bytes[i], offset + i);
+    state->pendingLength = 0;
+    return at;
+}
+
+// The bytes of one call, and the offset of their first in the text.
+struct Source {
+    const unsigned char* begin;
+    const unsigned char* end;
+    int64_t origin;
+    int64_t OffsetOf(const unsigned char* at) const { return origin + (at - begin); }
+};
+
+// Characters up to the next ASCII byte or the end: returns where it stopped.
+const unsigned char* TakeCharacters(FoldState* state, Sink* sink, const Source& source, const unsigned char* at)
+{
+    const unsigned char* const end = source.end;
+    const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
+    while (at < end && *at >= 0x80) {
+        const int length = Utf8SequenceLength(at, end);
+        if (length > 0) {
+            const uint32_t codePoint = Decode(at, length);
+            const FoldRecord& record = RecordOf(codePoint);
+            if ((record.flags & heldOrMark) || state->heldCount > 0)
+                TakeCharacter(state, sink, record, codePoint, at, length, source.OffsetOf(at));
+            else  // most letters
+                WriteLetter(state, sink, record, codePoint, at, length, source.OffsetOf(at));
+            at += length;
+        } else if (IsCutSequence(at, end)) {
+            state->pendingLength = static_cast<int32_t>(end - at);
+            memcpy(state->pending, at, static_cast<size_t>(end - at));
+            return end;
+        } else {
+            TakeStray(state, sink, *at, source.OffsetOf(at));
+            ++at;
+        }
+    }
+    return at;
+}
+
+}  // namespace
+
+void StartFolding(FoldState* state, CaseFolding mode)
+{
+    memset(state, 0, sizeof *state);
+    state->mode = mode;
+}
+
+int AsciiPrefixLength(const char* bytes, int count)
+{
+    int at = 0;
+#if defined(__SSE2__)
+    for (; at + 16 <= count; at += 16) {
+        const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)));
+        if (mask) return at + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#else
+    for (; at + 8 <= count; at += 8) {
+        uint64_t word;
+        memcpy(&word, bytes + at, sizeof word);
+        if (word & 0x8080808080808080u) break;
+    }
+#endif
+    while (at < count && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+    return at;
+}
+
+int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets)
+{
+    Sink sink{reinterpret_cast<unsigned char*>(target), offsets, 0, FoldOutputCapacity(count)};
+    const Source input{reinterpret_cast<const unsigned char*>(source), reinterpret_cast<const unsigned char*>(source) + count,
+                       state->offset};
+    const unsigned char* at = input.begin;
+    if (state->mode == CaseFoldAscii) {
+        memcpy(target, source, static_cast<size_t>(count));
+        if (offsets)
+            for (int i = 0; i < count; ++i) offsets[i] = input.origin + i;
+        state->offset += count;
+        return count;
+    }
+    if (state->pendingLength > 0 && count > 0) {
+        at = TakePending(state, &sink, at, input.end);
+    }
+    while (at < input.end) {
+        const int ascii = AsciiPrefixLength(reinterpret_cast<const char*>(at), static_cast<int>(input.end - at));
+        if (ascii > 0) {
+            TakeAscii(state, &sink, at, ascii, input.OffsetOf(at));
+            at += ascii;
+        }
+        at = TakeCharacters(state, &sink, input, at);
+    }
+    state->offset += count;
+    return sink.length;
+}
+
+int FinishFolding(FoldState* state, char* target, int64_t* offsets)
+{
+    Sink sink{reinterpret_cast<unsigned char*>(target), offsets, 0, FoldOutputCapacity(0)};
+    const int64_t pendingOffset = state->offset - state->pendingLength;
+    for (int i = 0; i < state->pendingLength; ++i) TakeStray(state, &sink, state->pending[i], pendingOffset + i);
+    Release(state, &sink);
+    StartFolding(state, static_cast<CaseFolding>(state->mode));
+    return sink.length;
+}
+
+bool FoldTakeAscii(FoldState* state, const char* source, int count)
+{
+    if (state->mode != CaseFoldAscii) {
+        if (state->pendingLength > 0 || state->heldCount > 0 || AsciiPrefixLength(source, count) < count) return false;
+        if (count > 0) {
+            state->baseFlags = IsAsciiLetter(static_cast<unsigned char>(source[count - 1])) ? FlagAccented : 0;
+            state->markCount = 0;
+        }
+    }
+    state->offset += count;
+    return true;
+}
+
+int FoldWord(CaseFolding mode, const char* source, int count, char* target, int capacity)
+{
+    constexpr int Piece = 64;
+    char folded[FoldOutputCapacity(Piece)];
+    FoldState state;
+    StartFolding(&state, mode);
+    int length = 0;
+    for (int at = 0;; at += Piece) {
+        const int written = at < count ? FoldText(&state, source + at, count - at < Piece ? count - at : Piece, folded, nullptr)
+                                       : FinishFolding(&state, folded, nullptr);
+        if (written > capacity - length) return -1;
+        memcpy(target + length, folded, static_cast<size_t>(written));
+        length += written;
+        if (at >= count) return length;
+    }
+}
+
+int CodePointAt(const char* at, const char* end, uint32_t* codePoint)
+{
+    if (at >= end) return 0;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(at);
+    const int length = bytes[0] < 0x80 ? 1 : Utf8SequenceLength(bytes, reinterpret_cast<const unsigned char*>(end));
+    if (length > 0) *codePoint = Decode(bytes, length);
+    return length;
+}
+
+int CodePointBefore(const char* start, const char* at, uint32_t* codePoint)
+{
+    if (at <= start) return 0;
+    int back = 1;
+    while (back < 4 && at - back > start && (static_cast<unsigned char>(at[-back]) & 0xC0) == 0x80) ++back;
+    return CodePointAt(at - back, at, codePoint) == back ? back : 0;
+}
+
+bool IsCombiningMark(uint32_t codePoint) { return codePoint < 0x110000 && (RecordOf(codePoint).flags & FlagMark); }
+
+bool IsUnspacedScript(uint32_t codePoint)
+{
+    return codePoint < 0x110000 && (RecordOf(codePoint).flags & FlagUnspaced);
+}

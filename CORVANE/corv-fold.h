@@ -1,0 +1,98 @@
+// corv-fold: UTF-8 text folded so that a plain byte search finds a word
+// whatever its letter case (and, in the accents mode, its accents).
+//
+// unicode: a canonical caseless match. Each character is decomposed
+// canonically (Hangul syllables by arithmetic), case folded fully (ß is ss,
+// ﬁ is fi, final sigma is sigma) and decomposed again, and the marks after a
+// letter are put in canonical order: a precomposed é and e followed by U+0301
+// give the same bytes, as do marks typed in either order.
+// accents: as unicode, then the marks after Latin, Greek and Cyrillic letters
+// are left out (é is e, ά is α, ё is е) except the breve of Cyrillic й, and
+// the letters ø, ł, đ, ħ, æ and œ are written o, l, d, h, ae and oe. Marks
+// after letters of other scripts (kana voicing marks, Indic vowel signs) stay.
+// Both: white space outside ASCII is written as " ", and punctuation with an
+// obvious ASCII kind as that byte (quotes and guillemets '"', curly
+// apostrophes "'", dashes "-", brackets "(" and ")", fullwidth forms as
+// their ASCII selves; scripts/gen-unicode-tables has the lists). ASCII bytes
+// are written as they stand (the search ignores their case itself), and so
+// is every byte that is not part of well-formed UTF-8: text in Latin-1 is
+// not folded. Other letters, marks and digits stay bytes above 0x7F.
+//
+// Text may come in pieces cut anywhere: the folder holds back an incomplete
+// UTF-8 sequence and the marks that may still be reordered, so the pieces
+// give exactly the bytes that the whole text gives. At most FoldMarkLimit
+// marks after a letter count as its marks; a longer run begins anew with no
+// letter, so that nothing is held back without bound.
+#pragma once
+
+#include <cstdint>
+
+// What a search compares: ASCII letters without case (and nothing folded:
+// the folder copies), or folded as above.
+enum CaseFolding : int32_t {
+    CaseFoldAscii = 0,
+    CaseFoldUnicode = 1,
+    CaseFoldAccents = 2
+};
+
+constexpr int FoldMarkLimit = 30;
+// Output bytes per input byte at most (ΐ, two bytes, is three letters and marks).
+constexpr int FoldExpansion = 3;
+// Input bytes held back at most: a letter, its marks, an incomplete sequence.
+constexpr int FoldHeldBytes = 4 + 4 * FoldMarkLimit + 3;
+// What a call with `count` bytes may write: they and the bytes held back.
+constexpr int FoldOutputCapacity(int count) { return FoldExpansion * (count + FoldHeldBytes); }
+
+// The folder's whole state; it allocates nothing. Only offset is for
+// callers: the input bytes taken so far, from which the offsets of the bytes
+// written count (set it after StartFolding to count from elsewhere, such as
+// where the text begins in its file).
+struct FoldState {
+    int64_t offset;
+    int32_t mode;
+    int32_t pendingLength;        // an incomplete UTF-8 sequence held back
+    unsigned char pending[4];
+    uint8_t baseFlags;            // what the last letter says about marks after it
+    bool heldBase;                // held[0] is a letter whose marks may still be reordered
+    int32_t markCount;            // marks after the letter so far, its own included
+    int32_t heldCount;
+    uint32_t held[FoldMarkLimit + 1];
+    int64_t heldOffset[FoldMarkLimit + 1];
+};
+
+void StartFolding(FoldState* state, CaseFolding mode);
+// Folds the next count bytes of the text into target, which holds
+// FoldOutputCapacity(count) bytes, and returns the bytes written. offsets,
+// when not null, holds as many entries: each byte written gets the offset
+// (from the text's start) of the character that it comes from. The offsets
+// of one letter's marks follow their canonical order; every letter's bytes
+// come after those of the letters before it. The bytes of target after those
+// written may have been overwritten.
+int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets);
+// At the text's end: writes what is held back (FoldOutputCapacity(0) bytes
+// at most) and returns the bytes written. The state starts a new text then.
+int FinishFolding(FoldState* state, char* target, int64_t* offsets);
+// When folding the bytes would copy them as they are (they are all ASCII and
+// nothing is held back), takes them as FoldText would and returns true: the
+// caller uses them where they stand. Otherwise takes nothing.
+bool FoldTakeAscii(FoldState* state, const char* source, int count);
+// A whole text folded at once (search words, the skip list): the length
+// written to target, or -1 when it would not fit in capacity bytes.
+int FoldWord(CaseFolding mode, const char* source, int count, char* target, int capacity);
+
+// The number of ASCII bytes that bytes begins with, found 16 at a time.
+int AsciiPrefixLength(const char* bytes, int count);
+
+// ---- Characters ----------------------------------------------------------------
+
+// The character at `at`: its length in bytes (1 for ASCII), or 0 when the
+// bytes up to end are not well-formed UTF-8 there.
+int CodePointAt(const char* at, const char* end, uint32_t* codePoint);
+// The well-formed character that ends just before `at` (no further back than
+// start): its length, or 0.
+int CodePointBefore(const char* start, const char* at, uint32_t* codePoint);
+// A combining mark: a hit never ends between a letter and a mark after it.
+bool IsCombiningMark(uint32_t codePoint);
+// Of Han, Hiragana, Katakana, Thai, Lao, Khmer or Myanmar, written without
+// spaces between words.
+bool IsUnspacedScript(uint32_t codePoint);

@@ -1,0 +1,212 @@
+// The text folder: which texts fold alike under each mode, the same bytes
+// and offsets whatever pieces the text comes in, and the character queries.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "corv-fold.h"
+#include "corv-str.h"
+
+namespace {
+
+struct Folded {
+    std::string text;
+    std::vector<int64_t> offsets;
+};
+
+// Folds text given in pieces that end at each of `cuts`, then finishes.
+Folded FoldPieces(CaseFolding mode, const std::string& text, const std::vector<size_t>& cuts)
+{
+    FoldState state;
+    StartFolding(&state, mode);
+    Folded folded;
+    size_t from = 0;
+    for (size_t i = 0; i <= cuts.size(); ++i) {
+        const size_t to = i < cuts.size() ? cuts[i] : text.size();
+        const int count = static_cast<int>(to - from);
+        std::string out(static_cast<size_t>(FoldOutputCapacity(count)), '\0');
+        std::vector<int64_t> offsets(out.size());
+        const int written = FoldText(&state, text.data() + from, count, &out[0], offsets.data());
+        folded.text.append(out, 0, static_cast<size_t>(written));
+        folded.offsets.insert(folded.offsets.end(), offsets.begin(), offsets.begin() + written);
+        from = to;
+    }
+    std::string out(static_cast<size_t>(FoldOutputCapacity(0)), '\0');
+    std::vector<int64_t> offsets(out.size());
+    const int written = FinishFolding(&state, &out[0], offsets.data());
+    folded.text.append(out, 0, static_cast<size_t>(written));
+    folded.offsets.insert(folded.offsets.end(), offsets.begin(), offsets.begin() + written);
+    return folded;
+}
+
+// Folded whole, after checking that every cut in two, and bytes one at a
+// time, give the same bytes and offsets.
+Folded FoldEveryWay(CaseFolding mode, const std::string& text)
+{
+    const Folded whole = FoldPieces(mode, text, {});
+    std::vector<size_t> eachByte;
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        const Folded cutOnce = FoldPieces(mode, text, {cut});
+        EXPECT_EQ(cutOnce.text, whole.text) << "cut at " << cut;
+        EXPECT_EQ(cutOnce.offsets, whole.offsets) << "cut at " << cut;
+        if (cut > 0) eachByte.push_back(cut);
+    }
+    const Folded bytes = FoldPieces(mode, text, eachByte);
+    EXPECT_EQ(bytes.text, whole.text);
+    EXPECT_EQ(bytes.offsets, whole.offsets);
+    return whole;
+}
+
+// As the search compares: ASCII letters without case.
+bool EqualAsSearched(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && StrEqualNoCaseN(a.c_str(), b.c_str(), static_cast<int>(a.size()));
+}
+
+TEST(Fold, PairsThatMatchUnderEachMode)
+{
+    struct Row {
+        const char* a;
+        const char* b;
+        bool unicode;
+        bool accents;
+    };
+    const Row rows[] = {
+        {"É", "é", true, true},              {"ÉCOLE", "école", true, true},     {"ΣΟΦΟΣ", "σοφος", true, true},
+        {"Σ", "ς", true, true},              {"Ё", "ё", true, true},             {"ё", "е", false, true},
+        {"Й", "й", true, true},              {"й", "и", false, false},           {"йод", "и\u0306од", true, true},
+        {"Ǆ", "ǅ", true, true},              {"ǅ", "ǆ", true, true},             {"Ǆ", "dž", false, false},
+        {"\u212A", "k", true, true},         {"STRASSE", "straße", true, true},  {"ẞ", "ss", true, true},
+        {"ﬁn", "FIN", true, true},           {"é", "e\u0301", true, true},       {"é", "e", false, true},
+        {"ø", "o", false, true},             {"Œuvre", "oeuvre", false, true},   {"ŁÓDŹ", "lodz", false, true},
+        {"đħæ", "dhae", false, true},        {"İ", "i\u0307", true, true},        {"İ", "i", false, true},
+        {"ı", "i", false, false},            {"I", "i", true, true},             {"ñüç", "nuc", false, true},
+        {"ệ", "e\u0302\u0323", true, true},  {"e\u0323\u0301", "e\u0301\u0323", true, true},
+        {"é\u0323", "ẹ\u0301", true, true},
+        {"ᾼ", "αι", true, true},             {"ά", "α", false, true},            {"Ά", "ά", true, true},
+        {"東京", "東京", true, true},          {"東京", "京都", false, false},        {"ガ", "カ\u3099", true, true},
+        {"ガ", "カ", false, false},           {"कि", "क", false, false},           {"한국", "\u1112\u1161\u11AB\u1100\u116E\u11A8", true, true},
+        {"\xE9" "cole", "école", false, false}, {"\xC9" "COLE", "\xE9" "cole", false, false},
+        {"«\u00A0école\u00A0»", "\" école \"", true, true}, {"“école”", "\"école\"", true, true},
+        {"l’école", "l'école", true, true},  {"a–b—c", "a-b-c", true, true},     {"Москва", "МОСКВА", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.a << " / " << row.b);
+        EXPECT_EQ(EqualAsSearched(FoldEveryWay(CaseFoldUnicode, row.a).text, FoldEveryWay(CaseFoldUnicode, row.b).text),
+                  row.unicode);
+        EXPECT_EQ(EqualAsSearched(FoldEveryWay(CaseFoldAccents, row.a).text, FoldEveryWay(CaseFoldAccents, row.b).text),
+                  row.accents);
+    }
+}
+
+TEST(Fold, BytesWritten)
+{
+    struct Row {
+        const char* text;
+        const char* unicode;
+        const char* accents;
+    };
+    const Row rows[] = {
+        {"ABC xyz", "ABC xyz", "ABC xyz"},
+        {"École", "e\u0301cole", "ecole"},
+        {"ΐ", "ι\u0308\u0301", "ι"},
+        {"\xE9t\xE9 \xE2\x82" "A \xED\xA0\x80", "\xE9t\xE9 \xE2\x82" "A \xED\xA0\x80", "\xE9t\xE9 \xE2\x82" "A \xED\xA0\x80"},
+        {"«\u202F1\u00A0€\u2009»", "\" 1 € \"", "\" 1 € \""},
+        {"（ａ）！", "(ａ)!", "(ａ)!"},
+        {"e\u0301\u0323\u0301", "e\u0323\u0301\u0301", "e"},
+        {"\u0301é", "\u0301e\u0301", "\u0301e"},
+        {"й\u0323", "и\u0323\u0306", "и\u0306"},
+        {"1\u0345\u034F", "1ι\u034F", "1ι"},  // the mark after the iota that U+0345 folds to
+        {"ῇ\u0301", "η\u0342\u0301ι", "ηι"},   // U+0345 in ῇ comes after the acute, then folds
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(FoldEveryWay(CaseFoldUnicode, row.text).text, row.unicode);
+        EXPECT_EQ(FoldEveryWay(CaseFoldAccents, row.text).text, row.accents);
+        EXPECT_EQ(FoldEveryWay(CaseFoldAscii, row.text).text, row.text);
+    }
+}
+
+TEST(Fold, OffsetsOfTheBytesWritten)
+{
+    struct Row {
+        CaseFolding mode;
+        const char* text;
+        std::vector<int64_t> offsets;
+    };
+    const Row rows[] = {
+        {CaseFoldUnicode, "Éab", {0, 0, 0, 2, 3}},
+        {CaseFoldUnicode, "e\u0301\u0323x", {0, 3, 3, 1, 1, 5}},
+        {CaseFoldAccents, "e\u0301\u0323x", {0, 5}},
+        {CaseFoldAccents, "ﬁœ", {0, 0, 3, 3}},
+        {CaseFoldUnicode, "\xE9t\xE2\x82", {0, 1, 2, 3}},
+        {CaseFoldAscii, "Ét", {0, 1, 2}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(FoldEveryWay(row.mode, row.text).offsets, row.offsets);
+    }
+}
+
+// Thirty marks after a letter are its own; the next begins anew, with no
+// letter: it is neither put before them nor left out with them.
+TEST(Fold, MarksAfterALetterAreLimited)
+{
+    std::string acutes;
+    for (int i = 0; i < FoldMarkLimit - 1; ++i) acutes += "\u0301";
+    const std::string dotBelow = "\u0323";
+    EXPECT_EQ(FoldEveryWay(CaseFoldUnicode, "e" + acutes + dotBelow).text, "e" + dotBelow + acutes);
+    EXPECT_EQ(FoldEveryWay(CaseFoldUnicode, "é" + acutes + dotBelow).text, "e\u0301" + acutes + dotBelow);
+    EXPECT_EQ(FoldEveryWay(CaseFoldAccents, "e" + acutes + "\u0301").text, "e");
+    EXPECT_EQ(FoldEveryWay(CaseFoldAccents, "é" + acutes + "\u0301").text, "e\u0301");
+}
+
+TEST(Fold, AsciiTakenWhereItStands)
+{
+    FoldState state;
+    StartFolding(&state, CaseFoldUnicode);
+    EXPECT_TRUE(FoldTakeAscii(&state, "plain text, 40 bytes long and no more...", 40));
+    EXPECT_EQ(state.offset, 40);
+    char out[FoldOutputCapacity(2)];
+    EXPECT_EQ(FoldText(&state, "\xC3", 1, out, nullptr), 0);  // the rest of é comes next
+    EXPECT_FALSE(FoldTakeAscii(&state, "e", 1));
+    EXPECT_EQ(FoldText(&state, "\xA9", 1, out, nullptr), 0);  // é may take marks yet
+    EXPECT_FALSE(FoldTakeAscii(&state, "e", 1));
+    EXPECT_FALSE(FoldTakeAscii(&state, "\xC3\xA9", 2));
+    EXPECT_EQ(state.offset, 42);
+
+    char word[8];
+    EXPECT_EQ(FoldWord(CaseFoldUnicode, "STRAßE", 7, word, 7), 7);
+    EXPECT_EQ(std::string(word, 7), "STRAssE");
+    EXPECT_EQ(FoldWord(CaseFoldUnicode, "STRAßE", 7, word, 6), -1);
+}
+
+TEST(Fold, CharacterQueries)
+{
+    EXPECT_TRUE(IsCombiningMark(0x0301));
+    EXPECT_TRUE(IsCombiningMark(0x3099));  // kana voicing
+    EXPECT_TRUE(IsCombiningMark(0x093F));  // a Devanagari vowel sign of class 0
+    EXPECT_FALSE(IsCombiningMark('e'));
+    EXPECT_FALSE(IsCombiningMark(0x110000));
+    for (uint32_t unspaced : {0x6771u, 0x3072u, 0x30ABu, 0x30FCu, 0x0E01u, 0x0E81u, 0x1780u, 0x1000u})
+        EXPECT_TRUE(IsUnspacedScript(unspaced)) << unspaced;
+    for (uint32_t spaced : {0x41u, 0xE9u, 0x0416u, 0xAC00u, 0x0915u, 0x3000u})
+        EXPECT_FALSE(IsUnspacedScript(spaced)) << spaced;
+
+    const std::string text = "a\u0301東\xE9";
+    const char* end = text.data() + text.size();
+    uint32_t codePoint = 0;
+    EXPECT_EQ(CodePointAt(text.data(), end, &codePoint), 1);
+    EXPECT_EQ(CodePointAt(text.data() + 1, end, &codePoint), 2);
+    EXPECT_EQ(codePoint, 0x0301u);
+    EXPECT_EQ(CodePointAt(text.data() + 2, end, &codePoint), 0);  // inside a sequence
+    EXPECT_EQ(CodePointAt(end - 1, end, &codePoint), 0);           // Latin-1
+    EXPECT_EQ(CodePointBefore(text.data(), end - 1, &codePoint), 3);
+    EXPECT_EQ(codePoint, 0x6771u);
+    EXPECT_EQ(CodePointBefore(text.data(), text.data() + 3, &codePoint), 2);
+    EXPECT_EQ(CodePointBefore(text.data() + 2, text.data() + 3, &codePoint), 0);
+    EXPECT_EQ(CodePointBefore(text.data(), end, &codePoint), 0);
+}
+
+}  // namespace
