@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "corv-fold.h"
-#include "filesrch.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ size_t FoldAll(CaseFolding mode, const std::string& bytes, std::vector<char>* ou
 std::string VisibleText(const std::string& document)
 {
     VisibleTextReader reader;
-    StartVisibleText(&reader, VisibleTextDecodeReferences);
+    StartVisibleText(&reader, VisibleTextDecodeReferences, VectorLevelInUse());
     std::string text;
     std::vector<char> piece(PieceBytes + VisibleTextSlack);
     for (size_t at = 0; at < document.size(); at += PieceBytes) {
