@@ -169,11 +169,12 @@ std::vector<std::string> Searches()
     return queries;
 }
 
-void FurnishData(const TestSite& site, const std::string& searchPath, int threads, bool textOnly = false)
+void FurnishData(const TestSite& site, const std::string& searchPath, int threads, bool textOnly = false,
+                 bool relevance = false)
 {
     site.Config("SEARCHPATH " + searchPath + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\n"
                 "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + (textOnly ? "yes" : "no") +
-                "\n");
+                (relevance ? "\nRANKING relevance" : "") + "\n");
     site.Data("skip.txt", "and of\ntheme\n");
     site.Data("header.htm", "<html><body>\n");
     site.Data("footer.htm", "</body></html>\n");
@@ -225,6 +226,30 @@ TEST(Differential, TextOnlyPagesMatchTheWholeTextReference)
             RunResult plain = Get(reference, queries[i]);
             EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
             EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+        }
+    }
+}
+
+// Relevance: the program counts each hit once while it reads blocks on
+// several threads and ranks after the walk; the reference counts each
+// document's whole text (stored or visible) at once, on one thread.
+TEST(Differential, RelevancePagesMatchTheWholeTextReference)
+{
+    TestSite site;
+    SiteWriter(site).WriteAll();
+    TestSite reference(ReferenceProgram);
+    std::vector<std::string> queries = Searches();
+    for (bool textOnly : {false, true}) {
+        FurnishData(reference, site.root(), 1, textOnly, true);
+        for (int threads = 1; threads <= 3; ++threads) {
+            FurnishData(site, site.root(), threads, textOnly, true);
+            for (size_t i = threads - 1; i < queries.size(); i += threads == 1 ? 1 : 4) {
+                RunResult fast = Get(site, queries[i]);
+                RunResult plain = Get(reference, queries[i]);
+                EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out))
+                    << threads << " threads, text only " << textOnly << ", query: " << queries[i];
+                EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+            }
         }
     }
 }

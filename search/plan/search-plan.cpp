@@ -15,18 +15,23 @@ void CompileTags(TagPatterns* tags)
     CompilePattern(&tags->meta, "<META", PatternIgnoreCase);
 }
 
+uint8_t Twentieths(double factor) { return static_cast<uint8_t>(factor * 20.0 + 0.5); }
+
 void FillFactors(ContextFactors* factors)
 {
     for (int byte = 0; byte < 256; ++byte) {
         LeftContextFactor(static_cast<unsigned char>(byte), &factors->left[byte]);
         RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->right[byte]);
         RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->rightAfterS[byte]);
+        factors->leftTwentieths[byte] = Twentieths(factors->left[byte]);
+        factors->rightTwentieths[byte] = Twentieths(factors->right[byte]);
+        factors->rightAfterSTwentieths[byte] = Twentieths(factors->rightAfterS[byte]);
     }
 }
 
 }  // namespace
 
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly)
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     CORV_CHECK_POINTER(PlanModule, expression);
@@ -34,6 +39,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool 
     plan->expression = expression;
     plan->level = VectorLevelInUse();
     plan->textOnly = textOnly;
+    plan->relevance = relevance;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     if (textOnly) PrepareTextFilter(&plan->filter, *expression, plan->level);

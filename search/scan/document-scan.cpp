@@ -17,18 +17,20 @@ constexpr double DescriptionWeight = 4.0;
 constexpr double KeywordsWeight = 2.0;
 constexpr double BodyWeight = 1.0;
 
-void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
+// Copies the title; returns where its bytes begin in the data, or nullptr.
+const char* ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
 {
     title[0] = '\0';
     const char* hit = nullptr;
-    if (!FindPattern(&tags.title, data, end, &hit)) return;
+    if (!FindPattern(&tags.title, data, end, &hit)) return nullptr;
     const char* at = static_cast<const char*>(memchr(hit, '>', static_cast<size_t>(end - hit)));
-    if (!at) return;
-    ++at;
+    if (!at) return nullptr;
+    const char* first = ++at;
     int copied = 0;
     while (at < end && *at != '<' && copied < TitleCharacterLimit) title[copied++] = *at++;
     title[copied] = '\0';
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
+    return first;
 }
 
 void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
@@ -89,7 +91,9 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 }
 
 // A region being scored: where it lies, its weight, whose counts grow, and
-// where its block begins in the file (-1 outside the text).
+// where its block begins in the file (-1 outside the text). Relevance: the
+// field its hits count in, where their strengths go, and the title's bytes,
+// which the text leaves out.
 struct RegionScan {
     const SearchPlan* plan;
     TermCounts* counts;
@@ -97,20 +101,34 @@ struct RegionScan {
     const char* end;
     double weight;
     int64_t offset;
+    ScanField field;
+    FieldStrengths* strengths;
+    const char* titleFrom;
+    const char* titleTo;
 };
 
-void ScoreHit(void* region, int term, const char* hit)
+// Classic: a hit's score, squared and weighted, adds to the term's total.
+// Relevance: its strength adds to its field's, unless it lies within the
+// title's bytes in the text.
+template <bool Relevance>
+void ScoreHitAs(void* region, int term, const char* hit)
 {
     const RegionScan& scan = *static_cast<const RegionScan*>(region);
     const SearchTerm& searched = scan.plan->expression->terms[term];
     const ContextFactors& factors = scan.plan->factors;
     const int length = searched.pattern->length;
     double left = 1.0, right = 1.0;
-    if (!(searched.flags & WordAnyPrefix)) left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
+    int32_t leftTwentieths = 20, rightTwentieths = 20;
+    if (!(searched.flags & WordAnyPrefix)) {
+        const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+        left = factors.left[before];
+        if (Relevance) leftTwentieths = factors.leftTwentieths[before];
+    }
     if (!(searched.flags & WordAnySuffix)) {
         unsigned char after = hit + length < scan.end ? static_cast<unsigned char>(hit[length]) : 0;
         bool endsInS = (hit[length - 1] | 0x20) == 's';
         right = endsInS ? factors.rightAfterS[after] : factors.right[after];
+        if (Relevance) rightTwentieths = endsInS ? factors.rightAfterSTwentieths[after] : factors.rightTwentieths[after];
     }
     const double score = left * right;
     TermCounts& counts = scan.counts[term];
@@ -119,23 +137,69 @@ void ScoreHit(void* region, int term, const char* hit)
         counts.textBest = score;
         counts.textOffset = scan.offset + (hit - scan.start);
     }
-    counts.total += score * score * scan.weight;
     counts.found = 1;
+    if (!Relevance) {
+        counts.total += score * score * scan.weight;
+    } else if (hit < scan.titleFrom || hit + length > scan.titleTo) {
+        scan.strengths[term].field[scan.field] += static_cast<uint64_t>(leftTwentieths * rightTwentieths);
+    }
+}
+
+void ScoreHit(void* region, int term, const char* hit) { ScoreHitAs<false>(region, term, hit); }
+void CountHit(void* region, int term, const char* hit) { ScoreHitAs<true>(region, term, hit); }
+
+// A region of the context's block or text; relevance: in the text, the
+// title's bytes (which lie in the first block) are marked to be left out.
+RegionScan RegionOf(ScanContext* context, const char* start, const char* end, double weight, int64_t offset,
+                    ScanField field)
+{
+    RegionScan region{context->plan, context->counts, start, end, weight, offset, field, context->strengths,
+                      start, start};
+    if (context->plan->relevance && field == FieldText && context->titleTo > context->titleFrom) {
+        const int64_t length = end - start;
+        region.titleFrom = start + std::min(std::max<int64_t>(context->titleFrom - context->blockText, 0), length);
+        region.titleTo = start + std::min(std::max<int64_t>(context->titleTo - context->blockText, 0), length);
+    }
+    return region;
+}
+
+// Relevance: what the document's record is made of, each strength as far
+// as 32 bits hold it.
+void KeepStrengths(const ScanContext& context, ScannedDocument* document)
+{
+    for (int term = 0; term < context.plan->expression->termCount; ++term)
+        for (int field = 0; field < FieldCount; ++field)
+            document->strengths[term][field] =
+                static_cast<uint32_t>(std::min<uint64_t>(context.strengths[term].field[field], UINT32_MAX));
+    document->textLength = context.textLength;
 }
 
 }  // namespace
 
+void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
+{
+    ExtractTitle(tags, data, end, texts->title);
+    ExtractMetaTags(tags, data, end, texts);
+}
+
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
 {
-    ExtractTitle(context->plan->tags, data, end, texts->title);
+    const char* title = ExtractTitle(context->plan->tags, data, end, texts->title);
     ExtractMetaTags(context->plan->tags, data, end, texts);
+    // Markup searched, the text holds the title's bytes once more.
+    if (context->plan->relevance && !context->plan->textOnly && title) {
+        context->titleFrom = context->blockText + (title - data);
+        context->titleTo = context->titleFrom + std::min<int64_t>(strlen(texts->title), end - title);
+    }
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
+    const ScanField fields[3] = {FieldTitle, FieldDescription, FieldKeywords};
     const int64_t blockOffset = context->blockOffset;
     context->blockOffset = -1;  // hits here are not in the text
     for (int i = 0; i < 3; ++i)
-        if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+        if (regions[i][0])
+            ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused, fields[i]);
     context->blockOffset = blockOffset;
 }
 
@@ -149,6 +213,7 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (!file) return false;
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
+    else if (context->plan->relevance) ScoreStoredText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     // Part of it could not be read: its score would not be its own.
     document->unreadable = PlatReadFailed(file.get()) != 0;
@@ -157,22 +222,30 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
     for (int i = 0; i < HitOffsetLimit; ++i)
         document->hitOffsets[i] = i < context->plan->expression->termCount ? context->counts[i].textOffset : -1;
+    if (context->plan->relevance) KeepStrengths(*context, document);
     return true;
 }
 
 int ResetWordStats(ScanContext* context)
 {
-    for (int i = 0; i < context->plan->expression->termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int i = 0; i < termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
+    if (!context->plan->relevance) return 1;
+    for (int i = 0; i < termCount; ++i) context->strengths[i] = FieldStrengths{};
+    context->textLength = 0;
+    context->blockText = 0;
+    context->titleFrom = context->titleTo = 0;
     return 1;
 }
 
-int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord)
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
+               ScanField field)
 {
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
-    RegionScan region{context->plan, context->counts, start, end, weight, context->blockOffset};
-    FindPatternSet(expression.termPatterns, start, end, ScoreHit, &region);
+    RegionScan region = RegionOf(context, start, end, weight, context->blockOffset, field);
+    FindPatternSet(expression.termPatterns, start, end, context->plan->relevance ? CountHit : ScoreHit, &region);
     return 1;
 }
 
@@ -188,6 +261,7 @@ struct StretchScan {
     const void* map;
 };
 
+template <bool Relevance>
 void ScoreStretchHit(void* stretch, int term, const char* hit)
 {
     StretchScan& scan = *static_cast<StretchScan*>(stretch);
@@ -198,7 +272,7 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreHit(&scan.region, term, hit);
+    ScoreHitAs<Relevance>(&scan.region, term, hit);
 }
 
 }  // namespace
@@ -206,8 +280,9 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
 void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
-    StretchScan scan{RegionScan{context->plan, context->counts, start, end, BodyWeight, 0}, final, from, offsetOf, map};
-    FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHit, &scan);
+    StretchScan scan{RegionOf(context, start, end, BodyWeight, 0, FieldText), final, from, offsetOf, map};
+    FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from,
+                       context->plan->relevance ? ScoreStretchHit<true> : ScoreStretchHit<false>, &scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

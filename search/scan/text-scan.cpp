@@ -1,9 +1,10 @@
-// filesrch: the text-only scan. A document whose bytes could give a term's
-// text (see the filter) is read as it is stored, turned into its visible
-// text piece by piece, and the text is scored in blocks that overlap by the
-// few bytes a hit across their boundary needs: each hit is counted once, with
-// the bytes on both sides of it, exactly as if the whole text were scored at
-// once.
+// filesrch: the scans that count each hit once. Text only, a document whose
+// bytes could give a term's text (see the filter) is read as it is stored,
+// turned into its visible text piece by piece, and the text is scored in
+// blocks that overlap by the few bytes a hit across their boundary needs:
+// each hit is counted once, with the bytes on both sides of it, exactly as if
+// the whole text were scored at once. The relevance ranking scores the
+// stored text of a document the same way when markup is searched.
 #include <algorithm>
 #include <cstring>
 
@@ -69,6 +70,7 @@ void ScoreBlock(TextBlock* block, bool final)
     const int32_t keep = std::max(0, block->length - expression.longestTerm - 1);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
+    context->blockText += keep;
     for (int32_t term = 0; term < expression.termCount; ++term) block->from[term] = std::max(0, block->from[term] - keep);
     PieceMap& map = block->pieces;
     int first = 0;
@@ -85,7 +87,9 @@ void ScoreBlock(TextBlock* block, bool final)
 void NextPiece(TextBlock* block, int32_t piece)
 {
     const int32_t text = block->length;
-    block->length += NextVisibleText(&block->stream, block->context->block + text, piece);
+    const int32_t written = NextVisibleText(&block->stream, block->context->block + text, piece);
+    block->length += written;
+    block->context->textLength += written;
     if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
 }
 
@@ -161,19 +165,47 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     return true;
 }
 
+void StartBlock(TextBlock* block, ScanContext* context)
+{
+    block->context = context;
+    block->length = 0;
+    block->pieces.count = 0;
+    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block->from[term] = 0;
+}
+
 }  // namespace
 
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     TextBlock block;
-    block.context = context;
-    block.length = 0;
-    block.pieces.count = 0;
-    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block.from[term] = 0;
+    StartBlock(&block, context);
     // The raw block keeps a byte for the terminator that the first block's tags need.
     StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
                     context->blockSize - 1);
     if (!ScoreFirstBlockAndStartText(&block, texts)) return;
     FeedTheRest(&block);
+    ScoreBlock(&block, true);
+}
+
+// Each read fills the block, and what a hit not yet counted may need of it
+// stays for the next.
+void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    TextBlock block;
+    StartBlock(&block, context);
+    char* data = context->block;
+    for (;;) {
+        const int64_t stored = PlatReadOffset(file);
+        const int got = PlatRead(file, data + block.length, context->blockSize - 1 - block.length);
+        if (got <= 0) break;
+        if (context->textLength == 0) {
+            data[got] = '\0';
+            ScoreFirstBlock(context, data, data + got, texts);
+        }
+        NotePiece(&block, block.length, stored);
+        block.length += got;
+        context->textLength += got;
+        ScoreBlock(&block, false);
+    }
     ScoreBlock(&block, true);
 }

@@ -1,17 +1,29 @@
-// Reference text-only scan for the differential test: the whole document
-// read at once, its whole visible text taken at once, and scored as one
+// Reference scans for the differential test, each document read whole at
+// once. Text only: its whole visible text taken at once and scored as one
 // region, with the title and META texts from its first block as read.
+// Relevance with markup searched: the whole stored text scored as one
+// region, its first block's META tags blanked as the scanner blanks them.
 #include <string>
 #include <vector>
 
 #include "document-scan.h"
 #include "visible-text.h"
 
-void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+namespace {
+
+std::string WholeDocument(PlatFile* file)
 {
     std::string document;
     char chunk[4096];
     for (int got; (got = PlatRead(file, chunk, sizeof chunk)) > 0;) document.append(chunk, static_cast<size_t>(got));
+    return document;
+}
+
+}  // namespace
+
+void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    std::string document = WholeDocument(file);
     if (document.empty()) return;
     std::vector<char> text(document.size() * 2 + 4 * VisibleTextSlack);
     VisibleTextReader reader;
@@ -26,6 +38,19 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     }
     std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
     ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
+    context->textLength = length;
     int longest = 0;
     ScanRegion(context, 1.0, text.data(), text.data() + length, &longest);
+}
+
+void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    std::string document = WholeDocument(file);
+    if (document.empty()) return;
+    std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
+    ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
+    document.replace(0, first.size(), first);
+    context->textLength = static_cast<int64_t>(document.size());
+    int longest = 0;
+    ScanRegion(context, 1.0, document.data(), document.data() + document.size(), &longest);
 }
