@@ -17,9 +17,10 @@
 #include "run-settings.h"
 
 const RelevanceModel DefaultRelevanceModel = {
-    {8.0, 3.0, 2.0, 1.0},     // title, description, keywords, text
-    {0.5, 0.5, 0.5, 0.75},
-    1.2,
+    // title, description, keywords, text, address
+    {64.0, 32.0, 16.0, 1.0, 32.0},
+    {0.8, 0.5, 0.5, 0.3, 1.0},
+    1.6,
 };
 
 namespace {
@@ -32,8 +33,8 @@ constexpr uint16_t ShortStrengthLimit = UINT16_MAX;
 
 // The fixed part of a record. The rest, for T terms: the text strengths
 // (T x 32 bits), the hits' offsets (32 bits for each of the first
-// HitOffsetLimit terms) and the title, description and keywords strengths
-// (T x 16 bits each, which their few hundred bytes cannot fill).
+// HitOffsetLimit terms) and the title, description, keywords and address
+// strengths (T x 16 bits each, which their few hundred bytes cannot fill).
 struct MatchHead {
     uint32_t walkNumber;
     uint32_t modified;
@@ -43,8 +44,10 @@ struct MatchHead {
     uint16_t keywordsLength;
     uint8_t titleLength;
     uint8_t percent;
-    uint16_t unused;
+    uint16_t addressLength;
 };
+
+constexpr int ShortFieldCount = 4;
 
 constexpr uint32_t NoOffset = UINT32_MAX;
 
@@ -52,8 +55,10 @@ struct MatchRecord {
     MatchHead* head;
     uint32_t* text;
     uint32_t* hitOffsets;
-    uint16_t* shortFields[FieldText];  // title, description, keywords
+    uint16_t* shortFields[ShortFieldCount];  // title, description, keywords, address
 };
+
+int ShortField(int field) { return field == FieldAddress ? ShortFieldCount - 1 : field; }
 
 int32_t OffsetCount(int32_t termCount) { return std::min(termCount, HitOffsetLimit); }
 
@@ -64,27 +69,45 @@ MatchRecord View(char* bytes, int32_t termCount)
     record.text = reinterpret_cast<uint32_t*>(bytes + sizeof(MatchHead));
     record.hitOffsets = record.text + termCount;
     uint16_t* shortFields = reinterpret_cast<uint16_t*>(record.hitOffsets + OffsetCount(termCount));
-    for (int field = 0; field < FieldText; ++field) record.shortFields[field] = shortFields + field * termCount;
+    for (int field = 0; field < ShortFieldCount; ++field) record.shortFields[field] = shortFields + field * termCount;
     return record;
 }
 
 uint32_t Strength(const MatchRecord& record, int term, int field)
 {
-    return field == FieldText ? record.text[term] : record.shortFields[field][term];
+    return field == FieldText ? record.text[term] : record.shortFields[ShortField(field)][term];
+}
+
+uint16_t Short(uint32_t strength) { return static_cast<uint16_t>(std::min<uint32_t>(strength, ShortStrengthLimit)); }
+
+// A document's address: its path below the search path, with "/".
+struct Address {
+    char text[PathCapacity];
+    int32_t length;
+};
+
+void AddressOf(const char* path, int32_t addressFrom, Address* address)
+{
+    const int32_t pathLength = static_cast<int32_t>(strlen(path));
+    StrCopy(address->text, path + std::min(addressFrom, pathLength));
+    address->length = pathLength - std::min(addressFrom, pathLength);
+    for (char* at = address->text; *at; ++at)
+        if (*at == '\\') *at = '/';
 }
 
 void FillRecord(const MatchRecord& record, uint32_t walkNumber, int32_t size, uint32_t modified,
-                const ScannedDocument& document, int32_t termCount)
+                const ScannedDocument& document, const Address& address, const uint32_t* addressStrengths,
+                int32_t termCount)
 {
     MatchHead& head = *record.head;
     head = MatchHead{walkNumber, modified, size, static_cast<uint32_t>(std::min<int64_t>(document.textLength, UINT32_MAX)),
                      static_cast<uint16_t>(strlen(document.description)), static_cast<uint16_t>(strlen(document.keywords)),
-                     static_cast<uint8_t>(strlen(document.title)), static_cast<uint8_t>(document.percent), 0};
+                     static_cast<uint8_t>(strlen(document.title)), static_cast<uint8_t>(document.percent),
+                     static_cast<uint16_t>(address.length)};
     for (int term = 0; term < termCount; ++term) {
         record.text[term] = document.strengths[term][FieldText];
-        for (int field = 0; field < FieldText; ++field)
-            record.shortFields[field][term] =
-                static_cast<uint16_t>(std::min<uint32_t>(document.strengths[term][field], ShortStrengthLimit));
+        for (int field = 0; field < FieldText; ++field) record.shortFields[field][term] = Short(document.strengths[term][field]);
+        record.shortFields[ShortField(FieldAddress)][term] = Short(addressStrengths[term]);
     }
     for (int term = 0; term < OffsetCount(termCount); ++term) {
         const int64_t offset = document.hitOffsets[term];
@@ -202,7 +225,7 @@ struct Scorer {
     int32_t termCount;
     bool counted[PatternSetLimit];  // the term of a word that is not excluded
     double inverseFrequency[PatternSetLimit];
-    double averageLength[FieldCount];
+    double averageLength[RankedFieldCount];
 };
 
 // ln(1 + (N - n + 0.5) / (n + 0.5)) in base 2: log2(2N + 2) - log2(2n + 1),
@@ -227,7 +250,7 @@ Scorer MakeScorer(const RelevanceRun& run)
     const SiteCounts& counts = run.counts;
     for (int term = 0; term < scorer.termCount; ++term)
         scorer.inverseFrequency[term] = InverseFrequency(counts.documents, counts.holding[term]);
-    for (int field = 0; field < FieldCount; ++field)
+    for (int field = 0; field < RankedFieldCount; ++field)
         scorer.averageLength[field] = counts.holdingAny > 0 ? static_cast<double>(counts.fieldBytes[field]) /
                                                                   static_cast<double>(counts.holdingAny)
                                                             : 0.0;
@@ -240,34 +263,39 @@ uint32_t FieldLength(const MatchRecord& record, int field)
     case FieldTitle: return record.head->titleLength;
     case FieldDescription: return record.head->descriptionLength;
     case FieldKeywords: return record.head->keywordsLength;
+    case FieldAddress: return record.head->addressLength;
     default: return record.head->textLength;
     }
 }
 
 // Every operation in a fixed order, none from a C library: the same bits
-// on every platform.
+// on every platform. The sum over the terms is scaled by the share of the
+// terms the document holds (coordination).
 double Score(const Scorer& scorer, const MatchRecord& record)
 {
     const RelevanceModel& model = *scorer.model;
-    double norms[FieldCount];
-    for (int field = 0; field < FieldCount; ++field) {
+    double norms[RankedFieldCount];
+    for (int field = 0; field < RankedFieldCount; ++field) {
         const double b = model.lengthNormalisation[field];
         const double average = scorer.averageLength[field];
         norms[field] = average > 0.0 ? (1.0 - b) + b * static_cast<double>(FieldLength(record, field)) / average : 1.0;
     }
     double score = 0.0;
+    int32_t counted = 0, held = 0;
     for (int term = 0; term < scorer.termCount; ++term) {
         if (!scorer.counted[term]) continue;
+        ++counted;
         double frequency = 0.0;
-        for (int field = 0; field < FieldCount; ++field) {
+        for (int field = 0; field < RankedFieldCount; ++field) {
             const uint32_t strength = Strength(record, term, field);
             if (strength == 0) continue;
             frequency += model.fieldWeight[field] * (static_cast<double>(strength) / WholeWordStrength) / norms[field];
         }
-        if (frequency > 0.0)
-            score += scorer.inverseFrequency[term] * frequency * (model.saturation + 1.0) / (model.saturation + frequency);
+        if (frequency == 0.0) continue;
+        ++held;
+        score += scorer.inverseFrequency[term] * frequency * (model.saturation + 1.0) / (model.saturation + frequency);
     }
-    return score;
+    return counted > 0 ? score * held / counted : 0.0;
 }
 
 // ---- Order ------------------------------------------------------------------
@@ -347,7 +375,7 @@ void KeepOnlyTheBest(RelevanceRun* run)
     FreeChunks(&oldPaths);
 }
 
-void CountDocument(SiteCounts* counts, int32_t termCount, const ScannedDocument& document)
+void CountDocument(SiteCounts* counts, int32_t termCount, const ScannedDocument& document, int32_t addressLength)
 {
     ++counts->documents;
     bool holdsAny = false;
@@ -364,9 +392,11 @@ void CountDocument(SiteCounts* counts, int32_t termCount, const ScannedDocument&
     counts->fieldBytes[FieldDescription] += static_cast<int64_t>(strlen(document.description));
     counts->fieldBytes[FieldKeywords] += static_cast<int64_t>(strlen(document.keywords));
     counts->fieldBytes[FieldText] += document.textLength;
+    counts->fieldBytes[FieldAddress] += addressLength;
 }
 
-bool KeepRecord(RelevanceRun* run, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
+bool KeepRecord(RelevanceRun* run, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document,
+                const Address& address)
 {
     char* room = Append(run, &run->records, run->recordBytes);
     if (!room) return false;
@@ -374,8 +404,10 @@ bool KeepRecord(RelevanceRun* run, const char* path, int32_t size, uint32_t modi
         run->records.used[run->records.count - 1] -= run->recordBytes;  // the record goes with it
         return false;
     }
-    FillRecord(View(room, run->plan->expression->termCount), run->filed, size, modified, document,
-               run->plan->expression->termCount);
+    uint32_t addressStrengths[PatternSetLimit];
+    CountAddressStrengths(*run->plan, address.text, address.text + address.length, addressStrengths);
+    FillRecord(View(room, run->plan->expression->termCount), run->filed, size, modified, document, address,
+               addressStrengths, run->plan->expression->termCount);
     ++run->recordCount;
     return true;
 }
@@ -402,12 +434,12 @@ void FillEntry(ResultEntry* entry, const MatchRecord& record, const char* path, 
 int32_t MatchRecordBytes(int32_t termCount)
 {
     const int32_t bytes = static_cast<int32_t>(sizeof(MatchHead)) + 4 * termCount + 4 * OffsetCount(termCount) +
-                          2 * FieldText * termCount;
+                          2 * ShortFieldCount * termCount;
     return (bytes + 3) / 4 * 4;
 }
 
-void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode, int32_t chunkBudget,
-                    const RelevanceModel* model)
+void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode, const char* searchPath,
+                    int32_t chunkBudget, const RelevanceModel* model)
 {
     CORV_CHECK_POINTER(RelevanceModule, run);
     CORV_CHECK_POINTER(RelevanceModule, plan);
@@ -415,6 +447,7 @@ void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode,
     run->plan = plan;
     run->model = model;
     run->sortMode = sortMode;
+    run->addressFrom = static_cast<int32_t>(strlen(searchPath));
     run->recordBytes = MatchRecordBytes(plan->expression->termCount);
     // A record and a path need a chunk each.
     run->chunkBudget = std::max(chunkBudget, 4);
@@ -423,13 +456,15 @@ void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode,
 void FileForRelevance(RelevanceRun* run, const char* path, int32_t size, uint32_t modified,
                       const ScannedDocument& document)
 {
-    CountDocument(&run->counts, run->plan->expression->termCount, document);
+    Address address;
+    AddressOf(path, run->addressFrom, &address);
+    CountDocument(&run->counts, run->plan->expression->termCount, document, address.length);
     ++resultList.filesScanned;
     if (!document.matched) return;
     ++resultList.matchedTotal;
-    if (!KeepRecord(run, path, size, modified, document)) {
+    if (!KeepRecord(run, path, size, modified, document, address)) {
         KeepOnlyTheBest(run);
-        KeepRecord(run, path, size, modified, document);
+        KeepRecord(run, path, size, modified, document, address);
     }
     ++run->filed;
 }

@@ -11,11 +11,16 @@
 #include "results.h"
 #include "search-plan.h"
 
+// The fields a match is ranked by: those the scan counts, and its address
+// (its path below the search path), whose hits do not make it match.
+constexpr int FieldAddress = FieldCount;
+constexpr int RankedFieldCount = FieldCount + 1;
+
 // The model's parameters: per field, its weight and how much its length
 // normalises (BM25F's b); k1 saturates a term's weighted frequency.
 struct RelevanceModel {
-    double fieldWeight[FieldCount];
-    double lengthNormalisation[FieldCount];
+    double fieldWeight[RankedFieldCount];
+    double lengthNormalisation[RankedFieldCount];
     double saturation;  // k1
 };
 extern const RelevanceModel DefaultRelevanceModel;
@@ -38,13 +43,14 @@ struct SiteCounts {
     int64_t documents;                 // N
     int32_t holding[PatternSetLimit];  // documents holding each term (its document frequency)
     int64_t holdingAny;                // documents holding any
-    int64_t fieldBytes[FieldCount];    // their fields' lengths added up
+    int64_t fieldBytes[RankedFieldCount];  // their fields' lengths added up
 };
 
 struct RelevanceRun {
     const SearchPlan* plan;
     const RelevanceModel* model;
     int32_t sortMode;
+    int32_t addressFrom;  // where a document's address begins in its path: after the search path
     int32_t recordBytes;
     int32_t chunkBudget;  // chunks of records and paths together, MatchChunkLimit unless a test says less
     SiteCounts counts;
@@ -56,7 +62,7 @@ struct RelevanceRun {
     uint32_t passedOver;  // matches dropped by a provisional score to stay within the budget
 };
 
-void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode,
+void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode, const char* searchPath,
                     int32_t chunkBudget = MatchChunkLimit, const RelevanceModel* model = &DefaultRelevanceModel);
 // On the walking thread, in walk order: counts the document and keeps a
 // record of it when it matched (it counts in resultList as well).

@@ -153,7 +153,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     const bool byRelevance = settings.ranking == RankingRelevance;
     BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0, byRelevance);
     RelevanceRun relevance;
-    if (byRelevance) StartRelevance(&relevance, &plan, sortMode);
+    if (byRelevance) StartRelevance(&relevance, &plan, sortMode, searchPath);
     SearchSite(&plan, threads, searchPath, byRelevance ? &relevance : nullptr);
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {

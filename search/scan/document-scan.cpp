@@ -107,6 +107,34 @@ struct RegionScan {
     const char* titleTo;
 };
 
+// The factors a hit's neighbours give it, and in twentieths when asked.
+struct HitFactors {
+    double left, right;
+    int32_t leftTwentieths, rightTwentieths;
+};
+
+template <bool Twentieths>
+HitFactors FactorsOf(const SearchPlan& plan, int term, const char* hit, const char* start, const char* end)
+{
+    const SearchTerm& searched = plan.expression->terms[term];
+    const ContextFactors& factors = plan.factors;
+    const int length = searched.pattern->length;
+    HitFactors hitFactors{1.0, 1.0, 20, 20};
+    if (!(searched.flags & WordAnyPrefix)) {
+        const unsigned char before = hit > start ? static_cast<unsigned char>(hit[-1]) : 0;
+        hitFactors.left = factors.left[before];
+        if (Twentieths) hitFactors.leftTwentieths = factors.leftTwentieths[before];
+    }
+    if (!(searched.flags & WordAnySuffix)) {
+        unsigned char after = hit + length < end ? static_cast<unsigned char>(hit[length]) : 0;
+        bool endsInS = (hit[length - 1] | 0x20) == 's';
+        hitFactors.right = endsInS ? factors.rightAfterS[after] : factors.right[after];
+        if (Twentieths)
+            hitFactors.rightTwentieths = endsInS ? factors.rightAfterSTwentieths[after] : factors.rightTwentieths[after];
+    }
+    return hitFactors;
+}
+
 // Classic: a hit's score, squared and weighted, adds to the term's total.
 // Relevance: its strength adds to its field's, unless it lies within the
 // title's bytes in the text.
@@ -114,23 +142,8 @@ template <bool Relevance>
 void ScoreHitAs(void* region, int term, const char* hit)
 {
     const RegionScan& scan = *static_cast<const RegionScan*>(region);
-    const SearchTerm& searched = scan.plan->expression->terms[term];
-    const ContextFactors& factors = scan.plan->factors;
-    const int length = searched.pattern->length;
-    double left = 1.0, right = 1.0;
-    int32_t leftTwentieths = 20, rightTwentieths = 20;
-    if (!(searched.flags & WordAnyPrefix)) {
-        const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
-        left = factors.left[before];
-        if (Relevance) leftTwentieths = factors.leftTwentieths[before];
-    }
-    if (!(searched.flags & WordAnySuffix)) {
-        unsigned char after = hit + length < scan.end ? static_cast<unsigned char>(hit[length]) : 0;
-        bool endsInS = (hit[length - 1] | 0x20) == 's';
-        right = endsInS ? factors.rightAfterS[after] : factors.right[after];
-        if (Relevance) rightTwentieths = endsInS ? factors.rightAfterSTwentieths[after] : factors.rightTwentieths[after];
-    }
-    const double score = left * right;
+    const HitFactors factors = FactorsOf<Relevance>(*scan.plan, term, hit, scan.start, scan.end);
+    const double score = factors.left * factors.right;
     TermCounts& counts = scan.counts[term];
     if (score > counts.best) counts.best = score;
     if (scan.offset >= 0 && score > counts.textBest) {
@@ -140,13 +153,29 @@ void ScoreHitAs(void* region, int term, const char* hit)
     counts.found = 1;
     if (!Relevance) {
         counts.total += score * score * scan.weight;
-    } else if (hit < scan.titleFrom || hit + length > scan.titleTo) {
-        scan.strengths[term].field[scan.field] += static_cast<uint64_t>(leftTwentieths * rightTwentieths);
+    } else if (hit < scan.titleFrom || hit + scan.plan->expression->terms[term].pattern->length > scan.titleTo) {
+        scan.strengths[term].field[scan.field] +=
+            static_cast<uint64_t>(factors.leftTwentieths * factors.rightTwentieths);
     }
 }
 
 void ScoreHit(void* region, int term, const char* hit) { ScoreHitAs<false>(region, term, hit); }
 void CountHit(void* region, int term, const char* hit) { ScoreHitAs<true>(region, term, hit); }
+
+// A document's address: its hits' strengths, nothing else.
+struct AddressScan {
+    const SearchPlan* plan;
+    const char* start;
+    const char* end;
+    uint32_t* strengths;
+};
+
+void CountAddressHit(void* address, int term, const char* hit)
+{
+    const AddressScan& scan = *static_cast<const AddressScan*>(address);
+    const HitFactors factors = FactorsOf<true>(*scan.plan, term, hit, scan.start, scan.end);
+    scan.strengths[term] += static_cast<uint32_t>(factors.leftTwentieths * factors.rightTwentieths);
+}
 
 // A region of the context's block or text; relevance: in the text, the
 // title's bytes (which lie in the first block) are marked to be left out.
@@ -224,6 +253,15 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
         document->hitOffsets[i] = i < context->plan->expression->termCount ? context->counts[i].textOffset : -1;
     if (context->plan->relevance) KeepStrengths(*context, document);
     return true;
+}
+
+void CountAddressStrengths(const SearchPlan& plan, const char* address, const char* end, uint32_t* strengths)
+{
+    const SearchExpression& expression = *plan.expression;
+    for (int term = 0; term < expression.termCount; ++term) strengths[term] = 0;
+    if (expression.termCount == 0) return;
+    AddressScan scan{&plan, address, end, strengths};
+    FindPatternSet(expression.termPatterns, address, end, CountAddressHit, &scan);
 }
 
 int ResetWordStats(ScanContext* context)

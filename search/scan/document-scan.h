@@ -96,6 +96,9 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
 // Takes the title and the META texts from a document's first block (blanking
 // each META tag there), without scoring them.
 void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts);
+// Relevance: the strengths of the hits in a document's address (its path
+// below the search path, with "/"), which do not make it match, by term.
+void CountAddressStrengths(const SearchPlan& plan, const char* address, const char* end, uint32_t* strengths);
 // Scores a region; the relevance ranking counts its hits in `field`.
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
                ScanField field = FieldText);
