@@ -27,4 +27,5 @@ struct SearchSettings {
     int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
     int32_t textOnly;     // 1: a document's text is what a visitor reads, not its markup
     int32_t ranking;      // RankingClassic or RankingRelevance
+    int32_t matchChunks;  // relevance: the chunks its records may take, or 0 for MatchChunkLimit (tests set fewer)
 };

@@ -501,13 +501,6 @@ void RankByRelevance(RelevanceRun* run)
     run->recordCount = 0;
 }
 
-void ReleaseRelevance(RelevanceRun* run)
-{
-    FreeChunks(&run->records);
-    FreeChunks(&run->paths);
-    run->recordCount = 0;
-}
-
 void TakeShownTexts(const SearchPlan* plan, int32_t first, int32_t count)
 {
     char* block = static_cast<char*>(MemAlloc(ScanBufferSize, RelevanceModule, __LINE__));

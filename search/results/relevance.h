@@ -28,7 +28,7 @@ extern const RelevanceModel DefaultRelevanceModel;
 // Records and paths live in chunks of tracked memory, all of them within
 // the run's budget.
 constexpr int32_t MatchChunkBytes = 1 << 18;
-constexpr int32_t MatchChunkLimit = 256;  // 64 MB
+constexpr int32_t MatchChunkLimit = 128;  // 32 MB
 
 struct MatchChunks {
     char* chunk[MatchChunkLimit];
@@ -71,7 +71,6 @@ void FileForRelevance(RelevanceRun* run, const char* path, int32_t size, uint32_
 // Scores every record and fills resultList with the best in the order of
 // the sort mode; the records are given back.
 void RankByRelevance(RelevanceRun* run);
-void ReleaseRelevance(RelevanceRun* run);
 // The bytes a record takes for a search of termCount terms, its path aside.
 int32_t MatchRecordBytes(int32_t termCount);
 

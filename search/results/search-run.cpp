@@ -153,7 +153,9 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     const bool byRelevance = settings.ranking == RankingRelevance;
     BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0, byRelevance);
     RelevanceRun relevance;
-    if (byRelevance) StartRelevance(&relevance, &plan, sortMode, searchPath);
+    if (byRelevance)
+        StartRelevance(&relevance, &plan, sortMode, searchPath,
+                       settings.matchChunks > 0 ? settings.matchChunks : MatchChunkLimit);
     SearchSite(&plan, threads, searchPath, byRelevance ? &relevance : nullptr);
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {

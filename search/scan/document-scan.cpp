@@ -218,7 +218,8 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
     // Markup searched, the text holds the title's bytes once more.
     if (context->plan->relevance && !context->plan->textOnly && title) {
         context->titleFrom = context->blockText + (title - data);
-        context->titleTo = context->titleFrom + std::min<int64_t>(strlen(texts->title), end - title);
+        const int64_t copied = std::min<int64_t>(strlen(texts->title), TitleCharacterLimit);  // "..." aside
+        context->titleTo = context->titleFrom + copied;
     }
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};

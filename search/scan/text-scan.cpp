@@ -187,18 +187,19 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     ScoreBlock(&block, true);
 }
 
-// Each read fills the block, and what a hit not yet counted may need of it
-// stays for the next.
+// Each read fills the block (the first leaves a byte for the terminator
+// that its tags need), and what a hit not yet counted may need of it stays
+// for the next.
 void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     TextBlock block;
     StartBlock(&block, context);
     char* data = context->block;
-    for (;;) {
+    for (bool first = true;; first = false) {
         const int64_t stored = PlatReadOffset(file);
-        const int got = PlatRead(file, data + block.length, context->blockSize - 1 - block.length);
+        const int got = PlatRead(file, data + block.length, context->blockSize - (first ? 1 : 0) - block.length);
         if (got <= 0) break;
-        if (context->textLength == 0) {
+        if (first) {
             data[got] = '\0';
             ScoreFirstBlock(context, data, data + got, texts);
         }
