@@ -90,6 +90,17 @@ TEST(SearchPage, ScoresRanksAndShowsEachDocument)
          {{"name-first.htm", "Untitled", "100%", "5.00", "", DocumentDate, "about a cat"},
           {"keywords.htm", "Untitled", "100%", "3.00"},
           {"content-first.htm", "Untitled", "100%", "1.00"}}},
+        // Relevance: the description counts more than the keywords, and the
+        // results take their titles and descriptions from their files again.
+        {"META texts ranked by relevance",
+         {{"content-first.htm", "<META content=\"about a cat\" name=\"description\">\n<P>cat</P>\n"},
+          {"keywords.htm", "<TITLE>Pets</TITLE><META NAME=\"keywords\" CONTENT=\"cat, pet\">\n<P>cat</P>\n"},
+          {"name-first.htm", "<META name=\"description\" content=\"about a cat\">\n<P>cat</P>\n"}},
+         "Search=cat",
+         {{"name-first.htm", "Untitled", "100%", "0.46", "", DocumentDate, "about a cat"},
+          {"keywords.htm", "Pets", "100%", "0.42"},
+          {"content-first.htm", "Untitled", "100%", "0.20"}},
+         std::string(DefaultConfig) + "RANKING relevance\n"},
         // Text mode: carriage returns dropped ("x\rcat" is "xcat"), 0x1A ends the text.
         {"carriage returns and end of text",
          {{"crlf.htm", "<TITLE>Big\r\nCat</TITLE>\r\n<P>x\rcat</P>\r\n"},
