@@ -419,3 +419,21 @@ TEST(SearchPage, ExcerptsShowTheWordsWhereTheyStand)
                               "<LI>c.htm [Only in the title <MARK>cat</MARK>]\n"
                               "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(3)));
 }
+
+// Far into a large document, the best hit may lie in an attribute, which no
+// visitor sees, and the text-only scan places its hits in the stored file:
+// the excerpt still marks the word where the text shows it, in both modes.
+TEST(SearchPage, ExcerptsFarIntoADocumentShowAWordThatIsSeen)
+{
+    TestSite site;
+    site.Data("body.htm", "<LI>&Search.URL; [&Search.Excerpt;]\n");
+    std::string filler;
+    for (int i = 0; i < 5000; ++i) filler += "so on ";
+    PutDocument(site, "a.htm", "<p>" + filler + "<a title=\"cat\">x</a>" + filler + " a cat.</p>\n");
+    for (const char* textOnly : {"no", "yes"}) {
+        SCOPED_TRACE(textOnly);
+        FurnishSite(site, std::string(DefaultConfig) + "EXCERPTSIZE 40\nTEXTONLY " + textOnly + "\n");
+        site.Data("body.htm", "<LI>&Search.URL; [&Search.Excerpt;]\n");
+        EXPECT_NE(Get(site, "Search=cat").out.find("so on so on a <MARK>cat</MARK>.]"), std::string::npos);
+    }
+}

@@ -174,7 +174,7 @@ TEST_F(Scanner, ScoresDocuments)
         Words(row.words);
         for (size_t i = 0; i < row.stats.size(); ++i) {
             SearchWord& word = searchExpression.words[i];
-            context_.counts[word.term] = TermCounts{row.stats[i].best, row.stats[i].total, row.stats[i].found, 0.0, -1};
+            context_.counts[word.term] = TermCounts{row.stats[i].best, row.stats[i].total, row.stats[i].found, 0.0, -1, -1};
             word.flags |= row.stats[i].extraFlags;
             if (word.flags & WordSkipped) word.term = -1;
         }

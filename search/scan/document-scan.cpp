@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "corv-core.h"
@@ -67,6 +69,26 @@ void ExtractMetaTags(const TagPatterns& tags, char* data, const char* end, Scann
     }
 }
 
+bool OpensTag(unsigned char byte) { return IsAsciiLetter(byte) || byte == '/' || byte == '!' || byte == '?'; }
+
+// Whether `at` lies inside a tag, as the last "<" that opens one or ">"
+// before it tells (at[0] may be read); `before` when no such byte lies
+// within `reach` bytes back from `at` or after `start`. A tag longer than
+// the reach (a long inline image, say) is taken to have ended.
+bool InTagAt(const char* start, const char* at, bool before, ptrdiff_t reach = PTRDIFF_MAX)
+{
+    const char* stop = at - start > reach ? at - reach : start;
+    for (const char* back = at; back > stop;) {
+        --back;
+        if (*back == '>') return false;
+        if (*back == '<' && OpensTag(static_cast<unsigned char>(back[1]))) return true;
+    }
+    return stop == start ? before : false;
+}
+
+// How far back the end of a block is looked at for a tag still open.
+constexpr ptrdiff_t TagReach = 4096;
+
 // Reads the file block by block, carrying the longest term's length of
 // bytes from one block into the next so that a hit across the boundary is
 // found (and, when it ends in the carried bytes, counted again).
@@ -84,12 +106,15 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
         int longest = 0;
         ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
         carry = std::min(longest, dataLength);
+        context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
         memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
     }
 }
 
 // A region being scored: where it lies, its weight, whose counts grow, and
-// where its block begins in the file (-1 outside the text).
+// where its block begins in the file (-1 outside the text); whether it is
+// stored bytes, in which a hit may lie inside a tag, and whether the bytes
+// before it end inside one.
 struct RegionScan {
     const SearchPlan* plan;
     TermCounts* counts;
@@ -97,7 +122,16 @@ struct RegionScan {
     const char* end;
     double weight;
     int64_t offset;
+    bool markup;
+    bool inTag;
 };
+
+// A hit inside a tag (an attribute's value, say) is not one a visitor sees:
+// the last "<" or ">" before it tells, as far as the region goes.
+bool ShownAt(const RegionScan& scan, const char* hit)
+{
+    return !scan.markup || !InTagAt(scan.start, hit, scan.inTag);
+}
 
 void ScoreHit(void* region, int term, const char* hit)
 {
@@ -119,6 +153,8 @@ void ScoreHit(void* region, int term, const char* hit)
         counts.textBest = score;
         counts.textOffset = scan.offset + (hit - scan.start);
     }
+    if (scan.offset >= 0 && counts.shownOffset < 0 && ShownAt(scan, hit))
+        counts.shownOffset = scan.offset + (hit - scan.start);
     counts.total += score * score * scan.weight;
     counts.found = 1;
 }
@@ -155,14 +191,19 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (document->unreadable) return false;
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
-    for (int i = 0; i < HitOffsetLimit; ++i)
-        document->hitOffsets[i] = i < context->plan->expression->termCount ? context->counts[i].textOffset : -1;
+    for (int i = 0; i < HitOffsetLimit; ++i) {
+        const bool counted = i < context->plan->expression->termCount;
+        document->hitOffsets[i] = counted ? context->counts[i].textOffset : -1;
+        document->shownOffsets[i] = counted ? context->counts[i].shownOffset : -1;
+    }
     return true;
 }
 
 int ResetWordStats(ScanContext* context)
 {
-    for (int i = 0; i < context->plan->expression->termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
+    for (int i = 0; i < context->plan->expression->termCount; ++i)
+        context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
+    context->inTag = false;
     return 1;
 }
 
@@ -171,7 +212,8 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
-    RegionScan region{context->plan, context->counts, start, end, weight, context->blockOffset};
+    RegionScan region{context->plan,       context->counts,         start, end, weight, context->blockOffset,
+                      !context->plan->textOnly, context->inTag};
     FindPatternSet(expression.termPatterns, start, end, ScoreHit, &region);
     return 1;
 }
@@ -206,7 +248,8 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
 void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
-    StretchScan scan{RegionScan{context->plan, context->counts, start, end, BodyWeight, 0}, final, from, offsetOf, map};
+    StretchScan scan{RegionScan{context->plan, context->counts, start, end, BodyWeight, 0, false, false}, final, from,
+                     offsetOf, map};
     FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHit, &scan);
 }
 

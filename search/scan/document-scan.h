@@ -30,6 +30,7 @@ struct TermCounts {
     int32_t found;       // 1 once hit
     double textBest;     // the best hit's score in the text (title and META tags aside)
     int64_t textOffset;  // about where that hit lies in the stored file, or -1 for none
+    int64_t shownOffset; // about where the first hit that is not inside a tag lies, or -1
 };
 
 // Everything one scanning thread works with: the plan it only reads, and
@@ -39,6 +40,7 @@ struct ScanContext {
     char* block;          // blockSize bytes (and VisibleTextSlack more when the plan is text only)
     int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
     int64_t blockOffset;  // about where in the stored file the block begins
+    bool inTag;           // the stored bytes before the block end inside a tag
     char* raw;            // text only: blockSize bytes of the document as read
     TermCounts counts[PatternSetLimit];
 };
@@ -52,6 +54,7 @@ struct ScannedDocument {
     double percent;
     double weight;
     int64_t hitOffsets[HitOffsetLimit];
+    int64_t shownOffsets[HitOffsetLimit];  // where a visitor may see the first hit of each, or -1
     bool unreadable;  // not scanned for lack of descriptors or memory, or a failed read
 };
 
