@@ -18,6 +18,7 @@
 #include "corv-vector.h"
 #include "fastsrch-internal.h"
 
+using fastsrch_internal::CandidateWork;
 using fastsrch_internal::MatchesAt;
 
 namespace {
@@ -37,6 +38,9 @@ struct HitSink {
     void* context;
     int first;
     ptrdiff_t resume[PatternSetLimit];
+    CandidateWork work;  // the vector filter's, over all its passes
+    ptrdiff_t scanned;   // bytes the vector filter has passed over, over all its passes
+    bool mayGiveWay;     // to the automaton, which the set has
 
     void Report(int pattern, ptrdiff_t at)
     {
@@ -51,8 +55,9 @@ struct HitSink {
         for (; bits; bits &= bits - 1) {
             int pattern = first + __builtin_ctz(bits);
             const TextPattern* compiled = set->patterns[pattern];
-            if (at + compiled->length <= range && at >= resume[pattern] && MatchesAt(compiled, start + at))
-                Report(pattern, at);
+            if (at + compiled->length > range || at < resume[pattern]) continue;
+            if (MatchesAt(compiled, start + at)) Report(pattern, at);
+            else work.Add(compiled->length);
         }
     }
 };
@@ -114,7 +119,7 @@ void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
 
 #ifdef CORV_VECTOR_X86
 
-__attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
+__attribute__((target("ssse3"))) bool FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
 {
     const int group = sink.first / PatternSetGroupSize;
     __m128i low[FilterBytes], high[FilterBytes];
@@ -132,6 +137,7 @@ __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff
         }
         unsigned candidates = ~corv_vector::ZeroBytes(allowed) & 0xFFFF;
         if (!candidates) continue;
+        if (sink.mayGiveWay && sink.work.Spent(sink.scanned + at)) return false;
         _mm_store_si128(reinterpret_cast<__m128i*>(bits), allowed);
         for (; candidates; candidates &= candidates - 1) {
             int offset = __builtin_ctz(candidates);
@@ -139,9 +145,11 @@ __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff
         }
     }
     VerifyTail(sink, at, range);
+    sink.scanned += range;
+    return true;
 }
 
-__attribute__((target("avx2"))) void FindWithFilterAvx2(HitSink& sink, ptrdiff_t range)
+__attribute__((target("avx2"))) bool FindWithFilterAvx2(HitSink& sink, ptrdiff_t range)
 {
     const int group = sink.first / PatternSetGroupSize;
     __m256i low[FilterBytes], high[FilterBytes];
@@ -159,6 +167,7 @@ __attribute__((target("avx2"))) void FindWithFilterAvx2(HitSink& sink, ptrdiff_t
         }
         unsigned candidates = ~corv_vector::ZeroBytes(allowed);
         if (!candidates) continue;
+        if (sink.mayGiveWay && sink.work.Spent(sink.scanned + at)) return false;
         _mm256_store_si256(reinterpret_cast<__m256i*>(bits), allowed);
         for (; candidates; candidates &= candidates - 1) {
             int offset = __builtin_ctz(candidates);
@@ -166,6 +175,8 @@ __attribute__((target("avx2"))) void FindWithFilterAvx2(HitSink& sink, ptrdiff_t
         }
     }
     VerifyTail(sink, at, range);
+    sink.scanned += range;
+    return true;
 }
 
 #endif
@@ -316,10 +327,17 @@ int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end
     if (set->method == Automaton) FindWithAutomaton(sink, range);
     if (set->method == OneByOne) FindEachInTurn(sink, start, end);
     if (set->method == Automaton || set->method == OneByOne) return 1;
+    sink.scanned = 0;
+    sink.mayGiveWay = set->stateCount > 0;
     for (sink.first = 0; sink.first < set->count; sink.first += PatternSetGroupSize) {
 #ifdef CORV_VECTOR_X86
-        if (set->method == FilterAvx2) FindWithFilterAvx2(sink, range);
-        else FindWithFilterSsse3(sink, range);
+        const bool done = set->method == FilterAvx2 ? FindWithFilterAvx2(sink, range) : FindWithFilterSsse3(sink, range);
+        // Its candidates cost more than the bytes: the automaton reads the
+        // range again, reporting only what was not reported yet.
+        if (!done) {
+            FindWithAutomaton(sink, range);
+            return 1;
+        }
 #endif
     }
     return 1;

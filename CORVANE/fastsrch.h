@@ -19,6 +19,10 @@ struct TextPattern {
     int32_t level;  // the vector level in use when it was compiled (see corv-vector)
     unsigned char text[PatternTextCapacity];
     unsigned char shift[256];
+    // Knuth-Morris-Pratt's failure function (under the pattern's mode): the
+    // longest proper border of the first i + 1 bytes. The search gives way to
+    // it where candidates would cost more than the bytes they come from.
+    int16_t border[PatternTextCapacity];
 };
 
 // 1 when ready; 0 for an empty text or one longer than the pattern holds.
