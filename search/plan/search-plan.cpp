@@ -18,9 +18,24 @@ void CompileTags(TagPatterns* tags)
 void FillFactors(ContextFactors* factors)
 {
     for (int byte = 0; byte < 256; ++byte) {
-        LeftContextFactor(static_cast<unsigned char>(byte), &factors->left[byte]);
-        RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->right[byte]);
-        RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->rightAfterS[byte]);
+        LeftContextFactor(static_cast<unsigned char>(byte), &factors->of[FactorsLeft][byte]);
+        RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->of[FactorsRight][byte]);
+        RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->of[FactorsRightAfterS][byte]);
+        factors->of[FactorsNone][byte] = 1.0;
+    }
+}
+
+void SettleScoring(SearchPlan* plan)
+{
+    const SearchExpression& expression = *plan->expression;
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        const SearchTerm& searched = expression.terms[term];
+        const int32_t length = searched.pattern->length;
+        const bool endsInS = (searched.pattern->text[length - 1] | 0x20) == 's';
+        TermScoring& scoring = plan->scoring[term];
+        scoring.length = length;
+        scoring.left = searched.flags & WordAnyPrefix ? FactorsNone : FactorsLeft;
+        scoring.right = searched.flags & WordAnySuffix ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
     }
 }
 
@@ -36,6 +51,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool 
     plan->textOnly = textOnly;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
+    SettleScoring(plan);
     if (textOnly) PrepareTextFilter(&plan->filter, *expression, plan->level);
 }
 

@@ -19,10 +19,24 @@ struct TagPatterns {
 
 // How much a hit counts by the byte on each side of it, for every byte: the
 // whole-word rules, looked up once per hit.
+enum : int32_t {
+    FactorsLeft,         // before a hit
+    FactorsRight,        // after a hit that does not end in "s"
+    FactorsRightAfterS,  // after one that does
+    FactorsNone,         // beside a "*": every byte counts 1
+    FactorsTableCount
+};
 struct ContextFactors {
-    double left[256];
-    double right[256];        // after a hit that does not end in "s"
-    double rightAfterS[256];  // after one that does
+    double of[FactorsTableCount][256];
+};
+
+// How each term's hits are scored, settled when the plan is built: the hits
+// of a term are as long as it is, end in its last byte, and have its
+// wildcards, so that scoring a hit is two lookups.
+struct TermScoring {
+    int32_t length;
+    int32_t left;   // the factor table of the byte before a hit
+    int32_t right;  // and of the byte after it
 };
 
 struct SearchPlan {
@@ -31,6 +45,7 @@ struct SearchPlan {
     bool textOnly;                       // documents are scored by their visible text
     TagPatterns tags;
     ContextFactors factors;
+    TermScoring scoring[PatternSetLimit];
     TextFilter filter;  // text only: prepared; else unready
 };
 

@@ -123,37 +123,39 @@ struct RegionScan {
     double weight;
     int64_t offset;
     bool markup;
-    bool inTag;
+    // For each term that has no hit outside a tag yet: whether the bytes at
+    // tagKnownAt[term] are inside one, which moves on with its hits.
+    bool inTag[PatternSetLimit];
+    const char* tagKnownAt[PatternSetLimit];
 };
 
 // A hit inside a tag (an attribute's value, say) is not one a visitor sees:
-// the last "<" or ">" before it tells, as far as the region goes.
-bool ShownAt(const RegionScan& scan, const char* hit)
+// the last "<" or ">" before it tells. A term's hits in a region come in
+// order, so the bytes looked back over since its last hit are enough, and
+// each byte is looked at once for each term.
+bool ShownAt(RegionScan& scan, int term, const char* hit)
 {
-    return !scan.markup || !InTagAt(scan.start, hit, scan.inTag);
+    if (!scan.markup) return true;
+    scan.inTag[term] = InTagAt(scan.tagKnownAt[term], hit, scan.inTag[term]);
+    scan.tagKnownAt[term] = hit;
+    return !scan.inTag[term];
 }
 
 void ScoreHit(void* region, int term, const char* hit)
 {
-    const RegionScan& scan = *static_cast<const RegionScan*>(region);
-    const SearchTerm& searched = scan.plan->expression->terms[term];
-    const ContextFactors& factors = scan.plan->factors;
-    const int length = searched.pattern->length;
-    double left = 1.0, right = 1.0;
-    if (!(searched.flags & WordAnyPrefix)) left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
-    if (!(searched.flags & WordAnySuffix)) {
-        unsigned char after = hit + length < scan.end ? static_cast<unsigned char>(hit[length]) : 0;
-        bool endsInS = (hit[length - 1] | 0x20) == 's';
-        right = endsInS ? factors.rightAfterS[after] : factors.right[after];
-    }
-    const double score = left * right;
+    RegionScan& scan = *static_cast<RegionScan*>(region);
+    const TermScoring& scoring = scan.plan->scoring[term];
+    const double(&factors)[FactorsTableCount][256] = scan.plan->factors.of;
+    const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+    const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
+    const double score = factors[scoring.left][before] * factors[scoring.right][after];
     TermCounts& counts = scan.counts[term];
     if (score > counts.best) counts.best = score;
     if (scan.offset >= 0 && score > counts.textBest) {
         counts.textBest = score;
         counts.textOffset = scan.offset + (hit - scan.start);
     }
-    if (scan.offset >= 0 && counts.shownOffset < 0 && ShownAt(scan, hit))
+    if (scan.offset >= 0 && counts.shownOffset < 0 && ShownAt(scan, term, hit))
         counts.shownOffset = scan.offset + (hit - scan.start);
     counts.total += score * score * scan.weight;
     counts.found = 1;
@@ -212,8 +214,18 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
-    RegionScan region{context->plan,       context->counts,         start, end, weight, context->blockOffset,
-                      !context->plan->textOnly, context->inTag};
+    RegionScan region;
+    region.plan = context->plan;
+    region.counts = context->counts;
+    region.start = start;
+    region.end = end;
+    region.weight = weight;
+    region.offset = context->blockOffset;
+    region.markup = !context->plan->textOnly;
+    for (int32_t term = 0; region.markup && term < expression.termCount; ++term) {
+        region.inTag[term] = context->inTag;
+        region.tagKnownAt[term] = start;
+    }
     FindPatternSet(expression.termPatterns, start, end, ScoreHit, &region);
     return 1;
 }
@@ -248,8 +260,18 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
 void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
-    StretchScan scan{RegionScan{context->plan, context->counts, start, end, BodyWeight, 0, false, false}, final, from,
-                     offsetOf, map};
+    StretchScan scan;
+    scan.region.plan = context->plan;
+    scan.region.counts = context->counts;
+    scan.region.start = start;
+    scan.region.end = end;
+    scan.region.weight = BodyWeight;
+    scan.region.offset = 0;
+    scan.region.markup = false;
+    scan.final = final;
+    scan.from = from;
+    scan.offsetOf = offsetOf;
+    scan.map = map;
     FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHit, &scan);
 }
 
