@@ -33,8 +33,24 @@ void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, ch
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
 }
 
+// Whether a META tag's text can name the description or the keywords. Its
+// tokens are its bytes but for the backslashes they hold back, so a tag with
+// neither word and no backslash cannot, and needs no tokens: most of a
+// page's META tags are of other kinds.
+bool MayNameMetaText(const char* tagText)
+{
+    for (const char* at = tagText; *at; ++at) {
+        const unsigned char byte = FoldAsciiUpper(static_cast<unsigned char>(*at));
+        if (byte == '\\') return true;
+        if (byte == 'D' && StrEqualNoCaseN(at, "description", 11)) return true;
+        if (byte == 'K' && StrEqualNoCaseN(at, "keywords", 8)) return true;
+    }
+    return false;
+}
+
 void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
 {
+    if (!MayNameMetaText(tagText)) return;
     char* target = nullptr;
     bool expectName = false, expectContent = false;
     char token[MetaTokenSize + 1];
