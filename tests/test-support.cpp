@@ -145,6 +145,16 @@ std::string TestProgram()
     return chosen.empty() ? ReleaseProgram : chosen;
 }
 
+bool UnderInstrumentation()
+{
+#ifdef TRAWLEX_SANITIZED
+    return true;
+#else
+    const std::string preload = Environment("LD_PRELOAD");
+    return preload.find("vgpreload") != std::string::npos;
+#endif
+}
+
 bool UnderLauncher() { return !LauncherWords().empty() && IsWindowsProgram(TestProgram()); }
 
 std::string InternalPath(const std::string& linuxPath)

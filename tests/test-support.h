@@ -145,6 +145,9 @@ extern const char* const DebugProgram;
 std::string TestProgram();
 // True when the default program runs under the launcher.
 bool UnderLauncher();
+// Whether the tests or the program run under a sanitizer or Valgrind, whose
+// runtimes hold file descriptors of their own.
+bool UnderInstrumentation();
 // A path under the test's folders as the default program writes it in a
 // page: "\tmp\x\a.htm", or "Z:\tmp\x\a.htm" for a Windows program,
 // which sees the Linux file system as drive Z:.
