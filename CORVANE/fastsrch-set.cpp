@@ -101,6 +101,8 @@ void CompileFilter(PatternSet* set)
     }
 }
 
+#ifdef FASTSRCH_VECTOR
+
 // The patterns of the group that sink.first begins.
 unsigned GroupBits(const HitSink& sink)
 {
@@ -114,8 +116,6 @@ void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
     const unsigned all = GroupBits(sink);
     for (ptrdiff_t at = from; at < range; ++at) sink.Verify(all, at, range);
 }
-
-#ifdef FASTSRCH_VECTOR
 
 __attribute__((target("ssse3"))) void FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
 {

@@ -30,6 +30,11 @@ const char* const DebugProgram = TRAWLEX_DEBUG_PROGRAM;
 const char* const ReleaseProgram = "";
 const char* const DebugProgram = "";
 #endif
+#ifdef TRAWLEX_PROGRAM_EMULATOR
+const char* const ProgramEmulator = TRAWLEX_PROGRAM_EMULATOR;
+#else
+const char* const ProgramEmulator = "";
+#endif
 
 TempFolder::TempFolder()
 {
@@ -92,13 +97,19 @@ bool IsWindowsProgram(const std::string& path)
     return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
+std::vector<std::string> Words(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::istringstream text(line);
+    for (std::string word; text >> word;) words.push_back(word);
+    return words;
+}
+
 // TRAWLEX_TEST_LAUNCHER split at blanks, its command found on the test's PATH
 // (the child's own PATH is the request's).
 std::vector<std::string> LauncherWords()
 {
-    std::vector<std::string> words;
-    std::istringstream text(Environment("TRAWLEX_TEST_LAUNCHER"));
-    for (std::string word; text >> word;) words.push_back(word);
+    std::vector<std::string> words = Words(Environment("TRAWLEX_TEST_LAUNCHER"));
     if (words.empty() || words[0].find('/') != std::string::npos) return words;
     std::istringstream folders(Environment("PATH"));
     for (std::string folder; std::getline(folders, folder, ':');) {
@@ -111,6 +122,19 @@ std::vector<std::string> LauncherWords()
     return words;
 }
 
+// A program built for another processor runs under the emulator that the build names
+// (qemu-user): started by name, as the kernel may have no binfmt_misc entry for it.
+// The emulator's -0 gives the program the argument 0 that the test chose.
+void PrefixEmulator(const std::string& program, std::string& executable, std::vector<std::string>& arguments)
+{
+    std::vector<std::string> emulator = Words(ProgramEmulator);
+    if (emulator.empty()) return;
+    executable = emulator[0];
+    emulator.insert(emulator.end(), {"-0", arguments[0], program});
+    arguments.erase(arguments.begin());
+    arguments.insert(arguments.begin(), emulator.begin(), emulator.end());
+}
+
 // Puts the launcher in front of a Windows program. The launcher keeps its own
 // settings (for Wine: WINEPREFIX, WINEDEBUG, WINESERVER, ...) and needs HOME;
 // the request's variables stay as they are. Wine carries Linux names and the
@@ -121,8 +145,9 @@ void PrepareCommand(const std::string& program, std::string& executable, std::ve
                     std::map<std::string, std::string>& environment)
 {
     executable = program;
+    if (!IsWindowsProgram(program)) return PrefixEmulator(program, executable, arguments);
     std::vector<std::string> launcher = LauncherWords();
-    if (launcher.empty() || !IsWindowsProgram(program)) return;
+    if (launcher.empty()) return;
     executable = launcher[0];
     arguments.insert(arguments.begin(), launcher.begin(), launcher.end());
     for (char** entry = environ; *entry; ++entry) {

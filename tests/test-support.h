@@ -137,7 +137,9 @@ extern const char* const DebugProgram;
 // Release program (for example the Windows build), TRAWLEX_TEST_LAUNCHER a
 // command that starts a Windows program here (for example "wine"). A
 // Windows program is started through the launcher, with its Linux path as
-// the launcher's argument; everything else is started directly.
+// the launcher's argument. A cross build's program is started through the
+// emulator that the build names (qemu-aarch64 for the ARM build); everything
+// else is started directly.
 
 // The program a TestSite installs by default.
 std::string TestProgram();
