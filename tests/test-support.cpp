@@ -160,12 +160,29 @@ void PrepareCommand(const std::string& program, std::string& executable, std::ve
     environment.emplace("LC_ALL", "C.UTF-8");
 }
 
+// Where ThreadSanitizer writes its reports, and whether it stops at the first, hold for
+// the program too, whose environment is otherwise the request's alone: a race in the
+// program then fails the test run, whether or not a test looks at the program's exit.
+void KeepThreadSanitizerSettings(std::map<std::string, std::string>& environment)
+{
+    const std::string settings = Environment("TSAN_OPTIONS");
+    if (!settings.empty()) environment.emplace("TSAN_OPTIONS", settings);
+}
+
 }  // namespace
 
 std::string TestProgram()
 {
     std::string chosen = Environment("TRAWLEX_TEST_PROGRAM");
     return chosen.empty() ? ReleaseProgram : chosen;
+}
+
+std::string TestThreads() { return Environment("TRAWLEX_TEST_THREADS"); }
+
+std::vector<int> ThreadCounts(const std::vector<int>& counts)
+{
+    const std::string threads = TestThreads();
+    return threads.empty() ? counts : std::vector<int>{std::stoi(threads)};
 }
 
 bool UnderLauncher() { return !LauncherWords().empty() && IsWindowsProgram(TestProgram()); }
@@ -191,7 +208,11 @@ void TestSite::Page(const std::string& relativePath, const std::string& content)
     WriteFile(root() + "/" + relativePath, content);
 }
 
-void TestSite::Config(const std::string& content) const { Data("config.txt", content); }
+void TestSite::Config(const std::string& content) const
+{
+    const std::string threads = TestThreads();
+    Data("config.txt", threads.empty() ? content : content + "\nTHREADS " + threads + "\n");
+}
 
 void TestSite::Data(const std::string& name, const std::string& content) const
 {
@@ -242,6 +263,7 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
     std::string executable;
     PrepareCommand(program, executable, arguments, settings);
+    KeepThreadSanitizerSettings(settings);
     std::vector<std::string> environment;
     for (const auto& [name, value] : settings) environment.push_back(name + "=" + value);
     std::vector<char*> envp;

@@ -37,6 +37,7 @@ public:
     std::string srchdata() const { return cgiBin() + "/srchdata"; }
     std::string program() const { return cgiBin() + "/trawlex.exe"; }
     void Page(const std::string& relativePath, const std::string& content) const;  // under SITE
+    // config.txt, ending with "THREADS N" when the test run sets TRAWLEX_TEST_THREADS.
     void Config(const std::string& content) const;
     void Data(const std::string& name, const std::string& content) const;  // under srchdata
     // The day's query log, or "" when none was written.
@@ -149,5 +150,16 @@ bool UnderLauncher();
 // page: "\tmp\x\a.htm", or "Z:\tmp\x\a.htm" for a Windows program,
 // which sees the Linux file system as drive Z:.
 std::string InternalPath(const std::string& linuxPath);
+
+// ---- The test run's threads ----------------------------------------------------
+//
+// TRAWLEX_TEST_THREADS: the number of scanning threads that every site's
+// configuration sets (TestSite::Config), so that a whole test run scans with
+// that many (ThreadSanitizer's stage runs the tests with several).
+
+// Its value, or "" when unset.
+std::string TestThreads();
+// The thread counts a test sweeps: its own, or only the test run's.
+std::vector<int> ThreadCounts(const std::vector<int>& counts);
 
 }  // namespace testing_support
