@@ -113,6 +113,8 @@ void CompileFilter(PatternSet* set)
     }
 }
 
+#ifdef CORV_VECTOR_X86
+
 // The patterns of the group that sink.first begins.
 unsigned GroupBits(const HitSink& sink)
 {
@@ -126,8 +128,6 @@ void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
     const unsigned all = GroupBits(sink);
     for (ptrdiff_t at = from; at < range; ++at) sink.Verify(all, at, range);
 }
-
-#ifdef CORV_VECTOR_X86
 
 __attribute__((target("ssse3"))) bool FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
 {
