@@ -21,4 +21,16 @@ inline bool MatchesAt(const TextPattern* pattern, const unsigned char* candidate
     return true;
 }
 
+// A filter's candidates are compared in full: in a run of bytes that a
+// pattern begins and ends with (base64 images, rules of "=", padding) every
+// position is one, and the comparisons would cost the run's length times the
+// pattern's. The work they take is counted, and once it passes twice the
+// bytes scanned (and a start), the search gives way to a method whose cost
+// does not depend on the bytes.
+struct CandidateWork {
+    ptrdiff_t compared = 0;
+    void Add(ptrdiff_t bytes) { compared += bytes; }
+    bool Spent(ptrdiff_t scanned) const { return compared > 2 * scanned + 1024; }
+};
+
 }  // namespace fastsrch_internal

@@ -19,6 +19,10 @@ struct TextPattern {
     int32_t level;  // the vector level in use when it was compiled (see corv-vector)
     unsigned char text[PatternTextCapacity];
     unsigned char shift[256];
+    // Knuth-Morris-Pratt's failure function (under the pattern's mode): the
+    // longest proper border of the first i + 1 bytes. The search gives way to
+    // it where candidates would cost more than the bytes they come from.
+    int16_t border[PatternTextCapacity];
 };
 
 // 1 when ready; 0 for an empty text or one longer than the pattern holds.
@@ -58,10 +62,21 @@ struct PatternSet {
     int16_t endingPattern[PatternSetTextLimit + 1];
     int16_t outputLink[PatternSetTextLimit + 1];
     int16_t sameText[PatternSetLimit];
+    int16_t firstOutput[PatternSetTextLimit + 1];  // the first state down the chain where one ends, or -1
+    int16_t onlyOutput[PatternSetTextLimit + 1];   // the pattern when it is the only one that ends there, or -1
+    int16_t lengths[PatternSetLimit];              // each pattern's, at hand for every occurrence
 };
 
-// Called for each occurrence found, with the pattern's index in the set.
-using PatternHitHandler = void (*)(void* context, int pattern, const char* hit);
+// An occurrence found: where it starts, and the pattern's index in the set.
+struct PatternHit {
+    const char* at;
+    int32_t pattern;
+};
+// Called with the occurrences found, a batch of up to PatternHitBatch at a
+// time, so that a search with a hit at nearly every byte costs no call for
+// each.
+using PatternHitHandler = void (*)(void* context, const PatternHit* hits, int count);
+constexpr int PatternHitBatch = 256;
 
 // 1 when ready; 0 for no patterns or more than PatternSetLimit. The set keeps
 // pointers to the patterns, which must outlive it.

@@ -97,10 +97,10 @@ TEST(HostileScale, TwoHundredMegabytesInOneFile)
     EXPECT_EQ(result.err, "");
 }
 
-// Relevance: 100,000 matches of a four-word search take under 10 MB of
+// Relevance: 100,000 matches of a four-word search take 11 MB of
 // the 32 MB the records may take (see the unit tests); a test build may
 // give them less, here four chunks of 256 KB, which 1,000 matches of a
-// search of 89 terms (1,156 bytes each) pass. The matches kept give way to
+// search of 89 terms (1,220 bytes each) pass. The matches kept give way to
 // the best by the counts so far, the page tells so, and the best page stays
 // first.
 TEST(HostileScale, MoreMatchesThanTheRelevanceRankingKeeps)

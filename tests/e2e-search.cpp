@@ -82,12 +82,15 @@ TEST(SearchPage, ScoresRanksAndShowsEachDocument)
          {{"t89.htm", "<TITLE>" + title89 + "</TITLE>\n"}, {"t90.htm", "<TITLE>" + title90 + "</TITLE>\n"}},
          "Search=cat",
          {{"t90.htm", title90 + "...", "100%", "9.00"}, {"t89.htm", title89, "100%", "9.00"}}},
+        // A backslash in a tag is held back: "descr\iption" names the description.
         {"META name before content only",
          {{"content-first.htm", "<META content=\"about a cat\" name=\"description\">\n<P>cat</P>\n"},
+          {"escaped.htm", "<META name=\"descr\\iption\" content=\"an escaped cat\">\n<P>cat</P>\n"},
           {"keywords.htm", "<META NAME=\"keywords\" CONTENT=\"cat, pet\">\n<P>cat</P>\n"},
           {"name-first.htm", "<META name=\"description\" content=\"about a cat\">\n<P>cat</P>\n"}},
          "Search=cat",
          {{"name-first.htm", "Untitled", "100%", "5.00", "", DocumentDate, "about a cat"},
+          {"escaped.htm", "Untitled", "100%", "5.00", "", DocumentDate, "an escaped cat"},
           {"keywords.htm", "Untitled", "100%", "3.00"},
           {"content-first.htm", "Untitled", "100%", "1.00"}}},
         // Relevance: the description counts more than the keywords, and the
@@ -506,4 +509,22 @@ TEST(SearchPage, ExcerptsShowTheWordsWhereTheyStand)
                               "<LI>b.htm [<MARK>cat</MARK>-like &quot;<MARK>dog</MARK>s&quot; \xC3\xA9t\xC3\xA9]\n"
                               "<LI>c.htm [Only in the title <MARK>cat</MARK>]\n"
                               "Result Pages:&nbsp;<B>1</B>&nbsp;" + CreditLine(3)));
+}
+
+// Far into a large document, the best hit may lie in an attribute, which no
+// visitor sees, and the text-only scan places its hits in the stored file:
+// the excerpt still marks the word where the text shows it, in both modes.
+TEST(SearchPage, ExcerptsFarIntoADocumentShowAWordThatIsSeen)
+{
+    TestSite site;
+    site.Data("body.htm", "<LI>&Search.URL; [&Search.Excerpt;]\n");
+    std::string filler;
+    for (int i = 0; i < 5000; ++i) filler += "so on ";
+    PutDocument(site, "a.htm", "<p>" + filler + "<a title=\"cat\">x</a>" + filler + " a cat.</p>\n");
+    for (const char* textOnly : {"no", "yes"}) {
+        SCOPED_TRACE(textOnly);
+        FurnishSite(site, std::string(DefaultConfig) + "EXCERPTSIZE 40\nTEXTONLY " + textOnly + "\n");
+        site.Data("body.htm", "<LI>&Search.URL; [&Search.Excerpt;]\n");
+        EXPECT_NE(Get(site, "Search=cat").out.find("so on so on a <MARK>cat</MARK>.]"), std::string::npos);
+    }
 }

@@ -103,10 +103,11 @@ std::vector<std::vector<long>> EachInTurn(const std::vector<std::string>& patter
     return hits;
 }
 
-void CollectHit(void* hits, int pattern, const char* hit)
+void CollectHit(void* hits, const PatternHit* found, int count)
 {
     auto& collected = *static_cast<std::pair<const char*, std::vector<std::vector<long>>>*>(hits);
-    collected.second[static_cast<size_t>(pattern)].push_back(hit - collected.first);
+    for (int i = 0; i < count; ++i)
+        collected.second[static_cast<size_t>(found[i].pattern)].push_back(found[i].at - collected.first);
 }
 
 // Sets of 1 to 30 patterns (the filter tells 8 apart per pass and takes up
@@ -137,6 +138,43 @@ TEST_P(PatternPaths, SetsReportWhatEachPatternGivesAlone)
         std::copy(range.begin(), range.end(), block.get());
         std::pair<const char*, std::vector<std::vector<long>>> hits{block.get(), std::vector<std::vector<long>>(patterns.size())};
         FindPatternSet(set.get(), block.get(), block.get() + range.size(), CollectHit, &hits);
+        ASSERT_EQ(hits.second, EachInTurn(patterns, range)) << "round " << round;
+    }
+}
+
+// Runs of one byte that patterns begin and end with (base64 images, rules,
+// padding) make every position a candidate: the filters give way to a
+// search whose cost does not depend on the bytes, and report the same.
+TEST_P(PatternPaths, RunsThatEveryPositionIsACandidateInGiveTheSameOccurrences)
+{
+    std::mt19937 random(13);
+    for (int round = 0; round < 300; ++round) {
+        const char runByte = "aA=-"[round % 4];
+        std::string range(1000 + random() % 4000, runByte);
+        const size_t length = 3 + random() % 60;
+        std::vector<std::string> patterns(1 + random() % (round % 3 == 0 ? 30 : 12));
+        for (std::string& pattern : patterns) {
+            pattern.assign(length, runByte);
+            pattern[random() % length] = "bB=x"[random() % 4];
+            if (random() % 4 == 0) range.insert(random() % range.size(), pattern);
+        }
+        const bool ignoreCase = round % 5 != 0;
+        std::vector<TextPattern> compiled(patterns.size());
+        std::vector<const TextPattern*> pointers;
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            ASSERT_EQ(CompilePattern(&compiled[i], patterns[i].c_str(), ignoreCase ? PatternIgnoreCase : PatternExactCase), 1);
+            pointers.push_back(&compiled[i]);
+        }
+        const char* start = range.data();
+        const char* found = nullptr;
+        const long expected = PlainSearch(patterns[0], range, 0, ignoreCase);
+        ASSERT_EQ(FindPattern(&compiled[0], start, start + range.size(), &found), expected >= 0 ? 1 : 0) << round;
+        ASSERT_EQ(found, expected >= 0 ? start + expected : nullptr) << round;
+        if (!ignoreCase) continue;
+        auto set = std::make_unique<PatternSet>();
+        ASSERT_EQ(CompilePatternSet(set.get(), pointers.data(), static_cast<int>(pointers.size())), 1);
+        std::pair<const char*, std::vector<std::vector<long>>> hits{start, std::vector<std::vector<long>>(patterns.size())};
+        FindPatternSet(set.get(), start, start + range.size(), CollectHit, &hits);
         ASSERT_EQ(hits.second, EachInTurn(patterns, range)) << "round " << round;
     }
 }

@@ -474,18 +474,23 @@ void TakeCandidate(ExcerptWorkspace* workspace, int capacity)
     workspace->candidateCapacity = capacity;
 }
 
-// Further on, around each hit that the scan recorded past the start, from
-// the earliest: a piece that shows more replaces the excerpt, the earlier
-// one stays on a tie. A piece begins as text, whatever markup it may fall
-// into.
-void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
-                           int capacity, BestExcerpt* best)
+// The recorded places past the start, in order: where a piece read around
+// them could show a hit that the start does not.
+int FurtherOffsets(const int64_t (&recorded)[HitOffsetLimit], int64_t (&offsets)[HitOffsetLimit])
 {
-    int64_t offsets[HitOffsetLimit];
     int count = 0;
-    for (int64_t offset : entry->hitOffsets)
+    for (int64_t offset : recorded)
         if (offset >= ExcerptStartBytes - NeighbourhoodBefore) offsets[count++] = offset;
     std::sort(offsets, offsets + count);
+    return count;
+}
+
+// Around each of the offsets, from the earliest: a piece that shows more
+// replaces the excerpt, the earlier one stays on a tie. A piece begins as
+// text, whatever markup it may fall into.
+void ExcerptsAround(PlatFile* file, const int64_t* offsets, int count, int size, ExcerptWorkspace* workspace,
+                    char* out, int capacity, BestExcerpt* best)
+{
     TakeCandidate(workspace, capacity);
     for (int i = 0; i < count; ++i) {
         const int64_t from = offsets[i] - NeighbourhoodBefore;
@@ -505,6 +510,19 @@ void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, E
             *best = BestExcerpt{made, terms, score};
         }
     }
+}
+
+// Further on, around the best hit of each term that the scan recorded past
+// the start; where those show nothing (a best hit may lie in a tag's
+// attribute, which no visitor sees), around each term's first hit outside
+// a tag.
+void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
+                           int capacity, BestExcerpt* best)
+{
+    int64_t offsets[HitOffsetLimit];
+    ExcerptsAround(file, offsets, FurtherOffsets(entry->hitOffsets, offsets), size, workspace, out, capacity, best);
+    if (best->terms > 0) return;
+    ExcerptsAround(file, offsets, FurtherOffsets(entry->shownOffsets, offsets), size, workspace, out, capacity, best);
 }
 
 }  // namespace

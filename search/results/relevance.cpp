@@ -32,9 +32,10 @@ constexpr uint16_t ShortStrengthLimit = UINT16_MAX;
 // ---- Records ----------------------------------------------------------------
 
 // The fixed part of a record. The rest, for T terms: the text strengths
-// (T x 32 bits), the hits' offsets (32 bits for each of the first
-// HitOffsetLimit terms) and the title, description, keywords and address
-// strengths (T x 16 bits each, which their few hundred bytes cannot fill).
+// (T x 32 bits), where the best and the first shown hit lie (32 bits each
+// for the first HitOffsetLimit terms, for the excerpts) and the title,
+// description, keywords and address strengths (T x 16 bits each, which
+// their few hundred bytes cannot fill).
 struct MatchHead {
     uint32_t walkNumber;
     uint32_t modified;
@@ -55,6 +56,7 @@ struct MatchRecord {
     MatchHead* head;
     uint32_t* text;
     uint32_t* hitOffsets;
+    uint32_t* shownOffsets;
     uint16_t* shortFields[ShortFieldCount];  // title, description, keywords, address
 };
 
@@ -68,7 +70,8 @@ MatchRecord View(char* bytes, int32_t termCount)
     record.head = reinterpret_cast<MatchHead*>(bytes);
     record.text = reinterpret_cast<uint32_t*>(bytes + sizeof(MatchHead));
     record.hitOffsets = record.text + termCount;
-    uint16_t* shortFields = reinterpret_cast<uint16_t*>(record.hitOffsets + OffsetCount(termCount));
+    record.shownOffsets = record.hitOffsets + OffsetCount(termCount);
+    uint16_t* shortFields = reinterpret_cast<uint16_t*>(record.shownOffsets + OffsetCount(termCount));
     for (int field = 0; field < ShortFieldCount; ++field) record.shortFields[field] = shortFields + field * termCount;
     return record;
 }
@@ -79,6 +82,12 @@ uint32_t Strength(const MatchRecord& record, int term, int field)
 }
 
 uint16_t Short(uint32_t strength) { return static_cast<uint16_t>(std::min<uint32_t>(strength, ShortStrengthLimit)); }
+
+// A place in a file, in 32 bits: one past 4 GB is as good as none (the
+// excerpt then reads the file's start).
+uint32_t ShortOffset(int64_t offset) { return offset < 0 || offset >= NoOffset ? NoOffset : static_cast<uint32_t>(offset); }
+
+int64_t LongOffset(uint32_t offset) { return offset == NoOffset ? -1 : static_cast<int64_t>(offset); }
 
 // A document's address: its path below the search path, with "/".
 struct Address {
@@ -100,18 +109,24 @@ void FillRecord(const MatchRecord& record, uint32_t walkNumber, int32_t size, ui
                 int32_t termCount)
 {
     MatchHead& head = *record.head;
-    head = MatchHead{walkNumber, modified, size, static_cast<uint32_t>(std::min<int64_t>(document.textLength, UINT32_MAX)),
-                     static_cast<uint16_t>(strlen(document.description)), static_cast<uint16_t>(strlen(document.keywords)),
-                     static_cast<uint8_t>(strlen(document.title)), static_cast<uint8_t>(document.percent),
-                     static_cast<uint16_t>(address.length)};
+    head.walkNumber = walkNumber;
+    head.modified = modified;
+    head.size = size;
+    head.textLength = static_cast<uint32_t>(std::min<int64_t>(document.textLength, UINT32_MAX));
+    head.descriptionLength = static_cast<uint16_t>(strlen(document.description));
+    head.keywordsLength = static_cast<uint16_t>(strlen(document.keywords));
+    head.titleLength = static_cast<uint8_t>(strlen(document.title));
+    head.percent = static_cast<uint8_t>(document.percent);
+    head.addressLength = static_cast<uint16_t>(address.length);
     for (int term = 0; term < termCount; ++term) {
         record.text[term] = document.strengths[term][FieldText];
-        for (int field = 0; field < FieldText; ++field) record.shortFields[field][term] = Short(document.strengths[term][field]);
+        for (int field = 0; field < FieldText; ++field)
+            record.shortFields[field][term] = Short(document.strengths[term][field]);
         record.shortFields[ShortField(FieldAddress)][term] = Short(addressStrengths[term]);
     }
     for (int term = 0; term < OffsetCount(termCount); ++term) {
-        const int64_t offset = document.hitOffsets[term];
-        record.hitOffsets[term] = offset < 0 || offset >= NoOffset ? NoOffset : static_cast<uint32_t>(offset);
+        record.hitOffsets[term] = ShortOffset(document.hitOffsets[term]);
+        record.shownOffsets[term] = ShortOffset(document.shownOffsets[term]);
     }
 }
 
@@ -423,17 +438,18 @@ void FillEntry(ResultEntry* entry, const MatchRecord& record, const char* path, 
     entry->percent = record.head->percent;
     // Shown with two decimals: the nearest hundredth, so no printf rounds a tie.
     entry->weight = static_cast<double>(static_cast<int64_t>(score * 100.0 + 0.5)) / 100.0;
-    for (int term = 0; term < HitOffsetLimit; ++term)
-        entry->hitOffsets[term] = term < OffsetCount(termCount) && record.hitOffsets[term] != NoOffset
-                                      ? static_cast<int64_t>(record.hitOffsets[term])
-                                      : -1;
+    for (int term = 0; term < HitOffsetLimit; ++term) {
+        const bool kept = term < OffsetCount(termCount);
+        entry->hitOffsets[term] = kept ? LongOffset(record.hitOffsets[term]) : -1;
+        entry->shownOffsets[term] = kept ? LongOffset(record.shownOffsets[term]) : -1;
+    }
 }
 
 }  // namespace
 
 int32_t MatchRecordBytes(int32_t termCount)
 {
-    const int32_t bytes = static_cast<int32_t>(sizeof(MatchHead)) + 4 * termCount + 4 * OffsetCount(termCount) +
+    const int32_t bytes = static_cast<int32_t>(sizeof(MatchHead)) + 4 * termCount + 8 * OffsetCount(termCount) +
                           2 * ShortFieldCount * termCount;
     return (bytes + 3) / 4 * 4;
 }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "corv-core.h"
@@ -33,8 +35,24 @@ const char* ExtractTitle(const TagPatterns& tags, const char* data, const char* 
     return first;
 }
 
+// Whether a META tag's text can name the description or the keywords. Its
+// tokens are its bytes but for the backslashes they hold back, so a tag with
+// neither word and no backslash cannot, and needs no tokens: most of a
+// page's META tags are of other kinds.
+bool MayNameMetaText(const char* tagText)
+{
+    for (const char* at = tagText; *at; ++at) {
+        const unsigned char byte = FoldAsciiUpper(static_cast<unsigned char>(*at));
+        if (byte == '\\') return true;
+        if (byte == 'D' && StrEqualNoCaseN(at, "description", 11)) return true;
+        if (byte == 'K' && StrEqualNoCaseN(at, "keywords", 8)) return true;
+    }
+    return false;
+}
+
 void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
 {
+    if (!MayNameMetaText(tagText)) return;
     char* target = nullptr;
     bool expectName = false, expectContent = false;
     char token[MetaTokenSize + 1];
@@ -69,6 +87,26 @@ void ExtractMetaTags(const TagPatterns& tags, char* data, const char* end, Scann
     }
 }
 
+bool OpensTag(unsigned char byte) { return IsAsciiLetter(byte) || byte == '/' || byte == '!' || byte == '?'; }
+
+// Whether `at` lies inside a tag, as the last "<" that opens one or ">"
+// before it tells (at[0] may be read); `before` when no such byte lies
+// within `reach` bytes back from `at` or after `start`. A tag longer than
+// the reach (a long inline image, say) is taken to have ended.
+bool InTagAt(const char* start, const char* at, bool before, ptrdiff_t reach = PTRDIFF_MAX)
+{
+    const char* stop = at - start > reach ? at - reach : start;
+    for (const char* back = at; back > stop;) {
+        --back;
+        if (*back == '>') return false;
+        if (*back == '<' && OpensTag(static_cast<unsigned char>(back[1]))) return true;
+    }
+    return stop == start ? before : false;
+}
+
+// How far back the end of a block is looked at for a tag still open.
+constexpr ptrdiff_t TagReach = 4096;
+
 // Reads the file block by block, carrying the longest term's length of
 // bytes from one block into the next so that a hit across the boundary is
 // found (and, when it ends in the carried bytes, counted again).
@@ -86,14 +124,16 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
         int longest = 0;
         ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
         carry = std::min(longest, dataLength);
+        context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
         memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
     }
 }
 
 // A region being scored: where it lies, its weight, whose counts grow, and
-// where its block begins in the file (-1 outside the text). Relevance: the
-// field its hits count in, where their strengths go, and the title's bytes,
-// which the text leaves out.
+// where its block begins in the file (-1 outside the text); whether it is
+// stored bytes, in which a hit may lie inside a tag, and whether the bytes
+// before it end inside one. Relevance: the field its hits count in, where
+// their strengths go, and the title's bytes, which the text leaves out.
 struct RegionScan {
     const SearchPlan* plan;
     TermCounts* counts;
@@ -101,66 +141,66 @@ struct RegionScan {
     const char* end;
     double weight;
     int64_t offset;
+    const int16_t* termOf;  // the term of each pattern found, or nullptr: the pattern is the term
+    bool markup;
     ScanField field;
     FieldStrengths* strengths;
     const char* titleFrom;
     const char* titleTo;
+    // For each term that has no hit outside a tag yet: whether the bytes at
+    // tagKnownAt[term] are inside one, which moves on with its hits.
+    bool inTag[PatternSetLimit];
+    const char* tagKnownAt[PatternSetLimit];
 };
 
-// The factors a hit's neighbours give it, and in twentieths when asked.
-struct HitFactors {
-    double left, right;
-    int32_t leftTwentieths, rightTwentieths;
-};
-
-template <bool Twentieths>
-HitFactors FactorsOf(const SearchPlan& plan, int term, const char* hit, const char* start, const char* end)
+// A hit inside a tag (an attribute's value, say) is not one a visitor sees:
+// the last "<" or ">" before it tells. A term's hits in a region come in
+// order, so the bytes looked back over since its last hit are enough, and
+// each byte is looked at once for each term.
+bool ShownAt(RegionScan& scan, int term, const char* hit)
 {
-    const SearchTerm& searched = plan.expression->terms[term];
-    const ContextFactors& factors = plan.factors;
-    const int length = searched.pattern->length;
-    HitFactors hitFactors{1.0, 1.0, 20, 20};
-    if (!(searched.flags & WordAnyPrefix)) {
-        const unsigned char before = hit > start ? static_cast<unsigned char>(hit[-1]) : 0;
-        hitFactors.left = factors.left[before];
-        if (Twentieths) hitFactors.leftTwentieths = factors.leftTwentieths[before];
-    }
-    if (!(searched.flags & WordAnySuffix)) {
-        unsigned char after = hit + length < end ? static_cast<unsigned char>(hit[length]) : 0;
-        bool endsInS = (hit[length - 1] | 0x20) == 's';
-        hitFactors.right = endsInS ? factors.rightAfterS[after] : factors.right[after];
-        if (Twentieths)
-            hitFactors.rightTwentieths = endsInS ? factors.rightAfterSTwentieths[after] : factors.rightTwentieths[after];
-    }
-    return hitFactors;
+    if (!scan.markup) return true;
+    scan.inTag[term] = InTagAt(scan.tagKnownAt[term], hit, scan.inTag[term]);
+    scan.tagKnownAt[term] = hit;
+    return !scan.inTag[term];
 }
 
 // Classic: a hit's score, squared and weighted, adds to the term's total.
-// Relevance: its strength adds to its field's, unless it lies within the
-// title's bytes in the text.
+// Relevance: its strength (its score in four-hundredths) adds to its
+// field's, unless it lies within the title's bytes in the text.
 template <bool Relevance>
-void ScoreHitAs(void* region, int term, const char* hit)
+inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
-    const RegionScan& scan = *static_cast<const RegionScan*>(region);
-    const HitFactors factors = FactorsOf<Relevance>(*scan.plan, term, hit, scan.start, scan.end);
-    const double score = factors.left * factors.right;
+    const TermScoring& scoring = scan.plan->scoring[term];
+    const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+    const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
+    const double score = scoring.left[before] * scoring.right[after];
     TermCounts& counts = scan.counts[term];
     if (score > counts.best) counts.best = score;
     if (scan.offset >= 0 && score > counts.textBest) {
         counts.textBest = score;
         counts.textOffset = scan.offset + (hit - scan.start);
     }
+    // Only the first terms' places are kept for the excerpts.
+    if (scan.offset >= 0 && counts.shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit))
+        counts.shownOffset = scan.offset + (hit - scan.start);
     counts.found = 1;
     if (!Relevance) {
         counts.total += score * score * scan.weight;
-    } else if (hit < scan.titleFrom || hit + scan.plan->expression->terms[term].pattern->length > scan.titleTo) {
+    } else if (hit < scan.titleFrom || hit + scoring.length > scan.titleTo) {
         scan.strengths[term].field[scan.field] +=
-            static_cast<uint64_t>(factors.leftTwentieths * factors.rightTwentieths);
+            static_cast<uint64_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
     }
 }
 
-void ScoreHit(void* region, int term, const char* hit) { ScoreHitAs<false>(region, term, hit); }
-void CountHit(void* region, int term, const char* hit) { ScoreHitAs<true>(region, term, hit); }
+int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
+
+template <bool Relevance>
+void ScoreHits(void* region, const PatternHit* hits, int count)
+{
+    RegionScan& scan = *static_cast<RegionScan*>(region);
+    for (int i = 0; i < count; ++i) ScoreHit<Relevance>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+}
 
 // A document's address: its hits' strengths, nothing else.
 struct AddressScan {
@@ -170,26 +210,30 @@ struct AddressScan {
     uint32_t* strengths;
 };
 
-void CountAddressHit(void* address, int term, const char* hit)
+void CountAddressHits(void* address, const PatternHit* hits, int count)
 {
     const AddressScan& scan = *static_cast<const AddressScan*>(address);
-    const HitFactors factors = FactorsOf<true>(*scan.plan, term, hit, scan.start, scan.end);
-    scan.strengths[term] += static_cast<uint32_t>(factors.leftTwentieths * factors.rightTwentieths);
+    for (int i = 0; i < count; ++i) {
+        const int term = hits[i].pattern;
+        const TermScoring& scoring = scan.plan->scoring[term];
+        const char* hit = hits[i].at;
+        const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+        const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
+        scan.strengths[term] += static_cast<uint32_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
+    }
 }
 
-// A region of the context's block or text; relevance: in the text, the
-// title's bytes (which lie in the first block) are marked to be left out.
-RegionScan RegionOf(ScanContext* context, const char* start, const char* end, double weight, int64_t offset,
-                    ScanField field)
+// Relevance: the region counts in `field`; in the text, the title's bytes
+// (which lie in the first block) are marked to be left out.
+void CountIn(const ScanContext& context, ScanField field, RegionScan* region)
 {
-    RegionScan region{context->plan, context->counts, start, end, weight, offset, field, context->strengths,
-                      start, start};
-    if (context->plan->relevance && field == FieldText && context->titleTo > context->titleFrom) {
-        const int64_t length = end - start;
-        region.titleFrom = start + std::min(std::max<int64_t>(context->titleFrom - context->blockText, 0), length);
-        region.titleTo = start + std::min(std::max<int64_t>(context->titleTo - context->blockText, 0), length);
-    }
-    return region;
+    region->field = field;
+    region->strengths = const_cast<FieldStrengths*>(context.strengths);
+    region->titleFrom = region->titleTo = region->start;
+    if (!context.plan->relevance || field != FieldText || context.titleTo <= context.titleFrom) return;
+    const int64_t length = region->end - region->start;
+    region->titleFrom = region->start + std::min(std::max<int64_t>(context.titleFrom - context.blockText, 0), length);
+    region->titleTo = region->start + std::min(std::max<int64_t>(context.titleTo - context.blockText, 0), length);
 }
 
 // Relevance: what the document's record is made of, each strength as far
@@ -201,6 +245,16 @@ void KeepStrengths(const ScanContext& context, ScannedDocument* document)
             document->strengths[term][field] =
                 static_cast<uint32_t>(std::min<uint64_t>(context.strengths[term].field[field], UINT32_MAX));
     document->textLength = context.textLength;
+}
+
+// Calls onHit(term, hit) for each byte of [start, end) that is a term of one byte.
+template <typename OnHit>
+void FindByteTerms(const ByteTerms& bytes, const char* start, const char* end, OnHit onHit)
+{
+    for (const char* at = start; at < end; ++at) {
+        const int term = bytes.termOf[static_cast<unsigned char>(*at)];
+        if (term >= 0) onHit(term, at);
+    }
 }
 
 }  // namespace
@@ -250,8 +304,11 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (document->unreadable) return false;
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);
-    for (int i = 0; i < HitOffsetLimit; ++i)
-        document->hitOffsets[i] = i < context->plan->expression->termCount ? context->counts[i].textOffset : -1;
+    for (int i = 0; i < HitOffsetLimit; ++i) {
+        const bool counted = i < context->plan->expression->termCount;
+        document->hitOffsets[i] = counted ? context->counts[i].textOffset : -1;
+        document->shownOffsets[i] = counted ? context->counts[i].shownOffset : -1;
+    }
     if (context->plan->relevance) KeepStrengths(*context, document);
     return true;
 }
@@ -262,13 +319,14 @@ void CountAddressStrengths(const SearchPlan& plan, const char* address, const ch
     for (int term = 0; term < expression.termCount; ++term) strengths[term] = 0;
     if (expression.termCount == 0) return;
     AddressScan scan{&plan, address, end, strengths};
-    FindPatternSet(expression.termPatterns, address, end, CountAddressHit, &scan);
+    FindPatternSet(expression.termPatterns, address, end, CountAddressHits, &scan);
 }
 
 int ResetWordStats(ScanContext* context)
 {
     const int32_t termCount = context->plan->expression->termCount;
-    for (int i = 0; i < termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1};
+    for (int i = 0; i < termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
+    context->inTag = false;
     if (!context->plan->relevance) return 1;
     for (int i = 0; i < termCount; ++i) context->strengths[i] = FieldStrengths{};
     context->textLength = 0;
@@ -277,14 +335,58 @@ int ResetWordStats(ScanContext* context)
     return 1;
 }
 
+bool EndsInsideTag(const char* start, const char* at, bool before) { return InTagAt(start, at, before, TagReach); }
+
+namespace {
+
+// A region of the context's stored bytes or text, with the tag state the
+// bytes before it end in (markup searched), counting in `field`.
+void StartRegion(ScanContext* context, const char* start, const char* end, double weight, ScanField field,
+                 RegionScan* region)
+{
+    region->plan = context->plan;
+    region->counts = context->counts;
+    region->start = start;
+    region->end = end;
+    region->weight = weight;
+    region->offset = context->blockOffset;
+    region->termOf = nullptr;
+    region->markup = !context->plan->textOnly;
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
+        region->inTag[term] = context->inTag;
+        region->tagKnownAt[term] = start;
+    }
+    CountIn(*context, field, region);
+}
+
+template <bool Relevance>
+void ScoreRegionHits(RegionScan& region)
+{
+    const SearchPlan& plan = *region.plan;
+    const ByteTerms& bytes = plan.byteTerms;
+    if (bytes.count < 2) {
+        FindPatternSet(plan.expression->termPatterns, region.start, region.end, ScoreHits<Relevance>, &region);
+        return;
+    }
+    FindByteTerms(bytes, region.start, region.end,
+                  [&region](int term, const char* hit) { ScoreHit<Relevance>(region, term, hit); });
+    region.termOf = bytes.otherTerm;
+    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Relevance>, &region);
+}
+
+}  // namespace
+
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
                ScanField field)
 {
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
-    RegionScan region = RegionOf(context, start, end, weight, context->blockOffset, field);
-    FindPatternSet(expression.termPatterns, start, end, context->plan->relevance ? CountHit : ScoreHit, &region);
+    RegionScan region;
+    StartRegion(context, start, end, weight, field, &region);
+    if (context->plan->relevance) ScoreRegionHits<true>(region);
+    else ScoreRegionHits<false>(region);
     return 1;
 }
 
@@ -301,17 +403,51 @@ struct StretchScan {
 };
 
 template <bool Relevance>
-void ScoreStretchHit(void* stretch, int term, const char* hit)
+void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
-    StretchScan& scan = *static_cast<StretchScan*>(stretch);
-    const int32_t length = scan.region.plan->expression->terms[term].pattern->length;
+    const int32_t length = scan.region.plan->scoring[term].length;
     if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
     const int32_t at = static_cast<int32_t>(hit - scan.region.start);
     scan.from[term] = at + length;
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreHitAs<Relevance>(&scan.region, term, hit);
+    ScoreHit<Relevance>(scan.region, term, hit);
+}
+
+template <bool Relevance>
+void ScoreStretchHits(void* stretch, const PatternHit* hits, int count)
+{
+    StretchScan& scan = *static_cast<StretchScan*>(stretch);
+    for (int i = 0; i < count; ++i)
+        ScoreStretchHit<Relevance>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
+}
+
+// The terms of one byte through their table, the others through their set,
+// each term's search from where it left off.
+template <bool Relevance>
+void ScanStretchByBytes(StretchScan& scan, const ByteTerms& bytes)
+{
+    const char* start = scan.region.start;
+    FindByteTerms(bytes, start, scan.region.end, [&scan, start](int term, const char* hit) {
+        if (hit - start >= scan.from[term]) ScoreStretchHit<Relevance>(scan, term, hit);
+    });
+    if (!bytes.others) return;
+    int32_t from[PatternSetLimit];
+    for (int32_t pattern = 0; pattern < bytes.others->count; ++pattern) from[pattern] = scan.from[bytes.otherTerm[pattern]];
+    scan.region.termOf = bytes.otherTerm;
+    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Relevance>, &scan);
+}
+
+template <bool Relevance>
+void ScanStretch(StretchScan& scan)
+{
+    const SearchPlan& plan = *scan.region.plan;
+    if (plan.byteTerms.count >= 2)
+        ScanStretchByBytes<Relevance>(scan, plan.byteTerms);
+    else
+        FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, scan.from,
+                           ScoreStretchHits<Relevance>, &scan);
 }
 
 }  // namespace
@@ -319,9 +455,17 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
 void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
-    StretchScan scan{RegionOf(context, start, end, BodyWeight, 0, FieldText), final, from, offsetOf, map};
-    FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from,
-                       context->plan->relevance ? ScoreStretchHit<true> : ScoreStretchHit<false>, &scan);
+    StretchScan scan;
+    // Stored bytes only with the relevance ranking (markup searched), whose
+    // tag state the context carries from block to block.
+    StartRegion(context, start, end, BodyWeight, FieldText, &scan.region);
+    scan.region.offset = 0;
+    scan.final = final;
+    scan.from = from;
+    scan.offsetOf = offsetOf;
+    scan.map = map;
+    if (context->plan->relevance) ScanStretch<true>(scan);
+    else ScanStretch<false>(scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

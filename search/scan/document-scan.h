@@ -50,6 +50,7 @@ struct TermCounts {
     int32_t found;       // 1 once hit
     double textBest;     // the best hit's score in the text (title and META tags aside)
     int64_t textOffset;  // about where that hit lies in the stored file, or -1 for none
+    int64_t shownOffset; // about where the first hit that is not inside a tag lies, or -1
 };
 
 // Everything one scanning thread works with: the plan it only reads, and
@@ -59,6 +60,7 @@ struct ScanContext {
     char* block;          // blockSize bytes (and VisibleTextSlack more when the plan is text only)
     int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
     int64_t blockOffset;  // about where in the stored file the block begins
+    bool inTag;           // the stored bytes before the block end inside a tag
     char* raw;            // text only: blockSize bytes of the document as read
     TermCounts counts[PatternSetLimit];
     // Relevance only. The text is the stored bytes as read (markup searched)
@@ -79,6 +81,7 @@ struct ScannedDocument {
     double percent;
     double weight;
     int64_t hitOffsets[HitOffsetLimit];
+    int64_t shownOffsets[HitOffsetLimit];  // where a visitor may see the first hit of each, or -1
     bool unreadable;  // not scanned for lack of descriptors or memory, or a failed read
     // Relevance only: each term's strengths by field (as far as 32 bits
     // hold), and the context's textLength.
@@ -113,6 +116,9 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
 // decoded) in blocks, the title and META texts taken from its first block as
 // read, and scores it as the whole text at once would be scored.
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
+// Markup searched: whether the stored bytes before `at` end inside a tag,
+// as far back as the scan looks, `before` when nothing there tells.
+bool EndsInsideTag(const char* start, const char* at, bool before);
 // Relevance, markup searched: reads the open document in blocks, the title
 // and META texts taken from its first block, and scores it as the whole
 // stored text at once would be scored, each hit counted once.

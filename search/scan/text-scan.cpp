@@ -68,6 +68,7 @@ void ScoreBlock(TextBlock* block, bool final)
     // A hit not yet counted ends at or after the block's end.
     const SearchExpression& expression = *context->plan->expression;
     const int32_t keep = std::max(0, block->length - expression.longestTerm - 1);
+    if (!context->plan->textOnly) context->inTag = EndsInsideTag(context->block, context->block + keep, context->inTag);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
     context->blockText += keep;
