@@ -465,8 +465,12 @@ void StartRelevance(RelevanceRun* run, const SearchPlan* plan, int32_t sortMode,
     run->sortMode = sortMode;
     run->addressFrom = static_cast<int32_t>(strlen(searchPath));
     run->recordBytes = MatchRecordBytes(plan->expression->termCount);
-    // A record and a path need a chunk each.
-    run->chunkBudget = std::max(chunkBudget, 4);
+    // Room at least for the best ResultSlotCount records, their paths (at
+    // most 322 bytes each: one chunk) and one more record, so that keeping
+    // only the best always makes room.
+    const int32_t perChunk = MatchChunkBytes / run->recordBytes;
+    const int32_t least = (ResultSlotCount + 1 + perChunk - 1) / perChunk + 1;
+    run->chunkBudget = std::min(std::max(chunkBudget, least), MatchChunkLimit);
 }
 
 void FileForRelevance(RelevanceRun* run, const char* path, int32_t size, uint32_t modified,

@@ -27,8 +27,8 @@ extern const RelevanceModel DefaultRelevanceModel;
 
 // Records and paths live in chunks of tracked memory, all of them within
 // the run's budget.
-constexpr int32_t MatchChunkBytes = 1 << 18;
-constexpr int32_t MatchChunkLimit = 128;  // 32 MB
+constexpr int32_t MatchChunkBytes = 1 << 16;
+constexpr int32_t MatchChunkLimit = 512;  // 32 MB
 
 struct MatchChunks {
     char* chunk[MatchChunkLimit];
