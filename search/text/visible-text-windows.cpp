@@ -39,6 +39,9 @@ struct BlockMasks {
     uint64_t respace;    // blanks but the space: written as a space
     uint64_t nameEnd;    // blanks, "/" and ">"
     uint64_t ampersand;  // when decoding
+    // Read for main content: a blank, "/" or quote before "r" or "d", where
+    // an attribute that main content reads may begin.
+    uint64_t attributeStart;
 };
 
 struct WindowMasks {
@@ -110,6 +113,7 @@ __m128i InRange(__m128i bytes, char low, char count)
 }
 
 // Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
+template <bool Main>
 void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
 {
     const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
@@ -127,9 +131,16 @@ void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, Blo
     masks->respace |= MaskOf(respace) << shift;
     masks->nameEnd |= MaskOf(_mm_or_si128(_mm_or_si128(greater, blank), Equal(bytes, '/'))) << shift;
     masks->ampersand |= MaskOf(_mm_and_si128(Equal(bytes, '&'), decode)) << shift;
+    if (!Main) return;
+    const __m128i folded = _mm_or_si128(next, _mm_set1_epi8(0x20));
+    const __m128i nameStart = _mm_or_si128(Equal(folded, 'r'), Equal(folded, 'd'));
+    const __m128i quote = _mm_or_si128(Equal(bytes, '"'), Equal(bytes, '\''));
+    const __m128i before = _mm_or_si128(_mm_or_si128(blank, Equal(bytes, '/')), quote);
+    masks->attributeStart |= MaskOf(_mm_and_si128(nameStart, before)) << shift;
 }
 
 struct Sse2 {
+    template <bool Main>
     static void Classify(WindowMasks* masks, size_t count, bool decode)
     {
         const __m128i decoding = _mm_set1_epi8(decode ? -1 : 0);
@@ -139,7 +150,7 @@ struct Sse2 {
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
                 const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
                 const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part + 1));
-                ClassifySixteen(sixteen, next, decoding, part, &bits);
+                ClassifySixteen<Main>(sixteen, next, decoding, part, &bits);
             }
             masks->blocks[block] = bits;
         }
@@ -256,6 +267,7 @@ struct Avx2 {
     }
 
     // As ClassifySixteen, for 32 bytes.
+    template <bool Main>
     __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i decode,
                                                                   int shift, BlockMasks* masks)
     {
@@ -274,8 +286,15 @@ struct Avx2 {
         masks->respace |= respace << shift;
         masks->nameEnd |= (blank | greater | BytesOf<SlashKind>(kinds)) << shift;
         masks->ampersand |= MaskOf(_mm256_and_si256(Equal(bytes, '&'), decode)) << shift;
+        if (!Main) return;
+        const __m256i folded = _mm256_or_si256(next, _mm256_set1_epi8(0x20));
+        const uint64_t nameStart = MaskOf(_mm256_or_si256(Equal(folded, 'r'), Equal(folded, 'd')));
+        const uint64_t before = blank | BytesOf<SlashKind>(kinds) | BytesOf<QuoteKind>(kinds) |
+                                BytesOf<ApostropheKind>(kinds);
+        masks->attributeStart |= (nameStart & before) << shift;
     }
 
+    template <bool Main>
     __attribute__((target("avx2"))) static void Classify(WindowMasks* masks, size_t count, bool decode)
     {
         const __m256i decoding = _mm256_set1_epi8(decode ? -1 : 0);
@@ -285,7 +304,7 @@ struct Avx2 {
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
                 const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
                 const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 1));
-                ClassifyThirtyTwo(thirtyTwo, next, decoding, part, &bits);
+                ClassifyThirtyTwo<Main>(thirtyTwo, next, decoding, part, &bits);
             }
             masks->blocks[block] = bits;
         }
@@ -325,7 +344,7 @@ struct Avx2 {
 // The code below is inlined into one function for each processor, compiled
 // for it: always_inline makes sure of that.
 
-template <typename Simd>
+template <typename Simd, bool Main>
 __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, const unsigned char* bytes,
                                                           size_t length, bool decode)
 {
@@ -337,7 +356,7 @@ __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, co
     memset(masks->tail, 0, sizeof masks->tail);
     memcpy(masks->tail, bytes + tailStart, length - tailStart);
     const size_t count = (length + BlockBytes - 1) >> BlockShift;
-    Simd::Classify(masks, count, decode);
+    Simd::template Classify<Main>(masks, count, decode);
     masks->blocks[count] = BlockMasks{};
     // A tag's name is read in eight bytes after its "<" or "</".
     const size_t lastBytes = length - (length < 2 + NameBytes ? length : 2 + NameBytes);
@@ -368,17 +387,18 @@ constexpr uint64_t LeadingBytes[] = {0,
                                      0xFFFFFFFFFFFFFF,
                                      ~uint64_t{0}};
 
-// The kind of the tag name at `start`, which the window has eight bytes
+// The key of the tag name at `start`, which the window has eight bytes
 // from. The name runs to a blank, "/" or ">", so it may take in "=" or a
 // quote that the byte-by-byte reading ends it at: either way, such a name is
-// no known name, as known names are of letters only (see NameKey).
-__attribute__((always_inline)) inline unsigned char KindOfNameAt(const WindowMasks& masks, size_t start)
+// no known name, as known names are of letters only (see NameKey), and no
+// element's name (see ElementNameOf).
+__attribute__((always_inline)) inline uint64_t NameKeyAt(const WindowMasks& masks, size_t start)
 {
     constexpr uint64_t KeyBits = 0x2020202020202020;  // NameKeyByte on every byte
     const int length = __builtin_ctzll(NameEndsFrom(masks, start) | 0x100);
     uint64_t name;
     memcpy(&name, masks.bytes + start, sizeof name);
-    return KindOfName((name | KeyBits) & LeadingBytes[length]);
+    return length > NameBytes ? LongNameKey : (name | KeyBits) & LeadingBytes[length];
 }
 
 // Adds with the carry in, returning the carry out.
@@ -426,23 +446,43 @@ __attribute__((always_inline)) inline uint64_t TagsOfBlock(const BlockMasks& blo
 
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, and adds to *stops those that the
-// byte-by-byte reading takes: "<!" and "<?" tags, and those opening raw
-// contents.
+// byte-by-byte reading takes: "<!" and "<?" tags, those opening raw
+// contents, and for main content, those whose name may count.
+template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         uint64_t* stops)
+                                                         const VisibleTextReader* reader, uint64_t* stops)
 {
     uint64_t blankTags = 0, taken = 0;
     for (; starts; starts &= starts - 1) {
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
         const bool closing = next == '/';
-        const unsigned char kind = KindOfNameAt(masks, at + 1 + closing);
+        const uint64_t key = NameKeyAt(masks, at + 1 + closing);
+        const unsigned char kind = KindOfName(key);
         const uint64_t bit = LowestBit(starts);
         blankTags |= kind != InlineName ? bit : 0;
-        taken |= (next == '!' || next == '?' || OpensRawContents(kind, closing)) ? bit : 0;
+        const bool counts = Main && (kind == LandmarkName || FollowsName(reader, key));
+        taken |= (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) ? bit : 0;
     }
     *stops |= taken;
     return blankTags;
+}
+
+// Read for main content: the "<" of the first tag of the block at `first`
+// that holds an attribute that main content reads (attributes: the bytes
+// before where one may begin), as a bit of the block, 0 for none, or all
+// ones where that tag began in an earlier block.
+__attribute__((always_inline)) inline uint64_t AttributeTag(const WindowMasks& masks, size_t first,
+                                                            uint64_t attributes, uint64_t starts)
+{
+    for (; attributes; attributes &= attributes - 1) {
+        const int before = __builtin_ctzll(attributes);
+        const size_t name = first + static_cast<size_t>(before) + 1;
+        if (!MayBeMainAttribute(masks.bytes + name, static_cast<int64_t>(masks.length - name))) continue;
+        const uint64_t earlier = starts & BitsBelow(static_cast<size_t>(before) + 1);
+        return earlier ? uint64_t{1} << (BlockBytes - 1 - __builtin_clzll(earlier)) : ~uint64_t{0};
+    }
+    return 0;
 }
 
 // The text and blanks of a window, and the reader's blank state, as they are written.
@@ -501,11 +541,14 @@ size_t StopAt(const WindowMasks& masks, size_t stop, VisibleTextReader* reader)
 // Reads text and tags from pass->at through the window's masks, to the
 // window's end or to what the byte-by-byte reading goes on with: a "<!" or
 // "<?" tag, a reference when decoding, a tag opening raw contents, a tag the
-// window may cut, or what the masks cannot tell.
-template <typename Simd>
+// window may cut, or what the masks cannot tell; and read for main content,
+// a tag whose name or attributes may count. What main content leaves out is
+// read for its tags only.
+template <typename Simd, bool Main>
 __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMasks* masks)
 {
     VisibleTextReader* reader = pass->reader;
+    const bool shown = !Main || MainTextShown(reader);
     const size_t from = static_cast<size_t>(pass->at - masks->bytes);
     Carries carries{0, 0, 0, 0, 0, from};
     TextOut text{pass->out, reader->blankPending, reader->wroteText};
@@ -523,20 +566,31 @@ __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMa
         const uint64_t inTags = TagsOfBlock<Simd>(bits, starts, &carries, &wrong);
         // A "<" inside a tag is no stop: the tag is read whole or not at all.
         const uint64_t lastLess = block < masks->lastBlock ? 0 : masks->lastLess[block - masks->lastBlock];
-        uint64_t stops = ((bits.ampersand & ~inTags) | (lastLess & ~(inTags & ~starts))) & range;
+        const uint64_t ampersands = shown ? bits.ampersand : 0;
+        uint64_t stops = ((ampersands & ~inTags) | (lastLess & ~(inTags & ~starts))) & range;
+        if (Main) {
+            const uint64_t attributeTag = AttributeTag(*masks, first, bits.attributeStart & inTags & range, starts);
+            if (attributeTag == ~uint64_t{0}) {  // the tag read on from an earlier block
+                end = carries.tagStart;
+                stopped = true;
+                break;
+            }
+            stops |= attributeTag;
+        }
         // The masks must tell the tags up to the first stop, that included;
         // a tag that the byte-by-byte reading takes is a stop too.
         const bool misread = wrong & (LowestBit(stops) * 2 - 1);
         const uint64_t named = starts & (LowestBit(stops) - 1);
-        const uint64_t blankTags = misread ? 0 : BlankTags(*masks, first, named, &stops);
+        const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, reader, &stops);
         if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
             end = inTagBefore ? carries.tagStart : first > from ? first : from;
             masks->misread = true;
             break;
         }
         if (named) carries.tagStart = first + static_cast<size_t>(BlockBytes - 1 - __builtin_clzll(named));
-        WriteBlockText<Simd>(BlockBytesAt(*masks, block), bits, range & (LowestBit(stops) - 1), inTags, blankTags,
-                             afterText, &carries, &text);
+        if (shown)
+            WriteBlockText<Simd>(BlockBytesAt(*masks, block), bits, range & (LowestBit(stops) - 1), inTags, blankTags,
+                                 afterText, &carries, &text);
         afterText = 0;
         if (stops) {
             end = first + static_cast<size_t>(__builtin_ctzll(stops));
@@ -556,30 +610,36 @@ __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMa
 
 // Reads pass->at to pass->end, a window: text through its masks, made when
 // text is first read in it, until they cannot tell its tags.
-template <typename Simd>
+template <typename Simd, bool Main>
 __attribute__((always_inline)) inline void ReadWindowWith(Pass* pass, WindowMasks* masks)
 {
     VisibleTextReader* reader = pass->reader;
     bool classified = false;
-    while (pass->at < pass->end) {
+    while (pass->at < pass->end && !reader->startOver) {
         if (reader->state != InText || (classified && masks->misread)) {
             ReadInState(pass);
             continue;
         }
         if (!classified) {
-            ClassifyWindow<Simd>(masks, pass->at, static_cast<size_t>(pass->end - pass->at),
-                                 reader->mode == VisibleTextDecodeReferences);
+            ClassifyWindow<Simd, Main>(masks, pass->at, static_cast<size_t>(pass->end - pass->at),
+                                       reader->mode == VisibleTextDecodeReferences);
             classified = true;
         }
-        ReadThroughMasks<Simd>(pass, masks);
+        ReadThroughMasks<Simd, Main>(pass, masks);
     }
 }
 
-void ReadWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2>(pass, masks); }
+void ReadWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2, false>(pass, masks); }
+void ReadMainWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2, true>(pass, masks); }
 
 __attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))) void ReadWindowAvx2(Pass* pass, WindowMasks* masks)
 {
-    ReadWindowWith<Avx2>(pass, masks);
+    ReadWindowWith<Avx2, false>(pass, masks);
+}
+
+__attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))) void ReadMainWindowAvx2(Pass* pass, WindowMasks* masks)
+{
+    ReadWindowWith<Avx2, true>(pass, masks);
 }
 
 }  // namespace
@@ -590,11 +650,13 @@ void ReadWindows(Pass* pass)
 {
     WindowMasks masks;
     const unsigned char* const end = pass->end;
-    while (pass->at < end) {
+    const bool main = pass->reader->scope == VisibleTextMain;
+    while (pass->at < end && !pass->reader->startOver) {
         pass->end = end - pass->at > static_cast<ptrdiff_t>(WindowBytes) ? pass->at + WindowBytes : end;
-        if (pass->reader->level == VectorAvx2) ReadWindowAvx2(pass, &masks);
-        else ReadWindowSse2(pass, &masks);
+        if (pass->reader->level == VectorAvx2) (main ? ReadMainWindowAvx2 : ReadWindowAvx2)(pass, &masks);
+        else (main ? ReadMainWindowSse2 : ReadWindowSse2)(pass, &masks);
     }
+    pass->end = end;
 }
 
 }  // namespace visible_text_internal
