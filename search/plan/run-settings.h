@@ -14,9 +14,13 @@ struct RunSettings {
 };
 extern RunSettings runSettings;
 
+// What TEXTONLY asks: a document's whole file, the text a visitor reads, or
+// only the page's main content of that text.
+enum TextOnly : int32_t { TextOnlyNo = 0, TextOnlyYes = 1, TextOnlyMain = 2 };
+
 // What the configuration sets beyond the search path and the lists.
 struct SearchSettings {
     int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
     int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
-    int32_t textOnly;     // 1: a document's text is what a visitor reads, not its markup
+    int32_t textOnly;     // a TextOnly
 };

@@ -41,14 +41,15 @@ void SettleScoring(SearchPlan* plan)
 
 }  // namespace
 
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly)
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     CORV_CHECK_POINTER(PlanModule, expression);
     memset(plan, 0, sizeof *plan);
     plan->expression = expression;
     plan->level = VectorLevelInUse();
-    plan->textOnly = textOnly;
+    plan->textOnly = textOnly != TextOnlyNo;
+    plan->mainContent = textOnly == TextOnlyMain;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);

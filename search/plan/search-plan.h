@@ -8,6 +8,7 @@
 
 #include "corv-vector.h"
 #include "fastsrch.h"
+#include "run-settings.h"
 #include "srchexpr.h"
 #include "text-filter.h"
 
@@ -43,14 +44,15 @@ struct SearchPlan {
     const SearchExpression* expression;  // the words, the terms and the terms' pattern set
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
+    bool mainContent;                    // and only by its main content (TEXTONLY main)
     TagPatterns tags;
     ContextFactors factors;
     TermScoring scoring[PatternSetLimit];
     TextFilter filter;  // text only: prepared; else unready
 };
 
-// Builds the plan for compiled words; the expression must outlive it.
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly);
+// Builds the plan for compiled words and a TextOnly; the expression must outlive it.
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly);
 void ReleaseSearchPlan(SearchPlan* plan);
 
 // The whole-word rules: how much the byte before a hit, and the byte after it

@@ -137,7 +137,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     const int threads = ThreadCountFor(settings);
     double started = TickSeconds();
     SearchPlan plan;
-    BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0);
+    BuildSearchPlan(&plan, &searchExpression, settings.textOnly);
     SearchSite(&plan, threads, searchPath);
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {
