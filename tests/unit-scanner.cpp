@@ -29,8 +29,8 @@ protected:
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
-    // Compiles the words and their plan, text only (with its filter) when `textOnly`.
-    void Words(const char* text, bool textOnly = false)
+    // Compiles the words and their plan, text only (with its filter) as `textOnly` asks.
+    void Words(const char* text, int32_t textOnly = TextOnlyNo)
     {
         ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
@@ -203,7 +203,7 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         int matched;
         double percent, weight;
         size_t sweepFrom = 0;  // smaller blocks would cut the title or META tags
-        bool textOnly = false;
+        int32_t textOnly = TextOnlyNo;
     } rows[] = {
         {"cat dog", "cat dog", 0, 1, 100, 2.0},
         // "xcat" ends the first block (0.5); only the longest word's length
@@ -240,6 +240,21 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
          true},
         // More tags after a seam than the filter passes over, at the end.
         {"zone", "zo<b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b>ne", 0, 1, 100, 1.0, 0, true},
+        // Main content: a page whose first block asks not to be found is no
+        // result, in any spelling; read as text, it is one.
+        {"cat", "<meta name=robots content=noindex>cat", 0, 0, 0, 0, 36, TextOnlyMain},
+        {"cat", "<meta name=robots content=noindex>cat", 0, 1, 100, 1.0, 36, TextOnlyYes},
+        {"cat", "<META CONTENT=\"index, NONE\" NAME='ROBOTS'>cat", 0, 0, 0, 0, 45, TextOnlyMain},
+        {"cat", "<meta\nname = robots\ncontent=' nofollow ,\tNoIndex'/>cat", 0, 0, 0, 0, 57, TextOnlyMain},
+        {"cat", "<meta name=\"robots\" content=\"noindexed, nonel\">cat", 0, 1, 100, 1.0, 49, TextOnlyMain},
+        {"cat", "<meta name=\"robotsx\" content=\"noindex\">cat", 0, 1, 100, 1.0, 44, TextOnlyMain},
+        {"cat", "<meta named=robots content=noindex>cat", 0, 1, 100, 1.0, 38, TextOnlyMain},
+        {"cat", "<meta content=\"noindex\">cat<meta name=robots>", 0, 1, 100, 1.0, 46, TextOnlyMain},
+        {"cat", "<metadata name=robots content=noindex>cat", 0, 1, 100, 1.0, 40, TextOnlyMain},
+        {"cat", std::string(20480, ' ') + "<meta name=robots content=noindex>cat", 0, 1, 100, 1.0, 30000, TextOnlyMain},
+        // Marks met after blocks of text were scored: only the title's scores stay.
+        {"cat dog", "<title>cat</title>cat " + std::string(300, '.') + " cat <main>dog</main> cat", 0, 1, 100, 9.0, 20,
+         TextOnlyMain},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

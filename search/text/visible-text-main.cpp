@@ -255,14 +255,12 @@ void CountStart(VisibleTextReader* reader, uint64_t element)
         if (SectionNamesOf[i] == element) ++reader->sections[i];
 }
 
-// An end tag counts one less; where what is shown changes, a blank stands.
+// An end tag counts one less. (Where text shows again, the blank is already
+// held: it was marked where the text stopped showing.)
 void CountEnd(VisibleTextReader* reader, uint64_t element)
 {
-    for (ElementExtent* extent : {&reader->shown, &reader->hidden, &reader->within}) {
-        if (extent->depth == 0 || extent->name != element || --extent->depth > 0) continue;
-        *extent = ElementExtent{};
-        if (extent != &reader->within) MarkBlank(reader);
-    }
+    for (ElementExtent* extent : {&reader->shown, &reader->hidden, &reader->within})
+        if (extent->depth > 0 && extent->name == element && --extent->depth == 0) *extent = ElementExtent{};
     for (int i = 0; i < SectionNames; ++i)
         if (SectionNamesOf[i] == element && reader->sections[i] > 0) --reader->sections[i];
 }
