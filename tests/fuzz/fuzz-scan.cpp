@@ -11,7 +11,8 @@
 //                   is scanned 205 times with different sizes and dates, which
 //                   fills the list and then replaces its last entry
 //   flags bit 7     scanned on two threads instead of one
-//   padding bit 0   the text is the document's visible text (TEXTONLY)
+//   padding bit 0   the text is the document's visible text (TEXTONLY), and
+//                   with bit 1, its main content (TEXTONLY main)
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -138,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     walkDepth = 0;
 
     SearchPlan plan;
-    BuildSearchPlan(&plan, &searchExpression, padding & 1);
+    BuildSearchPlan(&plan, &searchExpression, (padding & 1) ? ((padding & 2) ? TextOnlyMain : TextOnlyYes) : TextOnlyNo);
     ScanPool pool;
     StartScanning(&pool, flags & 0x80 ? 2 : 1, &plan, DocumentSink{FileDocument, nullptr});
     const std::string path = setup.folderPath + "x.htm";
