@@ -191,6 +191,26 @@ void CopyPlainText(Pass* pass, const unsigned char* classes, bool decode)
 void ReadAfterLess(Pass* pass);
 void ReadTag(Pass* pass);
 
+// A reference that the piece holds whole, its "&" just read: its text, or
+// the "&" as text (what follows is read as text). False when the piece ends
+// first: then it is read byte by byte.
+bool ReadReferenceAtOnce(Pass* pass)
+{
+    const unsigned char* ampersand = pass->at - 1;
+    char decoded[4];
+    int32_t decodedLength = 0;
+    const int32_t length = ReadWholeReference(ampersand, static_cast<int32_t>(pass->end - ampersand), decoded, &decodedLength);
+    if (length == ReferenceNeedsMore) return false;
+    if (length == ReferenceIsText) {
+        WriteText(pass, "&", 1);
+        return true;
+    }
+    pass->at = ampersand + length;
+    if (decodedLength == 0) MarkBlank(pass->reader);
+    else WriteText(pass, decoded, static_cast<size_t>(decodedLength));
+    return true;
+}
+
 void ReadAnyTag(Pass* pass)
 {
     if (pass->reader->scope == VisibleTextMain) ReadMainTag(pass);
@@ -244,7 +264,7 @@ void ReadText(Pass* pass)
             ReadAfterLess(pass);
             if (reader->state == InTag) ReadAnyTag(pass);
             if (reader->state != InText || !ShowsText(reader) || reader->startOver) return;
-        } else {
+        } else if (!ReadReferenceAtOnce(pass)) {
             reader->state = InReference;
             reader->reference[0] = '&';
             reader->referenceLength = 1;

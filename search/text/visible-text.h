@@ -142,3 +142,11 @@ int DecodeReference(const char* reference, int length, char* bytes);
 // ";" or "&#x" hex digits ";", shorter than VisibleTextReferenceLimit), of
 // count bytes, or 0: a reference as it stands, whether or not it decodes.
 int32_t WholeReferenceLength(const unsigned char* bytes, int32_t count);
+// The candidate reference at bytes[0] ("&"), of count bytes, read at once as
+// the reader reads it byte by byte: its length when it decodes, with its
+// character's bytes in `decoded` (*decodedLength of them, at most 4 and never
+// more than its length, or 0 for a blank); ReferenceIsText when its "&" is
+// text and what follows is read as text; or ReferenceNeedsMore when the bytes
+// end before that is told.
+enum : int32_t { ReferenceNeedsMore = -2 };
+int32_t ReadWholeReference(const unsigned char* bytes, int32_t count, char* decoded, int32_t* decodedLength);
