@@ -154,7 +154,23 @@ void ReadInState(Pass* pass);
 // Pieces of the state machine that main content shares.
 void MarkBlank(VisibleTextReader* reader);
 void StartOrdinaryTag(VisibleTextReader* reader);
-bool TagEndsAt(unsigned char byte, unsigned char* quote, bool* afterEquals);
+
+// A tag ends at the first ">" outside a quoted value; a quote opens a value
+// only right after "=" and blanks. Reads one byte outside a value: true at
+// the tag's end.
+inline bool TagEndsAt(unsigned char byte, unsigned char* quote, bool* afterEquals)
+{
+    if (byte == '>') return true;
+    if (byte == '=') {
+        *afterEquals = true;
+    } else if (*afterEquals && (byte == '"' || byte == '\'')) {
+        *quote = byte;
+        *afterEquals = false;
+    } else if (byte != ' ' && byte != '\t' && byte != '\n' && byte != '\r' && byte != '\f') {
+        *afterEquals = false;
+    }
+    return false;
+}
 // At a tag's ">": whether it stands as a blank, and the raw contents it opens.
 void EndTag(VisibleTextReader* reader);
 

@@ -6,6 +6,7 @@
 // one that keeps a header or footer in the page's content, and how many of
 // each sectioning element are open. The text is written only inside the
 // marks (where the page has them) and outside what is left out.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -43,16 +44,18 @@ constexpr int32_t LeftOutRoles = RoleNavigation | RoleSearch | RoleBanner | Role
 
 struct Word {
     const char* text;
+    int32_t length;
     int32_t flag;
 };
 
-constexpr Word RoleTokens[] = {{"main", RoleMain},
-                               {"navigation", RoleNavigation},
-                               {"search", RoleSearch},
-                               {"banner", RoleBanner},
-                               {"contentinfo", RoleContentInfo}};
+constexpr Word RoleTokens[] = {{"main", 4, RoleMain},
+                               {"navigation", 10, RoleNavigation},
+                               {"search", 6, RoleSearch},
+                               {"banner", 6, RoleBanner},
+                               {"contentinfo", 11, RoleContentInfo}};
 constexpr int32_t NotRole = -1;
-constexpr Word AttributeNames[] = {{"data-trawlex-body", HasBody}, {"data-trawlex-ignore", HasIgnore}, {"role", NotRole}};
+constexpr Word AttributeNames[] = {
+    {"data-trawlex-body", 17, HasBody}, {"data-trawlex-ignore", 19, HasIgnore}, {"role", 4, NotRole}};
 constexpr int32_t TextLimit = static_cast<int32_t>(sizeof(TagAttributes{}.text));
 
 constexpr uint64_t NavName = ElementNameOf("nav");
@@ -94,33 +97,52 @@ void EndElementName(VisibleTextReader* reader, unsigned char byte)
     tag.length = 0;
 }
 
-// As TakeName takes a name (its key, for its kind), and in full for counting.
+// As TakeName takes a name (its key, for its kind), and in full for counting:
+// its first bytes, and past them its hash (of all its bytes).
 const unsigned char* TakeElementName(VisibleTextReader* reader, const unsigned char* at, const unsigned char* end)
 {
     TagAttributes& tag = reader->tag;
+    uint64_t name = reader->name, element = tag.element, hash = tag.hash;
+    int32_t nameLength = reader->nameLength, length = tag.length;
+    bool ended = false;
     for (; at < end; ++at) {
         const unsigned char byte = *at;
-        if (IsBlank(byte) || byte == '/' || byte == '>' || byte == '=' || byte == '"' || byte == '\'') {
-            EndElementName(reader, byte);
-            break;
-        }
-        if (reader->nameLength < NameBytes) reader->name |= uint64_t{NameKeyByte(byte)} << (8 * reader->nameLength++);
-        else reader->nameLength = NameBytes + 1;
+        if ((ended = IsBlank(byte) || byte == '/' || byte == '>' || byte == '=' || byte == '"' || byte == '\'')) break;
+        if (nameLength < NameBytes) name |= uint64_t{NameKeyByte(byte)} << (8 * nameLength++);
+        else nameLength = NameBytes + 1;
         const unsigned char lower = LowerByte(byte);
-        if (tag.length < ElementNameBytes) tag.element |= uint64_t{lower} << (8 * tag.length);
-        tag.hash = (tag.hash ^ lower) * HashPrime;
-        if (tag.length <= ElementNameBytes) ++tag.length;
+        if (length < ElementNameBytes) {
+            element |= uint64_t{lower} << (8 * length++);
+            continue;
+        }
+        for (; length == ElementNameBytes; ++length)
+            for (int first = 0; first < ElementNameBytes; ++first) hash = (hash ^ ((element >> (8 * first)) & 0xFF)) * HashPrime;
+        hash = (hash ^ lower) * HashPrime;
     }
+    reader->name = name;
+    reader->nameLength = nameLength;
+    tag.element = element;
+    tag.hash = hash;
+    tag.length = length;
+    if (ended) EndElementName(reader, *at);
     return at;
+}
+
+// The flag of the word that `length` bytes of text are, in any ASCII case, or 0.
+int32_t FlagOf(const Word* words, size_t count, const unsigned char* text, int32_t length)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (length != words[i].length) continue;
+        int32_t at = 0;
+        while (at < length && LowerByte(text[at]) == static_cast<unsigned char>(words[i].text[at])) ++at;
+        if (at == length) return words[i].flag;
+    }
+    return 0;
 }
 
 int32_t FlagOf(const Word* words, size_t count, const TagAttributes& tag)
 {
-    for (size_t i = 0; i < count; ++i)
-        if (static_cast<size_t>(tag.length) == strlen(words[i].text) &&
-            memcmp(tag.text, words[i].text, static_cast<size_t>(tag.length)) == 0)
-            return words[i].flag;
-    return 0;
+    return FlagOf(words, count, reinterpret_cast<const unsigned char*>(tag.text), std::min(tag.length, TextLimit + 1));
 }
 
 void TakeTextByte(TagAttributes& tag, unsigned char byte)
@@ -207,20 +229,29 @@ void TakeAttributeByte(TagAttributes& tag, unsigned char byte)
 }
 
 // A quoted value, from pass->at to its closing quote, past which it returns.
-const unsigned char* ReadQuotedValue(VisibleTextReader* reader, const unsigned char* at, const unsigned char* end)
+const unsigned char* ReadQuotedValue(TagAttributes& tag, unsigned char* quote, const unsigned char* at,
+                                     const unsigned char* end)
 {
-    TagAttributes& tag = reader->tag;
-    if (tag.value != RoleValue) {
-        const void* close = memchr(at, reader->quote, static_cast<size_t>(end - at));
+    const void* close = memchr(at, *quote, static_cast<size_t>(end - at));
+    if (tag.value != RoleValue || (close && tag.length == 0)) {
         if (!close) return end;
+        // A role value that the piece holds whole: its tokens where they stand.
+        for (const unsigned char* token = at; tag.value == RoleValue && token < close;) {
+            while (token < close && IsBlank(*token)) ++token;
+            const unsigned char* tokenEnd = token;
+            while (tokenEnd < close && !IsBlank(*tokenEnd)) ++tokenEnd;
+            tag.flags |= FlagOf(RoleTokens, sizeof RoleTokens / sizeof RoleTokens[0], token,
+                                static_cast<int32_t>(tokenEnd - token));
+            token = tokenEnd;
+        }
         at = static_cast<const unsigned char*>(close);
     }
     for (; at < end; ++at) {
-        if (*at != reader->quote) {
+        if (*at != *quote) {
             TakeValueByte(tag, *at);
             continue;
         }
-        reader->quote = 0;
+        *quote = 0;
         EndValue(tag);
         return at + 1;
     }
@@ -321,20 +352,25 @@ void visible_text_internal::ReadMainTag(Pass* pass)
     const unsigned char* at = pass->at;
     const unsigned char* end = pass->end;
     if (!reader->nameEnded) at = TakeElementName(reader, at, end);
+    // The attributes are read in copies, which no byte written aliases.
+    TagAttributes tag = reader->tag;
+    unsigned char quote = reader->quote;
+    bool afterEquals = reader->afterEquals, ended = false;
     while (at < end) {
-        if (reader->quote) {
-            at = ReadQuotedValue(reader, at, end);
+        if (quote) {
+            at = ReadQuotedValue(tag, &quote, at, end);
             continue;
         }
         const unsigned char byte = *at++;
-        const bool opensValue = reader->afterEquals && (byte == '"' || byte == '\'');
-        if (TagEndsAt(byte, &reader->quote, &reader->afterEquals)) {
-            EndMainTag(reader);
-            break;
-        }
-        if (opensValue) reader->tag.flags &= ~SlashLast;
-        else TakeAttributeByte(reader->tag, byte);
+        const bool opensValue = afterEquals && (byte == '"' || byte == '\'');
+        if ((ended = TagEndsAt(byte, &quote, &afterEquals))) break;
+        if (opensValue) tag.flags &= ~SlashLast;
+        else TakeAttributeByte(tag, byte);
     }
+    reader->tag = tag;
+    reader->quote = quote;
+    reader->afterEquals = afterEquals;
+    if (ended) EndMainTag(reader);
     pass->at = at;
 }
 

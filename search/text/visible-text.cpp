@@ -438,26 +438,6 @@ const unsigned char* TakeName(VisibleTextReader* reader, const unsigned char* at
     return at;
 }
 
-}  // namespace
-
-// A tag ends at the first ">" outside a quoted value; a quote opens a value
-// only right after "=" and blanks. Reads one byte outside a value: true at
-// the tag's end.
-bool visible_text_internal::TagEndsAt(unsigned char byte, unsigned char* quote, bool* afterEquals)
-{
-    if (byte == '>') return true;
-    if (byte == '=') {
-        *afterEquals = true;
-    } else if (*afterEquals && (byte == '"' || byte == '\'')) {
-        *quote = byte;
-        *afterEquals = false;
-    } else if (!IsBlank(byte)) {
-        *afterEquals = false;
-    }
-    return false;
-}
-
-namespace {
 
 // A comment runs to the first "-->" after its "<!--": dashes counts those
 // just read, up to two. True at its end.
