@@ -296,17 +296,18 @@ struct Ssse3Boundaries {
     {
         const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 1));
         const __m128i rows = _mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.lowHalves));
         const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(filter.highBits));
         unsigned ends = ~corv_vector::ZeroBytes(corv_vector::ClassifyNibbles(before, rows, bits));
         if (filter.nonAsciiEndsPrefix) ends |= corv_vector::MaskOf(before);
         const unsigned less = corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<')));
+        const unsigned ampersands = corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&')));
+        if (!ampersands) return less & ends & 0xFFFF;
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 1));
         const __m128i goesOn = _mm_or_si128(_mm_or_si128(Below(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26),
                                                          Below(next, '0', 10)),
                                             _mm_cmpeq_epi8(next, _mm_set1_epi8('#')));
-        return (less & ends & 0xFFFF) |
-               corv_vector::MaskOf(_mm_and_si128(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&')), goesOn));
+        return (less & ends & 0xFFFF) | (ampersands & corv_vector::MaskOf(goesOn));
     }
 };
 
@@ -321,18 +322,19 @@ struct Avx2Boundaries {
     {
         const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
         const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at - 1));
-        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 1));
         const __m256i rows = corv_vector::TwiceOver(filter.lowHalves);
         const __m256i bits = corv_vector::TwiceOver(filter.highBits);
         unsigned ends = ~corv_vector::ZeroBytes(corv_vector::ClassifyNibbles(before, rows, bits));
         if (filter.nonAsciiEndsPrefix) ends |= corv_vector::MaskOf(before);
         const unsigned less = corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('<')));
+        const unsigned ampersands = corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&')));
+        if (!ampersands) return less & ends;
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 1));
         const __m256i goesOn =
             _mm256_or_si256(_mm256_or_si256(Below(_mm256_or_si256(next, _mm256_set1_epi8(0x20)), 'a', 26),
                                             Below(next, '0', 10)),
                             _mm256_cmpeq_epi8(next, _mm256_set1_epi8('#')));
-        return (less & ends) |
-               corv_vector::MaskOf(_mm256_and_si256(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&')), goesOn));
+        return (less & ends) | (ampersands & corv_vector::MaskOf(goesOn));
     }
 };
 
@@ -344,6 +346,7 @@ __attribute__((always_inline)) inline bool VectorBoundariesMayJoin(const TextFil
 {
     for (; *at + Boundaries::Width < count; *at += Boundaries::Width) {
         unsigned boundaries = Boundaries::At(filter, bytes, *at);
+        if (!boundaries) continue;
         if ((budget->left -= __builtin_popcount(boundaries)) < 0) return true;
         for (; boundaries; boundaries &= boundaries - 1)
             if (BoundaryMayJoin(filter, bytes, *at + __builtin_ctz(boundaries), count, documentEnds)) return true;

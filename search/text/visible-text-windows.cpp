@@ -39,9 +39,6 @@ struct BlockMasks {
     uint64_t respace;    // blanks but the space: written as a space
     uint64_t nameEnd;    // blanks, "/" and ">"
     uint64_t ampersand;  // when decoding, before "#", a letter or a digit: where a reference may begin
-    // Read for main content: a blank, "/" or quote before "r" or "d", where
-    // an attribute that main content reads may begin.
-    uint64_t attributeStart;
 };
 
 struct WindowMasks {
@@ -49,6 +46,9 @@ struct WindowMasks {
     size_t length;
     bool misread;  // from some point on the masks cannot tell the tags
     BlockMasks blocks[WindowBlocks];
+    // Read for main content: a blank, "/" or quote before "r" or "d", where
+    // an attribute that main content reads may begin.
+    uint64_t attributeStarts[WindowBlocks];
     // Each "<" in the window's last bytes, whose tag may not end in it, as a
     // mask of two blocks from lastBlock on.
     size_t lastBlock;
@@ -114,7 +114,8 @@ __m128i InRange(__m128i bytes, char low, char count)
 
 // Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
 template <bool Main>
-void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
+void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks,
+                     uint64_t* attributeStart)
 {
     const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
     const __m128i letter = InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26);
@@ -138,7 +139,7 @@ void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, Blo
     const __m128i nameStart = _mm_or_si128(Equal(folded, 'r'), Equal(folded, 'd'));
     const __m128i quote = _mm_or_si128(Equal(bytes, '"'), Equal(bytes, '\''));
     const __m128i before = _mm_or_si128(_mm_or_si128(blank, Equal(bytes, '/')), quote);
-    masks->attributeStart |= MaskOf(_mm_and_si128(nameStart, before)) << shift;
+    *attributeStart |= MaskOf(_mm_and_si128(nameStart, before)) << shift;
 }
 
 struct Sse2 {
@@ -149,12 +150,14 @@ struct Sse2 {
         for (size_t block = 0; block < count; ++block) {
             const unsigned char* bytes = BlockBytesAt(*masks, block);
             BlockMasks bits{};
+            uint64_t attributeStart = 0;
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
                 const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
                 const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part + 1));
-                ClassifySixteen<Main>(sixteen, next, decoding, part, &bits);
+                ClassifySixteen<Main>(sixteen, next, decoding, part, &bits, &attributeStart);
             }
             masks->blocks[block] = bits;
+            if (Main) masks->attributeStarts[block] = attributeStart;
         }
     }
 
@@ -271,7 +274,7 @@ struct Avx2 {
     // As ClassifySixteen, for 32 bytes.
     template <bool Main>
     __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i decode,
-                                                                  int shift, BlockMasks* masks)
+                                                                  int shift, BlockMasks* masks, uint64_t* attributeStart)
     {
         const __m256i kinds = KindsOf(bytes);
         const __m256i markup = _mm256_or_si256(_mm256_or_si256(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
@@ -295,7 +298,7 @@ struct Avx2 {
         const uint64_t nameStart = MaskOf(_mm256_or_si256(Equal(folded, 'r'), Equal(folded, 'd')));
         const uint64_t before = blank | BytesOf<SlashKind>(kinds) | BytesOf<QuoteKind>(kinds) |
                                 BytesOf<ApostropheKind>(kinds);
-        masks->attributeStart |= (nameStart & before) << shift;
+        *attributeStart |= (nameStart & before) << shift;
     }
 
     template <bool Main>
@@ -305,12 +308,14 @@ struct Avx2 {
         for (size_t block = 0; block < count; ++block) {
             const unsigned char* bytes = BlockBytesAt(*masks, block);
             BlockMasks bits{};
+            uint64_t attributeStart = 0;
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
                 const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
                 const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 1));
-                ClassifyThirtyTwo<Main>(thirtyTwo, next, decoding, part, &bits);
+                ClassifyThirtyTwo<Main>(thirtyTwo, next, decoding, part, &bits, &attributeStart);
             }
             masks->blocks[block] = bits;
+            if (Main) masks->attributeStarts[block] = attributeStart;
         }
     }
 
@@ -641,7 +646,7 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     const uint64_t ampersands = (shown ? bits.ampersand : 0) & ~inTags & range;
     uint64_t stops = ampersands | (lastLess & ~(inTags & ~starts) & range);
     if (Main) {
-        const uint64_t attributeTag = AttributeTag(*masks, first, bits.attributeStart & inTags & range, starts);
+        const uint64_t attributeTag = AttributeTag(*masks, first, masks->attributeStarts[block] & inTags & range, starts);
         if (attributeTag == ~uint64_t{0}) {  // the tag read on from an earlier block
             read->end = read->carries.tagStart;
             return BlockEnd::Stopped;
@@ -741,7 +746,7 @@ __attribute__((always_inline)) inline void ReadWindowWith(Pass* pass, WindowMask
     VisibleTextReader* reader = pass->reader;
     bool classified = false;
     int shortRuns = 0;
-    while (pass->at < pass->end && !reader->startOver) {
+    while (pass->at < pass->end && !(Main && reader->startOver)) {
         if (reader->state != InText || (classified && masks->misread)) {
             ReadInState(pass);
             continue;
