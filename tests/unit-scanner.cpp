@@ -664,6 +664,11 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
          "a c e g i k m o"},
         {MainMode, "a<div role=navigation><div>b</div>c<div><div>d</div></div>e</div>f<div role=search>g<div>h", "a f"},
         {MainMode, "<main>a<nav>b</nav>c<span data-trawlex-ignore>d</span>e</main>", "a c e"},
+        {MainMode, "<div role=navigation><div class=x/>a</div>b</div>c<div role=navigation><DIV/>d</div>e<h1 role=search>"
+                   "<H1>f</h1>g</h1>h<div role=banner><div class=\"" + longValue + "\">i</div>j</div>k",
+         "c e h k"},
+        // Names compared in full: a control byte is not the digit that 0x20 would make it.
+        {MainMode, "<h1 role=search>a<h\x11>b</h1>c</h1>d", "c d"},
         {MainMode, "<my-custom-element role=navigation><my-custom-element>a</my-custom-element>b</my-custom-element>c"
                    "<my-custom-elements role=navigation>d</my-custom-element>e",
          "c"},

@@ -206,6 +206,38 @@ inline bool FollowsName(const VisibleTextReader* reader, uint64_t key)
            (reader->hidden.depth > 0 && reader->hidden.key == key) ||
            (reader->within.depth > 0 && reader->within.key == key);
 }
+
+constexpr bool NameOfLetters(uint64_t element)
+{
+    if (element >= LongElementName || element == 0) return false;
+    const int length = static_cast<int>(element >> 56);
+    for (int at = 0; at < length; ++at) {
+        const unsigned char byte = static_cast<unsigned char>(element >> (8 * at));
+        if (byte < 'a' || byte > 'z') return false;
+    }
+    return true;
+}
+
+// A tag of a followed element's name that the vector engine reads, which
+// holds no attribute that main content reads: where the name is of letters
+// (its key tells it exactly) and the tag neither ends a followed element nor
+// may close itself, it is counted where it stands; otherwise the state
+// machine takes it.
+enum : int { NotFollowed, CountedHere, TakenByStateMachine };
+inline int CountFollowedTag(VisibleTextReader* reader, uint64_t key, bool closing, bool mayCloseItself)
+{
+    ElementExtent* const extents[] = {&reader->shown, &reader->hidden, &reader->within};
+    bool followed = false;
+    for (const ElementExtent* extent : extents) {
+        if (extent->depth == 0 || extent->key != key) continue;
+        followed = true;
+        if (!extent->letters || (closing ? extent->depth == 1 : mayCloseItself)) return TakenByStateMachine;
+    }
+    if (!followed) return NotFollowed;
+    for (ElementExtent* extent : extents)
+        if (extent->depth > 0 && extent->key == key) extent->depth += closing ? -1 : 1;
+    return CountedHere;
+}
 // Whether an attribute that main content reads may begin at bytes[0]
 // ("role" or "data-trawlex-"), of which count can be read: true when it
 // cannot be told (the bytes end first).

@@ -273,7 +273,7 @@ bool InsideSection(const VisibleTextReader* reader)
 bool Follow(ElementExtent* extent, uint64_t element)
 {
     if (extent->depth > 0) return false;
-    *extent = ElementExtent{element, KeyOfElementName(element), 1};
+    *extent = ElementExtent{element, KeyOfElementName(element), 1, NameOfLetters(element)};
     return true;
 }
 

@@ -456,13 +456,27 @@ __attribute__((always_inline)) inline uint64_t TagsOfBlock(const BlockMasks& blo
     return inTags;
 }
 
+// Read for main content, a tag at `at` in the block at `first` of a followed
+// element's name: counted where it stands, or taken by the state machine (a
+// tag that runs on past the block among them, as what the masks tell of it
+// may yet be read again).
+__attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& masks, size_t first, size_t at,
+                                                            uint64_t greater, uint64_t key, bool closing,
+                                                            VisibleTextReader* reader)
+{
+    const uint64_t ends = greater & ~BitsBelow(at - first + 1);
+    if (!ends) return FollowsName(reader, key);
+    const bool mayCloseItself = masks.bytes[first + static_cast<size_t>(__builtin_ctzll(ends)) - 1] == '/';
+    return CountFollowedTag(reader, key, closing, mayCloseItself) == TakenByStateMachine;
+}
+
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, up to the first that the byte-by-byte
 // reading takes, which is added to *stops: "<!" and "<?" tags, those opening
 // raw contents, and for main content, those whose name may count.
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         const VisibleTextReader* reader, uint64_t* stops)
+                                                         uint64_t greater, VisibleTextReader* reader, uint64_t* stops)
 {
     uint64_t blankTags = 0;
     // A tag's name is most often the last one's (its end tag, a list's items).
@@ -477,7 +491,8 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
         lastKey = key;
         lastKind = kind;
         const uint64_t bit = LowestBit(starts);
-        const bool counts = Main && (kind == LandmarkName || FollowsName(reader, key));
+        const bool counts =
+            Main && (kind == LandmarkName || TakesFollowedTag(masks, first, at, greater, key, closing, reader));
         if (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) {
             *stops |= bit;
             break;
@@ -630,8 +645,8 @@ __attribute__((always_inline)) inline size_t CommentEnd(const WindowMasks& masks
 // the byte-by-byte reading goes on); a comment that the window holds whole
 // joins the text on either side, and the masks are read again after it.
 template <typename Simd, bool Main>
-__attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, size_t block,
-                                                         const VisibleTextReader* reader, bool shown, MaskReading* read)
+__attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, size_t block, VisibleTextReader* reader,
+                                                         bool shown, MaskReading* read)
 {
     const BlockMasks& bits = masks->blocks[block];
     const size_t first = block << BlockShift;
@@ -662,7 +677,7 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     // a tag that the byte-by-byte reading takes is a stop too.
     const bool misread = wrong & (LowestBit(stops) * 2 - 1);
     const uint64_t named = starts & (LowestBit(stops) - 1);
-    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, reader, &stops);
+    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader, &stops);
     if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
         read->end = inTagBefore ? read->carries.tagStart : first > read->from ? first + read->skip : read->from;
         return BlockEnd::Misread;

@@ -39,6 +39,7 @@ struct ElementExtent {
     uint64_t name;  // as ElementNameOf gives it; 0: no element is followed
     uint64_t key;   // the same name as the vector engine's tag names (0x20 on every byte)
     int64_t depth;  // start tags of the name less its end tags since the element began
+    bool letters;   // the name is of a few ASCII letters, which its key tells exactly
 };
 
 // The names of the elements that a header or footer inside is not the page's.
