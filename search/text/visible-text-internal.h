@@ -202,9 +202,9 @@ void StartRawEndTag(VisibleTextReader* reader, int32_t rawEnd);
 // machine: a followed element's name may be counted.
 inline bool FollowsName(const VisibleTextReader* reader, uint64_t key)
 {
-    return (reader->shown.depth > 0 && reader->shown.key == key) ||
-           (reader->hidden.depth > 0 && reader->hidden.key == key) ||
-           (reader->within.depth > 0 && reader->within.key == key);
+    return (reader->shown.key == key && reader->shown.depth > 0) ||
+           (reader->hidden.key == key && reader->hidden.depth > 0) ||
+           (reader->within.key == key && reader->within.depth > 0);
 }
 
 constexpr bool NameOfLetters(uint64_t element)

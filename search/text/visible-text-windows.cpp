@@ -113,9 +113,7 @@ __m128i InRange(__m128i bytes, char low, char count)
 }
 
 // Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
-template <bool Main>
-void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks,
-                     uint64_t* attributeStart)
+void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
 {
     const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
     const __m128i letter = InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26);
@@ -134,12 +132,21 @@ void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, Blo
     masks->respace |= MaskOf(respace) << shift;
     masks->nameEnd |= MaskOf(_mm_or_si128(_mm_or_si128(greater, blank), Equal(bytes, '/'))) << shift;
     masks->ampersand |= MaskOf(_mm_and_si128(_mm_and_si128(Equal(bytes, '&'), referenceGoesOn), decode)) << shift;
-    if (!Main) return;
-    const __m128i folded = _mm_or_si128(next, _mm_set1_epi8(0x20));
-    const __m128i nameStart = _mm_or_si128(Equal(folded, 'r'), Equal(folded, 'd'));
-    const __m128i quote = _mm_or_si128(Equal(bytes, '"'), Equal(bytes, '\''));
-    const __m128i before = _mm_or_si128(_mm_or_si128(blank, Equal(bytes, '/')), quote);
-    *attributeStart |= MaskOf(_mm_and_si128(nameStart, before)) << shift;
+}
+
+// Read for main content, of 16 bytes: a blank, "/" or quote before "ro" or
+// "da" in any case, where role or a data-trawlex- attribute may begin.
+uint64_t AttributeStartsOf(const unsigned char* at)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i first = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), _mm_set1_epi8(0x20));
+    const __m128i second = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2)), _mm_set1_epi8(0x20));
+    const __m128i name = _mm_or_si128(_mm_and_si128(Equal(first, 'r'), Equal(second, 'o')),
+                                      _mm_and_si128(Equal(first, 'd'), Equal(second, 'a')));
+    const __m128i blank = _mm_or_si128(Equal(bytes, ' '), _mm_andnot_si128(Equal(bytes, '\v'), InRange(bytes, 9, 5)));
+    const __m128i before = _mm_or_si128(_mm_or_si128(blank, Equal(bytes, '/')),
+                                        _mm_or_si128(Equal(bytes, '"'), Equal(bytes, '\'')));
+    return MaskOf(_mm_and_si128(name, before));
 }
 
 struct Sse2 {
@@ -154,7 +161,8 @@ struct Sse2 {
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
                 const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
                 const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part + 1));
-                ClassifySixteen<Main>(sixteen, next, decoding, part, &bits, &attributeStart);
+                ClassifySixteen(sixteen, next, decoding, part, &bits);
+                if (Main) attributeStart |= AttributeStartsOf(bytes + part) << part;
             }
             masks->blocks[block] = bits;
             if (Main) masks->attributeStarts[block] = attributeStart;
@@ -271,10 +279,12 @@ struct Avx2 {
         return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(-128 + count)), moved);
     }
 
-    // As ClassifySixteen, for 32 bytes.
+    // As ClassifySixteen, for 32 bytes; for main content, also AttributeStartsOf
+    // them, the bytes two on in `second`.
     template <bool Main>
-    __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i decode,
-                                                                  int shift, BlockMasks* masks, uint64_t* attributeStart)
+    __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i second,
+                                                                  __m256i decode, int shift, BlockMasks* masks,
+                                                                  uint64_t* attributeStart)
     {
         const __m256i kinds = KindsOf(bytes);
         const __m256i markup = _mm256_or_si256(_mm256_or_si256(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
@@ -294,11 +304,13 @@ struct Avx2 {
         masks->nameEnd |= (blank | greater | BytesOf<SlashKind>(kinds)) << shift;
         masks->ampersand |= MaskOf(_mm256_and_si256(_mm256_and_si256(Equal(bytes, '&'), referenceGoesOn), decode)) << shift;
         if (!Main) return;
-        const __m256i folded = _mm256_or_si256(next, _mm256_set1_epi8(0x20));
-        const uint64_t nameStart = MaskOf(_mm256_or_si256(Equal(folded, 'r'), Equal(folded, 'd')));
-        const uint64_t before = blank | BytesOf<SlashKind>(kinds) | BytesOf<QuoteKind>(kinds) |
-                                BytesOf<ApostropheKind>(kinds);
-        *attributeStart |= (nameStart & before) << shift;
+        const __m256i low = _mm256_set1_epi8(0x20);
+        const __m256i first = _mm256_or_si256(next, low), then = _mm256_or_si256(second, low);
+        const uint64_t name = MaskOf(_mm256_or_si256(_mm256_and_si256(Equal(first, 'r'), Equal(then, 'o')),
+                                                     _mm256_and_si256(Equal(first, 'd'), Equal(then, 'a'))));
+        const uint64_t before =
+            blank | BytesOf<SlashKind>(kinds) | BytesOf<QuoteKind>(kinds) | BytesOf<ApostropheKind>(kinds);
+        *attributeStart |= (name & before) << shift;
     }
 
     template <bool Main>
@@ -312,7 +324,9 @@ struct Avx2 {
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
                 const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
                 const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 1));
-                ClassifyThirtyTwo<Main>(thirtyTwo, next, decoding, part, &bits, &attributeStart);
+                const __m256i second =
+                    Main ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 2)) : next;
+                ClassifyThirtyTwo<Main>(thirtyTwo, next, second, decoding, part, &bits, &attributeStart);
             }
             masks->blocks[block] = bits;
             if (Main) masks->attributeStarts[block] = attributeStart;
@@ -464,8 +478,11 @@ __attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& m
                                                             uint64_t greater, uint64_t key, bool closing,
                                                             VisibleTextReader* reader)
 {
+    // Which elements are followed changes only where the state machine
+    // reads: most pages follow none, or one a few tags apart.
+    if (!FollowsName(reader, key)) return false;
     const uint64_t ends = greater & ~BitsBelow(at - first + 1);
-    if (!ends) return FollowsName(reader, key);
+    if (!ends) return true;
     const bool mayCloseItself = masks.bytes[first + static_cast<size_t>(__builtin_ctzll(ends)) - 1] == '/';
     return CountFollowedTag(reader, key, closing, mayCloseItself) == TakenByStateMachine;
 }
