@@ -267,7 +267,7 @@ bool IsBoundary(const TextFilter& filter, const unsigned char* bytes, int32_t at
 struct BoundaryBudget {
     int32_t left;  // boundaries still to be looked at closely
 };
-constexpr int32_t BytesPerBoundary = 16;
+constexpr int32_t BytesPerBoundary = 8;
 
 bool BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t to, int32_t count,
                        bool documentEnds, BoundaryBudget* budget)
