@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "corv-core.h"
+#include "corv-str.h"
 
 namespace {
 
@@ -34,9 +35,39 @@ void SettleScoring(SearchPlan* plan)
         const bool endsInS = (searched.pattern->text[length - 1] | 0x20) == 's';
         TermScoring& scoring = plan->scoring[term];
         scoring.length = length;
-        scoring.left = searched.flags & WordAnyPrefix ? FactorsNone : FactorsLeft;
-        scoring.right = searched.flags & WordAnySuffix ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
+        const int32_t left = searched.flags & WordAnyPrefix ? FactorsNone : FactorsLeft;
+        const int32_t right = searched.flags & WordAnySuffix ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
+        scoring.left = plan->factors.of[left];
+        scoring.right = plan->factors.of[right];
     }
+}
+
+bool IsByteTerm(const SearchTerm& term) { return term.pattern->length == 1; }
+
+void GatherByteTerms(SearchPlan* plan)
+{
+    const SearchExpression& expression = *plan->expression;
+    ByteTerms& bytes = plan->byteTerms;
+    for (int16_t& term : bytes.termOf) term = -1;
+    for (int32_t term = 0; term < expression.termCount; ++term) bytes.count += IsByteTerm(expression.terms[term]);
+    if (bytes.count < 2) return;
+    const TextPattern* others[PatternSetLimit];
+    int32_t otherCount = 0;
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        const TextPattern& pattern = *expression.terms[term].pattern;
+        if (!IsByteTerm(expression.terms[term])) {
+            bytes.otherTerm[otherCount] = static_cast<int16_t>(term);
+            others[otherCount++] = &pattern;
+            continue;
+        }
+        // Terms ignore ASCII case (and no two are the same byte so).
+        const unsigned char byte = pattern.text[0];
+        bytes.termOf[byte] = bytes.termOf[FoldAsciiUpper(byte)] = static_cast<int16_t>(term);
+        if (byte >= 'A' && byte <= 'Z') bytes.termOf[byte + 32] = static_cast<int16_t>(term);
+    }
+    if (otherCount == 0) return;
+    bytes.others = static_cast<PatternSet*>(MemAlloc(sizeof(PatternSet), PlanModule, __LINE__));
+    CompilePatternSet(bytes.others, others, otherCount);
 }
 
 }  // namespace
@@ -53,6 +84,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);
+    GatherByteTerms(plan);
     if (textOnly) PrepareTextFilter(&plan->filter, *expression, plan->level);
 }
 
@@ -60,6 +92,8 @@ void ReleaseSearchPlan(SearchPlan* plan)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     ReleaseTextFilter(&plan->filter);
+    if (plan->byteTerms.others)
+        MemFree(&plan->byteTerms.others, static_cast<int32_t>(sizeof(PatternSet)), PlanModule, __LINE__);
 }
 
 int LeftContextFactor(unsigned char before, double* factor)

@@ -36,8 +36,18 @@ struct ContextFactors {
 // wildcards, so that scoring a hit is two lookups.
 struct TermScoring {
     int32_t length;
-    int32_t left;   // the factor table of the byte before a hit
-    int32_t right;  // and of the byte after it
+    const double* left;   // the factors of the byte before a hit, in the plan's tables
+    const double* right;  // and of the byte after it
+};
+
+// Terms of one byte, where there are several, are found by a table, each
+// byte of the text looked at once: a hit at nearly every byte then costs no
+// search and no call. The other terms go through a pattern set of their own.
+struct ByteTerms {
+    int32_t count;         // terms of one byte; below 2 the terms' own set finds every hit
+    int16_t termOf[256];   // the term that a byte is, or -1
+    PatternSet* others;    // the terms of more bytes, or nullptr when there are none
+    int16_t otherTerm[PatternSetLimit];  // the term of each of the others' patterns
 };
 
 struct SearchPlan {
@@ -48,10 +58,12 @@ struct SearchPlan {
     TagPatterns tags;
     ContextFactors factors;
     TermScoring scoring[PatternSetLimit];
+    ByteTerms byteTerms;
     TextFilter filter;  // text only: prepared; else unready
 };
 
-// Builds the plan for compiled words and a TextOnly; the expression must outlive it.
+// Builds the plan for compiled words and a TextOnly, in place (it points
+// into itself, so it is never copied); the expression must outlive it.
 void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly);
 void ReleaseSearchPlan(SearchPlan* plan);
 

@@ -33,8 +33,24 @@ void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, ch
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
 }
 
+// Whether a META tag's text can name the description or the keywords. Its
+// tokens are its bytes but for the backslashes they hold back, so a tag with
+// neither word and no backslash cannot, and needs no tokens: most of a
+// page's META tags are of other kinds.
+bool MayNameMetaText(const char* tagText)
+{
+    for (const char* at = tagText; *at; ++at) {
+        const unsigned char byte = FoldAsciiUpper(static_cast<unsigned char>(*at));
+        if (byte == '\\') return true;
+        if (byte == 'D' && StrEqualNoCaseN(at, "description", 11)) return true;
+        if (byte == 'K' && StrEqualNoCaseN(at, "keywords", 8)) return true;
+    }
+    return false;
+}
+
 void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
 {
+    if (!MayNameMetaText(tagText)) return;
     char* target = nullptr;
     bool expectName = false, expectContent = false;
     char token[MetaTokenSize + 1];
@@ -122,6 +138,7 @@ struct RegionScan {
     const char* end;
     double weight;
     int64_t offset;
+    const int16_t* termOf;  // the term of each pattern found, or nullptr: the pattern is the term
     bool markup;
     // For each term that has no hit outside a tag yet: whether the bytes at
     // tagKnownAt[term] are inside one, which moves on with its hits.
@@ -141,24 +158,41 @@ bool ShownAt(RegionScan& scan, int term, const char* hit)
     return !scan.inTag[term];
 }
 
-void ScoreHit(void* region, int term, const char* hit)
+inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
-    RegionScan& scan = *static_cast<RegionScan*>(region);
     const TermScoring& scoring = scan.plan->scoring[term];
-    const double(&factors)[FactorsTableCount][256] = scan.plan->factors.of;
     const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
     const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
-    const double score = factors[scoring.left][before] * factors[scoring.right][after];
+    const double score = scoring.left[before] * scoring.right[after];
     TermCounts& counts = scan.counts[term];
     if (score > counts.best) counts.best = score;
     if (scan.offset >= 0 && score > counts.textBest) {
         counts.textBest = score;
         counts.textOffset = scan.offset + (hit - scan.start);
     }
-    if (scan.offset >= 0 && counts.shownOffset < 0 && ShownAt(scan, term, hit))
+    // Only the first terms' places are kept for the excerpts.
+    if (scan.offset >= 0 && counts.shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit))
         counts.shownOffset = scan.offset + (hit - scan.start);
     counts.total += score * score * scan.weight;
     counts.found = 1;
+}
+
+int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
+
+void ScoreHits(void* region, const PatternHit* hits, int count)
+{
+    RegionScan& scan = *static_cast<RegionScan*>(region);
+    for (int i = 0; i < count; ++i) ScoreHit(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+}
+
+// Calls onHit(term, hit) for each byte of [start, end) that is a term of one byte.
+template <typename OnHit>
+void FindByteTerms(const ByteTerms& bytes, const char* start, const char* end, OnHit onHit)
+{
+    for (const char* at = start; at < end; ++at) {
+        const int term = bytes.termOf[static_cast<unsigned char>(*at)];
+        if (term >= 0) onHit(term, at);
+    }
 }
 
 }  // namespace
@@ -222,12 +256,20 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     region.end = end;
     region.weight = weight;
     region.offset = context->blockOffset;
+    region.termOf = nullptr;
     region.markup = !context->plan->textOnly;
-    for (int32_t term = 0; region.markup && term < expression.termCount; ++term) {
+    for (int32_t term = 0; region.markup && term < expression.termCount && term < HitOffsetLimit; ++term) {
         region.inTag[term] = context->inTag;
         region.tagKnownAt[term] = start;
     }
-    FindPatternSet(expression.termPatterns, start, end, ScoreHit, &region);
+    const ByteTerms& bytes = context->plan->byteTerms;
+    if (bytes.count < 2) {
+        FindPatternSet(expression.termPatterns, start, end, ScoreHits, &region);
+        return 1;
+    }
+    FindByteTerms(bytes, start, end, [&region](int term, const char* hit) { ScoreHit(region, term, hit); });
+    region.termOf = bytes.otherTerm;
+    if (bytes.others) FindPatternSet(bytes.others, start, end, ScoreHits, &region);
     return 1;
 }
 
@@ -243,17 +285,37 @@ struct StretchScan {
     const void* map;
 };
 
-void ScoreStretchHit(void* stretch, int term, const char* hit)
+void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
-    StretchScan& scan = *static_cast<StretchScan*>(stretch);
-    const int32_t length = scan.region.plan->expression->terms[term].pattern->length;
+    const int32_t length = scan.region.plan->scoring[term].length;
     if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
     const int32_t at = static_cast<int32_t>(hit - scan.region.start);
     scan.from[term] = at + length;
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreHit(&scan.region, term, hit);
+    ScoreHit(scan.region, term, hit);
+}
+
+void ScoreStretchHits(void* stretch, const PatternHit* hits, int count)
+{
+    StretchScan& scan = *static_cast<StretchScan*>(stretch);
+    for (int i = 0; i < count; ++i) ScoreStretchHit(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
+}
+
+// The terms of one byte through their table, the others through their set,
+// each term's search from where it left off.
+void ScanStretchByBytes(StretchScan& scan, const ByteTerms& bytes)
+{
+    const char* start = scan.region.start;
+    FindByteTerms(bytes, start, scan.region.end, [&scan, start](int term, const char* hit) {
+        if (hit - start >= scan.from[term]) ScoreStretchHit(scan, term, hit);
+    });
+    if (!bytes.others) return;
+    int32_t from[PatternSetLimit];
+    for (int32_t pattern = 0; pattern < bytes.others->count; ++pattern) from[pattern] = scan.from[bytes.otherTerm[pattern]];
+    scan.region.termOf = bytes.otherTerm;
+    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits, &scan);
 }
 
 }  // namespace
@@ -268,12 +330,15 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
     scan.region.end = end;
     scan.region.weight = BodyWeight;
     scan.region.offset = 0;
+    scan.region.termOf = nullptr;
     scan.region.markup = false;
     scan.final = final;
     scan.from = from;
     scan.offsetOf = offsetOf;
     scan.map = map;
-    FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHit, &scan);
+    const ByteTerms& bytes = context->plan->byteTerms;
+    if (bytes.count >= 2) ScanStretchByBytes(scan, bytes);
+    else FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHits, &scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)
