@@ -15,7 +15,7 @@ struct CharacterName {
 };
 
 // Made with Debian's Python: sorted(html.entities.name2codepoint.items()).
-const CharacterName characterNames[] = {
+constexpr CharacterName characterNames[] = {
     {"AElig", 0x00C6}, {"Aacute", 0x00C1}, {"Acirc", 0x00C2}, {"Agrave", 0x00C0}, {"Alpha", 0x0391},
     {"Aring", 0x00C5}, {"Atilde", 0x00C3}, {"Auml", 0x00C4}, {"Beta", 0x0392}, {"Ccedil", 0x00C7}, {"Chi", 0x03A7},
     {"Dagger", 0x2021}, {"Delta", 0x0394}, {"ETH", 0x00D0}, {"Eacute", 0x00C9}, {"Ecirc", 0x00CA},
