@@ -2,6 +2,7 @@
 // reference search and reader: every page must be identical, byte for byte.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -213,10 +214,12 @@ std::vector<std::string> Searches()
     return queries;
 }
 
-void FurnishData(const TestSite& site, const std::string& searchPath, int threads, const char* textOnly = "no")
+void FurnishData(const TestSite& site, const std::string& searchPath, int threads, const char* textOnly = "no",
+                 bool relevance = false)
 {
     site.Config("SEARCHPATH " + searchPath + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\n"
-                "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + textOnly + "\n");
+                "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + textOnly +
+                (relevance ? "\nRANKING relevance" : "") + "\n");
     site.Data("skip.txt", "and of\ntheme\n");
     site.Data("header.htm", "<html><body>\n");
     site.Data("footer.htm", "</body></html>\n");
@@ -278,5 +281,37 @@ void CompareTextOnly(const char* textOnly)
 TEST(Differential, TextOnlyPagesMatchTheWholeTextReference) { CompareTextOnly("yes"); }
 
 TEST(Differential, MainContentPagesMatchTheWholeMainTextReference) { CompareTextOnly("main"); }
+
+// Relevance: the program counts each hit once while it reads blocks on
+// several threads and ranks after the walk; the reference counts each
+// document's whole text (stored or visible) at once, on one thread. Pages
+// with excerpts (which read around where the scan saw each term's best hit,
+// and the reference sees it elsewhere) are the same with any number of threads.
+TEST(Differential, RelevancePagesMatchTheWholeTextReference)
+{
+    TestSite site;
+    SiteWriter(site).WriteAll();
+    TestSite reference(ReferenceProgram);
+    std::vector<std::string> queries = Searches();
+    const std::string excerpts = "<p>&Search.Match; &Search.URL; &Search.Weight; [&Search.Excerpt;]</p>\n";
+    for (bool textOnly : {false, true}) {
+        FurnishData(reference, site.root(), 1, textOnly ? "yes" : "no", true);
+        std::map<std::string, std::string> oneThread;
+        for (int threads = 1; threads <= 3; ++threads) {
+            FurnishData(site, site.root(), threads, textOnly ? "yes" : "no", true);
+            site.Data("bodyExcerpts.htm", excerpts);
+            for (size_t i = threads - 1; i < queries.size(); i += threads == 1 ? 1 : 4) {
+                SCOPED_TRACE(std::to_string(threads) + " threads, text only " + std::to_string(textOnly) + ", query: " +
+                             queries[i]);
+                RunResult fast = Get(site, queries[i]);
+                EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(Get(reference, queries[i]).out));
+                EXPECT_NE(fast.out.find("files searched"), std::string::npos);
+                const std::string withExcerpts = MaskSearchTime(Get(site, queries[i] + "&Look=Excerpts").out);
+                if (threads == 1) oneThread[queries[i]] = withExcerpts;
+                else EXPECT_EQ(withExcerpts, oneThread[queries[i]]);
+            }
+        }
+    }
+}
 
 }  // namespace

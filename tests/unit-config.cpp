@@ -113,6 +113,7 @@ TEST_F(ConfigFile, AppliesKeys)
         int32_t threads = 0;
         int32_t excerptSize = 0;
         int32_t textOnly = 0;
+        int32_t ranking = RankingClassic;
     } rows[] = {
         {"BASEURL /a/\rFILESPEC .htm\nFILESPEC .html\r\nEXCLUDEPATH /x/", "\\initial\\", "/a/", ".htm,.html,",
          "\\x\\,"},
@@ -157,6 +158,12 @@ TEST_F(ConfigFile, AppliesKeys)
         {"TEXTONLY MAIN\nTEXTONLY yes", "\\initial\\", "", "", "", 0, 0, TextOnlyYes},
         {"TEXTONLY no\nTEXTONLY main # content only", "\\initial\\", "", "", "", 0, 0, TextOnlyMain},
         {"TEXTONLY main\nTEXTONLY off", "\\initial\\", "", "", "", 0, 0, TextOnlyNo},
+        // classic or relevance in any case; the last line wins, others leave it.
+        {"RANKING relevance", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance},
+        {"ranking RELEVANCE\nRANKING best\nRANKING\nRANKING relevant", "\\initial\\", "", "", "", 0, 0, 0,
+         RankingRelevance},
+        {"RANKING Relevance\nRanking Classic # today's order", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic},
+        {"RANKINGrelevance\nRANKINGS classic", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);
@@ -171,6 +178,7 @@ TEST_F(ConfigFile, AppliesKeys)
         EXPECT_EQ(loaded.settings.threadCount, row.threads);
         EXPECT_EQ(loaded.settings.excerptSize, row.excerptSize);
         EXPECT_EQ(loaded.settings.textOnly, row.textOnly);
+        EXPECT_EQ(loaded.settings.ranking, row.ranking);
         EXPECT_EQ(loaded.listCapacity, static_cast<int32_t>(row.content.size()));
         EXPECT_EQ(loaded.blocksWhileLoaded, 2);
     }

@@ -23,6 +23,8 @@ void FillFactors(ContextFactors* factors)
         RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->of[FactorsRight][byte]);
         RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->of[FactorsRightAfterS][byte]);
         factors->of[FactorsNone][byte] = 1.0;
+        for (int table = 0; table < FactorsTableCount; ++table)
+            factors->twentieths[table][byte] = static_cast<uint8_t>(factors->of[table][byte] * 20.0 + 0.5);
     }
 }
 
@@ -39,6 +41,8 @@ void SettleScoring(SearchPlan* plan)
         const int32_t right = searched.flags & WordAnySuffix ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
         scoring.left = plan->factors.of[left];
         scoring.right = plan->factors.of[right];
+        scoring.leftTwentieths = plan->factors.twentieths[left];
+        scoring.rightTwentieths = plan->factors.twentieths[right];
     }
 }
 
@@ -72,7 +76,7 @@ void GatherByteTerms(SearchPlan* plan)
 
 }  // namespace
 
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly)
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     CORV_CHECK_POINTER(PlanModule, expression);
@@ -81,6 +85,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->level = VectorLevelInUse();
     plan->textOnly = textOnly != TextOnlyNo;
     plan->mainContent = textOnly == TextOnlyMain;
+    plan->relevance = relevance;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);

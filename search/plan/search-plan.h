@@ -29,6 +29,9 @@ enum : int32_t {
 };
 struct ContextFactors {
     double of[FactorsTableCount][256];
+    // The same factors in twentieths, which they all are: the relevance
+    // ranking adds up hit strengths as exact whole numbers.
+    uint8_t twentieths[FactorsTableCount][256];
 };
 
 // How each term's hits are scored, settled when the plan is built: the hits
@@ -38,6 +41,8 @@ struct TermScoring {
     int32_t length;
     const double* left;   // the factors of the byte before a hit, in the plan's tables
     const double* right;  // and of the byte after it
+    const uint8_t* leftTwentieths;   // the same in twentieths
+    const uint8_t* rightTwentieths;
 };
 
 // Terms of one byte, where there are several, are found by a table, each
@@ -55,6 +60,7 @@ struct SearchPlan {
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
     bool mainContent;                    // and only by its main content (TEXTONLY main)
+    bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;
     TermScoring scoring[PatternSetLimit];
@@ -64,7 +70,7 @@ struct SearchPlan {
 
 // Builds the plan for compiled words and a TextOnly, in place (it points
 // into itself, so it is never copied); the expression must outlive it.
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly);
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance = false);
 void ReleaseSearchPlan(SearchPlan* plan);
 
 // The whole-word rules: how much the byte before a hit, and the byte after it

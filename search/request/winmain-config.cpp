@@ -96,6 +96,11 @@ void ApplyConfigLine(SiteConfig* config, const char* line)
             config->settings.textOnly = TextOnlyMain;
         else if (StrEqualNoCase(value, "no") || StrEqualNoCase(value, "off") || StrEqual(value, "0"))
             config->settings.textOnly = TextOnlyNo;
+    } else if (StrEqualNoCaseN(line, "RANKING", 7)) {
+        // classic or relevance; anything else leaves it.
+        const char* value = ValueAfter(line, 7);
+        if (StrEqualNoCase(value, "classic")) config->settings.ranking = RankingClassic;
+        else if (StrEqualNoCase(value, "relevance")) config->settings.ranking = RankingRelevance;
     } else if (StrEqualNoCaseN(line, "THREADS", 7)) {
         // A value that is not a number from 1 to 16 leaves the default.
         int32_t threads = NumberIn(ValueAfter(line, 7), 1, ThreadLimit);

@@ -19,18 +19,20 @@ constexpr double DescriptionWeight = 4.0;
 constexpr double KeywordsWeight = 2.0;
 constexpr double BodyWeight = 1.0;
 
-void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
+// Copies the title; returns where its bytes begin in the data, or nullptr.
+const char* ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
 {
     title[0] = '\0';
     const char* hit = nullptr;
-    if (!FindPattern(&tags.title, data, end, &hit)) return;
+    if (!FindPattern(&tags.title, data, end, &hit)) return nullptr;
     const char* at = static_cast<const char*>(memchr(hit, '>', static_cast<size_t>(end - hit)));
-    if (!at) return;
-    ++at;
+    if (!at) return nullptr;
+    const char* first = ++at;
     int copied = 0;
     while (at < end && *at != '<' && copied < TitleCharacterLimit) title[copied++] = *at++;
     title[copied] = '\0';
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
+    return first;
 }
 
 // Whether a META tag's text can name the description or the keywords. Its
@@ -130,7 +132,8 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 // A region being scored: where it lies, its weight, whose counts grow, and
 // where its block begins in the file (-1 outside the text); whether it is
 // stored bytes, in which a hit may lie inside a tag, and whether the bytes
-// before it end inside one.
+// before it end inside one. Relevance: the field its hits count in, where
+// their strengths go, and the title's bytes, which the text leaves out.
 struct RegionScan {
     const SearchPlan* plan;
     TermCounts* counts;
@@ -140,6 +143,10 @@ struct RegionScan {
     int64_t offset;
     const int16_t* termOf;  // the term of each pattern found, or nullptr: the pattern is the term
     bool markup;
+    ScanField field;
+    FieldStrengths* strengths;
+    const char* titleFrom;
+    const char* titleTo;
     // For each term that has no hit outside a tag yet: whether the bytes at
     // tagKnownAt[term] are inside one, which moves on with its hits.
     bool inTag[PatternSetLimit];
@@ -158,6 +165,10 @@ bool ShownAt(RegionScan& scan, int term, const char* hit)
     return !scan.inTag[term];
 }
 
+// Classic: a hit's score, squared and weighted, adds to the term's total.
+// Relevance: its strength (its score in four-hundredths) adds to its
+// field's, unless it lies within the title's bytes in the text.
+template <bool Relevance>
 inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
     const TermScoring& scoring = scan.plan->scoring[term];
@@ -173,16 +184,67 @@ inline void ScoreHit(RegionScan& scan, int term, const char* hit)
     // Only the first terms' places are kept for the excerpts.
     if (scan.offset >= 0 && counts.shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit))
         counts.shownOffset = scan.offset + (hit - scan.start);
-    counts.total += score * score * scan.weight;
     counts.found = 1;
+    if (!Relevance) {
+        counts.total += score * score * scan.weight;
+    } else if (hit < scan.titleFrom || hit + scoring.length > scan.titleTo) {
+        scan.strengths[term].field[scan.field] +=
+            static_cast<uint64_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
+    }
 }
 
 int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
 
+template <bool Relevance>
 void ScoreHits(void* region, const PatternHit* hits, int count)
 {
     RegionScan& scan = *static_cast<RegionScan*>(region);
-    for (int i = 0; i < count; ++i) ScoreHit(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+    for (int i = 0; i < count; ++i) ScoreHit<Relevance>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+}
+
+// A document's address: its hits' strengths, nothing else.
+struct AddressScan {
+    const SearchPlan* plan;
+    const char* start;
+    const char* end;
+    uint32_t* strengths;
+};
+
+void CountAddressHits(void* address, const PatternHit* hits, int count)
+{
+    const AddressScan& scan = *static_cast<const AddressScan*>(address);
+    for (int i = 0; i < count; ++i) {
+        const int term = hits[i].pattern;
+        const TermScoring& scoring = scan.plan->scoring[term];
+        const char* hit = hits[i].at;
+        const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+        const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
+        scan.strengths[term] += static_cast<uint32_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
+    }
+}
+
+// Relevance: the region counts in `field`; in the text, the title's bytes
+// (which lie in the first block) are marked to be left out.
+void CountIn(const ScanContext& context, ScanField field, RegionScan* region)
+{
+    region->field = field;
+    region->strengths = const_cast<FieldStrengths*>(context.strengths);
+    region->titleFrom = region->titleTo = region->start;
+    if (!context.plan->relevance || field != FieldText || context.titleTo <= context.titleFrom) return;
+    const int64_t length = region->end - region->start;
+    region->titleFrom = region->start + std::min(std::max<int64_t>(context.titleFrom - context.blockText, 0), length);
+    region->titleTo = region->start + std::min(std::max<int64_t>(context.titleTo - context.blockText, 0), length);
+}
+
+// Relevance: what the document's record is made of, each strength as far
+// as 32 bits hold it.
+void KeepStrengths(const ScanContext& context, ScannedDocument* document)
+{
+    for (int term = 0; term < context.plan->expression->termCount; ++term)
+        for (int field = 0; field < FieldCount; ++field)
+            document->strengths[term][field] =
+                static_cast<uint32_t>(std::min<uint64_t>(context.strengths[term].field[field], UINT32_MAX));
+    document->textLength = context.textLength;
 }
 
 // Calls onHit(term, hit) for each byte of [start, end) that is a term of one byte.
@@ -197,17 +259,31 @@ void FindByteTerms(const ByteTerms& bytes, const char* start, const char* end, O
 
 }  // namespace
 
+void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
+{
+    ExtractTitle(tags, data, end, texts->title);
+    ExtractMetaTags(tags, data, end, texts);
+}
+
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
 {
-    ExtractTitle(context->plan->tags, data, end, texts->title);
+    const char* title = ExtractTitle(context->plan->tags, data, end, texts->title);
     ExtractMetaTags(context->plan->tags, data, end, texts);
+    // Markup searched, the text holds the title's bytes once more.
+    if (context->plan->relevance && !context->plan->textOnly && title) {
+        context->titleFrom = context->blockText + (title - data);
+        const int64_t copied = std::min<int64_t>(strlen(texts->title), TitleCharacterLimit);  // "..." aside
+        context->titleTo = context->titleFrom + copied;
+    }
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
+    const ScanField fields[3] = {FieldTitle, FieldDescription, FieldKeywords};
     const int64_t blockOffset = context->blockOffset;
     context->blockOffset = -1;  // hits here are not in the text
     for (int i = 0; i < 3; ++i)
-        if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+        if (regions[i][0])
+            ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused, fields[i]);
     context->blockOffset = blockOffset;
 }
 
@@ -222,6 +298,7 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (!file) return false;
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
+    else if (context->plan->relevance) ScoreStoredText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     // Part of it could not be read: its score would not be its own.
     document->unreadable = PlatReadFailed(file.get()) != 0;
@@ -233,43 +310,84 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
         document->hitOffsets[i] = counted ? context->counts[i].textOffset : -1;
         document->shownOffsets[i] = counted ? context->counts[i].shownOffset : -1;
     }
+    if (context->plan->relevance) KeepStrengths(*context, document);
     return true;
+}
+
+void CountAddressStrengths(const SearchPlan& plan, const char* address, const char* end, uint32_t* strengths)
+{
+    const SearchExpression& expression = *plan.expression;
+    for (int term = 0; term < expression.termCount; ++term) strengths[term] = 0;
+    if (expression.termCount == 0) return;
+    AddressScan scan{&plan, address, end, strengths};
+    FindPatternSet(expression.termPatterns, address, end, CountAddressHits, &scan);
 }
 
 int ResetWordStats(ScanContext* context)
 {
-    for (int i = 0; i < context->plan->expression->termCount; ++i)
-        context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int i = 0; i < termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
     context->inTag = false;
+    if (!context->plan->relevance) return 1;
+    for (int i = 0; i < termCount; ++i) context->strengths[i] = FieldStrengths{};
+    context->textLength = 0;
+    context->blockText = 0;
+    context->titleFrom = context->titleTo = 0;
     return 1;
 }
 
-int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord)
+bool EndsInsideTag(const char* start, const char* at, bool before) { return InTagAt(start, at, before, TagReach); }
+
+namespace {
+
+// A region of the context's stored bytes or text, with the tag state the
+// bytes before it end in (markup searched), counting in `field`.
+void StartRegion(ScanContext* context, const char* start, const char* end, double weight, ScanField field,
+                 RegionScan* region)
+{
+    region->plan = context->plan;
+    region->counts = context->counts;
+    region->start = start;
+    region->end = end;
+    region->weight = weight;
+    region->offset = context->blockOffset;
+    region->termOf = nullptr;
+    region->markup = !context->plan->textOnly;
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
+        region->inTag[term] = context->inTag;
+        region->tagKnownAt[term] = start;
+    }
+    CountIn(*context, field, region);
+}
+
+template <bool Relevance>
+void ScoreRegionHits(RegionScan& region)
+{
+    const SearchPlan& plan = *region.plan;
+    const ByteTerms& bytes = plan.byteTerms;
+    if (bytes.count < 2) {
+        FindPatternSet(plan.expression->termPatterns, region.start, region.end, ScoreHits<Relevance>, &region);
+        return;
+    }
+    FindByteTerms(bytes, region.start, region.end,
+                  [&region](int term, const char* hit) { ScoreHit<Relevance>(region, term, hit); });
+    region.termOf = bytes.otherTerm;
+    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Relevance>, &region);
+}
+
+}  // namespace
+
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
+               ScanField field)
 {
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
     RegionScan region;
-    region.plan = context->plan;
-    region.counts = context->counts;
-    region.start = start;
-    region.end = end;
-    region.weight = weight;
-    region.offset = context->blockOffset;
-    region.termOf = nullptr;
-    region.markup = !context->plan->textOnly;
-    for (int32_t term = 0; region.markup && term < expression.termCount && term < HitOffsetLimit; ++term) {
-        region.inTag[term] = context->inTag;
-        region.tagKnownAt[term] = start;
-    }
-    const ByteTerms& bytes = context->plan->byteTerms;
-    if (bytes.count < 2) {
-        FindPatternSet(expression.termPatterns, start, end, ScoreHits, &region);
-        return 1;
-    }
-    FindByteTerms(bytes, start, end, [&region](int term, const char* hit) { ScoreHit(region, term, hit); });
-    region.termOf = bytes.otherTerm;
-    if (bytes.others) FindPatternSet(bytes.others, start, end, ScoreHits, &region);
+    StartRegion(context, start, end, weight, field, &region);
+    if (context->plan->relevance) ScoreRegionHits<true>(region);
+    else ScoreRegionHits<false>(region);
     return 1;
 }
 
@@ -285,6 +403,7 @@ struct StretchScan {
     const void* map;
 };
 
+template <bool Relevance>
 void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
     const int32_t length = scan.region.plan->scoring[term].length;
@@ -294,28 +413,42 @@ void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreHit(scan.region, term, hit);
+    ScoreHit<Relevance>(scan.region, term, hit);
 }
 
+template <bool Relevance>
 void ScoreStretchHits(void* stretch, const PatternHit* hits, int count)
 {
     StretchScan& scan = *static_cast<StretchScan*>(stretch);
-    for (int i = 0; i < count; ++i) ScoreStretchHit(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
+    for (int i = 0; i < count; ++i)
+        ScoreStretchHit<Relevance>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
 }
 
 // The terms of one byte through their table, the others through their set,
 // each term's search from where it left off.
+template <bool Relevance>
 void ScanStretchByBytes(StretchScan& scan, const ByteTerms& bytes)
 {
     const char* start = scan.region.start;
     FindByteTerms(bytes, start, scan.region.end, [&scan, start](int term, const char* hit) {
-        if (hit - start >= scan.from[term]) ScoreStretchHit(scan, term, hit);
+        if (hit - start >= scan.from[term]) ScoreStretchHit<Relevance>(scan, term, hit);
     });
     if (!bytes.others) return;
     int32_t from[PatternSetLimit];
     for (int32_t pattern = 0; pattern < bytes.others->count; ++pattern) from[pattern] = scan.from[bytes.otherTerm[pattern]];
     scan.region.termOf = bytes.otherTerm;
-    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits, &scan);
+    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Relevance>, &scan);
+}
+
+template <bool Relevance>
+void ScanStretch(StretchScan& scan)
+{
+    const SearchPlan& plan = *scan.region.plan;
+    if (plan.byteTerms.count >= 2)
+        ScanStretchByBytes<Relevance>(scan, plan.byteTerms);
+    else
+        FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, scan.from,
+                           ScoreStretchHits<Relevance>, &scan);
 }
 
 }  // namespace
@@ -324,21 +457,16 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
     StretchScan scan;
-    scan.region.plan = context->plan;
-    scan.region.counts = context->counts;
-    scan.region.start = start;
-    scan.region.end = end;
-    scan.region.weight = BodyWeight;
+    // Stored bytes only with the relevance ranking (markup searched), whose
+    // tag state the context carries from block to block.
+    StartRegion(context, start, end, BodyWeight, FieldText, &scan.region);
     scan.region.offset = 0;
-    scan.region.termOf = nullptr;
-    scan.region.markup = false;
     scan.final = final;
     scan.from = from;
     scan.offsetOf = offsetOf;
     scan.map = map;
-    const ByteTerms& bytes = context->plan->byteTerms;
-    if (bytes.count >= 2) ScanStretchByBytes(scan, bytes);
-    else FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHits, &scan);
+    if (context->plan->relevance) ScanStretch<true>(scan);
+    else ScanStretch<false>(scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

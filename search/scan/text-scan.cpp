@@ -1,11 +1,13 @@
-// filesrch: the text-only scan. A document whose bytes could give a term's
-// text (see the filter) is read as it is stored, turned into its visible
-// text piece by piece, and the text is scored in blocks that overlap by the
-// few bytes a hit across their boundary needs: each hit is counted once, with
-// the bytes on both sides of it, exactly as if the whole text were scored at
-// once. Read for main content, a page that asks not to be found is not read,
-// and where the page's marks void the text so far, its scores are taken back
-// to those of its title and META texts and the text is read again.
+// filesrch: the scans that count each hit once. Text only, a document whose
+// bytes could give a term's text (see the filter) is read as it is stored,
+// turned into its visible text piece by piece, and the text is scored in
+// blocks that overlap by the few bytes a hit across their boundary needs:
+// each hit is counted once, with the bytes on both sides of it, exactly as if
+// the whole text were scored at once. Read for main content, a page that asks
+// not to be found is not read, and where the page's marks void the text so
+// far, its scores are taken back to those of its title and META texts and
+// the text is read again. The relevance ranking scores the stored text of a
+// document the same way when markup is searched.
 #include <algorithm>
 #include <cstring>
 
@@ -43,18 +45,23 @@ struct TextBlock {
     PieceMap pieces;
     bool firstScored;  // the title and META texts are scored: their scores are in firstCounts
     TermCounts firstCounts[PatternSetLimit];
+    FieldStrengths firstStrengths[PatternSetLimit];  // and for the relevance ranking, here
 };
 
-// The text read so far is void: none is held or scored.
+// The text read so far is void: none is held, counted or scored.
 void DropText(TextBlock* block)
 {
+    ScanContext* context = block->context;
     block->stream.startedOver = false;
     block->length = 0;
     block->pieces.count = 0;
-    const int32_t terms = block->context->plan->expression->termCount;
+    context->textLength = context->blockText = 0;
+    const int32_t terms = context->plan->expression->termCount;
     for (int32_t term = 0; term < terms; ++term) {
         block->from[term] = 0;
-        if (block->firstScored) block->context->counts[term] = block->firstCounts[term];
+        if (!block->firstScored) continue;
+        context->counts[term] = block->firstCounts[term];
+        context->strengths[term] = block->firstStrengths[term];
     }
 }
 
@@ -67,6 +74,7 @@ void ScoreFirst(TextBlock* block, char* raw, int32_t got, ScannedDocument* texts
     block->firstScored = true;
     const int32_t terms = context->plan->expression->termCount;
     std::copy(context->counts, context->counts + terms, block->firstCounts);
+    std::copy(context->strengths, context->strengths + terms, block->firstStrengths);
 }
 
 void NotePiece(TextBlock* block, int32_t text, int64_t stored)
@@ -95,8 +103,10 @@ void ScoreBlock(TextBlock* block, bool final)
     // A hit not yet counted ends at or after the block's end.
     const SearchExpression& expression = *context->plan->expression;
     const int32_t keep = std::max(0, block->length - expression.longestTerm - 1);
+    if (!context->plan->textOnly) context->inTag = EndsInsideTag(context->block, context->block + keep, context->inTag);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
+    context->blockText += keep;
     for (int32_t term = 0; term < expression.termCount; ++term) block->from[term] = std::max(0, block->from[term] - keep);
     PieceMap& map = block->pieces;
     int first = 0;
@@ -113,7 +123,9 @@ void ScoreBlock(TextBlock* block, bool final)
 void NextPiece(TextBlock* block, int32_t piece)
 {
     const int32_t text = block->length;
-    block->length += NextVisibleText(&block->stream, block->context->block + text, piece);
+    const int32_t written = NextVisibleText(&block->stream, block->context->block + text, piece);
+    block->length += written;
+    block->context->textLength += written;
     if (block->stream.startedOver) DropText(block);
     else if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
 }
@@ -190,16 +202,21 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     return true;
 }
 
+void StartBlock(TextBlock* block, ScanContext* context)
+{
+    block->context = context;
+    block->length = 0;
+    block->pieces.count = 0;
+    block->firstScored = false;
+    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block->from[term] = 0;
+}
+
 }  // namespace
 
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     TextBlock block;
-    block.context = context;
-    block.length = 0;
-    block.pieces.count = 0;
-    block.firstScored = false;
-    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block.from[term] = 0;
+    StartBlock(&block, context);
     // The raw block keeps a byte for the terminator that the first block's tags need.
     StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
                     context->blockSize - 1);
@@ -208,4 +225,28 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     FeedTheRest(&block);
     ScoreBlock(&block, true);
     texts->marks = block.stream.reader.marks;
+}
+
+// Each read fills the block (the first leaves a byte for the terminator
+// that its tags need), and what a hit not yet counted may need of it stays
+// for the next.
+void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    TextBlock block;
+    StartBlock(&block, context);
+    char* data = context->block;
+    for (bool first = true;; first = false) {
+        const int64_t stored = PlatReadOffset(file);
+        const int got = PlatRead(file, data + block.length, context->blockSize - (first ? 1 : 0) - block.length);
+        if (got <= 0) break;
+        if (first) {
+            data[got] = '\0';
+            ScoreFirstBlock(context, data, data + got, texts);
+        }
+        NotePiece(&block, block.length, stored);
+        block.length += got;
+        context->textLength += got;
+        ScoreBlock(&block, false);
+    }
+    ScoreBlock(&block, true);
 }

@@ -1,10 +1,12 @@
-// Reference text-only scan for the differential test: the whole document
-// read at once, its whole visible text taken at once, and scored as one
-// region, with the title and META texts from its first block as read. Of
+// Reference scans for the differential test, each document read whole at
+// once. Text only: its whole visible text taken at once and scored as one
+// region, with the title and META texts from its first block as read; of
 // main content, the main text of the whole document is taken first: its
 // tags listed, each element's extent found by counting its name's tags from
 // its start tag on, and what is left out cut away, a blank standing at each
-// cut; the rest is read as visible text.
+// cut; the rest is read as visible text. Relevance with markup searched: the
+// whole stored text scored as one region, its first block's META tags
+// blanked as the scanner blanks them.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -283,13 +285,19 @@ bool NoIndex(const std::string& first)
     return false;
 }
 
-}  // namespace
-
-void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+std::string WholeDocument(PlatFile* file)
 {
     std::string document;
     char chunk[4096];
     for (int got; (got = PlatRead(file, chunk, sizeof chunk)) > 0;) document.append(chunk, static_cast<size_t>(got));
+    return document;
+}
+
+}  // namespace
+
+void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    std::string document = WholeDocument(file);
     if (document.empty()) return;
     std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
     if (context->plan->mainContent) {
@@ -308,6 +316,19 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
         length += FinishVisibleText(&reader, text.data() + length);
     }
     ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
+    context->textLength = length;
     int longest = 0;
     ScanRegion(context, 1.0, text.data(), text.data() + length, &longest);
+}
+
+void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    std::string document = WholeDocument(file);
+    if (document.empty()) return;
+    std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
+    ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
+    document.replace(0, first.size(), first);
+    context->textLength = static_cast<int64_t>(document.size());
+    int longest = 0;
+    ScanRegion(context, 1.0, document.data(), document.data() + document.size(), &longest);
 }
