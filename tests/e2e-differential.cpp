@@ -254,26 +254,36 @@ TEST(Differential, PagesMatchThePlainReferenceProgram)
     }
 }
 
+void CompareQueries(const TestSite& site, const TestSite& reference, const std::vector<std::string>& queries,
+                    int threads, size_t step)
+{
+    for (size_t i = 0; i < queries.size(); i += step) {
+        RunResult fast = Get(site, queries[i]);
+        RunResult plain = Get(reference, queries[i]);
+        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
+        EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+    }
+}
+
 // Text only: the program reads each document's visible text in blocks; the
 // reference takes each document's whole visible text at once and scores it.
-// Of main content, the reference takes each whole document's main text first.
+// Of main content, the reference takes each whole document's main text first,
+// and the relevance ranking's counts are compared too (every other query).
 void CompareTextOnly(const char* textOnly)
 {
     const bool mainContent = std::string(textOnly) == "main";
     TestSite site;
     SiteWriter(site, mainContent).WriteAll();
     TestSite reference(ReferenceProgram);
-    FurnishData(reference, site.root(), 1, textOnly);
     std::vector<std::string> queries = Searches();
     for (const char* more : {"caf%C3%A9", "%C3%A9", "%3Ccat%3E", "%22cat+dog%22", "dog+-%26", "%26bogus%3B", "C"})
         queries.push_back(std::string("Search=") + more);
-    for (int threads : ThreadCounts({1, 2})) {
-        FurnishData(site, site.root(), threads, textOnly);
-        for (size_t i = 0; i < queries.size(); i += threads == 1 ? 1 : 2) {
-            RunResult fast = Get(site, queries[i]);
-            RunResult plain = Get(reference, queries[i]);
-            EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
-            EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+    for (const bool relevance : {false, true}) {
+        if (relevance && !mainContent) break;
+        FurnishData(reference, site.root(), 1, textOnly, relevance);
+        for (int threads : ThreadCounts({1, 2})) {
+            FurnishData(site, site.root(), threads, textOnly, relevance);
+            CompareQueries(site, reference, queries, threads, threads == 1 && !relevance ? 1 : 2);
         }
     }
 }
