@@ -76,14 +76,15 @@ void GatherByteTerms(SearchPlan* plan)
 
 }  // namespace
 
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance)
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     CORV_CHECK_POINTER(PlanModule, expression);
     memset(plan, 0, sizeof *plan);
     plan->expression = expression;
     plan->level = VectorLevelInUse();
-    plan->textOnly = textOnly;
+    plan->textOnly = textOnly != TextOnlyNo;
+    plan->mainContent = textOnly == TextOnlyMain;
     plan->relevance = relevance;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);

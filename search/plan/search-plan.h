@@ -8,6 +8,7 @@
 
 #include "corv-vector.h"
 #include "fastsrch.h"
+#include "run-settings.h"
 #include "srchexpr.h"
 #include "text-filter.h"
 
@@ -58,6 +59,7 @@ struct SearchPlan {
     const SearchExpression* expression;  // the words, the terms and the terms' pattern set
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
+    bool mainContent;                    // and only by its main content (TEXTONLY main)
     bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;
@@ -66,9 +68,9 @@ struct SearchPlan {
     TextFilter filter;  // text only: prepared; else unready
 };
 
-// Builds the plan for compiled words, in place (it points into itself, so
-// it is never copied); the expression must outlive it.
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance = false);
+// Builds the plan for compiled words and a TextOnly, in place (it points
+// into itself, so it is never copied); the expression must outlive it.
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance = false);
 void ReleaseSearchPlan(SearchPlan* plan);
 
 // The whole-word rules: how much the byte before a hit, and the byte after it
