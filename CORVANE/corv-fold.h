@@ -13,7 +13,9 @@
 // Both: white space outside ASCII is written as " ", and punctuation with an
 // obvious ASCII kind as that byte (quotes and guillemets '"', curly
 // apostrophes "'", dashes "-", brackets "(" and ")", fullwidth forms as
-// their ASCII selves; scripts/gen-unicode-tables has the lists). ASCII bytes
+// their ASCII selves; scripts/gen-unicode-tables has the lists), and the
+// invisible soft hyphen, zero-width space, word joiner and byte order mark
+// are left out, so that a word hyphenated for the eye is one. ASCII bytes
 // are written as they stand (the search ignores their case itself), and so
 // is every byte that is not part of well-formed UTF-8: text in Latin-1 is
 // not folded. Other letters, marks and digits stay bytes above 0x7F.
