@@ -503,6 +503,11 @@ int CodePointAt(const char* at, const char* end, uint32_t* codePoint)
     return length;
 }
 
+bool IsCutCodePoint(const char* at, const char* end)
+{
+    return at < end && IsCutSequence(reinterpret_cast<const unsigned char*>(at), reinterpret_cast<const unsigned char*>(end));
+}
+
 int CodePointBefore(const char* start, const char* at, uint32_t* codePoint)
 {
     if (at <= start) return 0;
@@ -512,6 +517,14 @@ int CodePointBefore(const char* start, const char* at, uint32_t* codePoint)
 }
 
 bool IsCombiningMark(uint32_t codePoint) { return codePoint < 0x110000 && (RecordOf(codePoint).flags & FlagMark); }
+
+bool ContinuesCharacter(uint32_t codePoint)
+{
+    constexpr uint32_t HangulVowelsFirst = 0x1160, HangulFinalsLast = 0x11FF;
+    constexpr uint32_t HangulExtendedFirst = 0xD7B0, HangulExtendedLast = 0xD7FF;
+    return IsCombiningMark(codePoint) || (codePoint >= HangulVowelsFirst && codePoint <= HangulFinalsLast) ||
+           (codePoint >= HangulExtendedFirst && codePoint <= HangulExtendedLast);
+}
 
 bool IsUnspacedScript(uint32_t codePoint)
 {

@@ -90,11 +90,17 @@ int AsciiPrefixLength(const char* bytes, int count);
 // The character at `at`: its length in bytes (1 for ASCII), or 0 when the
 // bytes up to end are not well-formed UTF-8 there.
 int CodePointAt(const char* at, const char* end, uint32_t* codePoint);
+// Whether the bytes up to end begin a well-formed sequence that they cut short.
+bool IsCutCodePoint(const char* at, const char* end);
 // The well-formed character that ends just before `at` (no further back than
 // start): its length, or 0.
 int CodePointBefore(const char* start, const char* at, uint32_t* codePoint);
 // A combining mark: a hit never ends between a letter and a mark after it.
 bool IsCombiningMark(uint32_t codePoint);
+// What goes on the character before it as a reader sees it: a combining
+// mark, or the vowel or final consonant of a Hangul syllable (which folding
+// writes as its letters).
+bool ContinuesCharacter(uint32_t codePoint);
 // Of Han, Hiragana, Katakana, Thai, Lao, Khmer or Myanmar, written without
 // spaces between words.
 bool IsUnspacedScript(uint32_t codePoint);

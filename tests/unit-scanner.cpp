@@ -30,13 +30,24 @@ protected:
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
     // Compiles the words and their plan, text only (with its filter) when `textOnly`.
-    void Words(const char* text, bool textOnly = false)
+    void Words(const char* text, bool textOnly = false, CaseFolding folding = CaseFoldAscii)
     {
         ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
-        ASSERT_EQ(CompileSearchExpression("", text), 1) << text;
+        ASSERT_EQ(CompileSearchExpression("", text, folding), 1) << text;
         BuildSearchPlan(&plan_, &searchExpression, textOnly);
         context_.plan = &plan_;
+    }
+    // Scans the file through blocks of blockSize bytes, in memory as the pool gives it.
+    void ScanThroughBlocks(const std::string& path, int32_t blockSize, ScannedDocument* document)
+    {
+        std::vector<char> block(static_cast<size_t>(ScanBlockBytes(plan_, blockSize)));
+        std::vector<char> raw(static_cast<size_t>(blockSize)), folded(static_cast<size_t>(ScanFoldRoom(blockSize)));
+        context_.block = block.data();
+        context_.raw = raw.data();
+        context_.folded = folded.data();
+        context_.blockSize = blockSize;
+        EXPECT_TRUE(ScanDocument(&context_, path.c_str(), document));
     }
     // A word's counts in the document being scanned (a skipped word has none).
     TermCounts CountsOf(int word) const
@@ -204,6 +215,7 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         double percent, weight;
         size_t sweepFrom = 0;  // smaller blocks would cut the title or META tags
         bool textOnly = false;
+        CaseFolding folding = CaseFoldAscii;
     } rows[] = {
         {"cat dog", "cat dog", 0, 1, 100, 2.0},
         // "xcat" ends the first block (0.5); only the longest word's length
@@ -240,19 +252,27 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
          true},
         // More tags after a seam than the filter passes over, at the end.
         {"zone", "zo<b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b>ne", 0, 1, 100, 1.0, 0, true},
+        // Folded: the title and META texts, phrases and operators; in the
+        // visible text, references are decoded first.
+        {"\xC3\xA9t\xC3\xA9", "<TITLE>\xC3\x89T\xC3\x89</TITLE><META name=keywords content=\"\xC3\x89t\xC3\xA9\">", 0, 1,
+         100, 8.0 + 2.0 + 1.0, 80, false, CaseFoldUnicode},
+        {"\"caf\xC3\xA9 cr\xC3\xA8me\" -Cr\xC3\xA8me", "CAFE\xCC\x81 CRE\xCC\x80ME", 0, 0, 0, 0, 0, false, CaseFoldUnicode},
+        {"\"caf\xC3\xA9 cr\xC3\xA8me\" +Cr\xC3\xA8me cafe*", "CAFE\xCC\x81 CRE\xCC\x80ME", 0, 1, 100, 3.0, 0, false,
+         CaseFoldAccents},
+        {"\xC3\xA9" "cole", "<p>&Eacute;cole &eacute;<b>cole</b>s e&#x301;cole</p>", 0, 1, 100, 1.0 + 0.81 + 1.0, 0, true,
+         CaseFoldUnicode},
+        {"ecole -donaudampf", "<p>&Eacute;cole</p>", 0, 1, 50, 1.0, 0, true, CaseFoldAccents},
+        {"donaudampf", "<p>Donau&shy;dampf</p>", 0, 1, 100, 1.0, 0, true, CaseFoldAccents},
+        // A letter that marks may yet follow waits to the text's end.
+        {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", 0, 1, 100, 1.0, 0, false, CaseFoldUnicode},
+        {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", 0, 1, 100, 1.0, 0, true, CaseFoldUnicode},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
-    auto scan = [&](int32_t blockSize, ScannedDocument* document) {
-        std::vector<char> block(static_cast<size_t>(blockSize + VisibleTextSlack)), raw(static_cast<size_t>(blockSize));
-        context_.block = block.data();
-        context_.raw = raw.data();
-        context_.blockSize = blockSize;
-        EXPECT_TRUE(ScanDocument(&context_, path.c_str(), document));
-    };
+    auto scan = [&](int32_t blockSize, ScannedDocument* document) { ScanThroughBlocks(path, blockSize, document); };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 30));
-        Words(row.words, row.textOnly);
+        Words(row.words, row.textOnly, row.folding);
         FILE* file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
         fwrite(row.document.data(), 1, row.document.size(), file);
@@ -279,6 +299,76 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
             }
             EXPECT_GE(blocks.percent, whole.percent) << "blocks of " << size;
             EXPECT_GE(blocks.weight, whole.weight) << "blocks of " << size;
+        }
+    }
+}
+
+// Words and texts that must and must not be equal under each folding: the
+// percent of a document that holds the text among dots (0: no match), with
+// ASCII case alone, then folded, then without accents too; in the stored
+// bytes and in the visible text, through blocks of every size, so that a
+// block's end falls at every byte of the text. The visible text scores the
+// same through any blocks; stored bytes at most score higher at a block's
+// edge.
+TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
+{
+    struct Row {
+        const char* words;
+        std::string text;
+        int percent[3];  // ascii, unicode, accents
+    } rows[] = {
+        {"\xC3\xA9t\xC3\xA9", "\xC3\x89t\xC3\xA9", {0, 100, 100}},                        // É é
+        {"\xCF\x83\xCE\xBF\xCF\x86\xCE\xBF\xCF\x82", "\xCE\xA3\xCE\x9F\xCE\xA6\xCE\x9F\xCE\xA3", {0, 100, 100}},  // σοφος ΣΟΦΟΣ
+        {"\xCF\x83", "\xCF\x82", {0, 100, 100}},                                         // σ ς
+        {"\xD1\x91\xD0\xB6", "\xD0\x81\xD0\x96", {0, 100, 100}},                        // ёж ЁЖ
+        {"\xD0\xB5\xD0\xB6", "\xD1\x91\xD0\xB6", {0, 0, 100}},                          // еж ёж
+        {"\xD0\xB8", "\xD0\xB9", {0, 0, 0}},                                             // и й
+        {"\xD0\xB9", "\xD0\xB8", {0, 0, 0}},                                             // й и
+        {"\xC7\x86", "\xC7\x84 \xC7\x85", {0, 100, 100}},                                // ǆ Ǆ ǅ
+        {"kelvin", "\xE2\x84\xAA" "elvin", {0, 100, 100}},                              // K (Kelvin sign)
+        {"strasse", "Stra\xC3\x9F" "e", {0, 100, 100}},                                  // ß
+        {"Stra\xC3\x9F" "e", "STRASSE", {0, 100, 100}},
+        {"caf\xC3\xA9", "cafe\xCC\x81", {0, 100, 100}},                                  // é e+U+0301
+        {"cafe", "caf\xC3\xA9", {0, 0, 100}},                                            // no hit before a mark
+        {"oresund", "\xC3\x98resund", {0, 0, 100}},                                      // ø
+        {"oeuvre", "\xC5\x92uvre", {0, 0, 100}},                                         // œ
+        {"i", "\xC4\xB0", {0, 0, 100}},                                                  // İ is i and a dot above
+        {"i", "\xC4\xB1", {0, 0, 0}},                                                    // ı
+        {"\xCE\xB1\xCE\xB8\xCE\xB7\xCE\xBD\xCE\xB1", "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1", {0, 0, 100}},  // αθηνα Αθήνα
+        {"\xE6\x9D\xB1\xE4\xBA\xAC", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD", {50, 100, 100}},  // 東京 in 東京都
+        {"\xE3\x82\xAB", "\xE3\x82\xAC", {0, 0, 0}},                                     // カ ガ: kana keep their marks
+        {"\xED\x95\x98", "\xED\x95\x9C", {0, 0, 0}},                                     // 하 한: no hit inside a syllable
+        {"\xE9t\xE9", "\xC9T\xC9 \xE9t\xE9", {100, 100, 100}},                             // Latin-1 compared as it stands
+        {"\xE9t\xE9", "\xC9T\xC9", {0, 0, 0}},
+        {"\xC3\xA9" "cole", "\xC2\xAB\xC2\xA0\xC3\xA9" "cole\xC2\xA0\xC2\xBB", {25, 100, 100}},  // « école » with no-break spaces
+        {"\xC3\xA9" "cole", "\xE2\x80\x9C\xC3\xA9" "cole\xE2\x80\x9D", {25, 100, 100}},           // curly quotes
+        {"donaudampf", "Donau\xC2\xAD" "dampf", {0, 100, 100}},                          // a soft hyphen
+    };
+    testing_support::TempFolder folder;
+    const std::string path = folder.path() + "/document.htm";
+    const CaseFolding foldings[] = {CaseFoldAscii, CaseFoldUnicode, CaseFoldAccents};
+    for (const Row& row : rows) {
+        const std::string document = "........ " + row.text + " ........";
+        testing_support::WriteFile(path, document);
+        for (int mode = 0; mode < 3; ++mode) {
+            for (bool textOnly : {false, true}) {
+                SCOPED_TRACE(std::string(row.words) + " in " + row.text + " folded " + std::to_string(mode) +
+                             (textOnly ? " as text" : ""));
+                Words(row.words, textOnly, foldings[mode]);
+                ScannedDocument whole;
+                ScanThroughBlocks(path, ScanBufferSize, &whole);
+                EXPECT_EQ(whole.matched ? whole.percent : 0, row.percent[mode]);
+                for (size_t size = static_cast<size_t>(searchExpression.longestTerm) + 2; size <= document.size() + 1; ++size) {
+                    ScannedDocument blocks;
+                    ScanThroughBlocks(path, static_cast<int32_t>(size), &blocks);
+                    ASSERT_EQ(blocks.matched, whole.matched) << "blocks of " << size;
+                    if (!whole.matched) continue;
+                    ASSERT_GE(blocks.percent, whole.percent) << "blocks of " << size;
+                    if (!textOnly) continue;
+                    ASSERT_EQ(blocks.percent, whole.percent) << "blocks of " << size;
+                    ASSERT_EQ(blocks.weight, whole.weight) << "blocks of " << size;
+                }
+            }
         }
     }
 }

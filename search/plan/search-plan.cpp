@@ -24,7 +24,33 @@ void FillFactors(ContextFactors* factors)
     }
 }
 
+// Which sides of each term are of a script written without spaces.
+void NoteTermEdges(SearchPlan* plan)
+{
+    const SearchExpression& expression = *plan->expression;
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        const TextPattern& pattern = *expression.terms[term].pattern;
+        const char* text = reinterpret_cast<const char*>(pattern.text);
+        uint32_t first = 0, last = 0;
+        uint8_t edges = 0;
+        if (CodePointAt(text, text + pattern.length, &first) > 0 && IsUnspacedScript(first)) edges |= TermStartsUnspaced;
+        if (CodePointBefore(text, text + pattern.length, &last) > 0 && IsUnspacedScript(last)) edges |= TermEndsUnspaced;
+        plan->termEdges[term] = edges;
+    }
+}
+
 }  // namespace
+
+FoldedHitEnd FoldedEndOfHit(const char* after, const char* end)
+{
+    if (after >= end) return FoldedHitEnd::Unknown;
+    // Combining marks and the Hangul letters that go on a syllable are U+0300 and above.
+    if (static_cast<unsigned char>(*after) < 0xCC) return FoldedHitEnd::Ends;
+    uint32_t codePoint = 0;
+    if (CodePointAt(after, end, &codePoint) > 0)
+        return ContinuesCharacter(codePoint) ? FoldedHitEnd::Continues : FoldedHitEnd::Ends;
+    return IsCutCodePoint(after, end) ? FoldedHitEnd::Unknown : FoldedHitEnd::Ends;
+}
 
 void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly)
 {
@@ -34,6 +60,8 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool 
     plan->expression = expression;
     plan->level = VectorLevelInUse();
     plan->textOnly = textOnly;
+    plan->folding = expression->folding;
+    if (plan->folding != CaseFoldAscii) NoteTermEdges(plan);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     if (textOnly) PrepareTextFilter(&plan->filter, *expression, plan->level);

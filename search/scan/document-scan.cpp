@@ -11,6 +11,7 @@
 
 #include "corv-core.h"
 #include "corv-str.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -103,11 +104,7 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
         int dataLength = carry + got;
         buffer[dataLength] = '\0';
         if (carry == 0) ScoreFirstBlock(context, buffer, buffer + dataLength, texts);
-        int longest = 0;
-        ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
-        carry = std::min(longest, dataLength);
-        context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
-        memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
+        carry = ScoreBlock(context, dataLength, carry);
     }
 }
 
@@ -124,6 +121,9 @@ struct RegionScan {
     int64_t offset;
     bool markup;
     bool inTag;
+    FoldedTail* tail = nullptr;  // under folding, where more text follows: hits wait there for the character after them
+    int64_t (*offsetOf)(const void* map, int32_t at) = nullptr;
+    const void* offsetMap = nullptr;
 };
 
 // A hit inside a tag (an attribute's value, say) is not one a visitor sees:
@@ -133,30 +133,114 @@ bool ShownAt(const RegionScan& scan, const char* hit)
     return !scan.markup || !InTagAt(scan.start, hit, scan.inTag);
 }
 
-void ScoreHit(void* region, int term, const char* hit)
+// How much a hit counts by the byte on each side of it.
+void ContextOfHit(const RegionScan& scan, int term, const char* hit, double* left, double* right)
 {
-    const RegionScan& scan = *static_cast<const RegionScan*>(region);
     const SearchTerm& searched = scan.plan->expression->terms[term];
     const ContextFactors& factors = scan.plan->factors;
     const int length = searched.pattern->length;
-    double left = 1.0, right = 1.0;
-    if (!(searched.flags & WordAnyPrefix)) left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
+    *left = *right = 1.0;
+    if (!(searched.flags & WordAnyPrefix)) *left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
     if (!(searched.flags & WordAnySuffix)) {
         unsigned char after = hit + length < scan.end ? static_cast<unsigned char>(hit[length]) : 0;
         bool endsInS = (hit[length - 1] | 0x20) == 's';
-        right = endsInS ? factors.rightAfterS[after] : factors.right[after];
+        *right = endsInS ? factors.rightAfterS[after] : factors.right[after];
     }
-    const double score = left * right;
-    TermCounts& counts = scan.counts[term];
+}
+
+// Counts a hit of `score` in a region of `weight` that lies at `offset` in
+// the stored file (-1 outside the text); shown() tells, when asked, whether
+// a visitor sees it.
+template <typename Shown>
+void CountHit(TermCounts& counts, double score, double weight, int64_t offset, Shown shown)
+{
     if (score > counts.best) counts.best = score;
-    if (scan.offset >= 0 && score > counts.textBest) {
+    if (offset >= 0 && score > counts.textBest) {
         counts.textBest = score;
-        counts.textOffset = scan.offset + (hit - scan.start);
+        counts.textOffset = offset;
     }
-    if (scan.offset >= 0 && counts.shownOffset < 0 && ShownAt(scan, hit))
-        counts.shownOffset = scan.offset + (hit - scan.start);
-    counts.total += score * score * scan.weight;
+    if (offset >= 0 && counts.shownOffset < 0 && shown()) counts.shownOffset = offset;
+    counts.total += score * score * weight;
     counts.found = 1;
+}
+
+void ScoreHit(void* region, int term, const char* hit)
+{
+    const RegionScan& scan = *static_cast<const RegionScan*>(region);
+    double left, right;
+    ContextOfHit(scan, term, hit, &left, &right);
+    const int64_t offset = scan.offset >= 0 ? scan.offset + (hit - scan.start) : -1;
+    CountHit(scan.counts[term], left * right, scan.weight, offset, [&] { return ShownAt(scan, hit); });
+}
+
+// ---- Under folding -----------------------------------------------------------------
+
+int64_t FoldedOffset(const RegionScan& scan, const char* hit)
+{
+    if (scan.offset < 0) return -1;
+    const int32_t at = static_cast<int32_t>(hit - scan.start);
+    return scan.offsetOf ? scan.offsetOf(scan.offsetMap, at) : scan.offset + at;
+}
+
+// A hit waits at the end of a block for the character after it, which the
+// bytes it ends with have begun (all that wait there wait for the same).
+void WaitForNextCharacter(const RegionScan& scan, int term, const char* hit, double score)
+{
+    FoldedTail& tail = *scan.tail;
+    const char* after = hit + scan.plan->expression->terms[term].pattern->length;
+    tail.byteCount = static_cast<int32_t>(scan.end - after);
+    memcpy(tail.bytes, after, static_cast<size_t>(tail.byteCount));
+    tail.hits[tail.hitCount++] = PendingHit{term, score, scan.weight, FoldedOffset(scan, hit), ShownAt(scan, hit)};
+}
+
+// Under folding: no hit ends before a character's marks; a side of a term of
+// a script written without spaces counts as a word's end.
+void ScoreFoldedHit(void* region, int term, const char* hit)
+{
+    const RegionScan& scan = *static_cast<const RegionScan*>(region);
+    const FoldedHitEnd ending = FoldedEndOfHit(hit + scan.plan->expression->terms[term].pattern->length, scan.end);
+    if (ending == FoldedHitEnd::Continues) return;
+    double left, right;
+    ContextOfHit(scan, term, hit, &left, &right);
+    const uint8_t edges = scan.plan->termEdges[term];
+    if (edges & TermStartsUnspaced) left = 1.0;
+    if (edges & TermEndsUnspaced) right = 1.0;
+    if (ending == FoldedHitEnd::Unknown && scan.tail) {
+        WaitForNextCharacter(scan, term, hit, left * right);
+        return;
+    }
+    CountHit(scan.counts[term], left * right, scan.weight, FoldedOffset(scan, hit), [&] { return ShownAt(scan, hit); });
+}
+
+// The bytes after the last block's end, as far as they come (all of them
+// when the text ended): once they tell the character after the hits that
+// wait, those count, unless it continues the character they end in.
+void ResolveTail(ScanContext* context, const char* bytes, int count, bool ended)
+{
+    FoldedTail& tail = context->tail;
+    if (tail.hitCount == 0) return;
+    const int take = std::min(count, static_cast<int>(sizeof tail.bytes) - tail.byteCount);
+    if (take > 0) memcpy(tail.bytes + tail.byteCount, bytes, static_cast<size_t>(take));
+    tail.byteCount += std::max(take, 0);
+    const FoldedHitEnd ending = FoldedEndOfHit(tail.bytes, tail.bytes + tail.byteCount);
+    if (ending == FoldedHitEnd::Unknown && !ended) return;  // the character is not whole yet
+    if (ending != FoldedHitEnd::Continues)
+        for (int32_t i = 0; i < tail.hitCount; ++i) {
+            const PendingHit& hit = tail.hits[i];
+            CountHit(context->counts[hit.term], hit.score, hit.weight, hit.offset, [&] { return hit.shown; });
+        }
+    tail.hitCount = tail.byteCount = 0;
+}
+
+PatternHitHandler HitHandler(const SearchPlan& plan) { return plan.folding == CaseFoldAscii ? ScoreHit : ScoreFoldedHit; }
+
+// A title or META text, folded as the plan folds.
+void ScanFoldedRegion(ScanContext* context, double weight, const char* text)
+{
+    char folded[FoldOutputCapacity(DescriptionCapacity)];
+    const int length = FoldWord(context->plan->folding, text, static_cast<int>(strlen(text)), folded, sizeof folded);
+    int unused = 0;
+    if (length > 0) ScanRegion(context, weight, folded, folded + length, &unused);
 }
 
 }  // namespace
@@ -170,8 +254,11 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
     const int64_t blockOffset = context->blockOffset;
     context->blockOffset = -1;  // hits here are not in the text
-    for (int i = 0; i < 3; ++i)
-        if (regions[i][0]) ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+    for (int i = 0; i < 3; ++i) {
+        if (!regions[i][0]) continue;
+        if (context->plan->folding != CaseFoldAscii) ScanFoldedRegion(context, weights[i], regions[i]);
+        else ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+    }
     context->blockOffset = blockOffset;
 }
 
@@ -185,6 +272,7 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (!file) return false;
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
+    else if (context->plan->folding != CaseFoldAscii) ScoreFoldedFileText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     // Part of it could not be read: its score would not be its own.
     document->unreadable = PlatReadFailed(file.get()) != 0;
@@ -204,8 +292,19 @@ int ResetWordStats(ScanContext* context)
     for (int i = 0; i < context->plan->expression->termCount; ++i)
         context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
     context->inTag = false;
+    context->tail.hitCount = context->tail.byteCount = 0;
     return 1;
 }
+
+int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize)
+{
+    if (plan.folding == CaseFoldAscii) return blockSize + (plan.textOnly ? VisibleTextSlack : 0);
+    // Text only, the folded text of a whole block as read fits, with a block's more.
+    if (plan.textOnly) return blockSize + FoldOutputCapacity(blockSize + VisibleTextSlack) + FoldOutputCapacity(0);
+    return blockSize;
+}
+
+int32_t ScanFoldRoom(int32_t blockSize) { return blockSize + TextFilterCarry + FoldOutputCapacity(blockSize) + FoldOutputCapacity(0); }
 
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord)
 {
@@ -214,8 +313,32 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     if (expression.termCount == 0) return 1;
     RegionScan region{context->plan,       context->counts,         start, end, weight, context->blockOffset,
                       !context->plan->textOnly, context->inTag};
-    FindPatternSet(expression.termPatterns, start, end, ScoreHit, &region);
+    FindPatternSet(expression.termPatterns, start, end, HitHandler(*context->plan), &region);
     return 1;
+}
+
+int ScoreBlock(ScanContext* context, int dataLength, int carried)
+{
+    char* buffer = context->block;
+    int longest = context->plan->expression->longestTerm;
+    if (context->plan->folding == CaseFoldAscii) {
+        ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
+    } else if (context->plan->expression->termCount > 0) {
+        ResolveTail(context, buffer + carried, dataLength - carried, false);
+        RegionScan region{context->plan, context->counts, buffer, buffer + dataLength, BodyWeight, context->blockOffset,
+                          true,          context->inTag,  &context->tail, context->offsetOf, context->offsetMap};
+        FindPatternSet(context->plan->expression->termPatterns, buffer, buffer + dataLength, ScoreFoldedHit, &region);
+    }
+    const int carry = std::min(longest, dataLength);
+    context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
+    memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
+    return carry;
+}
+
+void EndBlocks(ScanContext* context)
+{
+    const char nothing[1] = {0};
+    ResolveTail(context, nothing, 0, true);
 }
 
 namespace {
@@ -240,7 +363,7 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreHit(&scan.region, term, hit);
+    HitHandler(*scan.region.plan)(&scan.region, term, hit);
 }
 
 }  // namespace

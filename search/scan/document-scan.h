@@ -33,17 +33,44 @@ struct TermCounts {
     int64_t shownOffset; // about where the first hit that is not inside a tag lies, or -1
 };
 
+// Under folding, the hits at the end of a block that more text follows wait
+// for the character after them: a combining mark there makes them no hits.
+struct PendingHit {
+    int32_t term;
+    double score;
+    double weight;
+    int64_t offset;  // about where it lies in the stored file, or -1
+    bool shown;      // not inside a tag
+};
+
+struct FoldedTail {
+    int32_t hitCount;
+    int32_t byteCount;
+    char bytes[4];  // the character after them, as far as it is known
+    PendingHit hits[PatternSetLimit];
+};
+
 // Everything one scanning thread works with: the plan it only reads, and
 // memory of its own.
 struct ScanContext {
     const SearchPlan* plan;
-    char* block;          // blockSize bytes (and VisibleTextSlack more when the plan is text only)
+    char* block;          // ScanBlockBytes(plan, blockSize) bytes
     int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
     int64_t blockOffset;  // about where in the stored file the block begins
     bool inTag;           // the stored bytes before the block end inside a tag
-    char* raw;            // text only: blockSize bytes of the document as read
+    char* raw;            // text only or folding: blockSize bytes of the document as read
+    char* folded;         // folding: ScanFoldRoom(blockSize) bytes for what folding writes
+    // Under folding, where in the stored file a byte of the block lies, when
+    // set (else blockOffset and the byte's place in the block tell).
+    int64_t (*offsetOf)(const void* map, int32_t at);
+    const void* offsetMap;
     TermCounts counts[PatternSetLimit];
+    FoldedTail tail;
 };
+
+// The bytes of a context's block and of its room for folding, for blocks of blockSize bytes.
+int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize);
+int32_t ScanFoldRoom(int32_t blockSize);
 
 // What the first block tells of a document, and its score.
 struct ScannedDocument {
@@ -66,6 +93,17 @@ int ResetWordStats(ScanContext* context);
 // each META tag there) and scores them.
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts);
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord);
+// One block of the document's bytes (folded, when the plan folds), the first
+// `carried` of them the last block's last: scores it and moves the bytes the
+// next block carries (the longest term's length) to the block's start;
+// returns their count.
+int ScoreBlock(ScanContext* context, int dataLength, int carried);
+// After the last block: a hit that waited for the character after it counts.
+void EndBlocks(ScanContext* context);
+// Under folding, outside text only: reads the open document, its first
+// block as read giving the title and META texts, folds it as it is read and
+// scores the folded bytes in blocks, as ScoreBlock scores them.
+void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 // Scores a stretch of visible text that goes on from the last: each term's
 // search begins at from[term] (bytes after start), and a hit counts only
 // when the byte after it is known (the stretch ends after it, or the text

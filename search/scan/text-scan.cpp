@@ -3,7 +3,8 @@
 // text piece by piece, and the text is scored in blocks that overlap by the
 // few bytes a hit across their boundary needs: each hit is counted once, with
 // the bytes on both sides of it, exactly as if the whole text were scored at
-// once.
+// once. Under folding the text is folded as it comes, piece by piece, and
+// the filter looks at the stored bytes folded.
 #include <algorithm>
 #include <cstring>
 
@@ -39,6 +40,9 @@ struct TextBlock {
     int32_t length;  // bytes of text in context->block
     int32_t from[PatternSetLimit];
     PieceMap pieces;
+    bool folding;
+    FoldState fold;                // the text folded so far
+    FoldedFilterWindow filtered;   // the stored bytes, folded for the filter
 };
 
 void NotePiece(TextBlock* block, int32_t text, int64_t stored)
@@ -80,13 +84,40 @@ void ScoreBlock(TextBlock* block, bool final)
     map.count -= first;
 }
 
+// The text just written at `at` folded where it stands: a copy of it is
+// folded back there, unless it is its own folding; at the text's end, what
+// the folder held back follows.
+int32_t FoldPieceText(TextBlock* block, char* at, int32_t count)
+{
+    int32_t written = count;
+    if (!FoldTakeAscii(&block->fold, at, count)) {
+        char* copy = block->context->folded;
+        memcpy(copy, at, static_cast<size_t>(count));
+        written = FoldText(&block->fold, copy, count, at, nullptr);
+    }
+    if (block->stream.ended) written += FinishFolding(&block->fold, at + written, nullptr);
+    return written;
+}
+
 // The text of the next piece of what the stream holds (at the document's
 // end, the text held back), noting where the piece lies in the stored file.
 void NextPiece(TextBlock* block, int32_t piece)
 {
     const int32_t text = block->length;
-    block->length += NextVisibleText(&block->stream, block->context->block + text, piece);
+    char* at = block->context->block + text;
+    const int32_t written = NextVisibleText(&block->stream, at, piece);
+    block->length += block->folding ? FoldPieceText(block, at, written) : written;
     if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
+}
+
+// Whether the block has room for the text of `piece` more bytes as read
+// (folded, they may take three times as many).
+bool HasRoomFor(const TextBlock& block, int32_t piece)
+{
+    const ScanContext& context = *block.context;
+    if (!block.folding) return block.length + piece <= context.blockSize;
+    return block.length + FoldOutputCapacity(piece + VisibleTextSlack) + FoldOutputCapacity(0) <=
+           ScanBlockBytes(*context.plan, context.blockSize);
 }
 
 // The bytes the stream holds, a piece at a time: its first block as read,
@@ -106,7 +137,7 @@ void FeedTheRest(TextBlock* block)
     VisibleTextStream* stream = &block->stream;
     while (!stream->ended) {
         int32_t piece = std::min(PieceBytes, FillTextStream(stream));
-        if (block->length + piece > context->blockSize) {
+        if (!HasRoomFor(*block, piece)) {
             ScoreBlock(block, false);
             piece = std::min(piece, context->blockSize - block->length);
         }
@@ -114,10 +145,22 @@ void FeedTheRest(TextBlock* block)
     }
 }
 
+// Under folding: reads on through the filter alone, the stored bytes folded.
+bool RestMayShowFoldedTerm(TextBlock* block)
+{
+    const TextFilter& filter = block->context->plan->filter;
+    for (;;) {
+        const int got = ReadStoredBytes(&block->stream, FoldedFilterSpace(&block->filtered), block->context->blockSize - 1);
+        if (got <= 0) return FoldedNextMayShowTerm(filter, &block->filtered, 0, true, block->stream.raw);
+        if (FoldedNextMayShowTerm(filter, &block->filtered, got, false, block->stream.raw)) return true;
+    }
+}
+
 // Reads on through the filter alone, after the first block's last bytes:
 // true once the bytes could give a term's text.
 bool RestMayShowTerm(TextBlock* block, const char* last, int32_t lastCount)
 {
+    if (block->folding) return RestMayShowFoldedTerm(block);
     const TextFilter& filter = block->context->plan->filter;
     char window[TextFilterCarry + ScanBufferSize];
     int32_t kept = std::min(lastCount, TextFilterCarry);
@@ -144,7 +187,8 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     const int64_t stored = stream->rawStored;
     const int32_t got = FillTextStream(stream);
     if (got <= 0) return false;
-    if (MayShowTerm(context->plan->filter, raw, got, 0, false)) {
+    const TextFilter& filter = context->plan->filter;
+    if (block->folding ? FoldedFirstMayShowTerm(filter, &block->filtered, raw, got) : MayShowTerm(filter, raw, got, 0, false)) {
         FeedFirstBlock(block);
         raw[got] = '\0';
         ScoreFirstBlock(context, raw, raw + got, texts);
@@ -169,6 +213,11 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     block.context = context;
     block.length = 0;
     block.pieces.count = 0;
+    block.folding = context->plan->folding != CaseFoldAscii;
+    if (block.folding) {
+        StartFolding(&block.fold, context->plan->folding);
+        StartFoldedFilterWindow(&block.filtered, context->plan->folding, context->folded);
+    }
     for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block.from[term] = 0;
     // The raw block keeps a byte for the terminator that the first block's tags need.
     StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
