@@ -344,7 +344,6 @@ bool PrefixMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t
         if (!textRead) text = TextAfterBoundary(filter, bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
-        if (text == TextJoins) return true;
         if (text >= 0 && HasBit(prefix.next, FoldAsciiUpper(static_cast<unsigned char>(text)))) return true;
     }
     return false;
