@@ -21,7 +21,12 @@ const char* const ReferenceProgram = "";
 const std::vector<std::string> Vocabulary = {
     "cat",   "cats",  "Cat",      "CATS",     "category", "bobcat", "catsup", "dog",  "Dogs",  "the",
     "The",   "theme", "garden",   "gardens",  "seed",     "seeds",  "class",  "glass", "bus",  "buses",
-    "river", "x",     "event",    "loop",     "loops",    "déjà",   "naïve",  "Ärger", "code", "codes"};
+    "river", "x",     "event",    "loop",     "loops",    "déjà",   "naïve",  "Ärger", "code", "codes",
+    // What folding makes equal or keeps apart: case, canonical equivalents,
+    // accents, blanks and punctuation outside ASCII, a script without spaces.
+    "École", "ÉCOLE", "e\u0301cole", "écoles", "l’école", "«\u00A0cat\u00A0»", "“cat”", "Straße", "STRASSE",
+    "Москва", "МОСКВА", "ёж", "еж", "йод", "東京都", "café", "cafe\u0301", "Œuvre", "\u212Aelvin", "Donau\u00ADdampf",
+    "İstanbul", "ıi", "\xE9t\xE9"};
 const std::string Punctuation = " \t\n.,;:!?\"'()[]{}<>*-/_";
 
 class SiteWriter {
@@ -77,7 +82,8 @@ private:
             "<b>", "</b>", "<br>", "</p><p class=\"x\">", "<!-- cat -->", "<script>var cat = \"</div>\";</script>",
             "<style>.cat{}</style>", "&amp;", "&eacute;", "&#233;", "&#x43;at", "&nbsp;", "&bogus;", "&lt;cat&gt;",
             "ca<i>t</i>", "<a href=\"cat.htm\" title='dog'>", "</a>", "<?xml cat?>", "<!DOCTYPE cat>", "&#0;",
-            "<span>d</span>og", "\n\t \n"};
+            "<span>d</span>og", "\n\t \n", "&Eacute;cole", "e&#x301;cole", "e<b>\u0301</b>cole", "Donau&shy;dampf",
+            "<a title=“x>", "＜b>", "\xC3<i>\xA9</i>", "&#x41C;&#x43E;&#x441;&#x43A;&#x432;&#x430;"};
         return Pieces[Pick(static_cast<int>(sizeof Pieces / sizeof Pieces[0]))];
     }
 
@@ -169,12 +175,13 @@ std::vector<std::string> Searches()
     return queries;
 }
 
-void FurnishData(const TestSite& site, const std::string& searchPath, int threads, bool textOnly = false)
+void FurnishData(const TestSite& site, const std::string& searchPath, int threads, bool textOnly = false,
+                 const std::string& folding = "")
 {
     site.Config("SEARCHPATH " + searchPath + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\n"
                 "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + (textOnly ? "yes" : "no") +
-                "\n");
-    site.Data("skip.txt", "and of\ntheme\n");
+                "\n" + (folding.empty() ? "" : "CASEFOLD " + folding + "\n"));
+    site.Data("skip.txt", "and of\ntheme \xC3\x9C" "BER\n");
     site.Data("header.htm", "<html><body>\n");
     site.Data("footer.htm", "</body></html>\n");
     site.Data("body.htm",
@@ -225,6 +232,37 @@ TEST(Differential, TextOnlyPagesMatchTheWholeTextReference)
             RunResult plain = Get(reference, queries[i]);
             EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
             EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+        }
+    }
+}
+
+// Under folding, the program folds each document as it reads it (its stored
+// bytes, or its visible text, block after block); the reference folds each
+// document's whole text first, then searches it.
+TEST(Differential, FoldedPagesMatchTheWholeFoldedReference)
+{
+    TestSite site;
+    SiteWriter(site).WriteAll();
+    TestSite reference(ReferenceProgram);
+    const std::vector<std::string> searches = {
+        "%C3%A9cole", "ECOLE", "ecole+-cat", "%2Becole+cat", "%C3%A9co*", "*COLE", "stra%C3%9Fe", "strasse",
+        "%D0%BC%D0%BE%D1%81%D0%BA%D0%B2%D0%B0", "%D0%B5%D0%B6+%D0%B9%D0%BE%D0%B4", "%E6%9D%B1%E4%BA%AC", "cafe",
+        "caf%C3%A9+oeuvre", "kelvin+donaudampf", "istanbul+i", "%22l%27%C3%A9cole%22", "cat+%C3%BCber", "%E9t%E9",
+        "%22cat+dog%22", "e+%C3%A9+%C3%89"};
+    for (const char* folding : {"unicode", "accents"}) {
+        for (bool textOnly : {false, true}) {
+            FurnishData(reference, site.root(), 1, textOnly, folding);
+            for (int threads = 1; threads <= 2; ++threads) {
+                FurnishData(site, site.root(), threads, textOnly, folding);
+                for (size_t i = 0; i < searches.size(); i += threads) {
+                    const std::string query = "Search=" + searches[i] + (i % 3 ? "&SortBy=Weight" : "");
+                    RunResult fast = Get(site, query);
+                    RunResult plain = Get(reference, query);
+                    EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out))
+                        << folding << (textOnly ? " text only, " : ", ") << threads << " threads, query: " << query;
+                    EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << query;
+                }
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 // Reference text-only scan for the differential test: the whole document
-// read at once, its whole visible text taken at once, and scored as one
-// region, with the title and META texts from its first block as read.
+// read at once, its whole visible text taken at once (and folded at once,
+// when the search folds), and scored as one region, with the title and
+// META texts from its first block as read.
 #include <string>
 #include <vector>
 
@@ -26,6 +27,14 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     }
     std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
     ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
+    if (context->plan->folding != CaseFoldAscii) {
+        std::vector<char> folded(static_cast<size_t>(FoldOutputCapacity(length)));
+        FoldState state;
+        StartFolding(&state, context->plan->folding);
+        const int foldedLength = FoldText(&state, text.data(), length, folded.data(), nullptr);
+        length = foldedLength + FinishFolding(&state, folded.data() + foldedLength, nullptr);
+        text.swap(folded);
+    }
     int longest = 0;
     ScanRegion(context, 1.0, text.data(), text.data() + length, &longest);
 }
