@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "corv-str.h"
+#include "corv-vector-kernels.h"
+#include "corv-vector.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -328,7 +330,7 @@ void TakeAscii(FoldState* state, Sink* sink, const unsigned char* bytes, int cou
     if (count < 16)  // a blank between words: no call
         for (int i = 0; i < count; ++i) target[i] = bytes[i];
     else
-        memcpy(target, bytes, static_cast<size_t>(count));
+        CopyBytes(reinterpret_cast<char*>(target), reinterpret_cast<const char*>(bytes), count);
     if (sink->offsets)
         for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset + i;
     sink->length += count;
@@ -405,12 +407,51 @@ void StartFolding(FoldState* state, CaseFolding mode)
 {
     memset(state, 0, sizeof *state);
     state->mode = mode;
+    state->level = VectorLevelInUse();
 }
+
+namespace {
+
+#ifdef CORV_VECTOR_X86
+// 128 bytes at a time with AVX2 while none of them is past ASCII.
+__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
+{
+    int at = 0;
+    for (; at + 128 <= count; at += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
+    }
+    return at + AsciiPrefixLength(bytes + at, count - at);
+}
+#endif
+
+// The ASCII bytes that a text begins with, found as fast as the state's level allows.
+int AsciiRun(const FoldState* state, const char* bytes, int count)
+{
+#ifdef CORV_VECTOR_X86
+    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
+#endif
+    (void)state;
+    return AsciiPrefixLength(bytes, count);
+}
+
+}  // namespace
 
 int AsciiPrefixLength(const char* bytes, int count)
 {
     int at = 0;
 #if defined(__SSE2__)
+    // 64 bytes at a time while none of them is past ASCII, then 16.
+    for (; at + 64 <= count; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 48));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)))) break;
+    }
     for (; at + 16 <= count; at += 16) {
         const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)));
         if (mask) return at + __builtin_ctz(static_cast<unsigned>(mask));
@@ -424,6 +465,26 @@ int AsciiPrefixLength(const char* bytes, int count)
 #endif
     while (at < count && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
     return at;
+}
+
+void CopyBytes(char* target, const char* source, int count)
+{
+    int at = 0;
+#if defined(__SSE2__)
+    for (; at + 64 <= count; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 48));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at + 16), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at + 32), c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at + 48), d);
+    }
+    for (; at + 16 <= count; at += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at)));
+#endif
+    if (at < count) memmove(target + at, source + at, static_cast<size_t>(count - at));
 }
 
 int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets)
@@ -443,7 +504,7 @@ int FoldText(FoldState* state, const char* source, int count, char* target, int6
         at = TakePending(state, &sink, at, input.end);
     }
     while (at < input.end) {
-        const int ascii = AsciiPrefixLength(reinterpret_cast<const char*>(at), static_cast<int>(input.end - at));
+        const int ascii = AsciiRun(state, reinterpret_cast<const char*>(at), static_cast<int>(input.end - at));
         if (ascii > 0) {
             TakeAscii(state, &sink, at, ascii, input.OffsetOf(at));
             at += ascii;
@@ -464,17 +525,114 @@ int FinishFolding(FoldState* state, char* target, int64_t* offsets)
     return sink.length;
 }
 
-bool FoldTakeAscii(FoldState* state, const char* source, int count)
+namespace {
+
+// What FoldTakeAscii notes of ASCII bytes taken where they stand.
+void NoteAsciiTaken(FoldState* state, const char* source, int count)
 {
-    if (state->mode != CaseFoldAscii) {
-        if (state->pendingLength > 0 || state->heldCount > 0 || AsciiPrefixLength(source, count) < count) return false;
-        if (count > 0) {
-            state->baseFlags = IsAsciiLetter(static_cast<unsigned char>(source[count - 1])) ? FlagAccented : 0;
-            state->markCount = 0;
-        }
+    if (count > 0) {
+        state->baseFlags = IsAsciiLetter(static_cast<unsigned char>(source[count - 1])) ? FlagAccented : 0;
+        state->markCount = 0;
     }
     state->offset += count;
+}
+
+// The bytes a character that marks do not change is written as.
+int FoldedLength(int32_t mode, const FoldRecord& record, uint32_t codePoint, int length)
+{
+    if (record.flags & FlagUnchanged) return length;
+    if (record.flags & FlagHangul) return (codePoint - HangulFirst) % 28 ? 9 : 6;
+    return record.lengths >> (4 * (mode - 1)) & 0x0F;
+}
+
+}  // namespace
+
+int FoldApart(FoldState* state, const char* source, int count, char* target, void (*foldedApart)(char*, int))
+{
+    if (!foldedApart) return FoldText(state, source, count, target, nullptr);
+    int written = 0;
+    for (int at = 0; at < count;) {
+        const int ascii = AsciiRun(state, source + at, count - at);
+        if (ascii > 0) {
+            const int made = FoldText(state, source + at, ascii, target + written, nullptr);
+            foldedApart(target + written, made - ascii);  // what was held back before them
+            written += made;
+            at += ascii;
+        }
+        int run = 0;
+        while (at + run < count && static_cast<unsigned char>(source[at + run]) >= 0x80) ++run;
+        if (run == 0) continue;
+        const int made = FoldText(state, source + at, run, target + written, nullptr);
+        foldedApart(target + written, made);
+        written += made;
+        at += run;
+    }
+    return written;
+}
+
+// ASCII and the letters written at once (most of them) are folded where they
+// stand, each within the bytes it was read from; the first character that
+// is held back, or would outgrow its bytes, sends the rest the long way.
+int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*foldedApart)(char*, int))
+{
+    if (state->mode == CaseFoldAscii) {  // the text is its own folding
+        state->offset += count;
+        return count;
+    }
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(text);
+    const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
+    int read = 0, written = 0;
+    while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
+        const int ascii = AsciiRun(state, text + read, count - read);
+        if (ascii > 0) {
+            if (written < read) CopyBytes(text + written, text + read, ascii);
+            NoteAsciiTaken(state, text + read, ascii);
+            written += ascii;
+            read += ascii;
+            continue;
+        }
+        const int length = Utf8SequenceLength(bytes + read, bytes + count);
+        if (length <= 0) break;
+        const uint32_t codePoint = Decode(bytes + read, length);
+        const FoldRecord& record = RecordOf(codePoint);
+        if ((record.flags & heldOrMark) || written + FoldedLength(state->mode, record, codePoint, length) > read + length)
+            break;
+        Sink sink{bytes + written, nullptr, 0, read + length - written};
+        WriteLetter(state, &sink, record, codePoint, bytes + read, length, state->offset);
+        if (foldedApart) foldedApart(text + written, sink.length);
+        written += sink.length;
+        read += length;
+        state->offset += length;
+    }
+    if (read == count) return written;
+    CopyBytes(scratch, text + read, count - read);
+    return written + FoldApart(state, scratch, count - read, text + written, foldedApart);
+}
+
+bool FoldTakeAscii(FoldState* state, const char* source, int count)
+{
+    if (state->mode != CaseFoldAscii &&
+        (state->pendingLength > 0 || state->heldCount > 0 || AsciiRun(state, source, count) < count))
+        return false;
+    NoteAsciiTaken(state, source, count);
     return true;
+}
+
+// Most characters are written at once from their record, without a state.
+int FoldCharacter(CaseFolding mode, const char* bytes, int length, char* target)
+{
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
+    if (mode == CaseFoldAscii || length == 1) {
+        memcpy(target, bytes, static_cast<size_t>(length));
+        return length;
+    }
+    const uint32_t codePoint = Decode(at, length);
+    const FoldRecord& record = RecordOf(codePoint);
+    if (record.flags & (FlagMark | (FlagHold << (mode - 1))))
+        return FoldWord(mode, bytes, length, target, FoldOutputCapacity(4));
+    Sink sink{reinterpret_cast<unsigned char*>(target), nullptr, 0, FoldOutputCapacity(4)};
+    PutFolded(&sink, mode, record, codePoint, at, length, 0);
+    return sink.length;
 }
 
 int FoldWord(CaseFolding mode, const char* source, int count, char* target, int capacity)

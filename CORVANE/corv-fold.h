@@ -52,6 +52,7 @@ constexpr int FoldOutputCapacity(int count) { return FoldExpansion * (count + Fo
 struct FoldState {
     int64_t offset;
     int32_t mode;
+    int32_t level;                // the vector level in use when folding started (corv-vector)
     int32_t pendingLength;        // an incomplete UTF-8 sequence held back
     unsigned char pending[4];
     uint8_t baseFlags;            // what the last letter says about marks after it
@@ -78,12 +79,32 @@ int FinishFolding(FoldState* state, char* target, int64_t* offsets);
 // nothing is held back), takes them as FoldText would and returns true: the
 // caller uses them where they stand. Otherwise takes nothing.
 bool FoldTakeAscii(FoldState* state, const char* source, int count);
+// As FoldText, telling foldedApart (when not null) of each stretch written
+// for characters outside ASCII or held back before an ASCII byte, so that
+// ASCII written for other characters can be told from ASCII as it stood.
+int FoldApart(FoldState* state, const char* source, int count, char* target, void (*foldedApart)(char*, int));
+// Folds count bytes where they stand: returns the bytes written there
+// (foldedApart as for FoldApart). The text stays where it is as long as its
+// folding does not grow (ASCII with nothing held back is not even moved);
+// where a character's folding would overtake the bytes after it, the rest
+// is copied to scratch (which holds count bytes) and folded back from
+// there: bytes must hold FoldOutputCapacity(count).
+int FoldInPlace(FoldState* state, char* bytes, int count, char* scratch, void (*foldedApart)(char*, int));
+// One well-formed character (length bytes) folded alone, as FoldWord would
+// fold it, into target (FoldOutputCapacity(4) bytes): the length written.
+int FoldCharacter(CaseFolding mode, const char* bytes, int length, char* target);
 // A whole text folded at once (search words, the skip list): the length
 // written to target, or -1 when it would not fit in capacity bytes.
 int FoldWord(CaseFolding mode, const char* source, int count, char* target, int capacity);
 
 // The number of ASCII bytes that bytes begins with, found 16 at a time.
 int AsciiPrefixLength(const char* bytes, int count);
+// Copies count bytes 16 at a time (the ranges do not overlap, or the
+// target lies before the source): the C
+// library's copy of some kilobytes between addresses of different
+// alignment costs ten times as much on some processors, and folding moves
+// text to wherever it stands.
+void CopyBytes(char* target, const char* source, int count);
 
 // ---- Characters ----------------------------------------------------------------
 

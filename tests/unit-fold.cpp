@@ -2,6 +2,7 @@
 // and offsets whatever pieces the text comes in, and the character queries.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,16 +41,52 @@ Folded FoldPieces(CaseFolding mode, const std::string& text, const std::vector<s
     return folded;
 }
 
+// The same text folded where it stands, in two pieces cut at `cut`, and
+// folded apart (what the folder wrote for characters outside ASCII marked
+// with "#" by the callback, ASCII as it stood kept).
+void HashOut(char* bytes, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) bytes[i] = '#';
+}
+
+std::string FoldInPlaceAt(CaseFolding mode, const std::string& text, size_t cut, bool apart)
+{
+    FoldState state;
+    StartFolding(&state, mode);
+    std::string folded;
+    for (size_t from = 0; from < text.size() || from == 0; from = cut, cut = text.size()) {
+        const int count = static_cast<int>(cut - from);
+        std::string room(text, from, static_cast<size_t>(count));
+        room.resize(static_cast<size_t>(FoldOutputCapacity(count)));
+        std::string scratch(static_cast<size_t>(count) + 1, '\0');
+        folded.append(room, 0, static_cast<size_t>(FoldInPlace(&state, &room[0], count, &scratch[0], apart ? HashOut : nullptr)));
+        if (cut == text.size()) break;
+    }
+    std::string rest(static_cast<size_t>(FoldOutputCapacity(0)), '\0');
+    const int held = FinishFolding(&state, &rest[0], nullptr);
+    if (apart) HashOut(&rest[0], held);
+    return folded + rest.substr(0, static_cast<size_t>(held));
+}
+
 // Folded whole, after checking that every cut in two, and bytes one at a
-// time, give the same bytes and offsets.
+// time, give the same bytes and offsets; in place too.
 Folded FoldEveryWay(CaseFolding mode, const std::string& text)
 {
     const Folded whole = FoldPieces(mode, text, {});
+    std::string marked = whole.text;  // ASCII written for a character past ASCII, as "#"
+    for (size_t i = 0; i < marked.size(); ++i)
+        if (static_cast<unsigned char>(marked[i]) < 0x80 && static_cast<unsigned char>(text[static_cast<size_t>(whole.offsets[i])]) >= 0x80)
+            marked[i] = '#';
     std::vector<size_t> eachByte;
     for (size_t cut = 0; cut <= text.size(); ++cut) {
         const Folded cutOnce = FoldPieces(mode, text, {cut});
         EXPECT_EQ(cutOnce.text, whole.text) << "cut at " << cut;
         EXPECT_EQ(cutOnce.offsets, whole.offsets) << "cut at " << cut;
+        if (mode != CaseFoldAscii) {
+            EXPECT_EQ(FoldInPlaceAt(mode, text, cut, false), whole.text) << "in place, cut at " << cut;
+            EXPECT_EQ(FoldInPlaceAt(mode, text, cut, true), marked) << "apart, cut at " << cut;
+        }
         if (cut > 0) eachByte.push_back(cut);
     }
     const Folded bytes = FoldPieces(mode, text, eachByte);
@@ -188,6 +225,17 @@ TEST(Fold, AsciiTakenWhereItStands)
 
 TEST(Fold, CharacterQueries)
 {
+    // A character folded alone, as a word of it folds.
+    for (const char* character : {"A", "\xC3\x89", "\xC3\x9F", "\xE2\x84\xAA", "\xEA\xB0\x80", "\xE2\x80\x9C",
+                                  "\xCC\x81", "\xCE\x90", "\xC2\xAD", "\xE6\x9D\xB1"})
+        for (CaseFolding mode : {CaseFoldAscii, CaseFoldUnicode, CaseFoldAccents}) {
+            char alone[FoldOutputCapacity(4)], word[FoldOutputCapacity(4)];
+            const int length = static_cast<int>(strlen(character));
+            EXPECT_EQ(std::string(alone, static_cast<size_t>(FoldCharacter(mode, character, length, alone))),
+                      std::string(word, static_cast<size_t>(FoldWord(mode, character, length, word, sizeof word))))
+                << character << " " << mode;
+        }
+
     EXPECT_TRUE(IsCombiningMark(0x0301));
     EXPECT_TRUE(IsCombiningMark(0x3099));  // kana voicing
     EXPECT_TRUE(IsCombiningMark(0x093F));  // a Devanagari vowel sign of class 0

@@ -54,7 +54,7 @@ protected:
     {
         const size_t blockBytes = static_cast<size_t>(ScanBlockBytes(plan_, blockSize));
         if (block_.size() < blockBytes) block_.resize(blockBytes);
-        if (raw_.size() < static_cast<size_t>(blockSize)) raw_.resize(static_cast<size_t>(blockSize));
+        if (raw_.size() < static_cast<size_t>(ScanRawBytes(blockSize))) raw_.resize(static_cast<size_t>(ScanRawBytes(blockSize)));
         if (folded_.size() < static_cast<size_t>(ScanFoldRoom(blockSize))) folded_.resize(static_cast<size_t>(ScanFoldRoom(blockSize)));
         context_.block = block_.data();
         context_.raw = raw_.data();

@@ -236,7 +236,7 @@ int32_t FoldedReferenceText(const TextFilter& filter, const unsigned char* bytes
     uint32_t codePoint = 0;
     CodePointAt(decoded, decoded + bytesOfIt, &codePoint);
     if (ContinuesCharacter(codePoint)) return TextJoins;
-    return FoldWord(filter.folding, decoded, bytesOfIt, folded, FoldedReferenceCapacity);
+    return FoldCharacter(filter.folding, decoded, bytesOfIt, folded);
 }
 
 bool StartsMarkup(const unsigned char* bytes, int32_t at)
@@ -505,15 +505,17 @@ void HidePunctuation(char* bytes, int32_t count)
 }
 
 // Under folding: a byte that markup cut from its character, or a character
-// that goes on the one before it, right after a tag's or a reference's end.
+// that goes on the one before it, right after a tag's or a reference's end
+// (at bytes[from] or later). Only the bytes past ASCII are looked at.
 bool MarkFollowsMarkup(const char* bytes, int32_t from, int32_t count)
 {
-    for (int32_t at = from; at + 1 < count; ++at) {
-        if (bytes[at] != '>' && bytes[at] != ';') continue;
-        const unsigned char next = static_cast<unsigned char>(bytes[at + 1]);
-        if (next < 0x80) continue;
+    for (int32_t at = from + 1; at < count; ++at) {
+        at += AsciiPrefixLength(bytes + at, count - at);
+        if (at >= count) break;
+        if (bytes[at - 1] != '>' && bytes[at - 1] != ';') continue;
         uint32_t codePoint = 0;
-        if (next < 0xC0 || (CodePointAt(bytes + at + 1, bytes + count, &codePoint) > 0 && ContinuesCharacter(codePoint)))
+        if (static_cast<unsigned char>(bytes[at]) < 0xC0 ||
+            (CodePointAt(bytes + at, bytes + count, &codePoint) > 0 && ContinuesCharacter(codePoint)))
             return true;
     }
     return false;
@@ -527,36 +529,6 @@ void KeepCarry(FoldedFilterWindow* window, const char* bytes, int32_t count)
 }
 
 }  // namespace
-
-// ASCII bytes are folded as they are, run by run, so that what the folder
-// writes for the characters outside ASCII (and for those it held back) is
-// told apart from them: that is where fake punctuation can stand.
-int32_t FoldForFilter(FoldState* state, const char* bytes, int32_t count, bool documentEnds, char* target)
-{
-    int32_t written = 0;
-    for (int32_t at = 0; at < count;) {
-        const int32_t ascii = AsciiPrefixLength(bytes + at, count - at);
-        if (ascii > 0) {
-            const int32_t made = FoldText(state, bytes + at, ascii, target + written, nullptr);
-            HidePunctuation(target + written, made - ascii);
-            written += made;
-            at += ascii;
-        }
-        int32_t run = 0;
-        while (at + run < count && static_cast<unsigned char>(bytes[at + run]) >= 0x80) ++run;
-        if (run == 0) continue;
-        const int32_t made = FoldText(state, bytes + at, run, target + written, nullptr);
-        HidePunctuation(target + written, made);
-        written += made;
-        at += run;
-    }
-    if (documentEnds) {
-        const int32_t made = FinishFolding(state, target + written, nullptr);
-        HidePunctuation(target + written, made);
-        written += made;
-    }
-    return written;
-}
 
 void StartFoldedFilterWindow(FoldedFilterWindow* window, CaseFolding folding, char* room)
 {
@@ -572,7 +544,7 @@ bool FoldedFirstMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window
     CORV_CHECK_POINTER(FilterModule, bytes);
     if (!filter.ready) return true;
     const bool plain = FoldTakeAscii(&window->fold, bytes, count);
-    const int32_t length = plain ? count : FoldForFilter(&window->fold, bytes, count, false, window->bytes);
+    const int32_t length = plain ? count : FoldApart(&window->fold, bytes, count, window->bytes, HidePunctuation);
     const char* looked = plain ? bytes : window->bytes;
     const bool may = MayShowTerm(filter, looked, length, 0, false) || (!plain && MarkFollowsMarkup(looked, 0, length));
     KeepCarry(window, looked, length);
@@ -587,15 +559,15 @@ bool FoldedNextMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window,
     CORV_CHECK_POINTER(FilterModule, scratch);
     if (!filter.ready) return true;
     char* space = FoldedFilterSpace(window);
-    int32_t length = count;
-    const bool plain = FoldTakeAscii(&window->fold, space, count);
-    if (!plain) {
-        memcpy(scratch, space, static_cast<size_t>(count));
-        length = FoldForFilter(&window->fold, scratch, count, documentEnds, space);
+    int32_t length = FoldInPlace(&window->fold, space, count, scratch, HidePunctuation);
+    if (documentEnds) {
+        const int32_t held = FinishFolding(&window->fold, space + length, nullptr);
+        HidePunctuation(space + length, held);
+        length += held;
     }
     const int32_t total = window->kept + length;
     const bool may = MayShowTerm(filter, window->bytes, total, window->kept, documentEnds) ||
-                     (!plain && MarkFollowsMarkup(window->bytes, std::max(0, window->kept - 1), total));
+                     MarkFollowsMarkup(window->bytes, std::max(0, window->kept - 1), total);
     KeepCarry(window, window->bytes, total);
     return may;
 }

@@ -25,7 +25,7 @@ struct KeyPrefix {
 // while scanning; unprepared, it passes every document.
 struct TextFilter {
     bool ready;
-    CaseFolding folding;  // the terms are folded so, and the stored bytes must be looked at folded (FoldForFilter)
+    CaseFolding folding;  // the terms are folded so, and the stored bytes must be looked at folded
     const PatternSet* keys;  // the terms' own set when every term is its key
     PatternSet* ownSet;
     TextPattern* ownKeys;
@@ -71,10 +71,6 @@ bool MayShowTerm(const TextFilter& filter, const char* bytes, int32_t count, int
 // after a tag or reference could go on a character before it: the document
 // is read.
 constexpr unsigned char FoldedPunctuation = 0xC0;  // never a byte of UTF-8
-
-// Folds the next `count` stored bytes (at the end, the text held back too)
-// into target, which holds FoldOutputCapacity(count) bytes: the bytes written.
-int32_t FoldForFilter(FoldState* state, const char* bytes, int32_t count, bool documentEnds, char* target);
 
 // The stored bytes of one document, folded read after read, with the last
 // TextFilterCarry of them carried into the next read's look.

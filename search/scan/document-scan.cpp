@@ -299,10 +299,13 @@ int ResetWordStats(ScanContext* context)
 int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize)
 {
     if (plan.folding == CaseFoldAscii) return blockSize + (plan.textOnly ? VisibleTextSlack : 0);
-    // Text only, the folded text of a whole block as read fits, with a block's more.
+    // Text only, the folded text of a whole block as read fits, with a block's more;
+    // else what folding a block's stored bytes writes after the bytes carried.
     if (plan.textOnly) return blockSize + FoldOutputCapacity(blockSize + VisibleTextSlack) + FoldOutputCapacity(0);
-    return blockSize;
+    return blockSize + FoldOutputCapacity(blockSize + ScanReadAhead(blockSize)) + FoldOutputCapacity(0);
 }
+
+int32_t ScanRawBytes(int32_t blockSize) { return blockSize + ScanReadAhead(blockSize); }
 
 int32_t ScanFoldRoom(int32_t blockSize) { return blockSize + TextFilterCarry + FoldOutputCapacity(blockSize) + FoldOutputCapacity(0); }
 
@@ -317,7 +320,7 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     return 1;
 }
 
-int ScoreBlock(ScanContext* context, int dataLength, int carried)
+int ScoreBlock(ScanContext* context, int dataLength, int carried, int following)
 {
     char* buffer = context->block;
     int longest = context->plan->expression->longestTerm;
@@ -331,7 +334,7 @@ int ScoreBlock(ScanContext* context, int dataLength, int carried)
     }
     const int carry = std::min(longest, dataLength);
     context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
-    memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
+    memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry + following));
     return carry;
 }
 

@@ -58,7 +58,7 @@ struct ScanContext {
     int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
     int64_t blockOffset;  // about where in the stored file the block begins
     bool inTag;           // the stored bytes before the block end inside a tag
-    char* raw;            // text only or folding: blockSize bytes of the document as read
+    char* raw;            // text only or folding: ScanRawBytes(blockSize) bytes of the document as read
     char* folded;         // folding: ScanFoldRoom(blockSize) bytes for what folding writes
     // Under folding, where in the stored file a byte of the block lies, when
     // set (else blockOffset and the byte's place in the block tell).
@@ -68,9 +68,13 @@ struct ScanContext {
     FoldedTail tail;
 };
 
-// The bytes of a context's block and of its room for folding, for blocks of blockSize bytes.
+// The bytes of a context's block, of its block as read and of its room for
+// folding, for blocks of blockSize bytes; folded stored bytes are read this
+// many bytes ahead of a block's need.
 int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize);
+int32_t ScanRawBytes(int32_t blockSize);
 int32_t ScanFoldRoom(int32_t blockSize);
+constexpr int32_t ScanReadAhead(int32_t blockSize) { return blockSize / 16; }
 
 // What the first block tells of a document, and its score.
 struct ScannedDocument {
@@ -95,9 +99,10 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord);
 // One block of the document's bytes (folded, when the plan folds), the first
 // `carried` of them the last block's last: scores it and moves the bytes the
-// next block carries (the longest term's length) to the block's start;
-// returns their count.
-int ScoreBlock(ScanContext* context, int dataLength, int carried);
+// next block carries (the longest term's length), and the `following` bytes
+// after the block already made for the next, to the block's start; returns
+// the count of those carried.
+int ScoreBlock(ScanContext* context, int dataLength, int carried, int following = 0);
 // After the last block: a hit that waited for the character after it counts.
 void EndBlocks(ScanContext* context);
 // Under folding, outside text only: reads the open document, its first

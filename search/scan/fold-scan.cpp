@@ -1,9 +1,11 @@
 // filesrch: the folded scan of stored bytes (outside text only). The bytes are
 // folded as they are read, and the folded bytes are scored in blocks exactly
 // as stored bytes are without folding: each block takes as many of them as a
-// block of stored bytes would take. A block of plain ASCII, with nothing held
-// back, is its own folding: it is read straight into the block and scored
-// where it stands, so that an ASCII page costs what it costs without folding.
+// block of stored bytes would take. Bytes are read straight into the block
+// and folded there: plain ASCII, with nothing held back, is its own folding
+// and is scored where it stands, so that an ASCII page costs what it costs
+// without folding; what follows a block's first byte outside ASCII is folded
+// back into the block from a copy.
 #include <algorithm>
 #include <cstring>
 
@@ -11,9 +13,8 @@
 
 namespace {
 
-// Stored bytes folded at a time: each piece notes where its folded bytes
-// begin, which places a hit in the stored file.
-constexpr int32_t PieceBytes = 4096;
+// Each read notes where its folded bytes begin, which places a hit in the
+// stored file.
 constexpr int AnchorLimit = 64;
 
 struct Anchors {
@@ -27,9 +28,7 @@ struct FoldedStream {
     ScanContext* context;
     PlatFile* file;
     FoldState fold;
-    char* staged;        // folded bytes not yet in a block: staged[stagedFrom, stagedEnd)
-    int32_t stagedFrom;
-    int32_t stagedEnd;
+    int32_t ahead;       // folded bytes after the block's, made before the block needed them
     int64_t made;        // folded bytes made so far
     int64_t blockStart;  // where the block's first byte lies among them
     bool ended;          // every stored byte is read and folded
@@ -75,78 +74,48 @@ int64_t StoredOffset(const void* map, int32_t at)
     return anchors.stored[piece] + std::min<int64_t>(folded - anchors.folded[piece], anchors.length[piece]);
 }
 
-void Stage(FoldedStream* stream, int32_t written)
+// A read that comes up short is the text's end: what the folder holds back
+// is written at target.
+int32_t NoteRead(FoldedStream* stream, int got, int wanted, char* target)
 {
-    stream->stagedEnd += written;
-    stream->made += written;
-}
-
-// Folds stored bytes (read at `stored`) onto the staged ones, a piece at a time.
-void FoldStored(FoldedStream* stream, const char* bytes, int32_t count, int64_t stored)
-{
-    if (stream->stagedFrom > 0) {
-        const int32_t kept = stream->stagedEnd - stream->stagedFrom;
-        memmove(stream->staged, stream->staged + stream->stagedFrom, static_cast<size_t>(kept));
-        stream->stagedFrom = 0;
-        stream->stagedEnd = kept;
-    }
-    for (int32_t at = 0; at < count; at += PieceBytes) {
-        const int32_t piece = std::min(PieceBytes, count - at);
-        NoteAnchor(stream, stored + at, piece);
-        Stage(stream, FoldText(&stream->fold, bytes + at, piece, stream->staged + stream->stagedEnd, nullptr));
-    }
-}
-
-// A read that comes up short is the text's end: what the folder holds back is written.
-void NoteRead(FoldedStream* stream, int got, int wanted)
-{
-    if (got >= wanted) return;
+    if (got >= wanted) return 0;
     stream->ended = true;
-    Stage(stream, FinishFolding(&stream->fold, stream->staged + stream->stagedEnd, nullptr));
+    const int32_t written = FinishFolding(&stream->fold, target, nullptr);
+    stream->made += written;
+    return written;
 }
 
-// The first bytes of a block, when nothing is staged: read into the block
-// itself (the first block's title and META texts taken from them as read),
-// and taken where they stand when they are their own folding. Returns the
-// bytes taken, or -1 when they went to the staged bytes instead.
-int32_t ReadIntoBlock(FoldedStream* stream, char* target, int32_t need, bool first, ScannedDocument* texts)
+// The first block's title and META texts, from its first `count` bytes as read.
+void ScoreFirstBytes(FoldedStream* stream, char* bytes, int32_t count, ScannedDocument* texts)
 {
-    const int64_t stored = PlatReadOffset(stream->file);
-    const int got = std::max(0, PlatRead(stream->file, target, need));
-    if (first && got > 0) {
-        target[got] = '\0';
-        ScoreFirstBlock(stream->context, target, target + got, texts);
-    }
-    if (FoldTakeAscii(&stream->fold, target, got)) {  // which leaves nothing held back
-        NoteAnchor(stream, stored, got);
-        stream->made += got;
-        stream->ended = got < need;
-        return got;
-    }
-    FoldStored(stream, target, got, stored);
-    NoteRead(stream, got, need);
-    return -1;
+    const char kept = bytes[count];
+    bytes[count] = '\0';
+    ScoreFirstBlock(stream->context, bytes, bytes + count, texts);
+    bytes[count] = kept;
 }
 
-// The next `need` folded bytes (fewer at the text's end) into target: their count.
+// The next `need` folded bytes (fewer at the text's end) at target: their
+// count. Stored bytes are read straight after those made so far, a little
+// more than the block needs (folding mostly shrinks text a little), and
+// folded where they stand; what is folded beyond the block stays after it,
+// made ahead.
 int32_t FillBlock(FoldedStream* stream, char* target, int32_t need, bool first, ScannedDocument* texts)
 {
-    if (stream->stagedFrom == stream->stagedEnd && !stream->ended) {
-        stream->stagedFrom = stream->stagedEnd = 0;
-        const int32_t taken = ReadIntoBlock(stream, target, need, first, texts);
-        if (taken >= 0) return taken;
-    }
-    const int32_t wanted = stream->context->blockSize - 1;
-    while (stream->stagedEnd - stream->stagedFrom < need && !stream->ended) {
+    int32_t have = stream->ahead;
+    while (have < need && !stream->ended) {
+        const int32_t wanted = need - have + ScanReadAhead(stream->context->blockSize);
         const int64_t stored = PlatReadOffset(stream->file);
-        const int got = std::max(0, PlatRead(stream->file, stream->context->raw, wanted));
-        FoldStored(stream, stream->context->raw, got, stored);
-        NoteRead(stream, got, wanted);
+        const int got = std::max(0, PlatRead(stream->file, target + have, wanted));
+        if (first && have == 0 && got > 0) ScoreFirstBytes(stream, target, std::min(got, need), texts);
+        NoteAnchor(stream, stored, got);
+        const int32_t written = FoldInPlace(&stream->fold, target + have, got, stream->context->raw, nullptr);
+        stream->made += written;
+        have += written;
+        have += NoteRead(stream, got, wanted, target + have);
     }
-    const int32_t take = std::min(need, stream->stagedEnd - stream->stagedFrom);
-    memcpy(target, stream->staged + stream->stagedFrom, static_cast<size_t>(take));
-    stream->stagedFrom += take;
-    return take;
+    const int32_t taken = std::min(need, have);
+    stream->ahead = have - taken;
+    return taken;
 }
 
 }  // namespace
@@ -157,8 +126,7 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
     stream.context = context;
     stream.file = file;
     StartFolding(&stream.fold, context->plan->folding);
-    stream.staged = context->folded;
-    stream.stagedFrom = stream.stagedEnd = 0;
+    stream.ahead = 0;
     stream.made = 0;
     stream.ended = false;
     stream.anchors.count = 0;
@@ -171,10 +139,8 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
         const int32_t got = FillBlock(&stream, context->block + carry, context->blockSize - 1 - carry, first, texts);
         if (got <= 0) break;
         taken += got;
-        const int dataLength = carry + got;
-        context->block[dataLength] = '\0';
         context->blockOffset = StoredOffset(&stream, 0);
-        carry = ScoreBlock(context, dataLength, carry);
+        carry = ScoreBlock(context, carry + got, carry, stream.ahead);
     }
     EndBlocks(context);
     context->offsetOf = nullptr;

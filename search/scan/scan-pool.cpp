@@ -120,7 +120,7 @@ void AllocateContexts(ScanPool& pool, int count)
         context.plan = pool.plan;
         context.blockSize = ScanBufferSize;
         context.block = static_cast<char*>(MemAlloc(ScanBlockBytes(plan, ScanBufferSize), PoolModule, 871));
-        if (ReadsApart(plan)) context.raw = static_cast<char*>(MemAlloc(ScanBufferSize, PoolModule, __LINE__));
+        if (ReadsApart(plan)) context.raw = static_cast<char*>(MemAlloc(ScanRawBytes(ScanBufferSize), PoolModule, __LINE__));
         if (plan.folding != CaseFoldAscii)
             context.folded = static_cast<char*>(MemAlloc(ScanFoldRoom(ScanBufferSize), PoolModule, __LINE__));
     }
@@ -130,7 +130,7 @@ void ReleaseContexts(ScanPool& pool, int count)
 {
     for (int i = 0; i < count; ++i) {
         ScanContext& context = pool.contexts[i];
-        if (context.raw) MemFree(&context.raw, ScanBufferSize, PoolModule, __LINE__);
+        if (context.raw) MemFree(&context.raw, ScanRawBytes(ScanBufferSize), PoolModule, __LINE__);
         if (context.folded) MemFree(&context.folded, ScanFoldRoom(ScanBufferSize), PoolModule, __LINE__);
         MemFree(&context.block, ScanBlockBytes(*pool.plan, ScanBufferSize), PoolModule, 939);
     }

@@ -84,17 +84,11 @@ void ScoreBlock(TextBlock* block, bool final)
     map.count -= first;
 }
 
-// The text just written at `at` folded where it stands: a copy of it is
-// folded back there, unless it is its own folding; at the text's end, what
-// the folder held back follows.
+// The text just written at `at` folded where it stands; at the text's end,
+// what the folder held back follows.
 int32_t FoldPieceText(TextBlock* block, char* at, int32_t count)
 {
-    int32_t written = count;
-    if (!FoldTakeAscii(&block->fold, at, count)) {
-        char* copy = block->context->folded;
-        memcpy(copy, at, static_cast<size_t>(count));
-        written = FoldText(&block->fold, copy, count, at, nullptr);
-    }
+    int32_t written = FoldInPlace(&block->fold, at, count, block->context->folded, nullptr);
     if (block->stream.ended) written += FinishFolding(&block->fold, at + written, nullptr);
     return written;
 }
