@@ -374,12 +374,15 @@ struct Source {
     int64_t OffsetOf(const unsigned char* at) const { return origin + (at - begin); }
 };
 
-// Characters up to the next ASCII byte or the end: returns where it stopped.
+// Characters up to the next ASCII byte or the end, or (without offsets) to
+// where nothing is held back any more and the common way may go on: returns
+// where it stopped, past one character at least.
 const unsigned char* TakeCharacters(FoldState* state, Sink* sink, const Source& source, const unsigned char* at)
 {
     const unsigned char* const end = source.end;
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
-    while (at < end && *at >= 0x80) {
+    for (const unsigned char* first = at; at < end && *at >= 0x80;) {
+        if (at > first && state->heldCount == 0 && !sink->offsets) return at;
         const int length = Utf8SequenceLength(at, end);
         if (length > 0) {
             const uint32_t codePoint = Decode(at, length);
@@ -398,6 +401,71 @@ const unsigned char* TakeCharacters(FoldState* state, Sink* sink, const Source& 
             ++at;
         }
     }
+    return at;
+}
+
+// The length of the well-formed sequence of two or three bytes at `at`, or 0.
+inline int ShortSequenceLength(const unsigned char* at, const unsigned char* end)
+{
+    const unsigned char lead = at[0];
+    if (lead >= 0xC2 && lead <= 0xDF) return end - at >= 2 && (at[1] & 0xC0) == 0x80 ? 2 : 0;
+    if (lead < 0xE0 || lead > 0xEF || end - at < 3 || (at[1] & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80) return 0;
+    return (lead == 0xE0 && at[1] < 0xA0) || (lead == 0xED && at[1] > 0x9F) ? 0 : 3;
+}
+
+// Whether the character at `at` is known, and is no mark: a letter before
+// it, which marks after it could change, is written as folded alone.
+bool NoMarkAt(const unsigned char* at, const unsigned char* end)
+{
+    if (at >= end) return false;
+    if (*at < 0xCC) return *at < 0x80 || *at >= 0xC2;  // marks begin at U+0300
+    const int length = ShortSequenceLength(at, end);
+    return length > 0 && !(RecordOf(Decode(at, length)).flags & FlagMark);
+}
+
+// Most text in a tight loop: short runs of ASCII, and letters of two or
+// three bytes written from their records, at once or, when marks after them
+// could change them, once the next character is known to be no mark; while
+// nothing is held back and no offsets are asked for. Returns where it
+// stopped: at a long run of ASCII, at the end, or at what takes the long way.
+const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
+{
+    if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
+    const uint8_t hold = FlagHold << (state->mode - 1);
+    const uint8_t mark = FlagMark | FlagHangul;
+    const int shift = 4 * (state->mode - 1);
+    unsigned char* out = sink->bytes + sink->length;
+    while (at < end) {
+        if (*at < 0x80) {
+            int ascii = 0;
+            while (ascii < 8 && at + ascii < end && at[ascii] < 0x80) ++ascii;
+            if (ascii == 8) break;  // a long run: the vector way
+            for (int i = 0; i < ascii; ++i) out[i] = at[i];
+            state->baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
+            state->markCount = 0;
+            out += ascii;
+            at += ascii;
+            continue;
+        }
+        const int length = ShortSequenceLength(at, end);
+        if (length == 0) break;
+        const uint32_t codePoint = Decode(at, length);
+        const FoldRecord& record = RecordOf(codePoint);
+        const int written = record.flags & FlagUnchanged ? length : record.lengths >> shift & 0x0F;
+        if ((record.flags & mark) || written > 4 || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
+        if (record.flags & FlagUnchanged) {  // no byte past the character is read
+            out[0] = at[0];
+            out[1] = at[1];
+            if (length == 3) out[2] = at[2];
+        } else {
+            memcpy(out, record.text[state->mode - 1], 4);
+        }
+        state->baseFlags = record.flags & LetterFlags;
+        state->markCount = record.marks;
+        out += written;
+        at += length;
+    }
+    sink->length = static_cast<int>(out - sink->bytes);
     return at;
 }
 
@@ -504,6 +572,7 @@ int FoldText(FoldState* state, const char* source, int count, char* target, int6
         at = TakePending(state, &sink, at, input.end);
     }
     while (at < input.end) {
+        at = TakeCommon(state, &sink, at, input.end);
         const int ascii = AsciiRun(state, reinterpret_cast<const char*>(at), static_cast<int>(input.end - at));
         if (ascii > 0) {
             TakeAscii(state, &sink, at, ascii, input.OffsetOf(at));
