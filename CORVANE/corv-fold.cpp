@@ -413,6 +413,29 @@ inline int ShortSequenceLength(const unsigned char* at, const unsigned char* end
     return (lead == 0xE0 && at[1] < 0xA0) || (lead == 0xED && at[1] > 0x9F) ? 0 : 3;
 }
 
+constexpr int ShortAsciiRun = 64;
+
+// Copies the ASCII bytes at `at` to out, ShortAsciiRun at most: how many.
+// Sixteen are stored at a time, whole (out has room for that much more).
+inline int CopyShortAsciiRun(unsigned char* out, const unsigned char* at, const unsigned char* end)
+{
+    int ascii = 0;
+#if defined(__SSE2__)
+    while (ascii < ShortAsciiRun && end - at - ascii >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + ascii));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ascii), chunk);
+        const int mask = _mm_movemask_epi8(chunk);
+        if (mask) return ascii + __builtin_ctz(static_cast<unsigned>(mask));
+        ascii += 16;
+    }
+#endif
+    while (ascii < ShortAsciiRun && at + ascii < end && at[ascii] < 0x80) {
+        out[ascii] = at[ascii];
+        ++ascii;
+    }
+    return ascii;
+}
+
 // Whether the character at `at` is known, and is no mark: a letter before
 // it, which marks after it could change, is written as folded alone.
 bool NoMarkAt(const unsigned char* at, const unsigned char* end)
@@ -437,10 +460,8 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
-            int ascii = 0;
-            while (ascii < 8 && at + ascii < end && at[ascii] < 0x80) ++ascii;
-            if (ascii == 8) break;  // a long run: the vector way
-            for (int i = 0; i < ascii; ++i) out[i] = at[i];
+            const int ascii = CopyShortAsciiRun(out, at, end);
+            if (ascii == ShortAsciiRun) break;  // a long run: the vector way
             state->baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
             state->markCount = 0;
             out += ascii;
@@ -552,7 +573,7 @@ void CopyBytes(char* target, const char* source, int count)
     for (; at + 16 <= count; at += 16)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at)));
 #endif
-    if (at < count) memmove(target + at, source + at, static_cast<size_t>(count - at));
+    for (; at < count; ++at) target[at] = source[at];  // a few: no call
 }
 
 int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets)
@@ -639,6 +660,36 @@ int FoldApart(FoldState* state, const char* source, int count, char* target, voi
     return written;
 }
 
+namespace {
+
+// Moves the run of ASCII at text[read] back to text[written] (written <
+// read), finding its end as it goes, 16 bytes at a time: how long it is. A
+// chunk is stored whole where that cannot reach a byte not yet read.
+int MoveAsciiRun(char* text, int written, int read, int count)
+{
+    int ascii = 0;
+#if defined(__SSE2__)
+    const bool wholeChunks = read - written >= 16;
+    while (read + ascii + 16 <= count) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + read + ascii));
+        const int mask = _mm_movemask_epi8(chunk);
+        if (mask == 0 || wholeChunks) _mm_storeu_si128(reinterpret_cast<__m128i*>(text + written + ascii), chunk);
+        if (mask != 0) {
+            const int length = ascii + __builtin_ctz(static_cast<unsigned>(mask));
+            if (!wholeChunks)
+                for (; ascii < length; ++ascii) text[written + ascii] = text[read + ascii];
+            return length;
+        }
+        ascii += 16;
+    }
+#endif
+    for (; read + ascii < count && static_cast<unsigned char>(text[read + ascii]) < 0x80; ++ascii)
+        text[written + ascii] = text[read + ascii];
+    return ascii;
+}
+
+}  // namespace
+
 // ASCII and the letters written at once (most of them) are folded where they
 // stand, each within the bytes it was read from; the first character that
 // is held back, or would outgrow its bytes, sends the rest the long way.
@@ -652,9 +703,8 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
     int read = 0, written = 0;
     while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
-        const int ascii = AsciiRun(state, text + read, count - read);
+        const int ascii = written < read ? MoveAsciiRun(text, written, read, count) : AsciiRun(state, text + read, count - read);
         if (ascii > 0) {
-            if (written < read) CopyBytes(text + written, text + read, ascii);
             NoteAsciiTaken(state, text + read, ascii);
             written += ascii;
             read += ascii;
