@@ -42,11 +42,21 @@ struct HitSink {
     ptrdiff_t scanned;   // bytes the vector filter has passed over, over all its passes
     bool mayGiveWay;     // to the automaton, which the set has
 
+    PatternHit batch[PatternHitBatch];
+    int batched;
+
     void Report(int pattern, ptrdiff_t at)
     {
         if (at < resume[pattern]) return;
-        resume[pattern] = at + set->patterns[pattern]->length;
-        onHit(context, pattern, reinterpret_cast<const char*>(start + at));
+        resume[pattern] = at + set->lengths[pattern];
+        batch[batched++] = PatternHit{reinterpret_cast<const char*>(start + at), pattern};
+        if (batched == PatternHitBatch) Flush();
+    }
+
+    void Flush()
+    {
+        if (batched > 0) onHit(context, batch, batched);
+        batched = 0;
     }
 
     // Compares each pattern whose bit is set with the window at `at`.
@@ -103,6 +113,8 @@ void CompileFilter(PatternSet* set)
     }
 }
 
+#ifdef CORV_VECTOR_X86
+
 // The patterns of the group that sink.first begins.
 unsigned GroupBits(const HitSink& sink)
 {
@@ -116,8 +128,6 @@ void VerifyTail(HitSink& sink, ptrdiff_t from, ptrdiff_t range)
     const unsigned all = GroupBits(sink);
     for (ptrdiff_t at = from; at < range; ++at) sink.Verify(all, at, range);
 }
-
-#ifdef CORV_VECTOR_X86
 
 __attribute__((target("ssse3"))) bool FindWithFilterSsse3(HitSink& sink, ptrdiff_t range)
 {
@@ -245,15 +255,21 @@ void CompileAutomaton(PatternSet* set)
     for (int state = 0; state <= PatternSetTextLimit; ++state) set->endingPattern[state] = set->outputLink[state] = -1;
     BuildTree(set);
     CompleteAutomaton(set);
+    for (int state = 0; state <= PatternSetTextLimit; ++state) {
+        const int16_t first = set->endingPattern[state] >= 0 ? static_cast<int16_t>(state) : set->outputLink[state];
+        set->firstOutput[state] = first;
+        const bool alone = first >= 0 && set->outputLink[first] < 0 && set->sameText[set->endingPattern[first]] < 0;
+        set->onlyOutput[state] = alone ? set->endingPattern[first] : -1;
+    }
 }
 
-void ReportEndingAt(HitSink& sink, int state, ptrdiff_t end)
+// Every pattern that ends at `end`, from the first state down the chain where one does.
+void ReportEndingAt(HitSink& sink, int output, ptrdiff_t end)
 {
     const PatternSet* set = sink.set;
-    if (set->endingPattern[state] < 0) state = set->outputLink[state];
-    for (; state >= 0; state = set->outputLink[state])
+    for (int state = output; state >= 0; state = set->outputLink[state])
         for (int pattern = set->endingPattern[state]; pattern >= 0; pattern = set->sameText[pattern])
-            sink.Report(pattern, end + 1 - set->patterns[pattern]->length);
+            sink.Report(pattern, end + 1 - set->lengths[pattern]);
 }
 
 void FindWithAutomaton(HitSink& sink, ptrdiff_t range)
@@ -262,7 +278,11 @@ void FindWithAutomaton(HitSink& sink, ptrdiff_t range)
     int state = 0;
     for (ptrdiff_t at = 0; at < range; ++at) {
         state = set->next[state][sink.start[at]];
-        if (set->endingPattern[state] >= 0 || set->outputLink[state] >= 0) ReportEndingAt(sink, state, at);
+        const int output = set->firstOutput[state];
+        if (output < 0) continue;
+        const int only = set->onlyOutput[state];
+        if (only >= 0) sink.Report(only, at + 1 - set->lengths[only]);
+        else ReportEndingAt(sink, output, at);
     }
 }
 
@@ -284,6 +304,28 @@ SetMethod MethodFor(const PatternSet* set)
     return OneByOne;
 }
 
+// The set's own method, or the vector filter giving way to the automaton.
+void FindWithMethod(const PatternSet* set, HitSink& sink, ptrdiff_t range)
+{
+    const char* start = reinterpret_cast<const char*>(sink.start);
+    if (set->method == Automaton) FindWithAutomaton(sink, range);
+    if (set->method == OneByOne) FindEachInTurn(sink, start, start + range);
+    if (set->method == Automaton || set->method == OneByOne) return;
+    sink.scanned = 0;
+    sink.mayGiveWay = set->stateCount > 0;
+    for (sink.first = 0; sink.first < set->count; sink.first += PatternSetGroupSize) {
+#ifdef CORV_VECTOR_X86
+        const bool done = set->method == FilterAvx2 ? FindWithFilterAvx2(sink, range) : FindWithFilterSsse3(sink, range);
+        // Its candidates cost more than the bytes: the automaton reads the
+        // range again, reporting only what was not reported yet.
+        if (!done) {
+            FindWithAutomaton(sink, range);
+            return;
+        }
+#endif
+    }
+}
+
 }  // namespace
 
 int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int count)
@@ -297,6 +339,7 @@ int CompilePatternSet(PatternSet* set, const TextPattern* const* patterns, int c
         CORV_CHECK_POINTER(SearchModule, patterns[pattern]);
         if (patterns[pattern]->length <= 0) return 0;  // as FindPattern, an empty pattern finds nothing
         set->patterns[pattern] = patterns[pattern];
+        set->lengths[pattern] = static_cast<int16_t>(patterns[pattern]->length);
     }
     CompileFilter(set);
     if (count > 1 && AutomatonFits(set)) CompileAutomaton(set);
@@ -322,24 +365,11 @@ int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end
     sink.onHit = onHit;
     sink.context = context;
     sink.first = 0;
+    sink.batched = 0;
     for (int pattern = 0; pattern < set->count; ++pattern) sink.resume[pattern] = from ? std::max(0, from[pattern]) : 0;
     const ptrdiff_t range = end - start;
-    if (set->method == Automaton) FindWithAutomaton(sink, range);
-    if (set->method == OneByOne) FindEachInTurn(sink, start, end);
-    if (set->method == Automaton || set->method == OneByOne) return 1;
-    sink.scanned = 0;
-    sink.mayGiveWay = set->stateCount > 0;
-    for (sink.first = 0; sink.first < set->count; sink.first += PatternSetGroupSize) {
-#ifdef CORV_VECTOR_X86
-        const bool done = set->method == FilterAvx2 ? FindWithFilterAvx2(sink, range) : FindWithFilterSsse3(sink, range);
-        // Its candidates cost more than the bytes: the automaton reads the
-        // range again, reporting only what was not reported yet.
-        if (!done) {
-            FindWithAutomaton(sink, range);
-            return 1;
-        }
-#endif
-    }
+    FindWithMethod(set, sink, range);
+    sink.Flush();
     return 1;
 }
 

@@ -112,7 +112,9 @@ ptrdiff_t FindWithSse2(const TextPattern* pattern, const unsigned char* start, p
         __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + at + length - 1));
         __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(head, firstFold), first),
                                      _mm_cmpeq_epi8(_mm_or_si128(tail, lastFold), last));
-        for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(both)); mask; mask &= mask - 1) {
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(both));
+        if (!mask) continue;
+        for (; mask; mask &= mask - 1) {
             ptrdiff_t candidate = at + __builtin_ctz(mask);
             if (MatchesAt(pattern, start + candidate)) return candidate;
             work.Add(length);
@@ -138,7 +140,9 @@ __attribute__((target("avx2"))) ptrdiff_t FindWithAvx2(const TextPattern* patter
         __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + at + length - 1));
         __m256i both = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(head, firstFold), first),
                                         _mm256_cmpeq_epi8(_mm256_or_si256(tail, lastFold), last));
-        for (unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(both)); mask; mask &= mask - 1) {
+        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(both));
+        if (!mask) continue;
+        for (; mask; mask &= mask - 1) {
             ptrdiff_t candidate = at + __builtin_ctz(mask);
             if (MatchesAt(pattern, start + candidate)) return candidate;
             work.Add(length);

@@ -62,10 +62,21 @@ struct PatternSet {
     int16_t endingPattern[PatternSetTextLimit + 1];
     int16_t outputLink[PatternSetTextLimit + 1];
     int16_t sameText[PatternSetLimit];
+    int16_t firstOutput[PatternSetTextLimit + 1];  // the first state down the chain where one ends, or -1
+    int16_t onlyOutput[PatternSetTextLimit + 1];   // the pattern when it is the only one that ends there, or -1
+    int16_t lengths[PatternSetLimit];              // each pattern's, at hand for every occurrence
 };
 
-// Called for each occurrence found, with the pattern's index in the set.
-using PatternHitHandler = void (*)(void* context, int pattern, const char* hit);
+// An occurrence found: where it starts, and the pattern's index in the set.
+struct PatternHit {
+    const char* at;
+    int32_t pattern;
+};
+// Called with the occurrences found, a batch of up to PatternHitBatch at a
+// time, so that a search with a hit at nearly every byte costs no call for
+// each.
+using PatternHitHandler = void (*)(void* context, const PatternHit* hits, int count);
+constexpr int PatternHitBatch = 256;
 
 // 1 when ready; 0 for no patterns or more than PatternSetLimit. The set keeps
 // pointers to the patterns, which must outlive it.

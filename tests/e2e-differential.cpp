@@ -192,7 +192,8 @@ void FurnishData(const TestSite& site, const std::string& searchPath, int thread
 }
 
 // Every query on one thread, and a share of them on two to four threads
-// (the reference always scans on one).
+// (the reference scans on one); a test run that sets the threads
+// (TRAWLEX_TEST_THREADS) sets them for both.
 TEST(Differential, PagesMatchThePlainReferenceProgram)
 {
     TestSite site;
@@ -202,7 +203,7 @@ TEST(Differential, PagesMatchThePlainReferenceProgram)
     FurnishData(reference, site.root(), 1);
     std::vector<std::string> queries = Searches();
     ASSERT_GE(queries.size(), 50u);
-    for (int threads = 1; threads <= 4; ++threads) {
+    for (int threads : ThreadCounts({1, 2, 3, 4})) {
         FurnishData(site, site.root(), threads);
         for (size_t i = 0; i < queries.size(); i += threads == 1 ? 1 : 3) {
             const std::string& query = queries[(i + static_cast<size_t>(threads)) % queries.size()];
@@ -225,7 +226,7 @@ TEST(Differential, TextOnlyPagesMatchTheWholeTextReference)
     std::vector<std::string> queries = Searches();
     for (const char* more : {"caf%C3%A9", "%C3%A9", "%3Ccat%3E", "%22cat+dog%22", "dog+-%26", "%26bogus%3B", "C"})
         queries.push_back(std::string("Search=") + more);
-    for (int threads = 1; threads <= 2; ++threads) {
+    for (int threads : ThreadCounts({1, 2})) {
         FurnishData(site, site.root(), threads, true);
         for (size_t i = 0; i < queries.size(); i += threads == 1 ? 1 : 2) {
             RunResult fast = Get(site, queries[i]);

@@ -65,9 +65,9 @@ TEST(MemoryAtExit, EveryKindOfRunEndsWithNothingInUse)
 
     ASSERT_EQ(remove((site.srchdata() + "/body.htm").c_str()), 0);
     ExpectAllMemoryFreed(site, {"no result template", "Search=cat", ""});
-    site.Config(std::string(51201, '#'));
+    site.Data("config.txt", std::string(51201, '#'));
     ExpectAllMemoryFreed(site, {"config too large", "Search=cat", ""});
-    site.Config("");
+    site.Data("config.txt", "");
     ExpectAllMemoryFreed(site, {"empty config", "Search=cat", ""});
     ASSERT_EQ(remove((site.srchdata() + "/config.txt").c_str()), 0);
     ExpectAllMemoryFreed(site, {"no config", "Search=cat", ""});

@@ -82,12 +82,15 @@ TEST(SearchPage, ScoresRanksAndShowsEachDocument)
          {{"t89.htm", "<TITLE>" + title89 + "</TITLE>\n"}, {"t90.htm", "<TITLE>" + title90 + "</TITLE>\n"}},
          "Search=cat",
          {{"t90.htm", title90 + "...", "100%", "9.00"}, {"t89.htm", title89, "100%", "9.00"}}},
+        // A backslash in a tag is held back: "descr\iption" names the description.
         {"META name before content only",
          {{"content-first.htm", "<META content=\"about a cat\" name=\"description\">\n<P>cat</P>\n"},
+          {"escaped.htm", "<META name=\"descr\\iption\" content=\"an escaped cat\">\n<P>cat</P>\n"},
           {"keywords.htm", "<META NAME=\"keywords\" CONTENT=\"cat, pet\">\n<P>cat</P>\n"},
           {"name-first.htm", "<META name=\"description\" content=\"about a cat\">\n<P>cat</P>\n"}},
          "Search=cat",
          {{"name-first.htm", "Untitled", "100%", "5.00", "", DocumentDate, "about a cat"},
+          {"escaped.htm", "Untitled", "100%", "5.00", "", DocumentDate, "an escaped cat"},
           {"keywords.htm", "Untitled", "100%", "3.00"},
           {"content-first.htm", "Untitled", "100%", "1.00"}}},
         // Text mode: carriage returns dropped ("x\rcat" is "xcat"), 0x1A ends the text.

@@ -32,6 +32,11 @@ const char* const DebugProgram = TRAWLEX_DEBUG_PROGRAM;
 const char* const ReleaseProgram = "";
 const char* const DebugProgram = "";
 #endif
+#ifdef TRAWLEX_PROGRAM_EMULATOR
+const char* const ProgramEmulator = TRAWLEX_PROGRAM_EMULATOR;
+#else
+const char* const ProgramEmulator = "";
+#endif
 
 TempFolder::TempFolder()
 {
@@ -94,13 +99,19 @@ bool IsWindowsProgram(const std::string& path)
     return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
+std::vector<std::string> Words(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::istringstream text(line);
+    for (std::string word; text >> word;) words.push_back(word);
+    return words;
+}
+
 // TRAWLEX_TEST_LAUNCHER split at blanks, its command found on the test's PATH
 // (the child's own PATH is the request's).
 std::vector<std::string> LauncherWords()
 {
-    std::vector<std::string> words;
-    std::istringstream text(Environment("TRAWLEX_TEST_LAUNCHER"));
-    for (std::string word; text >> word;) words.push_back(word);
+    std::vector<std::string> words = Words(Environment("TRAWLEX_TEST_LAUNCHER"));
     if (words.empty() || words[0].find('/') != std::string::npos) return words;
     std::istringstream folders(Environment("PATH"));
     for (std::string folder; std::getline(folders, folder, ':');) {
@@ -113,6 +124,19 @@ std::vector<std::string> LauncherWords()
     return words;
 }
 
+// A program built for another processor runs under the emulator that the build names
+// (qemu-user): started by name, as the kernel may have no binfmt_misc entry for it.
+// The emulator's -0 gives the program the argument 0 that the test chose.
+void PrefixEmulator(const std::string& program, std::string& executable, std::vector<std::string>& arguments)
+{
+    std::vector<std::string> emulator = Words(ProgramEmulator);
+    if (emulator.empty()) return;
+    executable = emulator[0];
+    emulator.insert(emulator.end(), {"-0", arguments[0], program});
+    arguments.erase(arguments.begin());
+    arguments.insert(arguments.begin(), emulator.begin(), emulator.end());
+}
+
 // Puts the launcher in front of a Windows program. The launcher keeps its own
 // settings (for Wine: WINEPREFIX, WINEDEBUG, WINESERVER, ...) and needs HOME;
 // the request's variables stay as they are. Wine carries Linux names and the
@@ -123,8 +147,9 @@ void PrepareCommand(const std::string& program, std::string& executable, std::ve
                     std::map<std::string, std::string>& environment)
 {
     executable = program;
+    if (!IsWindowsProgram(program)) return PrefixEmulator(program, executable, arguments);
     std::vector<std::string> launcher = LauncherWords();
-    if (launcher.empty() || !IsWindowsProgram(program)) return;
+    if (launcher.empty()) return;
     executable = launcher[0];
     arguments.insert(arguments.begin(), launcher.begin(), launcher.end());
     for (char** entry = environ; *entry; ++entry) {
@@ -137,12 +162,39 @@ void PrepareCommand(const std::string& program, std::string& executable, std::ve
     environment.emplace("LC_ALL", "C.UTF-8");
 }
 
+// Where ThreadSanitizer writes its reports, and whether it stops at the first, hold for
+// the program too, whose environment is otherwise the request's alone: a race in the
+// program then fails the test run, whether or not a test looks at the program's exit.
+void KeepThreadSanitizerSettings(std::map<std::string, std::string>& environment)
+{
+    const std::string settings = Environment("TSAN_OPTIONS");
+    if (!settings.empty()) environment.emplace("TSAN_OPTIONS", settings);
+}
+
 }  // namespace
 
 std::string TestProgram()
 {
     std::string chosen = Environment("TRAWLEX_TEST_PROGRAM");
     return chosen.empty() ? ReleaseProgram : chosen;
+}
+
+bool UnderInstrumentation()
+{
+#ifdef TRAWLEX_SANITIZED
+    return true;
+#else
+    const std::string preload = Environment("LD_PRELOAD");
+    return preload.find("vgpreload") != std::string::npos;
+#endif
+}
+
+std::string TestThreads() { return Environment("TRAWLEX_TEST_THREADS"); }
+
+std::vector<int> ThreadCounts(const std::vector<int>& counts)
+{
+    const std::string threads = TestThreads();
+    return threads.empty() ? counts : std::vector<int>{std::stoi(threads)};
 }
 
 bool UnderLauncher() { return !LauncherWords().empty() && IsWindowsProgram(TestProgram()); }
@@ -168,7 +220,11 @@ void TestSite::Page(const std::string& relativePath, const std::string& content)
     WriteFile(root() + "/" + relativePath, content);
 }
 
-void TestSite::Config(const std::string& content) const { Data("config.txt", content); }
+void TestSite::Config(const std::string& content) const
+{
+    const std::string threads = TestThreads();
+    Data("config.txt", threads.empty() ? content : content + "\nTHREADS " + threads + "\n");
+}
 
 void TestSite::Data(const std::string& name, const std::string& content) const
 {
@@ -222,6 +278,7 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
     std::string executable;
     PrepareCommand(program, executable, arguments, settings);
+    KeepThreadSanitizerSettings(settings);
     std::vector<std::string> environment;
     for (const auto& [name, value] : settings) environment.push_back(name + "=" + value);
     std::vector<char*> envp;

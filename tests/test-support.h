@@ -37,6 +37,7 @@ public:
     std::string srchdata() const { return cgiBin() + "/srchdata"; }
     std::string program() const { return cgiBin() + "/trawlex.exe"; }
     void Page(const std::string& relativePath, const std::string& content) const;  // under SITE
+    // config.txt, ending with "THREADS N" when the test run sets TRAWLEX_TEST_THREADS.
     void Config(const std::string& content) const;
     void Data(const std::string& name, const std::string& content) const;  // under srchdata
     // The day's query log, or "" when none was written.
@@ -139,15 +140,31 @@ extern const char* const DebugProgram;
 // Release program (for example the Windows build), TRAWLEX_TEST_LAUNCHER a
 // command that starts a Windows program here (for example "wine"). A
 // Windows program is started through the launcher, with its Linux path as
-// the launcher's argument; everything else is started directly.
+// the launcher's argument. A cross build's program is started through the
+// emulator that the build names (qemu-aarch64 for the ARM build); everything
+// else is started directly.
 
 // The program a TestSite installs by default.
 std::string TestProgram();
 // True when the default program runs under the launcher.
 bool UnderLauncher();
+// Whether the tests or the program run under a sanitizer or Valgrind, whose
+// runtimes hold file descriptors of their own.
+bool UnderInstrumentation();
 // A path under the test's folders as the default program writes it in a
 // page: "\tmp\x\a.htm", or "Z:\tmp\x\a.htm" for a Windows program,
 // which sees the Linux file system as drive Z:.
 std::string InternalPath(const std::string& linuxPath);
+
+// ---- The test run's threads ----------------------------------------------------
+//
+// TRAWLEX_TEST_THREADS: the number of scanning threads that every site's
+// configuration sets (TestSite::Config), so that a whole test run scans with
+// that many (ThreadSanitizer's stage runs the tests with several).
+
+// Its value, or "" when unset.
+std::string TestThreads();
+// The thread counts a test sweeps: its own, or only the test run's.
+std::vector<int> ThreadCounts(const std::vector<int>& counts);
 
 }  // namespace testing_support

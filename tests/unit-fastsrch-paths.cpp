@@ -103,10 +103,11 @@ std::vector<std::vector<long>> EachInTurn(const std::vector<std::string>& patter
     return hits;
 }
 
-void CollectHit(void* hits, int pattern, const char* hit)
+void CollectHit(void* hits, const PatternHit* found, int count)
 {
     auto& collected = *static_cast<std::pair<const char*, std::vector<std::vector<long>>>*>(hits);
-    collected.second[static_cast<size_t>(pattern)].push_back(hit - collected.first);
+    for (int i = 0; i < count; ++i)
+        collected.second[static_cast<size_t>(found[i].pattern)].push_back(found[i].at - collected.first);
 }
 
 // Sets of 1 to 30 patterns (the filter tells 8 apart per pass and takes up

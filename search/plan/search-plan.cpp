@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "corv-core.h"
+#include "corv-str.h"
 
 namespace {
 
@@ -18,25 +19,75 @@ void CompileTags(TagPatterns* tags)
 void FillFactors(ContextFactors* factors)
 {
     for (int byte = 0; byte < 256; ++byte) {
-        LeftContextFactor(static_cast<unsigned char>(byte), &factors->left[byte]);
-        RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->right[byte]);
-        RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->rightAfterS[byte]);
+        LeftContextFactor(static_cast<unsigned char>(byte), &factors->of[FactorsLeft][byte]);
+        RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->of[FactorsRight][byte]);
+        RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->of[FactorsRightAfterS][byte]);
+        factors->of[FactorsNone][byte] = 1.0;
     }
 }
 
-// Which sides of each term are of a script written without spaces.
-void NoteTermEdges(SearchPlan* plan)
+// Under folding, whether a term's first (or last) character is of a script
+// written without spaces between words: a word's end on that side, whatever
+// stands beside it.
+bool StartsUnspaced(const TextPattern& pattern)
+{
+    const char* text = reinterpret_cast<const char*>(pattern.text);
+    uint32_t first = 0;
+    return CodePointAt(text, text + pattern.length, &first) > 0 && IsUnspacedScript(first);
+}
+
+bool EndsUnspaced(const TextPattern& pattern)
+{
+    const char* text = reinterpret_cast<const char*>(pattern.text);
+    uint32_t last = 0;
+    return CodePointBefore(text, text + pattern.length, &last) > 0 && IsUnspacedScript(last);
+}
+
+void SettleScoring(SearchPlan* plan)
 {
     const SearchExpression& expression = *plan->expression;
     for (int32_t term = 0; term < expression.termCount; ++term) {
-        const TextPattern& pattern = *expression.terms[term].pattern;
-        const char* text = reinterpret_cast<const char*>(pattern.text);
-        uint32_t first = 0, last = 0;
-        uint8_t edges = 0;
-        if (CodePointAt(text, text + pattern.length, &first) > 0 && IsUnspacedScript(first)) edges |= TermStartsUnspaced;
-        if (CodePointBefore(text, text + pattern.length, &last) > 0 && IsUnspacedScript(last)) edges |= TermEndsUnspaced;
-        plan->termEdges[term] = edges;
+        const SearchTerm& searched = expression.terms[term];
+        const int32_t length = searched.pattern->length;
+        const bool endsInS = (searched.pattern->text[length - 1] | 0x20) == 's';
+        TermScoring& scoring = plan->scoring[term];
+        scoring.length = length;
+        const bool folded = plan->folding != CaseFoldAscii;
+        const bool anyBefore = (searched.flags & WordAnyPrefix) || (folded && StartsUnspaced(*searched.pattern));
+        const bool anyAfter = (searched.flags & WordAnySuffix) || (folded && EndsUnspaced(*searched.pattern));
+        const int32_t left = anyBefore ? FactorsNone : FactorsLeft;
+        const int32_t right = anyAfter ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
+        scoring.left = plan->factors.of[left];
+        scoring.right = plan->factors.of[right];
     }
+}
+
+bool IsByteTerm(const SearchTerm& term) { return term.pattern->length == 1; }
+
+void GatherByteTerms(SearchPlan* plan)
+{
+    const SearchExpression& expression = *plan->expression;
+    ByteTerms& bytes = plan->byteTerms;
+    for (int16_t& term : bytes.termOf) term = -1;
+    for (int32_t term = 0; term < expression.termCount; ++term) bytes.count += IsByteTerm(expression.terms[term]);
+    if (bytes.count < 2) return;
+    const TextPattern* others[PatternSetLimit];
+    int32_t otherCount = 0;
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        const TextPattern& pattern = *expression.terms[term].pattern;
+        if (!IsByteTerm(expression.terms[term])) {
+            bytes.otherTerm[otherCount] = static_cast<int16_t>(term);
+            others[otherCount++] = &pattern;
+            continue;
+        }
+        // Terms ignore ASCII case (and no two are the same byte so).
+        const unsigned char byte = pattern.text[0];
+        bytes.termOf[byte] = bytes.termOf[FoldAsciiUpper(byte)] = static_cast<int16_t>(term);
+        if (byte >= 'A' && byte <= 'Z') bytes.termOf[byte + 32] = static_cast<int16_t>(term);
+    }
+    if (otherCount == 0) return;
+    bytes.others = static_cast<PatternSet*>(MemAlloc(sizeof(PatternSet), PlanModule, __LINE__));
+    CompilePatternSet(bytes.others, others, otherCount);
 }
 
 }  // namespace
@@ -61,9 +112,10 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool 
     plan->level = VectorLevelInUse();
     plan->textOnly = textOnly;
     plan->folding = expression->folding;
-    if (plan->folding != CaseFoldAscii) NoteTermEdges(plan);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
+    SettleScoring(plan);
+    GatherByteTerms(plan);
     if (textOnly) PrepareTextFilter(&plan->filter, *expression, plan->level);
 }
 
@@ -71,6 +123,8 @@ void ReleaseSearchPlan(SearchPlan* plan)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     ReleaseTextFilter(&plan->filter);
+    if (plan->byteTerms.others)
+        MemFree(&plan->byteTerms.others, static_cast<int32_t>(sizeof(PatternSet)), PlanModule, __LINE__);
 }
 
 int LeftContextFactor(unsigned char before, double* factor)

@@ -19,17 +19,36 @@ struct TagPatterns {
 
 // How much a hit counts by the byte on each side of it, for every byte: the
 // whole-word rules, looked up once per hit.
+enum : int32_t {
+    FactorsLeft,         // before a hit
+    FactorsRight,        // after a hit that does not end in "s"
+    FactorsRightAfterS,  // after one that does
+    FactorsNone,         // beside a "*": every byte counts 1
+    FactorsTableCount
+};
 struct ContextFactors {
-    double left[256];
-    double right[256];        // after a hit that does not end in "s"
-    double rightAfterS[256];  // after one that does
+    double of[FactorsTableCount][256];
 };
 
-// Under folding, a term whose first (or last) character is of a script
-// written without spaces between words counts as a whole word on that side.
-enum : uint8_t {
-    TermStartsUnspaced = 1,
-    TermEndsUnspaced = 2
+// How each term's hits are scored, settled when the plan is built: the hits
+// of a term are as long as it is, end in its last byte, and have its
+// wildcards, so that scoring a hit is two lookups. Under folding, a side of
+// a term of a script written without spaces between words (Han, kana, Thai...)
+// is scored as a wildcard's side: a word's end whatever stands beside it.
+struct TermScoring {
+    int32_t length;
+    const double* left;   // the factors of the byte before a hit, in the plan's tables
+    const double* right;  // and of the byte after it
+};
+
+// Terms of one byte, where there are several, are found by a table, each
+// byte of the text looked at once: a hit at nearly every byte then costs no
+// search and no call. The other terms go through a pattern set of their own.
+struct ByteTerms {
+    int32_t count;         // terms of one byte; below 2 the terms' own set finds every hit
+    int16_t termOf[256];   // the term that a byte is, or -1
+    PatternSet* others;    // the terms of more bytes, or nullptr when there are none
+    int16_t otherTerm[PatternSetLimit];  // the term of each of the others' patterns
 };
 
 struct SearchPlan {
@@ -37,13 +56,15 @@ struct SearchPlan {
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
     CaseFolding folding;                 // the expression's: texts are folded so before they are searched
-    uint8_t termEdges[PatternSetLimit];  // under folding, each term's unspaced sides
     TagPatterns tags;
     ContextFactors factors;
+    TermScoring scoring[PatternSetLimit];
+    ByteTerms byteTerms;
     TextFilter filter;  // text only: prepared; else unready
 };
 
-// Builds the plan for compiled words; the expression must outlive it.
+// Builds the plan for compiled words, in place (it points into itself, so
+// it is never copied); the expression must outlive it.
 void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly);
 void ReleaseSearchPlan(SearchPlan* plan);
 

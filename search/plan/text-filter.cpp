@@ -178,7 +178,7 @@ void PreparePairs(TextFilter& filter)
     }
 }
 
-void NoteFound(void* found, int, const char*) { *static_cast<bool*>(found) = true; }
+void NoteFound(void* found, const PatternHit*, int) { *static_cast<bool*>(found) = true; }
 
 // What follows a boundary: the first byte of the text after it, or one of these.
 enum : int32_t {

@@ -125,28 +125,22 @@ struct HitList {
 struct SearchedText {
     Text text;
     const int32_t* from;
-    const uint8_t* termEdges;  // under folding, the plan's
+    const SearchPlan* plan;
 };
 
-// As the scan scores a hit; under folding, a side of a term of a script
-// written without spaces is a word's end.
-double HitScore(const SearchedText& searched, const Hit& hit, int32_t flags)
+// As the scan scores a hit.
+double HitScore(const SearchedText& searched, const Hit& hit)
 {
     const Text& text = searched.text;
-    double left = 1.0, right = 1.0;
-    if (!(flags & WordAnyPrefix)) LeftContextFactor(hit.start > 0 ? text.bytes[hit.start - 1] : 0, &left);
-    if (!(flags & WordAnySuffix))
-        RightContextFactor(hit.end < text.length ? text.bytes[hit.end] : 0, text.bytes[hit.end - 1], &right);
-    const uint8_t edges = searched.termEdges ? searched.termEdges[hit.term] : 0;
-    if (edges & TermStartsUnspaced) left = 1.0;
-    if (edges & TermEndsUnspaced) right = 1.0;
-    return left * right;
+    const TermScoring& scoring = searched.plan->scoring[hit.term];
+    return scoring.left[hit.start > 0 ? text.bytes[hit.start - 1] : 0] *
+           scoring.right[hit.end < text.length ? text.bytes[hit.end] : 0];
 }
 
 // Under folding, no hit ends before a mark of the character it ends in.
 bool EndsCharacter(const SearchedText& searched, const Hit& hit)
 {
-    if (!searched.termEdges) return true;
+    if (searched.plan->folding == CaseFoldAscii) return true;
     const char* bytes = reinterpret_cast<const char*>(searched.text.bytes);
     return FoldedEndOfHit(bytes + hit.end, bytes + searched.text.length) != FoldedHitEnd::Continues;
 }
@@ -192,7 +186,7 @@ void AddHitsOfTerm(const SearchedText& folded, const Text& original, int32_t ter
         if (searched.flags & WordAnySuffix)
             while (hit.markEnd < text.length && IsWordByte(text.bytes[hit.markEnd])) ++hit.markEnd;
         hit.term = term;
-        hit.score = HitScore(folded, hit, searched.flags);
+        hit.score = HitScore(folded, hit);
         Unfold(folded, original, &hit.start, &hit.end);
         Unfold(folded, original, &hit.markStart, &hit.markEnd);
         list->hits[list->count++] = hit;
@@ -222,8 +216,8 @@ SearchedText FoldForHits(const Text& text, ExcerptWorkspace* workspace)
 {
     const SearchPlan& plan = *workspace->plan;
     const char* bytes = reinterpret_cast<const char*>(text.bytes);
-    if (plan.folding == CaseFoldAscii) return SearchedText{text, nullptr, nullptr};
-    if (AsciiPrefixLength(bytes, text.length) == text.length) return SearchedText{text, nullptr, plan.termEdges};
+    if (plan.folding == CaseFoldAscii || AsciiPrefixLength(bytes, text.length) == text.length)
+        return SearchedText{text, nullptr, &plan};
     GrowFoldRoom(workspace, text.length);
     FoldState state;
     StartFolding(&state, plan.folding);
@@ -236,7 +230,7 @@ SearchedText FoldForHits(const Text& text, ExcerptWorkspace* workspace)
         length += made;
     }
     const Text folded{reinterpret_cast<const unsigned char*>(workspace->folded), length, text.decoded};
-    return SearchedText{folded, workspace->foldedFrom, plan.termEdges};
+    return SearchedText{folded, workspace->foldedFrom, &plan};
 }
 
 // Every hit of every term that some word not excluded searches for (up to

@@ -34,8 +34,24 @@ void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, ch
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
 }
 
+// Whether a META tag's text can name the description or the keywords. Its
+// tokens are its bytes but for the backslashes they hold back, so a tag with
+// neither word and no backslash cannot, and needs no tokens: most of a
+// page's META tags are of other kinds.
+bool MayNameMetaText(const char* tagText)
+{
+    for (const char* at = tagText; *at; ++at) {
+        const unsigned char byte = FoldAsciiUpper(static_cast<unsigned char>(*at));
+        if (byte == '\\') return true;
+        if (byte == 'D' && StrEqualNoCaseN(at, "description", 11)) return true;
+        if (byte == 'K' && StrEqualNoCaseN(at, "keywords", 8)) return true;
+    }
+    return false;
+}
+
 void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
 {
+    if (!MayNameMetaText(tagText)) return;
     char* target = nullptr;
     bool expectName = false, expectContent = false;
     char token[MetaTokenSize + 1];
@@ -119,58 +135,57 @@ struct RegionScan {
     const char* end;
     double weight;
     int64_t offset;
+    const int16_t* termOf;  // the term of each pattern found, or nullptr: the pattern is the term
+    FoldedTail* tail;       // under folding, where more text follows: hits wait there for the character after them
+    // Under folding, where in the stored file a byte of the region lies, when set.
+    int64_t (*offsetOf)(const void* map, int32_t at);
+    const void* offsetMap;
     bool markup;
-    bool inTag;
-    FoldedTail* tail = nullptr;  // under folding, where more text follows: hits wait there for the character after them
-    int64_t (*offsetOf)(const void* map, int32_t at) = nullptr;
-    const void* offsetMap = nullptr;
+    // For each term that has no hit outside a tag yet: whether the bytes at
+    // tagKnownAt[term] are inside one, which moves on with its hits.
+    bool inTag[PatternSetLimit];
+    const char* tagKnownAt[PatternSetLimit];
 };
 
 // A hit inside a tag (an attribute's value, say) is not one a visitor sees:
-// the last "<" or ">" before it tells, as far as the region goes.
-bool ShownAt(const RegionScan& scan, const char* hit)
+// the last "<" or ">" before it tells. A term's hits in a region come in
+// order, so the bytes looked back over since its last hit are enough, and
+// each byte is looked at once for each term.
+bool ShownAt(RegionScan& scan, int term, const char* hit)
 {
-    return !scan.markup || !InTagAt(scan.start, hit, scan.inTag);
+    if (!scan.markup) return true;
+    scan.inTag[term] = InTagAt(scan.tagKnownAt[term], hit, scan.inTag[term]);
+    scan.tagKnownAt[term] = hit;
+    return !scan.inTag[term];
 }
 
-// How much a hit counts by the byte on each side of it.
-void ContextOfHit(const RegionScan& scan, int term, const char* hit, double* left, double* right)
+inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
-    const SearchTerm& searched = scan.plan->expression->terms[term];
-    const ContextFactors& factors = scan.plan->factors;
-    const int length = searched.pattern->length;
-    *left = *right = 1.0;
-    if (!(searched.flags & WordAnyPrefix)) *left = factors.left[hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0];
-    if (!(searched.flags & WordAnySuffix)) {
-        unsigned char after = hit + length < scan.end ? static_cast<unsigned char>(hit[length]) : 0;
-        bool endsInS = (hit[length - 1] | 0x20) == 's';
-        *right = endsInS ? factors.rightAfterS[after] : factors.right[after];
-    }
-}
-
-// Counts a hit of `score` in a region of `weight` that lies at `offset` in
-// the stored file (-1 outside the text); shown() tells, when asked, whether
-// a visitor sees it.
-template <typename Shown>
-void CountHit(TermCounts& counts, double score, double weight, int64_t offset, Shown shown)
-{
+    const TermScoring& scoring = scan.plan->scoring[term];
+    const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+    const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
+    const double score = scoring.left[before] * scoring.right[after];
+    TermCounts& counts = scan.counts[term];
     if (score > counts.best) counts.best = score;
-    if (offset >= 0 && score > counts.textBest) {
+    if (scan.offset >= 0 && score > counts.textBest) {
         counts.textBest = score;
-        counts.textOffset = offset;
+        counts.textOffset = scan.offset + (hit - scan.start);
     }
-    if (offset >= 0 && counts.shownOffset < 0 && shown()) counts.shownOffset = offset;
-    counts.total += score * score * weight;
+    // Only the first terms' places are kept for the excerpts.
+    if (scan.offset >= 0 && counts.shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit))
+        counts.shownOffset = scan.offset + (hit - scan.start);
+    counts.total += score * score * scan.weight;
     counts.found = 1;
 }
 
-void ScoreHit(void* region, int term, const char* hit)
+// Calls onHit(term, hit) for each byte of [start, end) that is a term of one byte.
+template <typename OnHit>
+void FindByteTerms(const ByteTerms& bytes, const char* start, const char* end, OnHit onHit)
 {
-    const RegionScan& scan = *static_cast<const RegionScan*>(region);
-    double left, right;
-    ContextOfHit(scan, term, hit, &left, &right);
-    const int64_t offset = scan.offset >= 0 ? scan.offset + (hit - scan.start) : -1;
-    CountHit(scan.counts[term], left * right, scan.weight, offset, [&] { return ShownAt(scan, hit); });
+    for (const char* at = start; at < end; ++at) {
+        const int term = bytes.termOf[static_cast<unsigned char>(*at)];
+        if (term >= 0) onHit(term, at);
+    }
 }
 
 // ---- Under folding -----------------------------------------------------------------
@@ -182,34 +197,49 @@ int64_t FoldedOffset(const RegionScan& scan, const char* hit)
     return scan.offsetOf ? scan.offsetOf(scan.offsetMap, at) : scan.offset + at;
 }
 
-// A hit waits at the end of a block for the character after it, which the
-// bytes it ends with have begun (all that wait there wait for the same).
-void WaitForNextCharacter(const RegionScan& scan, int term, const char* hit, double score)
+// Counts a hit of `score` in a region of `weight` that lies at `offset` in
+// the stored file (-1 outside the text), and, when `shown`, is the first of
+// its term that a visitor sees.
+void CountHit(TermCounts& counts, double score, double weight, int64_t offset, bool shown)
 {
-    FoldedTail& tail = *scan.tail;
-    const char* after = hit + scan.plan->expression->terms[term].pattern->length;
-    tail.byteCount = static_cast<int32_t>(scan.end - after);
-    memcpy(tail.bytes, after, static_cast<size_t>(tail.byteCount));
-    tail.hits[tail.hitCount++] = PendingHit{term, score, scan.weight, FoldedOffset(scan, hit), ShownAt(scan, hit)};
+    if (score > counts.best) counts.best = score;
+    if (offset >= 0 && score > counts.textBest) {
+        counts.textBest = score;
+        counts.textOffset = offset;
+    }
+    if (shown && counts.shownOffset < 0) counts.shownOffset = offset;
+    counts.total += score * score * weight;
+    counts.found = 1;
 }
 
-// Under folding: no hit ends before a character's marks; a side of a term of
-// a script written without spaces counts as a word's end.
-void ScoreFoldedHit(void* region, int term, const char* hit)
+// A hit waits at the end of a block for the character after it, which the
+// bytes it ends with have begun (all that wait there wait for the same).
+void WaitForNextCharacter(const RegionScan& scan, const PendingHit& pending, const char* after)
 {
-    const RegionScan& scan = *static_cast<const RegionScan*>(region);
-    const FoldedHitEnd ending = FoldedEndOfHit(hit + scan.plan->expression->terms[term].pattern->length, scan.end);
+    FoldedTail& tail = *scan.tail;
+    tail.byteCount = static_cast<int32_t>(scan.end - after);
+    memcpy(tail.bytes, after, static_cast<size_t>(tail.byteCount));
+    tail.hits[tail.hitCount++] = pending;
+}
+
+// Under folding no hit ends before a character's marks; a side of a term
+// of a script written without spaces is a word's end (its factors say so).
+void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
+{
+    const TermScoring& scoring = scan.plan->scoring[term];
+    const char* after = hit + scoring.length;
+    const FoldedHitEnd ending = FoldedEndOfHit(after, scan.end);
     if (ending == FoldedHitEnd::Continues) return;
-    double left, right;
-    ContextOfHit(scan, term, hit, &left, &right);
-    const uint8_t edges = scan.plan->termEdges[term];
-    if (edges & TermStartsUnspaced) left = 1.0;
-    if (edges & TermEndsUnspaced) right = 1.0;
+    const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+    const unsigned char next = after < scan.end ? static_cast<unsigned char>(*after) : 0;
+    const double score = scoring.left[before] * scoring.right[next];
+    const int64_t offset = FoldedOffset(scan, hit);
+    const bool shown = offset >= 0 && scan.counts[term].shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit);
     if (ending == FoldedHitEnd::Unknown && scan.tail) {
-        WaitForNextCharacter(scan, term, hit, left * right);
+        WaitForNextCharacter(scan, PendingHit{term, score, scan.weight, offset, shown}, after);
         return;
     }
-    CountHit(scan.counts[term], left * right, scan.weight, FoldedOffset(scan, hit), [&] { return ShownAt(scan, hit); });
+    CountHit(scan.counts[term], score, scan.weight, offset, shown);
 }
 
 // The bytes after the last block's end, as far as they come (all of them
@@ -227,12 +257,17 @@ void ResolveTail(ScanContext* context, const char* bytes, int count, bool ended)
     if (ending != FoldedHitEnd::Continues)
         for (int32_t i = 0; i < tail.hitCount; ++i) {
             const PendingHit& hit = tail.hits[i];
-            CountHit(context->counts[hit.term], hit.score, hit.weight, hit.offset, [&] { return hit.shown; });
+            CountHit(context->counts[hit.term], hit.score, hit.weight, hit.offset, hit.shown);
         }
     tail.hitCount = tail.byteCount = 0;
 }
 
-PatternHitHandler HitHandler(const SearchPlan& plan) { return plan.folding == CaseFoldAscii ? ScoreHit : ScoreFoldedHit; }
+template <bool Folded>
+inline void ScoreAnyHit(RegionScan& scan, int term, const char* hit)
+{
+    if (Folded) ScoreFoldedHit(scan, term, hit);
+    else ScoreHit(scan, term, hit);
+}
 
 // A title or META text, folded as the plan folds.
 void ScanFoldedRegion(ScanContext* context, double weight, const char* text)
@@ -241,6 +276,50 @@ void ScanFoldedRegion(ScanContext* context, double weight, const char* text)
     const int length = FoldWord(context->plan->folding, text, static_cast<int>(strlen(text)), folded, sizeof folded);
     int unused = 0;
     if (length > 0) ScanRegion(context, weight, folded, folded + length, &unused);
+}
+
+int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
+
+template <bool Folded>
+void ScoreHits(void* region, const PatternHit* hits, int count)
+{
+    RegionScan& scan = *static_cast<RegionScan*>(region);
+    for (int i = 0; i < count; ++i) ScoreAnyHit<Folded>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+}
+
+// A region's hits, under folding or not: the terms of one byte through
+// their table where there are several, the others through their set.
+template <bool Folded>
+void ScoreRegionHits(RegionScan& region, const ByteTerms& bytes, const PatternSet* terms)
+{
+    if (bytes.count < 2) {
+        FindPatternSet(terms, region.start, region.end, ScoreHits<Folded>, &region);
+        return;
+    }
+    FindByteTerms(bytes, region.start, region.end, [&region](int term, const char* hit) { ScoreAnyHit<Folded>(region, term, hit); });
+    region.termOf = bytes.otherTerm;
+    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Folded>, &region);
+}
+
+// A region of a context, its tail waiting at its end when one is given.
+void StartRegion(RegionScan* region, ScanContext* context, double weight, const char* start, const char* end,
+                 FoldedTail* tail)
+{
+    region->plan = context->plan;
+    region->counts = context->counts;
+    region->start = start;
+    region->end = end;
+    region->weight = weight;
+    region->offset = context->blockOffset;
+    region->termOf = nullptr;
+    region->tail = tail;
+    region->offsetOf = tail ? context->offsetOf : nullptr;
+    region->offsetMap = tail ? context->offsetMap : nullptr;
+    region->markup = !context->plan->textOnly;
+    for (int32_t term = 0; region->markup && term < context->plan->expression->termCount && term < HitOffsetLimit; ++term) {
+        region->inTag[term] = context->inTag;
+        region->tagKnownAt[term] = start;
+    }
 }
 
 }  // namespace
@@ -314,9 +393,10 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
-    RegionScan region{context->plan,       context->counts,         start, end, weight, context->blockOffset,
-                      !context->plan->textOnly, context->inTag};
-    FindPatternSet(expression.termPatterns, start, end, HitHandler(*context->plan), &region);
+    RegionScan region;
+    StartRegion(&region, context, weight, start, end, nullptr);
+    if (context->plan->folding != CaseFoldAscii) ScoreRegionHits<true>(region, context->plan->byteTerms, expression.termPatterns);
+    else ScoreRegionHits<false>(region, context->plan->byteTerms, expression.termPatterns);
     return 1;
 }
 
@@ -328,9 +408,9 @@ int ScoreBlock(ScanContext* context, int dataLength, int carried, int following)
         ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
     } else if (context->plan->expression->termCount > 0) {
         ResolveTail(context, buffer + carried, dataLength - carried, false);
-        RegionScan region{context->plan, context->counts, buffer, buffer + dataLength, BodyWeight, context->blockOffset,
-                          true,          context->inTag,  &context->tail, context->offsetOf, context->offsetMap};
-        FindPatternSet(context->plan->expression->termPatterns, buffer, buffer + dataLength, ScoreFoldedHit, &region);
+        RegionScan region;
+        StartRegion(&region, context, BodyWeight, buffer, buffer + dataLength, &context->tail);
+        ScoreRegionHits<true>(region, context->plan->byteTerms, context->plan->expression->termPatterns);
     }
     const int carry = std::min(longest, dataLength);
     context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
@@ -356,17 +436,47 @@ struct StretchScan {
     const void* map;
 };
 
-void ScoreStretchHit(void* stretch, int term, const char* hit)
+template <bool Folded>
+void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
-    StretchScan& scan = *static_cast<StretchScan*>(stretch);
-    const int32_t length = scan.region.plan->expression->terms[term].pattern->length;
+    const int32_t length = scan.region.plan->scoring[term].length;
     if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
     const int32_t at = static_cast<int32_t>(hit - scan.region.start);
     scan.from[term] = at + length;
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    HitHandler(*scan.region.plan)(&scan.region, term, hit);
+    ScoreAnyHit<Folded>(scan.region, term, hit);
+}
+
+template <bool Folded>
+void ScoreStretchHits(void* stretch, const PatternHit* hits, int count)
+{
+    StretchScan& scan = *static_cast<StretchScan*>(stretch);
+    for (int i = 0; i < count; ++i) ScoreStretchHit<Folded>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
+}
+
+// The terms of one byte through their table, the others through their set,
+// each term's search from where it left off.
+template <bool Folded>
+void ScanStretchByBytes(StretchScan& scan, const ByteTerms& bytes)
+{
+    const char* start = scan.region.start;
+    FindByteTerms(bytes, start, scan.region.end, [&scan, start](int term, const char* hit) {
+        if (hit - start >= scan.from[term]) ScoreStretchHit<Folded>(scan, term, hit);
+    });
+    if (!bytes.others) return;
+    int32_t from[PatternSetLimit];
+    for (int32_t pattern = 0; pattern < bytes.others->count; ++pattern) from[pattern] = scan.from[bytes.otherTerm[pattern]];
+    scan.region.termOf = bytes.otherTerm;
+    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Folded>, &scan);
+}
+
+template <bool Folded>
+void ScanStretch(StretchScan& scan, const SearchPlan& plan, const int32_t* from)
+{
+    if (plan.byteTerms.count >= 2) ScanStretchByBytes<Folded>(scan, plan.byteTerms);
+    else FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, from, ScoreStretchHits<Folded>, &scan);
 }
 
 }  // namespace
@@ -374,9 +484,24 @@ void ScoreStretchHit(void* stretch, int term, const char* hit)
 void ScanTextStretch(ScanContext* context, const char* start, const char* end, bool final, int32_t* from,
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
-    StretchScan scan{RegionScan{context->plan, context->counts, start, end, BodyWeight, 0, false, false}, final, from,
-                     offsetOf, map};
-    FindPatternSetFrom(context->plan->expression->termPatterns, start, end, from, ScoreStretchHit, &scan);
+    StretchScan scan;
+    scan.region.plan = context->plan;
+    scan.region.counts = context->counts;
+    scan.region.start = start;
+    scan.region.end = end;
+    scan.region.weight = BodyWeight;
+    scan.region.offset = 0;
+    scan.region.termOf = nullptr;
+    scan.region.tail = nullptr;
+    scan.region.offsetOf = nullptr;
+    scan.region.offsetMap = nullptr;
+    scan.region.markup = false;
+    scan.final = final;
+    scan.from = from;
+    scan.offsetOf = offsetOf;
+    scan.map = map;
+    if (context->plan->folding != CaseFoldAscii) ScanStretch<true>(scan, *context->plan, from);
+    else ScanStretch<false>(scan, *context->plan, from);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

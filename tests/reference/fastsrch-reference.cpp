@@ -90,7 +90,10 @@ int FindPatternSetFrom(const PatternSet* set, const char* start, const char* end
         const TextPattern* compiled = set->patterns[pattern];
         const char* hit = nullptr;
         const char* at = start + (from && from[pattern] > 0 ? from[pattern] : 0);
-        for (; at <= end && FindPattern(compiled, at, end, &hit); at = hit + compiled->length) onHit(context, pattern, hit);
+        for (; at <= end && FindPattern(compiled, at, end, &hit); at = hit + compiled->length) {
+            const PatternHit found{hit, pattern};
+            onHit(context, &found, 1);
+        }
     }
     return 1;
 }
