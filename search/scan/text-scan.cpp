@@ -115,7 +115,8 @@ bool HasRoomFor(const TextBlock& block, int32_t piece)
 }
 
 // The bytes the stream holds, a piece at a time: its first block as read,
-// whose text fits the block whole (no text is longer than what it is read from).
+// whose text fits the block whole (no text is longer than what it is read
+// from; folded, the block has room for what folding writes).
 void FeedFirstBlock(TextBlock* block)
 {
     const VisibleTextStream& stream = block->stream;
