@@ -12,6 +12,7 @@
 //                   fills the list and then replaces its last entry
 //   flags bit 7     scanned on two threads instead of one
 //   padding bit 0   the text is the document's visible text (TEXTONLY)
+//   padding bits 1+ their value modulo 3 chooses the folding (ascii, unicode, accents)
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -128,9 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // As the search run does before its walk.
     runSettings = RunSettings{setup.searchPath.c_str(), "/site/", ".htm,.html,", "\\private\\,", 0, 20};
+    const CaseFolding folding = static_cast<CaseFolding>((padding >> 1) % 3);
     ExactBlock wordText(words);
-    if (!CompileSearchExpression("", wordText.data()))
-        Require(CompileSearchExpression("", FallbackWords) == 1, "the fallback words compile");
+    if (!CompileSearchExpression("", wordText.data(), folding))
+        Require(CompileSearchExpression("", FallbackWords, folding) == 1, "the fallback words compile");
     ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, "fuzz-scan", __LINE__);
     resultList = ResultList{};
     resultList.slots = slots;
@@ -140,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SearchPlan plan;
     BuildSearchPlan(&plan, &searchExpression, padding & 1);
     ScanPool pool;
-    StartScanning(&pool, flags & 0x80 ? 2 : 1, &plan, DocumentSink{FileDocument, nullptr});
+    StartScanning(&pool, flags & 0x80 ? 2 : 1, &plan, DocumentSink{FileDocument, nullptr, nullptr});
     const std::string path = setup.folderPath + "x.htm";
     for (int i = 0; i < scans; ++i) {
         const int32_t reportedSize = static_cast<int32_t>(document.size()) + (i * 7919) % 5000;
