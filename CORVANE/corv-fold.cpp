@@ -262,12 +262,26 @@ void Release(FoldState* state, Sink* sink)
 // ---- Taking characters ---------------------------------------------------------
 
 // A letter that marks after it cannot change, with nothing held before it.
+// Punctuation or a blank outside ASCII: written as one ASCII byte that is no letter or digit.
+bool IsPunctuation(const FoldRecord& record, uint32_t codePoint)
+{
+    const unsigned char first = record.text[0][0];
+    return codePoint >= 0x80 && !(record.flags & FlagUnchanged) && (record.lengths & 0x0F) == 1 && first < 0x80 &&
+           !IsAsciiLetter(first) && !IsAsciiDigit(first);
+}
+
+bool WrittenAsItStands(const FoldState* state, const FoldRecord& record, uint32_t codePoint)
+{
+    return (record.flags & FlagUnchanged) || (state->keepsPunctuation && IsPunctuation(record, codePoint));
+}
+
 void WriteLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
                  const unsigned char* bytes, int length, int64_t offset)
 {
     state->baseFlags = record.flags & LetterFlags;
     state->markCount = record.marks;
-    PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
+    if (state->keepsPunctuation && IsPunctuation(record, codePoint)) Put(sink, bytes, length, offset);
+    else PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
 }
 
 void TakeLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
@@ -472,9 +486,10 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
         if (length == 0) break;
         const uint32_t codePoint = Decode(at, length);
         const FoldRecord& record = RecordOf(codePoint);
-        const int written = record.flags & FlagUnchanged ? length : record.lengths >> shift & 0x0F;
+        const bool asItStands = WrittenAsItStands(state, record, codePoint);
+        const int written = asItStands ? length : record.lengths >> shift & 0x0F;
         if ((record.flags & mark) || written > 4 || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
-        if (record.flags & FlagUnchanged) {  // no byte past the character is read
+        if (asItStands) {  // no byte past the character is read
             out[0] = at[0];
             out[1] = at[1];
             if (length == 3) out[2] = at[2];
@@ -492,11 +507,12 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
 
 }  // namespace
 
-void StartFolding(FoldState* state, CaseFolding mode)
+void StartFolding(FoldState* state, CaseFolding mode, bool keepsPunctuation)
 {
     memset(state, 0, sizeof *state);
     state->mode = mode;
     state->level = VectorLevelInUse();
+    state->keepsPunctuation = keepsPunctuation;
 }
 
 namespace {
@@ -611,7 +627,7 @@ int FinishFolding(FoldState* state, char* target, int64_t* offsets)
     const int64_t pendingOffset = state->offset - state->pendingLength;
     for (int i = 0; i < state->pendingLength; ++i) TakeStray(state, &sink, state->pending[i], pendingOffset + i);
     Release(state, &sink);
-    StartFolding(state, static_cast<CaseFolding>(state->mode));
+    StartFolding(state, static_cast<CaseFolding>(state->mode), state->keepsPunctuation);
     return sink.length;
 }
 
@@ -628,11 +644,11 @@ void NoteAsciiTaken(FoldState* state, const char* source, int count)
 }
 
 // The bytes a character that marks do not change is written as.
-int FoldedLength(int32_t mode, const FoldRecord& record, uint32_t codePoint, int length)
+int FoldedLength(const FoldState* state, const FoldRecord& record, uint32_t codePoint, int length)
 {
-    if (record.flags & FlagUnchanged) return length;
+    if (WrittenAsItStands(state, record, codePoint)) return length;
     if (record.flags & FlagHangul) return (codePoint - HangulFirst) % 28 ? 9 : 6;
-    return record.lengths >> (4 * (mode - 1)) & 0x0F;
+    return record.lengths >> (4 * (state->mode - 1)) & 0x0F;
 }
 
 }  // namespace
@@ -714,7 +730,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
         if (length <= 0) break;
         const uint32_t codePoint = Decode(bytes + read, length);
         const FoldRecord& record = RecordOf(codePoint);
-        if ((record.flags & heldOrMark) || written + FoldedLength(state->mode, record, codePoint, length) > read + length)
+        if ((record.flags & heldOrMark) || written + FoldedLength(state, record, codePoint, length) > read + length)
             break;
         Sink sink{bytes + written, nullptr, 0, read + length - written};
         WriteLetter(state, &sink, record, codePoint, bytes + read, length, state->offset);
@@ -801,6 +817,13 @@ bool ContinuesCharacter(uint32_t codePoint)
     constexpr uint32_t HangulExtendedFirst = 0xD7B0, HangulExtendedLast = 0xD7FF;
     return IsCombiningMark(codePoint) || (codePoint >= HangulVowelsFirst && codePoint <= HangulFinalsLast) ||
            (codePoint >= HangulExtendedFirst && codePoint <= HangulExtendedLast);
+}
+
+unsigned char PunctuationByte(uint32_t codePoint)
+{
+    if (codePoint >= 0x110000) return 0;
+    const FoldRecord& record = RecordOf(codePoint);
+    return IsPunctuation(record, codePoint) ? record.text[0][0] : 0;
 }
 
 bool IsUnspacedScript(uint32_t codePoint)

@@ -53,6 +53,7 @@ struct FoldState {
     int64_t offset;
     int32_t mode;
     int32_t level;                // the vector level in use when folding started (corv-vector)
+    bool keepsPunctuation;        // punctuation and blanks outside ASCII are written as they stand
     int32_t pendingLength;        // an incomplete UTF-8 sequence held back
     unsigned char pending[4];
     uint8_t baseFlags;            // what the last letter says about marks after it
@@ -63,7 +64,11 @@ struct FoldState {
     int64_t heldOffset[FoldMarkLimit + 1];
 };
 
-void StartFolding(FoldState* state, CaseFolding mode);
+// With keepsPunctuation, punctuation and blanks outside ASCII are written as
+// they stand instead of as their ASCII bytes (PunctuationByte tells those):
+// for a search whose words hold neither, that folds the same words alike and
+// moves less text.
+void StartFolding(FoldState* state, CaseFolding mode, bool keepsPunctuation = false);
 // Folds the next count bytes of the text into target, which holds
 // FoldOutputCapacity(count) bytes, and returns the bytes written. offsets,
 // when not null, holds as many entries: each byte written gets the offset
@@ -118,6 +123,9 @@ bool IsCutCodePoint(const char* at, const char* end);
 int CodePointBefore(const char* start, const char* at, uint32_t* codePoint);
 // A combining mark: a hit never ends between a letter and a mark after it.
 bool IsCombiningMark(uint32_t codePoint);
+// The ASCII byte that a character of punctuation or a blank outside ASCII
+// folds to, or 0 for any other character.
+unsigned char PunctuationByte(uint32_t codePoint);
 // What goes on the character before it as a reader sees it: a combining
 // mark, or the vowel or final consonant of a Hangul syllable (which folding
 // writes as its letters).

@@ -203,6 +203,32 @@ TEST(Fold, MarksAfterALetterAreLimited)
     EXPECT_EQ(FoldEveryWay(CaseFoldAccents, "é" + acutes + "\u0301").text, "e\u0301");
 }
 
+// Kept as written: punctuation and blanks outside ASCII, in pieces and in
+// place as whole; the rest folds as ever.
+TEST(Fold, PunctuationKeptAsWritten)
+{
+    const std::string text = "\xC2\xAB\xC2\xA0\xC3\x89" "cole\xC2\xA0\xC2\xBB l\xE2\x80\x99\xC3\xA9t\xC3\xA9 \xE2\x80\x94 \xEF\xBC\xA1";
+    const std::string kept = "\xC2\xAB\xC2\xA0" "e\xCC\x81" "cole\xC2\xA0\xC2\xBB l\xE2\x80\x99" "e\xCC\x81te\xCC\x81 \xE2\x80\x94 \xEF\xBD\x81";
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        FoldState state;
+        StartFolding(&state, CaseFoldUnicode, true);
+        std::string folded, room(text, 0, cut);
+        room.resize(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(cut))));
+        std::string scratch(cut + 1, '\0');
+        folded.append(room, 0, static_cast<size_t>(FoldInPlace(&state, &room[0], static_cast<int>(cut), &scratch[0], nullptr)));
+        std::string out(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(text.size() - cut))), '\0');
+        folded.append(out, 0, static_cast<size_t>(FoldText(&state, text.data() + cut, static_cast<int>(text.size() - cut), &out[0], nullptr)));
+        folded.append(out, 0, static_cast<size_t>(FinishFolding(&state, &out[0], nullptr)));
+        EXPECT_EQ(folded, kept) << "cut at " << cut;
+    }
+    EXPECT_EQ(PunctuationByte(0x00AB), '"');
+    EXPECT_EQ(PunctuationByte(0x00A0), ' ');
+    EXPECT_EQ(PunctuationByte(0x2014), '-');
+    EXPECT_EQ(PunctuationByte(0xFF21), 0);  // a fullwidth letter folds to a letter
+    EXPECT_EQ(PunctuationByte(0x00E9), 0);
+    EXPECT_EQ(PunctuationByte('"'), 0);
+}
+
 TEST(Fold, AsciiTakenWhereItStands)
 {
     FoldState state;

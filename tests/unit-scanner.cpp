@@ -357,6 +357,8 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"\xC3\xA9" "cole", "\xC2\xAB\xC2\xA0\xC3\xA9" "cole\xC2\xA0\xC2\xBB", {25, 100, 100}},  // « école » with no-break spaces
         {"\xC3\xA9" "cole", "\xE2\x80\x9C\xC3\xA9" "cole\xE2\x80\x9D", {25, 100, 100}},           // curly quotes
         {"donaudampf", "Donau\xC2\xAD" "dampf", {0, 100, 100}},                          // a soft hyphen
+        {"\"cat dog\"", "cat\xC2\xA0" "dog", {0, 100, 100}},                              // a phrase, a no-break space
+        {"l'ecole", "l\xE2\x80\x99\xC3\xA9" "cole", {0, 0, 100}},                         // a curly apostrophe
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

@@ -308,6 +308,9 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
          false, CaseFoldUnicode},
         {"donaudampf", "Donau\xC2\xAD" "dampf", 40, "<MARK>Donau\xC2\xAD" "dampf</MARK>", false, CaseFoldAccents},
         {"\xC3\xA9t\xC3\xA9", "un \xC3\x89T\xC3\x89", 40, "un <MARK>\xC3\x89T\xC3\x89</MARK>", false, CaseFoldUnicode},
+        // Punctuation outside ASCII is read as the ASCII it folds to: a whole word beats a part.
+        {"cat", "catx " + filler + " cat\xE2\x80\x9D " + filler, 40,
+         "...filler filler <MARK>cat</MARK>\xE2\x80\x9D filler filler...", false, CaseFoldUnicode},
         // A term of a script written without spaces is a whole word: the earliest wins.
         {"\xE6\x9D\xB1\xE4\xBA\xAC", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD " + filler + " \xE6\x9D\xB1\xE4\xBA\xAC " + filler, 40,
          "<MARK>\xE6\x9D\xB1\xE4\xBA\xAC</MARK>\xE9\x83\xBD filler filler filler filler filler...", false, CaseFoldUnicode},

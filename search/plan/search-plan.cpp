@@ -90,7 +90,48 @@ void GatherByteTerms(SearchPlan* plan)
     CompilePatternSet(bytes.others, others, otherCount);
 }
 
+// Whether no term holds an ASCII byte but letters and digits.
+bool TermsHoldNoPunctuation(const SearchExpression& expression)
+{
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        const TextPattern& pattern = *expression.terms[term].pattern;
+        for (int32_t i = 0; i < pattern.length; ++i)
+            if (pattern.text[i] < 0x80 && !IsAsciiLetter(pattern.text[i]) && !IsAsciiDigit(pattern.text[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+// A character that the region's start cuts (only its last bytes lie in it)
+// or its end cuts is the region's edge, as a zero byte is.
+bool CutByStart(const char* start, const char* at)
+{
+    if (at - start >= 4) return false;  // a character has three bytes after its first at most
+    for (const char* back = at; back > start; --back)
+        if ((static_cast<unsigned char>(back[-1]) & 0xC0) != 0x80) return false;
+    return true;
+}
+
+unsigned char FoldedByteBefore(const char* start, const char* at)
+{
+    const unsigned char byte = static_cast<unsigned char>(at[-1]);
+    uint32_t codePoint = 0;
+    if (byte < 0x80) return byte;
+    if (CodePointBefore(start, at, &codePoint) == 0) return CutByStart(start, at) ? 0 : byte;
+    const unsigned char punctuation = PunctuationByte(codePoint);
+    return punctuation ? punctuation : byte;
+}
+
+unsigned char FoldedByteAt(const char* at, const char* end)
+{
+    const unsigned char byte = static_cast<unsigned char>(*at);
+    uint32_t codePoint = 0;
+    if (byte < 0x80) return byte;
+    if (CodePointAt(at, end, &codePoint) == 0) return IsCutCodePoint(at, end) ? 0 : byte;
+    const unsigned char punctuation = PunctuationByte(codePoint);
+    return punctuation ? punctuation : byte;
+}
 
 FoldedHitEnd FoldedEndOfHit(const char* after, const char* end)
 {
@@ -112,6 +153,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool 
     plan->level = VectorLevelInUse();
     plan->textOnly = textOnly;
     plan->folding = expression->folding;
+    plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);

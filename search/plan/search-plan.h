@@ -56,6 +56,11 @@ struct SearchPlan {
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
     CaseFolding folding;                 // the expression's: texts are folded so before they are searched
+    // Under folding, when no term holds an ASCII byte but letters and digits:
+    // texts keep their punctuation and blanks outside ASCII as written (no
+    // term could hold what they fold to), and a hit's neighbours are read as
+    // what they fold to (FoldedByteBefore, FoldedByteAt).
+    bool keepsPunctuation;
     TagPatterns tags;
     ContextFactors factors;
     TermScoring scoring[PatternSetLimit];
@@ -82,3 +87,9 @@ enum class FoldedHitEnd {
     Unknown     // the bytes end before the character after the hit does
 };
 FoldedHitEnd FoldedEndOfHit(const char* after, const char* end);
+// The byte that the character ending at `at` (not before start) folds to
+// last, and the byte the character at `at` (before end) folds to first, for
+// text that keeps its punctuation: punctuation and blanks outside ASCII read
+// as the ASCII they fold to, any other byte as it stands.
+unsigned char FoldedByteBefore(const char* start, const char* at);
+unsigned char FoldedByteAt(const char* at, const char* end);

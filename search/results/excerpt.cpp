@@ -132,9 +132,15 @@ struct SearchedText {
 double HitScore(const SearchedText& searched, const Hit& hit)
 {
     const Text& text = searched.text;
+    const char* bytes = reinterpret_cast<const char*>(text.bytes);
     const TermScoring& scoring = searched.plan->scoring[hit.term];
-    return scoring.left[hit.start > 0 ? text.bytes[hit.start - 1] : 0] *
-           scoring.right[hit.end < text.length ? text.bytes[hit.end] : 0];
+    unsigned char before = hit.start > 0 ? text.bytes[hit.start - 1] : 0;
+    unsigned char after = hit.end < text.length ? text.bytes[hit.end] : 0;
+    if (searched.plan->keepsPunctuation) {
+        if (before >= 0x80) before = FoldedByteBefore(bytes, bytes + hit.start);
+        if (after >= 0x80) after = FoldedByteAt(bytes + hit.end, bytes + text.length);
+    }
+    return scoring.left[before] * scoring.right[after];
 }
 
 // Under folding, no hit ends before a mark of the character it ends in.
@@ -220,7 +226,7 @@ SearchedText FoldForHits(const Text& text, ExcerptWorkspace* workspace)
         return SearchedText{text, nullptr, &plan};
     GrowFoldRoom(workspace, text.length);
     FoldState state;
-    StartFolding(&state, plan.folding);
+    StartFolding(&state, plan.folding, plan.keepsPunctuation);
     int32_t length = 0;
     for (int32_t at = 0, piece = 1; piece > 0; at += piece) {
         piece = std::min(ExcerptFoldPiece, text.length - at);

@@ -230,8 +230,12 @@ void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
     const char* after = hit + scoring.length;
     const FoldedHitEnd ending = FoldedEndOfHit(after, scan.end);
     if (ending == FoldedHitEnd::Continues) return;
-    const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
-    const unsigned char next = after < scan.end ? static_cast<unsigned char>(*after) : 0;
+    unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+    unsigned char next = after < scan.end ? static_cast<unsigned char>(*after) : 0;
+    if (scan.plan->keepsPunctuation) {  // punctuation outside ASCII counts as what it folds to
+        if (before >= 0x80) before = FoldedByteBefore(scan.start, hit);
+        if (next >= 0x80) next = FoldedByteAt(after, scan.end);
+    }
     const double score = scoring.left[before] * scoring.right[next];
     const int64_t offset = FoldedOffset(scan, hit);
     const bool shown = offset >= 0 && scan.counts[term].shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit);

@@ -125,7 +125,7 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
     FoldedStream stream;
     stream.context = context;
     stream.file = file;
-    StartFolding(&stream.fold, context->plan->folding);
+    StartFolding(&stream.fold, context->plan->folding, context->plan->keepsPunctuation);
     stream.ahead = 0;
     stream.made = 0;
     stream.ended = false;

@@ -70,7 +70,9 @@ void ScoreBlock(TextBlock* block, bool final)
     if (final) return;
     // A hit not yet counted ends at or after the block's end.
     const SearchExpression& expression = *context->plan->expression;
-    const int32_t keep = std::max(0, block->length - expression.longestTerm - 1);
+    // (Punctuation read as what it folds to needs the whole character before.)
+    const int32_t before = context->plan->keepsPunctuation ? 4 : 1;
+    const int32_t keep = std::max(0, block->length - expression.longestTerm - before);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
     for (int32_t term = 0; term < expression.termCount; ++term) block->from[term] = std::max(0, block->from[term] - keep);
@@ -134,7 +136,8 @@ void FeedTheRest(TextBlock* block)
         int32_t piece = std::min(PieceBytes, FillTextStream(stream));
         if (!HasRoomFor(*block, piece)) {
             ScoreBlock(block, false);
-            piece = std::min(piece, context->blockSize - block->length);
+            // Folded, a block has room for a whole piece's text once it is scored.
+            if (!block->folding) piece = std::min(piece, context->blockSize - block->length);
         }
         NextPiece(block, piece);
     }
@@ -210,7 +213,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     block.pieces.count = 0;
     block.folding = context->plan->folding != CaseFoldAscii;
     if (block.folding) {
-        StartFolding(&block.fold, context->plan->folding);
+        StartFolding(&block.fold, context->plan->folding, context->plan->keepsPunctuation);
         StartFoldedFilterWindow(&block.filtered, context->plan->folding, context->folded);
     }
     for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block.from[term] = 0;

@@ -19,7 +19,7 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
     document.replace(0, first.size(), first);
     std::vector<char> folded(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(document.size()))));
     FoldState state;
-    StartFolding(&state, context->plan->folding);
+    StartFolding(&state, context->plan->folding, context->plan->keepsPunctuation);
     int length = FoldText(&state, document.data(), static_cast<int>(document.size()), folded.data(), nullptr);
     length += FinishFolding(&state, folded.data() + length, nullptr);
     int carry = 0;

@@ -30,7 +30,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     if (context->plan->folding != CaseFoldAscii) {
         std::vector<char> folded(static_cast<size_t>(FoldOutputCapacity(length)));
         FoldState state;
-        StartFolding(&state, context->plan->folding);
+        StartFolding(&state, context->plan->folding, context->plan->keepsPunctuation);
         const int foldedLength = FoldText(&state, text.data(), length, folded.data(), nullptr);
         length = foldedLength + FinishFolding(&state, folded.data() + foldedLength, nullptr);
         text.swap(folded);
