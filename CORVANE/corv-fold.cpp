@@ -303,6 +303,7 @@ void TakeLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t
 void TakeMark(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
               const unsigned char* bytes, int length, int64_t offset)
 {
+    ++state->marksTaken;
     if (state->markCount + record.marks > FoldMarkLimit) {  // no longer the letter's marks
         Release(state, sink);
         state->baseFlags = 0;
@@ -331,6 +332,7 @@ void TakeCharacter(FoldState* state, Sink* sink, const FoldRecord& record, uint3
 // A byte that is not part of well-formed UTF-8, written as it stands.
 void TakeStray(FoldState* state, Sink* sink, unsigned char byte, int64_t offset)
 {
+    ++state->marksTaken;
     Release(state, sink);
     state->baseFlags = 0;
     state->markCount = 0;

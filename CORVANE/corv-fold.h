@@ -54,6 +54,7 @@ struct FoldState {
     int32_t mode;
     int32_t level;                // the vector level in use when folding started (corv-vector)
     bool keepsPunctuation;        // punctuation and blanks outside ASCII are written as they stand
+    int64_t marksTaken;           // combining marks and bytes that are no UTF-8 taken so far
     int32_t pendingLength;        // an incomplete UTF-8 sequence held back
     unsigned char pending[4];
     uint8_t baseFlags;            // what the last letter says about marks after it

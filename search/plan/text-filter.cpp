@@ -534,7 +534,9 @@ void StartFoldedFilterWindow(FoldedFilterWindow* window, CaseFolding folding, ch
 {
     CORV_CHECK_POINTER(FilterModule, window);
     CORV_CHECK_POINTER(FilterModule, room);
-    StartFolding(&window->fold, folding);
+    // Punctuation and blanks outside ASCII may stand as written: no key holds
+    // what they fold to, and as bytes past ASCII they stand for no markup.
+    StartFolding(&window->fold, folding, true);
     window->bytes = room;
     window->kept = 0;
 }
@@ -546,7 +548,8 @@ bool FoldedFirstMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window
     const bool plain = FoldTakeAscii(&window->fold, bytes, count);
     const int32_t length = plain ? count : FoldApart(&window->fold, bytes, count, window->bytes, HidePunctuation);
     const char* looked = plain ? bytes : window->bytes;
-    const bool may = MayShowTerm(filter, looked, length, 0, false) || (!plain && MarkFollowsMarkup(looked, 0, length));
+    const bool may = MayShowTerm(filter, looked, length, 0, false) ||
+                     (window->fold.marksTaken > 0 && MarkFollowsMarkup(looked, 0, length));
     KeepCarry(window, looked, length);
     return may;
 }
@@ -559,6 +562,10 @@ bool FoldedNextMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window,
     CORV_CHECK_POINTER(FilterModule, scratch);
     if (!filter.ready) return true;
     char* space = FoldedFilterSpace(window);
+    // Only where the folder took a mark or a byte that is no UTF-8, or held
+    // one back from before, could one follow markup.
+    const bool heldBefore = window->fold.heldCount > 0 || window->fold.pendingLength > 0;
+    const int64_t marksBefore = window->fold.marksTaken;
     int32_t length = FoldInPlace(&window->fold, space, count, scratch, HidePunctuation);
     if (documentEnds) {
         const int32_t held = FinishFolding(&window->fold, space + length, nullptr);
@@ -567,7 +574,8 @@ bool FoldedNextMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window,
     }
     const int32_t total = window->kept + length;
     const bool may = MayShowTerm(filter, window->bytes, total, window->kept, documentEnds) ||
-                     MarkFollowsMarkup(window->bytes, std::max(0, window->kept - 1), total);
+                     ((heldBefore || window->fold.marksTaken != marksBefore) &&
+                      MarkFollowsMarkup(window->bytes, std::max(0, window->kept - 1), total));
     KeepCarry(window, window->bytes, total);
     return may;
 }

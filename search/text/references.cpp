@@ -16,7 +16,7 @@ struct CharacterName {
 };
 
 // Made with Debian's Python: sorted(html.entities.name2codepoint.items()).
-const CharacterName characterNames[] = {
+constexpr CharacterName characterNames[] = {
     {"AElig", 0x00C6}, {"Aacute", 0x00C1}, {"Acirc", 0x00C2}, {"Agrave", 0x00C0}, {"Alpha", 0x0391},
     {"Aring", 0x00C5}, {"Atilde", 0x00C3}, {"Auml", 0x00C4}, {"Beta", 0x0392}, {"Ccedil", 0x00C7}, {"Chi", 0x03A7},
     {"Dagger", 0x2021}, {"Delta", 0x0394}, {"ETH", 0x00D0}, {"Eacute", 0x00C9}, {"Ecirc", 0x00CA},
@@ -112,9 +112,35 @@ int EncodeUtf8(int32_t codePoint, char* bytes)
 
 }  // namespace
 
+namespace {
+
+constexpr int NameCount = static_cast<int>(sizeof characterNames / sizeof characterNames[0]);
+
+// Where the names of each first letter begin in the sorted table (and end,
+// where the next letter's begin): a lookup compares only those.
+struct NamesByFirst {
+    int16_t from[129];
+};
+
+constexpr NamesByFirst MakeNamesByFirst()
+{
+    NamesByFirst index{};
+    for (int byte = 0, name = 0; byte <= 128; ++byte) {
+        while (name < NameCount && static_cast<unsigned char>(characterNames[name].name[0]) < byte) ++name;
+        index.from[byte] = static_cast<int16_t>(name);
+    }
+    return index;
+}
+
+constexpr NamesByFirst namesByFirst = MakeNamesByFirst();
+
+}  // namespace
+
 int32_t CodePointOfName(const char* name, int length)
 {
-    int low = 0, high = static_cast<int>(sizeof characterNames / sizeof characterNames[0]);
+    const unsigned char first = static_cast<unsigned char>(name[0]);
+    if (length < 1 || first >= 128) return -1;
+    int low = namesByFirst.from[first], high = namesByFirst.from[first + 1];
     while (low < high) {
         int middle = (low + high) / 2;
         int order = CompareName(characterNames[middle].name, name, length);
