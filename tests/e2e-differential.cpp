@@ -2,6 +2,7 @@
 // reference search and reader: every page must be identical, byte for byte.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -176,11 +177,11 @@ std::vector<std::string> Searches()
 }
 
 void FurnishData(const TestSite& site, const std::string& searchPath, int threads, bool textOnly = false,
-                 const std::string& folding = "")
+                 const std::string& folding = "", bool relevance = false)
 {
     site.Config("SEARCHPATH " + searchPath + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\n"
                 "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + (textOnly ? "yes" : "no") +
-                "\n" + (folding.empty() ? "" : "CASEFOLD " + folding + "\n"));
+                "\n" + (folding.empty() ? "" : "CASEFOLD " + folding + "\n") + (relevance ? "RANKING relevance\n" : ""));
     site.Data("skip.txt", "and of\ntheme \xC3\x9C" "BER\n");
     site.Data("header.htm", "<html><body>\n");
     site.Data("footer.htm", "</body></html>\n");
@@ -237,9 +238,42 @@ TEST(Differential, TextOnlyPagesMatchTheWholeTextReference)
     }
 }
 
+// Relevance: the program counts each hit once while it reads blocks on
+// several threads and ranks after the walk; the reference counts each
+// document's whole text (stored or visible) at once, on one thread. Pages
+// with excerpts (which read around where the scan saw each term's best hit,
+// and the reference sees it elsewhere) are the same with any number of threads.
+TEST(Differential, RelevancePagesMatchTheWholeTextReference)
+{
+    TestSite site;
+    SiteWriter(site).WriteAll();
+    TestSite reference(ReferenceProgram);
+    std::vector<std::string> queries = Searches();
+    const std::string excerpts = "<p>&Search.Match; &Search.URL; &Search.Weight; [&Search.Excerpt;]</p>\n";
+    for (bool textOnly : {false, true}) {
+        FurnishData(reference, site.root(), 1, textOnly, "", true);
+        std::map<std::string, std::string> oneThread;
+        for (int threads = 1; threads <= 3; ++threads) {
+            FurnishData(site, site.root(), threads, textOnly, "", true);
+            site.Data("bodyExcerpts.htm", excerpts);
+            for (size_t i = threads - 1; i < queries.size(); i += threads == 1 ? 1 : 4) {
+                SCOPED_TRACE(std::to_string(threads) + " threads, text only " + std::to_string(textOnly) + ", query: " +
+                             queries[i]);
+                RunResult fast = Get(site, queries[i]);
+                EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(Get(reference, queries[i]).out));
+                EXPECT_NE(fast.out.find("files searched"), std::string::npos);
+                const std::string withExcerpts = MaskSearchTime(Get(site, queries[i] + "&Look=Excerpts").out);
+                if (threads == 1) oneThread[queries[i]] = withExcerpts;
+                else EXPECT_EQ(withExcerpts, oneThread[queries[i]]);
+            }
+        }
+    }
+}
+
 // Under folding, the program folds each document as it reads it (its stored
 // bytes, or its visible text, block after block); the reference folds each
-// document's whole text first, then searches it.
+// document's whole text first, then searches it. Ranked by relevance too,
+// every other search.
 TEST(Differential, FoldedPagesMatchTheWholeFoldedReference)
 {
     TestSite site;
@@ -252,16 +286,19 @@ TEST(Differential, FoldedPagesMatchTheWholeFoldedReference)
         "%22cat+dog%22", "e+%C3%A9+%C3%89"};
     for (const char* folding : {"unicode", "accents"}) {
         for (bool textOnly : {false, true}) {
-            FurnishData(reference, site.root(), 1, textOnly, folding);
-            for (int threads = 1; threads <= 2; ++threads) {
-                FurnishData(site, site.root(), threads, textOnly, folding);
-                for (size_t i = 0; i < searches.size(); i += threads) {
-                    const std::string query = "Search=" + searches[i] + (i % 3 ? "&SortBy=Weight" : "");
-                    RunResult fast = Get(site, query);
-                    RunResult plain = Get(reference, query);
-                    EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out))
-                        << folding << (textOnly ? " text only, " : ", ") << threads << " threads, query: " << query;
-                    EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << query;
+            for (bool relevance : {false, true}) {
+                FurnishData(reference, site.root(), 1, textOnly, folding, relevance);
+                for (int threads = 1; threads <= 2; ++threads) {
+                    FurnishData(site, site.root(), threads, textOnly, folding, relevance);
+                    for (size_t i = relevance; i < searches.size(); i += threads * (relevance ? 2 : 1)) {
+                        const std::string query = "Search=" + searches[i] + (i % 3 ? "&SortBy=Weight" : "");
+                        SCOPED_TRACE(std::string(folding) + (textOnly ? " text only, " : ", ") +
+                                     (relevance ? "relevance, " : "") + std::to_string(threads) +
+                                     " threads, query: " + query);
+                        RunResult fast = Get(site, query);
+                        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(Get(reference, query).out));
+                        EXPECT_NE(fast.out.find("files searched"), std::string::npos);
+                    }
                 }
             }
         }

@@ -97,6 +97,46 @@ TEST(HostileScale, TwoHundredMegabytesInOneFile)
     EXPECT_EQ(result.err, "");
 }
 
+// Relevance: 100,000 matches of a four-word search take 11 MB of the 32 MB
+// the records may take (see the unit tests); a test build may give them
+// less, here as little as they can do with (room for the best 201 and one
+// more: five chunks of 64 KB for a search of 89 terms, 1,220 bytes a
+// match), which 1,000 matches pass. The matches kept give way to the best by
+// the counts so far, the page tells so, and the best page stays first.
+TEST(HostileScale, MoreMatchesThanTheRelevanceRankingKeeps)
+{
+    TestSite site(DebugProgram);
+    FurnishSite(site, std::string(DefaultConfig) + "RANKING relevance\n");
+    site.Data("body.htm", "&Search.URL; &Search.Percent;\n");
+    MakeFolders(site.root() + "/0");
+    PutDocument(site, "0/a.htm", "<TITLE>x</TITLE> x");
+    char name[32];
+    for (int i = 0; i < 1000; ++i) {
+        snprintf(name, sizeof name, "/0/%03d.htm", i);
+        WriteFile(site.root() + name, " x ");
+    }
+    // As many terms as the Search parameter's 320 bytes hold; none stands
+    // in the documents' addresses.
+    std::string query = "Search=";
+    for (char letter : std::string("bcdefgijklnopqrsuvwxyz")) query += std::string(1, letter) + "+";
+    for (int byte = 0x80; query.size() + 4 <= 320; ++byte) {
+        snprintf(name, sizeof name, "%%%02X+", byte);
+        query += name;
+    }
+    query.pop_back();
+    RunOptions options = GetOptions(query + "&Count=2");
+    options.environment["TRAWLEX_MATCH_CHUNKS"] = "1";
+    RunResult result = RunProgram(site.program(), options);
+    EXPECT_TRUE(IsWholePage(result.out));
+    EXPECT_NE(result.out.find(Summary(1001, 200) + "<!-- Too many matches to rank all by the site's final counts: "),
+              std::string::npos)
+        << result.out.substr(0, 300);
+    EXPECT_NE(result.out.find("passed over by the counts seen before them -->\n\n0/a.htm 2%\n0/999.htm 1%\n"),
+              std::string::npos)
+        << result.out.substr(0, 500);
+    EXPECT_EQ(result.err, "");
+}
+
 // Every byte but "/" (which no name holds) in a name: the backslash cannot be
 // written in an internal path and is passed over, every other name is found.
 TEST(HostileScale, NamesOfEveryByte)

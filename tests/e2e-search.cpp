@@ -93,6 +93,17 @@ TEST(SearchPage, ScoresRanksAndShowsEachDocument)
           {"escaped.htm", "Untitled", "100%", "5.00", "", DocumentDate, "an escaped cat"},
           {"keywords.htm", "Untitled", "100%", "3.00"},
           {"content-first.htm", "Untitled", "100%", "1.00"}}},
+        // Relevance: the description counts more than the keywords, and the
+        // results take their titles and descriptions from their files again.
+        {"META texts ranked by relevance",
+         {{"content-first.htm", "<META content=\"about a cat\" name=\"description\">\n<P>cat</P>\n"},
+          {"keywords.htm", "<TITLE>Pets</TITLE><META NAME=\"keywords\" CONTENT=\"cat, pet\">\n<P>cat</P>\n"},
+          {"name-first.htm", "<META name=\"description\" content=\"about a cat\">\n<P>cat</P>\n"}},
+         "Search=cat",
+         {{"name-first.htm", "Untitled", "100%", "0.46", "", DocumentDate, "about a cat"},
+          {"keywords.htm", "Pets", "100%", "0.42"},
+          {"content-first.htm", "Untitled", "100%", "0.20"}},
+         std::string(DefaultConfig) + "RANKING relevance\n"},
         // Text mode: carriage returns dropped ("x\rcat" is "xcat"), 0x1A ends the text.
         {"carriage returns and end of text",
          {{"crlf.htm", "<TITLE>Big\r\nCat</TITLE>\r\n<P>x\rcat</P>\r\n"},
@@ -128,6 +139,87 @@ TEST(SearchPage, ScoresRanksAndShowsEachDocument)
         RunResult result = Get(site, row.query);
         EXPECT_EQ(MaskSearchTime(result.out), expected.empty() ? NoMatchPage(files) : ResultsPage(expected, files));
         EXPECT_EQ(result.err, "");
+    }
+}
+
+struct Dated {
+    std::string name, content;
+    int year = 2020;
+};
+
+// Pages about walking gear, and an index that lists every subject of the
+// site many times over: "boot care" 40 times, boots 160 times.
+std::vector<Dated> IndexSite()
+{
+    const char* const subjects[] = {"socks", "maps", "compass", "tents", "stoves", "water", "blisters", "rain",
+                                    "boots, fitting", "boots, walking", "boot care", "boots, winter"};
+    std::string index = "<TITLE>Index</TITLE><UL>";
+    for (int i = 0; i < 40; ++i)
+        for (const char* subject : subjects)
+            index += std::string("<LI><A HREF=\"p.htm\">") + subject + " " + std::to_string(i) + "</A>";
+    std::vector<Dated> site = {
+        {"index.htm", index + "</UL>"},
+        {"care.htm", "<TITLE>Boot care</TITLE><P>Dry them slowly, away from the stove; wax the leather.</P>"},
+        {"fitting.htm", "<TITLE>Fitting boots</TITLE><P>Try them on in the afternoon, with your own socks.</P>"}};
+    for (int i = 0; i < 8; ++i)
+        site.push_back({"s" + std::to_string(i) + ".htm",
+                        std::string("<TITLE>") + subjects[i] + "</TITLE><P>All about " + subjects[i] + ".</P>"});
+    return site;
+}
+
+// RANKING relevance: orders that anyone would expect on small sites. Each
+// row lists the pages in the order shown (URL, percent, weight).
+TEST(SearchPage, RelevanceRanksAsAVisitorExpects)
+{
+    const std::vector<Dated> sizes = {{"big.htm", "<P>cat cat cat</P><P>" + std::string(400, '.') + "</P>", 2010},
+                                      {"new.htm", "<P>cat</P>", 2024},
+                                      {"old.htm", "<P>cat cat</P>", 2010}};
+    struct Row {
+        const char* name;
+        std::vector<Dated> documents;
+        std::string query;
+        std::string shown;
+        std::string config = "";
+    } rows[] = {
+        // One document: idf log2((2 + 2) / (2 + 1)), one whole word, a text of
+        // average length, so the weight is the idf, 0.415.
+        {"one hit", {{"a.htm", "<P>cat</P>"}}, "Search=cat", "a.htm 100% 0.42\n"},
+        {"a short page titled with the words above a long index listing them", IndexSite(), "Search=boot+care",
+         "care.htm 100% 10.30\nindex.htm 100% 10.08\nfitting.htm 45% 2.23\n"},
+        {"a rare word outweighs a common one",
+         {{"a.htm", "<P>trail trail trail trail</P>"}, {"b.htm", "<P>lantern, trail</P>"}, {"c.htm", "<P>trail</P>"},
+          {"d.htm", "<P>trail</P>"}, {"e.htm", "<P>trail</P>"}},
+         "Search=trail+lantern", "b.htm 100% 2.05\na.htm 50% 0.11\ne.htm 50% 0.07\nd.htm 50% 0.07\nc.htm 50% 0.07\n"},
+        {"a page with both words above pages with one",
+         {{"both.htm", "<P>the red fox</P>"}, {"fox.htm", "<P>fox fox fox fox fox fox</P>"},
+          {"red.htm", "<P>red red red red red red</P>"}, {"none.htm", "<P>grey wolf</P>"}},
+         "Search=red+fox", "both.htm 100% 2.12\nred.htm 50% 1.25\nfox.htm 50% 1.25\n"},
+        // Ties: the later modified first, then the later scanned.
+        {"ties",
+         {{"a.htm", "<P>cat</P>"}, {"b.htm", "<P>cat</P>"}, {"c.htm", "<P>cat</P>", 2010},
+          {"d.htm", "<P>cat</P>", 2024}},
+         "Search=cat", "d.htm 100% 0.15\nb.htm 100% 0.15\na.htm 100% 0.15\nc.htm 100% 0.15\n"},
+        // Weight orders as the default does; date and size come first when asked.
+        {"by weight", sizes, "Search=cat&SortBy=Weight", "old.htm 100% 0.32\nbig.htm 100% 0.27\nnew.htm 100% 0.23\n"},
+        {"by date", sizes, "Search=cat&SortBy=Date", "new.htm 100% 0.23\nold.htm 100% 0.32\nbig.htm 100% 0.27\n"},
+        {"by size", sizes, "Search=cat&SortBy=Size", "big.htm 100% 0.27\nold.htm 100% 0.32\nnew.htm 100% 0.23\n"},
+        // Folded, the words are compared with the address folded too.
+        {"a folded address", {{"\xC3\xA9" "cole.htm", "<P>ecole</P>", 2010}, {"b.htm", "<P>\xC3\x89" "cole</P>", 2024}},
+         "Search=ECOLE", "\xC3\xA9" "cole.htm 100% 0.64\nb.htm 100% 0.26\n", "CASEFOLD accents\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestSite site;
+        FurnishSite(site, std::string(DefaultConfig) + "RANKING relevance\n" + row.config);
+        site.Data("body.htm", "&Search.URL; &Search.Percent; &Search.Weight;\n");
+        for (const Dated& document : row.documents) {
+            PutDocument(site, document.name, document.content);
+            SetModified(site.root() + "/" + document.name, document.year, 1, 1, 12, 0, 0);
+        }
+        const std::string page = MaskSearchTime(Get(site, row.query).out);
+        const size_t start = page.find("<BR><BR>") + 8, end = page.find("Result Pages:");
+        ASSERT_NE(end, std::string::npos) << page;
+        EXPECT_EQ(page.substr(start, end - start), row.shown);
     }
 }
 

@@ -113,6 +113,7 @@ TEST_F(ConfigFile, AppliesKeys)
         int32_t threads = 0;
         int32_t excerptSize = 0;
         int32_t textOnly = 0;
+        int32_t ranking = RankingClassic;
         CaseFolding caseFolding = CaseFoldAscii;
     } rows[] = {
         {"BASEURL /a/\rFILESPEC .htm\nFILESPEC .html\r\nEXCLUDEPATH /x/", "\\initial\\", "/a/", ".htm,.html,",
@@ -152,11 +153,18 @@ TEST_F(ConfigFile, AppliesKeys)
         {"TEXTONLY no\nTEXTONLY 2\nTEXTONLY yess", "\\initial\\", "", "", "", 0, 0, 0},
         {"TEXTONLY YES", "\\initial\\", "", "", "", 0, 0, 1},
         {"TEXTONLY Yes\nTEXTONLY nO", "\\initial\\", "", "", "", 0, 0, 0},
+        // classic or relevance in any case; the last line wins, others leave it.
+        {"RANKING relevance", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance},
+        {"ranking RELEVANCE\nRANKING best\nRANKING\nRANKING relevant", "\\initial\\", "", "", "", 0, 0, 0,
+         RankingRelevance},
+        {"RANKING Relevance\nRanking Classic # today's order", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic},
+        {"RANKINGrelevance\nRANKINGS classic", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance},
         // ascii, unicode or accents in any case, the last line that names one winning.
-        {"CASEFOLD unicode", "\\initial\\", "", "", "", 0, 0, 0, CaseFoldUnicode},
-        {"casefold ACCENTS\nCASEFOLD latin\nCASEFOLD\nCASEFOLD accent", "\\initial\\", "", "", "", 0, 0, 0, CaseFoldAccents},
-        {"CaseFold Accents\nCASEFOLD Ascii # today's", "\\initial\\", "", "", "", 0, 0, 0, CaseFoldAscii},
-        {"CASEFOLD unicode\nCASEFOLDS accents", "\\initial\\", "", "", "", 0, 0, 0, CaseFoldUnicode},
+        {"CASEFOLD unicode\nRANKING relevance", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance, CaseFoldUnicode},
+        {"casefold ACCENTS\nCASEFOLD latin\nCASEFOLD\nCASEFOLD accent", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic,
+         CaseFoldAccents},
+        {"CaseFold Accents\nCASEFOLD Ascii # today's", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic, CaseFoldAscii},
+        {"CASEFOLD unicode\nCASEFOLDS accents", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic, CaseFoldUnicode},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);
@@ -171,6 +179,7 @@ TEST_F(ConfigFile, AppliesKeys)
         EXPECT_EQ(loaded.settings.threadCount, row.threads);
         EXPECT_EQ(loaded.settings.excerptSize, row.excerptSize);
         EXPECT_EQ(loaded.settings.textOnly, row.textOnly);
+        EXPECT_EQ(loaded.settings.ranking, row.ranking);
         EXPECT_EQ(loaded.settings.caseFolding, row.caseFolding);
         EXPECT_EQ(loaded.listCapacity, static_cast<int32_t>(row.content.size()));
         EXPECT_EQ(loaded.blocksWhileLoaded, 2);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -11,6 +12,7 @@
 
 #include "corv-core.h"
 #include "document-scan.h"
+#include "relevance.h"
 #include "results.h"
 #include "search-plan.h"
 #include "srchexpr.h"
@@ -29,13 +31,18 @@ protected:
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
-    // Compiles the words and their plan, text only (with its filter) when `textOnly`.
-    void Words(const char* text, bool textOnly = false, CaseFolding folding = CaseFoldAscii)
+    // Compiles the words and their plan, text only (with its filter) when
+    // `textOnly`, counting for the relevance ranking when `relevance`.
+    void Words(const char* text, bool textOnly = false, bool relevance = false)
+    {
+        Words(text, textOnly, CaseFoldAscii, relevance);
+    }
+    void Words(const char* text, bool textOnly, CaseFolding folding, bool relevance = false)
     {
         ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
         ASSERT_EQ(CompileSearchExpression("", text, folding), 1) << text;
-        BuildSearchPlan(&plan_, &searchExpression, textOnly);
+        BuildSearchPlan(&plan_, &searchExpression, textOnly, relevance);
         context_.plan = &plan_;
     }
     // Whether the text-only filter lets a whole document through, folded as
@@ -366,6 +373,7 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"donaudampf", "Donau\xC2\xAD" "dampf", {0, 100, 100}},                          // a soft hyphen
         {"\"cat dog\"", "cat\xC2\xA0" "dog", {0, 100, 100}},                              // a phrase, a no-break space
         {"l'ecole", "l\xE2\x80\x99\xC3\xA9" "cole", {0, 0, 100}},                         // a curly apostrophe
+        {"cole", "\xC3\xA9" "cole", {50, 50, 50}},                                          // a letter before, whole or cut
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
@@ -392,6 +400,63 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
                     ASSERT_EQ(blocks.weight, whole.weight) << "blocks of " << size;
                 }
             }
+        }
+    }
+}
+
+// Relevance: each hit counts once, in its field, with its context score in
+// four-hundredths, whatever the size of the blocks a document is read in;
+// with markup searched the title's own bytes count in the title only and
+// META tags not in the text.
+TEST_F(Scanner, RelevanceCountsEachHitOnceInItsField)
+{
+    struct Row {
+        const char* words;
+        std::string document;
+        bool textOnly;
+        std::vector<std::vector<uint32_t>> strengths;  // per term: title, description, keywords, text
+        int64_t textLength;                            // -1: the document's size
+        size_t sweepFrom = 0;                          // smaller blocks would cut the title or META tags
+        CaseFolding folding = CaseFoldAscii;
+    } rows[] = {
+        {"cat", "<HEAD><TITLE>Cats</TITLE></HEAD><P>cat</P>", false, {{360, 0, 0, 400}}, -1, 26},
+        {"cat", "<HEAD><TITLE>Cats</TITLE></HEAD><P>cat</P>", true, {{360, 0, 0, 400}}, 3, 26},
+        // A title cut at 90 characters: a word across the cut counts in the text.
+        {"cat", "<TITLE>" + std::string(88, 'x') + " cat</TITLE>", false, {{0, 0, 0, 400}}, -1, 100},
+        {"cat dog", "<META name=description content=\"cat, dog\"><META name=keywords content=dog>cat.dog", false,
+         {{0, 400, 0, 320}, {0, 400, 400, 320}}, -1, 84},
+        {"aa", "aaaaaaa <b>aa</b>", false, {{0, 0, 0, 200 + 100 + 100 + 400}}, -1},
+        {"aa", "aaaaaaa <b>aa</b>", true, {{0, 0, 0, 200 + 100 + 100 + 400}}, 10},
+        {"cat* *at", "concat category", false, {{0, 0, 0, 200 + 400}, {0, 0, 0, 400 + 200}}, -1},
+        {"\"a cat\"", "a cat, a  cat, a\ncat", false, {{0, 0, 0, 400}}, -1},
+        {"\"a cat\"", "a cat, a  cat, a\ncat", true, {{0, 0, 0, 1200}}, 19},
+        // Folded, the text is what its bytes fold to: the title lies 8 bytes
+        // earlier in it than in the stored bytes.
+        {"cat", "<!-- \xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89 --><TITLE>Cats</TITLE><P>CAT</P>", false,
+         {{360, 0, 0, 400}}, 54 - 8, 45, CaseFoldAccents},
+        {"ecole", "<P>\xC3\x89" "cole, \xC3\x89" "COLE; \xC3\xA9" "coles</P>", true, {{0, 0, 0, 400 + 400 + 360}}, 20, 0,
+         CaseFoldAccents},
+        {"cafe", "<P>caf\xC3\xA9 cafe\xCC\x81 CAFE</P>", false, {{0, 0, 0, 400}}, 25, 0, CaseFoldUnicode},
+        {"cafe", "<P>caf\xC3\xA9 cafe\xCC\x81 CAFE</P>", false, {{0, 0, 0, 1200}}, 21, 0, CaseFoldAccents},
+        {"caf\xC3\xA9", "<P>CAFE\xCC\x81", false, {{0, 0, 0, 400}}, 9, 0, CaseFoldUnicode},  // held to the end
+    };
+    testing_support::TempFolder folder;
+    const std::string path = folder.path() + "/document.htm";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 40));
+        Words(row.words, row.textOnly, row.folding, true);
+        testing_support::WriteFile(path, row.document);
+        const size_t from = std::max(row.sweepFrom, static_cast<size_t>(searchExpression.longestTerm) + 2);
+        for (size_t size = from; size <= row.document.size() + 1; ++size) {
+            ScannedDocument document;
+            ScanThroughBlocks(path, static_cast<int32_t>(size), &document);
+            ASSERT_EQ(document.matched, 1) << "blocks of " << size;
+            for (size_t term = 0; term < row.strengths.size(); ++term)
+                for (int field = 0; field < FieldCount; ++field)
+                    ASSERT_EQ(document.strengths[term][field], row.strengths[term][static_cast<size_t>(field)])
+                        << "term " << term << ", field " << field << ", blocks of " << size;
+            ASSERT_EQ(document.textLength,
+                      row.textLength < 0 ? static_cast<int64_t>(row.document.size()) : row.textLength);
         }
     }
 }
@@ -708,6 +773,93 @@ TEST(RankedList, InsertsInSortOrder)
         EXPECT_EQ(backward, row.order) << "mode " << row.sortMode;
         EXPECT_EQ(resultList.head->prev, nullptr);
         EXPECT_EQ(resultList.tail->next, nullptr);
+    }
+    resultList = ResultList{};
+}
+
+// The relevance ranking's logarithm is its own, the same bits everywhere:
+// exact at powers of two, within 2^-28 of the C library's elsewhere.
+TEST(RelevanceRanking, FixedPointLogarithm)
+{
+    for (int bit = 0; bit < 64; ++bit) EXPECT_EQ(FixedLog2(uint64_t{1} << bit), int64_t{bit} << 32) << bit;
+    std::mt19937_64 random(22);
+    std::vector<uint64_t> values = {3, 5, 7, 10, 1000, 1001, 65535, 65537, UINT32_MAX, UINT64_MAX};
+    for (int i = 0; i < 2000; ++i) values.push_back(random() >> (random() % 64));
+    for (uint64_t value : values) {
+        if (value == 0) continue;
+        const double fixed = static_cast<double>(FixedLog2(value)) / 4294967296.0;
+        EXPECT_NEAR(fixed, std::log2(static_cast<double>(value)), 1.0 / (1 << 28)) << value;
+    }
+}
+
+namespace {
+
+// A matched document whose four terms each stand `hits` times in a text of
+// 1,000 bytes.
+ScannedDocument MatchOf(uint32_t hits)
+{
+    ScannedDocument document{};
+    document.matched = 1;
+    document.percent = 100;
+    document.textLength = 1000;
+    for (int term = 0; term < 4; ++term) document.strengths[term][FieldText] = hits * WholeWordStrength;
+    for (int64_t& offset : document.hitOffsets) offset = -1;
+    return document;
+}
+
+std::string PageName(int i)
+{
+    char name[64];
+    snprintf(name, sizeof name, "\\site\\docs\\page%06d.htm", i);
+    return name;
+}
+
+}  // namespace
+
+// 100,000 matches of a four-word search: each record takes 104 bytes and its
+// path the bytes it does not share with the one before; all are ranked. With
+// a budget of four chunks the records give way to the best by the counts so
+// far, which here are the best by the final counts too, and the memory stays
+// within the budget.
+TEST_F(Scanner, RelevanceRanksEveryMatchWithinItsMemory)
+{
+    Words("cat dog bird fish", false, true);
+    EXPECT_EQ(MatchRecordBytes(4), 104);
+    std::vector<ResultEntry> slots(ResultSlotCount);
+    const int32_t matches = 100000;
+    auto hitsOf = [](int i) { return static_cast<uint32_t>(1 + (static_cast<int64_t>(i) * 7919) % 100000); };
+    for (int32_t budget : {MatchChunkLimit, 4}) {
+        SCOPED_TRACE(budget);
+        resultList = ResultList{};
+        resultList.slots = slots.data();
+        const int32_t before = MemGetStats().bytesInUse;
+        RelevanceRun run;
+        StartRelevance(&run, &plan_, SortByPercent, "\\site\\", budget);
+        int32_t peak = 0;
+        for (int i = 0; i < matches; ++i) {
+            FileForRelevance(&run, PageName(i).c_str(), 1000, 0, MatchOf(hitsOf(i)));
+            peak = std::max(peak, MemGetStats().bytesInUse - before);
+        }
+        if (budget == MatchChunkLimit) {
+            EXPECT_EQ(run.passedOver, 0u);
+            EXPECT_LT(peak, matches * (104 + 8) + 2 * MatchChunkBytes);
+        } else {
+            EXPECT_GT(run.passedOver, 0u);
+            EXPECT_LE(peak, (budget + 2) * (MatchChunkBytes + 16));
+        }
+        RankByRelevance(&run);
+        EXPECT_EQ(MemGetStats().bytesInUse, before);
+        EXPECT_EQ(resultList.matchedTotal, matches);
+        EXPECT_EQ(resultList.resultCount, ResultLimit);
+        EXPECT_EQ(resultList.linkedCount, ResultSlotCount);
+        // The most hits first: i * 7919 is 100,000 - k (mod 100,000) for these.
+        int position = 0;
+        for (const ResultEntry* entry = resultList.head; entry; entry = entry->next, ++position) {
+            int page = 0;
+            ASSERT_EQ(sscanf(entry->path, "/site/docs/page%d.htm", &page), 1) << entry->path;
+            ASSERT_EQ(hitsOf(page), static_cast<uint32_t>(matches - position)) << position;
+        }
+        EXPECT_EQ(position, ResultSlotCount);
     }
     resultList = ResultList{};
 }

@@ -16,10 +16,19 @@ struct RunSettings {
 };
 extern RunSettings runSettings;
 
+// How the default order ranks matches: classic by percent and weight,
+// relevance by a score computed after the walk from the site's own counts.
+enum : int32_t {
+    RankingClassic = 0,
+    RankingRelevance = 1
+};
+
 // What the configuration sets beyond the search path and the lists.
 struct SearchSettings {
     int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
     int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
     int32_t textOnly;     // 1: a document's text is what a visitor reads, not its markup
     CaseFolding caseFolding;  // how letters compare: ASCII case only unless the site asks for more
+    int32_t ranking;      // RankingClassic or RankingRelevance
+    int32_t matchChunks;  // relevance: the chunks its records may take, or 0 for MatchChunkLimit (tests set fewer)
 };

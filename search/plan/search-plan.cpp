@@ -23,6 +23,8 @@ void FillFactors(ContextFactors* factors)
         RightContextFactor(static_cast<unsigned char>(byte), 'a', &factors->of[FactorsRight][byte]);
         RightContextFactor(static_cast<unsigned char>(byte), 's', &factors->of[FactorsRightAfterS][byte]);
         factors->of[FactorsNone][byte] = 1.0;
+        for (int table = 0; table < FactorsTableCount; ++table)
+            factors->twentieths[table][byte] = static_cast<uint8_t>(factors->of[table][byte] * 20.0 + 0.5);
     }
 }
 
@@ -59,6 +61,8 @@ void SettleScoring(SearchPlan* plan)
         const int32_t right = anyAfter ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
         scoring.left = plan->factors.of[left];
         scoring.right = plan->factors.of[right];
+        scoring.leftTwentieths = plan->factors.twentieths[left];
+        scoring.rightTwentieths = plan->factors.twentieths[right];
     }
 }
 
@@ -144,7 +148,7 @@ FoldedHitEnd FoldedEndOfHit(const char* after, const char* end)
     return IsCutCodePoint(after, end) ? FoldedHitEnd::Unknown : FoldedHitEnd::Ends;
 }
 
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly)
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     CORV_CHECK_POINTER(PlanModule, expression);
@@ -154,6 +158,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool 
     plan->textOnly = textOnly;
     plan->folding = expression->folding;
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
+    plan->relevance = relevance;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);

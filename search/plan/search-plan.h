@@ -28,6 +28,9 @@ enum : int32_t {
 };
 struct ContextFactors {
     double of[FactorsTableCount][256];
+    // The same factors in twentieths, which they all are: the relevance
+    // ranking adds up hit strengths as exact whole numbers.
+    uint8_t twentieths[FactorsTableCount][256];
 };
 
 // How each term's hits are scored, settled when the plan is built: the hits
@@ -39,6 +42,8 @@ struct TermScoring {
     int32_t length;
     const double* left;   // the factors of the byte before a hit, in the plan's tables
     const double* right;  // and of the byte after it
+    const uint8_t* leftTwentieths;   // the same in twentieths
+    const uint8_t* rightTwentieths;
 };
 
 // Terms of one byte, where there are several, are found by a table, each
@@ -61,6 +66,7 @@ struct SearchPlan {
     // term could hold what they fold to), and a hit's neighbours are read as
     // what they fold to (FoldedByteBefore, FoldedByteAt).
     bool keepsPunctuation;
+    bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;
     TermScoring scoring[PatternSetLimit];
@@ -70,7 +76,7 @@ struct SearchPlan {
 
 // Builds the plan for compiled words, in place (it points into itself, so
 // it is never copied); the expression must outlive it.
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly);
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance = false);
 void ReleaseSearchPlan(SearchPlan* plan);
 
 // The whole-word rules: how much the byte before a hit, and the byte after it

@@ -102,6 +102,11 @@ void ApplyConfigLine(SiteConfig* config, const char* line)
             config->settings.textOnly = 1;
         else if (StrEqualNoCase(value, "no") || StrEqualNoCase(value, "off") || StrEqual(value, "0"))
             config->settings.textOnly = 0;
+    } else if (StrEqualNoCaseN(line, "RANKING", 7)) {
+        // classic or relevance; anything else leaves it.
+        const char* value = ValueAfter(line, 7);
+        if (StrEqualNoCase(value, "classic")) config->settings.ranking = RankingClassic;
+        else if (StrEqualNoCase(value, "relevance")) config->settings.ranking = RankingRelevance;
     } else if (StrEqualNoCaseN(line, "CASEFOLD", 8)) {
         SetCaseFolding(config, ValueAfter(line, 8));
     } else if (StrEqualNoCaseN(line, "THREADS", 7)) {

@@ -21,8 +21,16 @@ uint32_t DriverDebugFlags()
     const char* value = getenv("TRAWLEX_DEBUG_FLAGS");
     return value ? static_cast<uint32_t>(strtoul(value, nullptr, 10)) : 0;
 }
+// Test builds only: the memory the relevance ranking may keep its records
+// in, in chunks, so that a test needs no more matches than a few thousand.
+int32_t MatchChunkBudget()
+{
+    const char* value = getenv("TRAWLEX_MATCH_CHUNKS");
+    return value ? static_cast<int32_t>(strtol(value, nullptr, 10)) : 0;
+}
 #else
 uint32_t DriverDebugFlags() { return 0; }
+int32_t MatchChunkBudget() { return 0; }
 #endif
 
 bool IsVersionRequest(int argc, char** argv)
@@ -51,6 +59,7 @@ void AnswerSearch(const char* requestText, SiteConfig* config)
     char path[PathCapacity];
     DataFilePath(path, "srchdata\\config.txt");
     LoadSiteConfig(path, config);
+    config->settings.matchChunks = MatchChunkBudget();
     CgiLogQuery("srchdata\\logs\\", "(%d, %d) %s\n", request.startAt, request.count, request.search);
     DataFilePath(path, "srchdata\\header.htm");
     CgiIncludeFile(path);

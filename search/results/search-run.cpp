@@ -10,6 +10,7 @@
 #include "corv-core.h"
 #include "corv-str.h"
 #include "platform.h"
+#include "relevance.h"
 #include "result-template.h"
 #include "results.h"
 #include "scan-pool.h"
@@ -92,9 +93,12 @@ void ScanFile(void* pool, const char* folderPath, const char* fileName, int32_t 
     ScanInWalkOrder(static_cast<ScanPool*>(pool), path, size, modified);
 }
 
-void FileDocument(void*, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
+// Classic ranking files a match at its place at once; the relevance
+// ranking keeps a record of it until the walk has ended.
+void FileDocument(void* relevance, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
 {
-    FileScannedDocument(path, size, modified, document);
+    if (relevance) FileForRelevance(static_cast<RelevanceRun*>(relevance), path, size, modified, document);
+    else FileScannedDocument(path, size, modified, document);
 }
 
 // A file or folder that exists but could not be read is no file without a
@@ -106,14 +110,23 @@ void PrintUnreadable()
     if (resultList.unableToSearch > 0) CgiPrint("<!-- Unable to search %d files -->\n", resultList.unableToSearch);
 }
 
-// Walks the whole site with `threads` threads scanning what it finds.
-void SearchSite(const SearchPlan* plan, int threads, const char* searchPath)
+// Walks the whole site with `threads` threads scanning what it finds, and
+// ranks the matches by relevance when a run for that is given.
+void SearchSite(const SearchPlan* plan, int threads, const char* searchPath, RelevanceRun* relevance)
 {
     walkDepth = 0;
     ScanPool pool;
-    StartScanning(&pool, threads, plan, DocumentSink{FileDocument, CountUnreadable, nullptr});
+    StartScanning(&pool, threads, plan, DocumentSink{FileDocument, CountUnreadable, relevance});
     WalkFolder(searchPath, WalkWholeSite, WalkVisitor{ScanFile, CountUnreadable, &pool});
     FinishScanning(&pool);
+    if (relevance) RankByRelevance(relevance);
+}
+
+void PrintPassedOver(const RelevanceRun& relevance)
+{
+    if (relevance.passedOver > 0)
+        CgiComment("Too many matches to rank all by the site's final counts: %u passed over by the counts "
+                   "seen before them\n", relevance.passedOver);
 }
 
 }  // namespace
@@ -137,8 +150,13 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     const int threads = ThreadCountFor(settings);
     double started = TickSeconds();
     SearchPlan plan;
-    BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0);
-    SearchSite(&plan, threads, searchPath);
+    const bool byRelevance = settings.ranking == RankingRelevance;
+    BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0, byRelevance);
+    RelevanceRun relevance;
+    if (byRelevance)
+        StartRelevance(&relevance, &plan, sortMode, searchPath,
+                       settings.matchChunks > 0 ? settings.matchChunks : MatchChunkLimit);
+    SearchSite(&plan, threads, searchPath, byRelevance ? &relevance : nullptr);
     double searchSeconds = TickSeconds() - started;
     if (resultList.resultCount <= 0) {
         CgiPrint("Unable to find any Web pages matching your query...<BR>");
@@ -147,6 +165,10 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
         CgiPrint("Found %d Web page%s matching your query (returning top %d)...<BR><BR>", resultList.matchedTotal,
                  resultList.matchedTotal == 1 ? "" : "s", resultList.resultCount);
         PrintUnreadable();
+        if (byRelevance) {
+            PrintPassedOver(relevance);
+            TakeShownTexts(&plan, runSettings.pageStart, runSettings.pageSize);
+        }
         WriteResults(request->look, settings, threads, &plan);
         PrintPagingRow(request);
     }

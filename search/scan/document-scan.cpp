@@ -20,18 +20,20 @@ constexpr double DescriptionWeight = 4.0;
 constexpr double KeywordsWeight = 2.0;
 constexpr double BodyWeight = 1.0;
 
-void ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
+// Copies the title; returns where its bytes begin in the data, or nullptr.
+const char* ExtractTitle(const TagPatterns& tags, const char* data, const char* end, char* title)
 {
     title[0] = '\0';
     const char* hit = nullptr;
-    if (!FindPattern(&tags.title, data, end, &hit)) return;
+    if (!FindPattern(&tags.title, data, end, &hit)) return nullptr;
     const char* at = static_cast<const char*>(memchr(hit, '>', static_cast<size_t>(end - hit)));
-    if (!at) return;
-    ++at;
+    if (!at) return nullptr;
+    const char* first = ++at;
     int copied = 0;
     while (at < end && *at != '<' && copied < TitleCharacterLimit) title[copied++] = *at++;
     title[copied] = '\0';
     if (copied == TitleCharacterLimit) StrAppend(title, "...");
+    return first;
 }
 
 // Whether a META tag's text can name the description or the keywords. Its
@@ -127,7 +129,8 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 // A region being scored: where it lies, its weight, whose counts grow, and
 // where its block begins in the file (-1 outside the text); whether it is
 // stored bytes, in which a hit may lie inside a tag, and whether the bytes
-// before it end inside one.
+// before it end inside one. Relevance: the field its hits count in, where
+// their strengths go, and the title's bytes, which the text leaves out.
 struct RegionScan {
     const SearchPlan* plan;
     TermCounts* counts;
@@ -141,6 +144,10 @@ struct RegionScan {
     int64_t (*offsetOf)(const void* map, int32_t at);
     const void* offsetMap;
     bool markup;
+    ScanField field;
+    FieldStrengths* strengths;
+    const char* titleFrom;
+    const char* titleTo;
     // For each term that has no hit outside a tag yet: whether the bytes at
     // tagKnownAt[term] are inside one, which moves on with its hits.
     bool inTag[PatternSetLimit];
@@ -159,6 +166,19 @@ bool ShownAt(RegionScan& scan, int term, const char* hit)
     return !scan.inTag[term];
 }
 
+// Relevance: a hit's strength (its score in four-hundredths) adds to its
+// field's, unless it lies within the title's bytes in the text.
+inline void AddStrength(RegionScan& scan, int term, const char* hit, unsigned char before, unsigned char after)
+{
+    const TermScoring& scoring = scan.plan->scoring[term];
+    if (hit >= scan.titleFrom && hit + scoring.length <= scan.titleTo) return;
+    scan.strengths[term].field[scan.field] +=
+        static_cast<uint64_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
+}
+
+// Classic: a hit's score, squared and weighted, adds to the term's total;
+// relevance: its strength adds to its field's.
+template <bool Relevance>
 inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
     const TermScoring& scoring = scan.plan->scoring[term];
@@ -174,8 +194,56 @@ inline void ScoreHit(RegionScan& scan, int term, const char* hit)
     // Only the first terms' places are kept for the excerpts.
     if (scan.offset >= 0 && counts.shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit))
         counts.shownOffset = scan.offset + (hit - scan.start);
-    counts.total += score * score * scan.weight;
     counts.found = 1;
+    if (!Relevance) counts.total += score * score * scan.weight;
+    else AddStrength(scan, term, hit, before, after);
+}
+
+// A document's address: its hits' strengths, nothing else.
+struct AddressScan {
+    const SearchPlan* plan;
+    const char* start;
+    const char* end;
+    uint32_t* strengths;
+};
+
+void CountAddressHits(void* address, const PatternHit* hits, int count)
+{
+    const AddressScan& scan = *static_cast<const AddressScan*>(address);
+    const bool folded = scan.plan->folding != CaseFoldAscii;
+    for (int i = 0; i < count; ++i) {
+        const int term = hits[i].pattern;
+        const TermScoring& scoring = scan.plan->scoring[term];
+        const char* hit = hits[i].at;
+        if (folded && FoldedEndOfHit(hit + scoring.length, scan.end) == FoldedHitEnd::Continues) continue;
+        const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+        const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
+        scan.strengths[term] += static_cast<uint32_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
+    }
+}
+
+// Relevance: the region counts in `field`; in the text, the title's bytes
+// (which lie in the first block) are marked to be left out.
+void CountIn(const ScanContext& context, ScanField field, RegionScan* region)
+{
+    region->field = field;
+    region->strengths = const_cast<FieldStrengths*>(context.strengths);
+    region->titleFrom = region->titleTo = region->start;
+    if (!context.plan->relevance || field != FieldText || context.titleTo <= context.titleFrom) return;
+    const int64_t length = region->end - region->start;
+    region->titleFrom = region->start + std::min(std::max<int64_t>(context.titleFrom - context.blockText, 0), length);
+    region->titleTo = region->start + std::min(std::max<int64_t>(context.titleTo - context.blockText, 0), length);
+}
+
+// Relevance: what the document's record is made of, each strength as far
+// as 32 bits hold it.
+void KeepStrengths(const ScanContext& context, ScannedDocument* document)
+{
+    for (int term = 0; term < context.plan->expression->termCount; ++term)
+        for (int field = 0; field < FieldCount; ++field)
+            document->strengths[term][field] =
+                static_cast<uint32_t>(std::min<uint64_t>(context.strengths[term].field[field], UINT32_MAX));
+    document->textLength = context.textLength;
 }
 
 // Calls onHit(term, hit) for each byte of [start, end) that is a term of one byte.
@@ -224,6 +292,9 @@ void WaitForNextCharacter(const RegionScan& scan, const PendingHit& pending, con
 
 // Under folding no hit ends before a character's marks; a side of a term
 // of a script written without spaces is a word's end (its factors say so).
+// (The relevance ranking scores text whose blocks end at whole characters,
+// with no tail.)
+template <bool Relevance>
 void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
 {
     const TermScoring& scoring = scan.plan->scoring[term];
@@ -239,11 +310,13 @@ void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
     const double score = scoring.left[before] * scoring.right[next];
     const int64_t offset = FoldedOffset(scan, hit);
     const bool shown = offset >= 0 && scan.counts[term].shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit);
-    if (ending == FoldedHitEnd::Unknown && scan.tail) {
+    if (!Relevance && ending == FoldedHitEnd::Unknown && scan.tail) {
         WaitForNextCharacter(scan, PendingHit{term, score, scan.weight, offset, shown}, after);
         return;
     }
-    CountHit(scan.counts[term], score, scan.weight, offset, shown);
+    // The relevance ranking adds strengths, not scores.
+    CountHit(scan.counts[term], score, Relevance ? 0.0 : scan.weight, offset, shown);
+    if (Relevance) AddStrength(scan, term, hit, before, next);
 }
 
 // The bytes after the last block's end, as far as they come (all of them
@@ -266,48 +339,61 @@ void ResolveTail(ScanContext* context, const char* bytes, int count, bool ended)
     tail.hitCount = tail.byteCount = 0;
 }
 
-template <bool Folded>
+template <bool Folded, bool Relevance>
 inline void ScoreAnyHit(RegionScan& scan, int term, const char* hit)
 {
-    if (Folded) ScoreFoldedHit(scan, term, hit);
-    else ScoreHit(scan, term, hit);
+    if (Folded) ScoreFoldedHit<Relevance>(scan, term, hit);
+    else ScoreHit<Relevance>(scan, term, hit);
 }
 
 // A title or META text, folded as the plan folds.
-void ScanFoldedRegion(ScanContext* context, double weight, const char* text)
+void ScanFoldedRegion(ScanContext* context, double weight, const char* text, ScanField field)
 {
     char folded[FoldOutputCapacity(DescriptionCapacity)];
     const int length = FoldWord(context->plan->folding, text, static_cast<int>(strlen(text)), folded, sizeof folded);
     int unused = 0;
-    if (length > 0) ScanRegion(context, weight, folded, folded + length, &unused);
+    if (length > 0) ScanRegion(context, weight, folded, folded + length, &unused, field);
 }
 
 int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
 
-template <bool Folded>
+template <bool Folded, bool Relevance>
 void ScoreHits(void* region, const PatternHit* hits, int count)
 {
     RegionScan& scan = *static_cast<RegionScan*>(region);
-    for (int i = 0; i < count; ++i) ScoreAnyHit<Folded>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+    for (int i = 0; i < count; ++i) ScoreAnyHit<Folded, Relevance>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
 }
 
-// A region's hits, under folding or not: the terms of one byte through
-// their table where there are several, the others through their set.
-template <bool Folded>
-void ScoreRegionHits(RegionScan& region, const ByteTerms& bytes, const PatternSet* terms)
+// A region's hits: the terms of one byte through their table where there
+// are several, the others through their set.
+template <bool Folded, bool Relevance>
+void ScoreRegionHits(RegionScan& region)
 {
+    const SearchPlan& plan = *region.plan;
+    const ByteTerms& bytes = plan.byteTerms;
     if (bytes.count < 2) {
-        FindPatternSet(terms, region.start, region.end, ScoreHits<Folded>, &region);
+        FindPatternSet(plan.expression->termPatterns, region.start, region.end, ScoreHits<Folded, Relevance>, &region);
         return;
     }
-    FindByteTerms(bytes, region.start, region.end, [&region](int term, const char* hit) { ScoreAnyHit<Folded>(region, term, hit); });
+    FindByteTerms(bytes, region.start, region.end,
+                  [&region](int term, const char* hit) { ScoreAnyHit<Folded, Relevance>(region, term, hit); });
     region.termOf = bytes.otherTerm;
-    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Folded>, &region);
+    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Folded, Relevance>, &region);
 }
 
-// A region of a context, its tail waiting at its end when one is given.
-void StartRegion(RegionScan* region, ScanContext* context, double weight, const char* start, const char* end,
-                 FoldedTail* tail)
+// A region's hits, scored as the plan folds and ranks.
+void ScoreRegion(RegionScan& region)
+{
+    const SearchPlan& plan = *region.plan;
+    if (plan.folding != CaseFoldAscii) plan.relevance ? ScoreRegionHits<true, true>(region) : ScoreRegionHits<true, false>(region);
+    else plan.relevance ? ScoreRegionHits<false, true>(region) : ScoreRegionHits<false, false>(region);
+}
+
+// A region of the context's stored bytes or text, with the tag state the
+// bytes before it end in (markup searched), counting in `field`; under
+// folding, hits may wait for more text at its end in `tail`.
+void StartRegion(ScanContext* context, const char* start, const char* end, double weight, ScanField field,
+                 RegionScan* region, FoldedTail* tail = nullptr)
 {
     region->plan = context->plan;
     region->counts = context->counts;
@@ -320,27 +406,53 @@ void StartRegion(RegionScan* region, ScanContext* context, double weight, const 
     region->offsetOf = tail ? context->offsetOf : nullptr;
     region->offsetMap = tail ? context->offsetMap : nullptr;
     region->markup = !context->plan->textOnly;
-    for (int32_t term = 0; region->markup && term < context->plan->expression->termCount && term < HitOffsetLimit; ++term) {
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
         region->inTag[term] = context->inTag;
         region->tagKnownAt[term] = start;
     }
+    CountIn(*context, field, region);
+}
+
+// How many bytes of text the first `count` bytes of a block give: as many,
+// or under folding what they fold to (the text a relevance scan searches).
+int64_t TextBytesOf(const ScanContext& context, const char* data, int64_t count)
+{
+    if (context.plan->folding == CaseFoldAscii) return count;
+    FoldState fold;
+    StartFolding(&fold, context.plan->folding, context.plan->keepsPunctuation);
+    const int written = FoldText(&fold, data, static_cast<int>(count), context.folded, nullptr);
+    return written + FinishFolding(&fold, context.folded + written, nullptr);
 }
 
 }  // namespace
 
+void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
+{
+    ExtractTitle(tags, data, end, texts->title);
+    ExtractMetaTags(tags, data, end, texts);
+}
+
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
 {
-    ExtractTitle(context->plan->tags, data, end, texts->title);
+    const char* title = ExtractTitle(context->plan->tags, data, end, texts->title);
     ExtractMetaTags(context->plan->tags, data, end, texts);
+    // Markup searched, the text holds the title's bytes once more.
+    if (context->plan->relevance && !context->plan->textOnly && title) {
+        const int64_t copied = std::min<int64_t>(strlen(texts->title), TitleCharacterLimit);  // "..." aside
+        context->titleFrom = context->blockText + TextBytesOf(*context, data, title - data);
+        context->titleTo = context->blockText + TextBytesOf(*context, data, title - data + copied);
+    }
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
     const double weights[3] = {TitleWeight, DescriptionWeight, KeywordsWeight};
+    const ScanField fields[3] = {FieldTitle, FieldDescription, FieldKeywords};
     const int64_t blockOffset = context->blockOffset;
     context->blockOffset = -1;  // hits here are not in the text
     for (int i = 0; i < 3; ++i) {
         if (!regions[i][0]) continue;
-        if (context->plan->folding != CaseFoldAscii) ScanFoldedRegion(context, weights[i], regions[i]);
-        else ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused);
+        if (context->plan->folding != CaseFoldAscii) ScanFoldedRegion(context, weights[i], regions[i], fields[i]);
+        else ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused, fields[i]);
     }
     context->blockOffset = blockOffset;
 }
@@ -355,6 +467,7 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     if (!file) return false;
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
+    else if (context->plan->relevance) ScoreStoredText(context, file.get(), document);
     else if (context->plan->folding != CaseFoldAscii) ScoreFoldedFileText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     // Part of it could not be read: its score would not be its own.
@@ -367,17 +480,41 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
         document->hitOffsets[i] = counted ? context->counts[i].textOffset : -1;
         document->shownOffsets[i] = counted ? context->counts[i].shownOffset : -1;
     }
+    if (context->plan->relevance) KeepStrengths(*context, document);
     return true;
+}
+
+void CountAddressStrengths(const SearchPlan& plan, const char* address, const char* end, uint32_t* strengths)
+{
+    const SearchExpression& expression = *plan.expression;
+    for (int term = 0; term < expression.termCount; ++term) strengths[term] = 0;
+    if (expression.termCount == 0) return;
+    char folded[FoldOutputCapacity(PathCapacity)];
+    if (plan.folding != CaseFoldAscii) {  // compared as the words are
+        const int length = FoldWord(plan.folding, address, static_cast<int>(end - address), folded, sizeof folded);
+        if (length < 0) return;
+        address = folded;
+        end = folded + length;
+    }
+    AddressScan scan{&plan, address, end, strengths};
+    FindPatternSet(expression.termPatterns, address, end, CountAddressHits, &scan);
 }
 
 int ResetWordStats(ScanContext* context)
 {
-    for (int i = 0; i < context->plan->expression->termCount; ++i)
-        context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int i = 0; i < termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
     context->inTag = false;
     context->tail.hitCount = context->tail.byteCount = 0;
+    if (!context->plan->relevance) return 1;
+    for (int i = 0; i < termCount; ++i) context->strengths[i] = FieldStrengths{};
+    context->textLength = 0;
+    context->blockText = 0;
+    context->titleFrom = context->titleTo = 0;
     return 1;
 }
+
+bool EndsInsideTag(const char* start, const char* at, bool before) { return InTagAt(start, at, before, TagReach); }
 
 int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize)
 {
@@ -392,15 +529,15 @@ int32_t ScanRawBytes(int32_t blockSize) { return blockSize + ScanReadAhead(block
 
 int32_t ScanFoldRoom(int32_t blockSize) { return blockSize + TextFilterCarry + FoldOutputCapacity(blockSize) + FoldOutputCapacity(0); }
 
-int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord)
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
+               ScanField field)
 {
     const SearchExpression& expression = *context->plan->expression;
     *longestWord = expression.longestTerm;
     if (expression.termCount == 0) return 1;
     RegionScan region;
-    StartRegion(&region, context, weight, start, end, nullptr);
-    if (context->plan->folding != CaseFoldAscii) ScoreRegionHits<true>(region, context->plan->byteTerms, expression.termPatterns);
-    else ScoreRegionHits<false>(region, context->plan->byteTerms, expression.termPatterns);
+    StartRegion(context, start, end, weight, field, &region);
+    ScoreRegion(region);
     return 1;
 }
 
@@ -413,8 +550,8 @@ int ScoreBlock(ScanContext* context, int dataLength, int carried, int following)
     } else if (context->plan->expression->termCount > 0) {
         ResolveTail(context, buffer + carried, dataLength - carried, false);
         RegionScan region;
-        StartRegion(&region, context, BodyWeight, buffer, buffer + dataLength, &context->tail);
-        ScoreRegionHits<true>(region, context->plan->byteTerms, context->plan->expression->termPatterns);
+        StartRegion(context, buffer, buffer + dataLength, BodyWeight, FieldText, &region, &context->tail);
+        ScoreRegion(region);
     }
     const int carry = std::min(longest, dataLength);
     context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
@@ -440,7 +577,7 @@ struct StretchScan {
     const void* map;
 };
 
-template <bool Folded>
+template <bool Folded, bool Relevance>
 void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
     const int32_t length = scan.region.plan->scoring[term].length;
@@ -450,37 +587,42 @@ void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreAnyHit<Folded>(scan.region, term, hit);
+    ScoreAnyHit<Folded, Relevance>(scan.region, term, hit);
 }
 
-template <bool Folded>
+template <bool Folded, bool Relevance>
 void ScoreStretchHits(void* stretch, const PatternHit* hits, int count)
 {
     StretchScan& scan = *static_cast<StretchScan*>(stretch);
-    for (int i = 0; i < count; ++i) ScoreStretchHit<Folded>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
+    for (int i = 0; i < count; ++i)
+        ScoreStretchHit<Folded, Relevance>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
 }
 
 // The terms of one byte through their table, the others through their set,
 // each term's search from where it left off.
-template <bool Folded>
+template <bool Folded, bool Relevance>
 void ScanStretchByBytes(StretchScan& scan, const ByteTerms& bytes)
 {
     const char* start = scan.region.start;
     FindByteTerms(bytes, start, scan.region.end, [&scan, start](int term, const char* hit) {
-        if (hit - start >= scan.from[term]) ScoreStretchHit<Folded>(scan, term, hit);
+        if (hit - start >= scan.from[term]) ScoreStretchHit<Folded, Relevance>(scan, term, hit);
     });
     if (!bytes.others) return;
     int32_t from[PatternSetLimit];
     for (int32_t pattern = 0; pattern < bytes.others->count; ++pattern) from[pattern] = scan.from[bytes.otherTerm[pattern]];
     scan.region.termOf = bytes.otherTerm;
-    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Folded>, &scan);
+    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Folded, Relevance>, &scan);
 }
 
-template <bool Folded>
-void ScanStretch(StretchScan& scan, const SearchPlan& plan, const int32_t* from)
+template <bool Folded, bool Relevance>
+void ScanStretch(StretchScan& scan)
 {
-    if (plan.byteTerms.count >= 2) ScanStretchByBytes<Folded>(scan, plan.byteTerms);
-    else FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, from, ScoreStretchHits<Folded>, &scan);
+    const SearchPlan& plan = *scan.region.plan;
+    if (plan.byteTerms.count >= 2)
+        ScanStretchByBytes<Folded, Relevance>(scan, plan.byteTerms);
+    else
+        FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, scan.from,
+                           ScoreStretchHits<Folded, Relevance>, &scan);
 }
 
 }  // namespace
@@ -489,23 +631,17 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map)
 {
     StretchScan scan;
-    scan.region.plan = context->plan;
-    scan.region.counts = context->counts;
-    scan.region.start = start;
-    scan.region.end = end;
-    scan.region.weight = BodyWeight;
+    // Stored bytes only with the relevance ranking (markup searched), whose
+    // tag state the context carries from block to block.
+    StartRegion(context, start, end, BodyWeight, FieldText, &scan.region);
     scan.region.offset = 0;
-    scan.region.termOf = nullptr;
-    scan.region.tail = nullptr;
-    scan.region.offsetOf = nullptr;
-    scan.region.offsetMap = nullptr;
-    scan.region.markup = false;
     scan.final = final;
     scan.from = from;
     scan.offsetOf = offsetOf;
     scan.map = map;
-    if (context->plan->folding != CaseFoldAscii) ScanStretch<true>(scan, *context->plan, from);
-    else ScanStretch<false>(scan, *context->plan, from);
+    const bool folded = context->plan->folding != CaseFoldAscii;
+    if (folded) context->plan->relevance ? ScanStretch<true, true>(scan) : ScanStretch<true, false>(scan);
+    else context->plan->relevance ? ScanStretch<false, true>(scan) : ScanStretch<false, false>(scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

@@ -23,6 +23,26 @@ constexpr int TitleCharacterLimit = 90;
 constexpr int DescriptionCapacity = 324;
 constexpr int KeywordsCapacity = 320;
 
+// Where a hit stands, for the relevance ranking: the title, the META
+// description and keywords, and the text.
+enum ScanField : int32_t {
+    FieldTitle = 0,
+    FieldDescription = 1,
+    FieldKeywords = 2,
+    FieldText = 3,
+    FieldCount = 4
+};
+
+// A hit's strength is its score (left factor times right factor) in
+// four-hundredths, a whole number: a whole word is 400.
+constexpr int32_t WholeWordStrength = 400;
+
+// Relevance: the strengths of one term's hits in each field of a document,
+// added up, every hit counted once.
+struct FieldStrengths {
+    uint64_t field[FieldCount];
+};
+
 // What a document scored so far for one search term.
 struct TermCounts {
     double best;         // the best hit's score, 0 to 1
@@ -66,6 +86,13 @@ struct ScanContext {
     const void* offsetMap;
     TermCounts counts[PatternSetLimit];
     FoldedTail tail;
+    // Relevance only. The text is the stored bytes as read (markup searched)
+    // or the visible text; the title's own bytes in the stored text count in
+    // the title, not again in the text.
+    FieldStrengths strengths[PatternSetLimit];
+    int64_t textLength;          // bytes of text searched (read whole when it holds a term)
+    int64_t blockText;           // where in the text the block begins
+    int64_t titleFrom, titleTo;  // where the title's bytes lie in the text, or nowhere
 };
 
 // The bytes of a context's block, of its block as read and of its room for
@@ -87,6 +114,10 @@ struct ScannedDocument {
     int64_t hitOffsets[HitOffsetLimit];
     int64_t shownOffsets[HitOffsetLimit];  // where a visitor may see the first hit of each, or -1
     bool unreadable;  // not scanned for lack of descriptors or memory, or a failed read
+    // Relevance only: each term's strengths by field (as far as 32 bits
+    // hold), and the context's textLength.
+    uint32_t strengths[PatternSetLimit][FieldCount];
+    int64_t textLength;
 };
 
 // Reads and scores one document; false when it cannot be opened (gone or
@@ -96,7 +127,15 @@ int ResetWordStats(ScanContext* context);
 // Takes the title and META texts from a document's first block (blanking
 // each META tag there) and scores them.
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts);
-int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord);
+// Takes the title and the META texts from a document's first block (blanking
+// each META tag there), without scoring them.
+void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts);
+// Relevance: the strengths of the hits in a document's address (its path
+// below the search path, with "/"), which do not make it match, by term.
+void CountAddressStrengths(const SearchPlan& plan, const char* address, const char* end, uint32_t* strengths);
+// Scores a region; the relevance ranking counts its hits in `field`.
+int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
+               ScanField field = FieldText);
 // One block of the document's bytes (folded, when the plan folds), the first
 // `carried` of them the last block's last: scores it and moves the bytes the
 // next block carries (the longest term's length), and the `following` bytes
@@ -120,6 +159,14 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
 // decoded) in blocks, the title and META texts taken from its first block as
 // read, and scores it as the whole text at once would be scored.
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
+// Markup searched: whether the stored bytes before `at` end inside a tag,
+// as far back as the scan looks, `before` when nothing there tells.
+bool EndsInsideTag(const char* start, const char* at, bool before);
+// Relevance, markup searched: reads the open document in blocks, the title
+// and META texts taken from its first block, and scores it as the whole
+// stored text (folded as it is read, under folding) at once would be
+// scored, each hit counted once.
+void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight);
 
 // The tag text after "<META" up to its ">", and its attribute tokens.

@@ -1,10 +1,12 @@
-// filesrch: the text-only scan. A document whose bytes could give a term's
-// text (see the filter) is read as it is stored, turned into its visible
-// text piece by piece, and the text is scored in blocks that overlap by the
-// few bytes a hit across their boundary needs: each hit is counted once, with
-// the bytes on both sides of it, exactly as if the whole text were scored at
-// once. Under folding the text is folded as it comes, piece by piece, and
-// the filter looks at the stored bytes folded.
+// filesrch: the scans that count each hit once. Text only, a document whose
+// bytes could give a term's text (see the filter) is read as it is stored,
+// turned into its visible text piece by piece, and the text is scored in
+// blocks that overlap by the few bytes a hit across their boundary needs:
+// each hit is counted once, with the bytes on both sides of it, exactly as if
+// the whole text were scored at once. The relevance ranking scores the
+// stored text of a document the same way when markup is searched. Under
+// folding the text is folded as it comes, piece by piece, and the filter
+// looks at the stored bytes folded.
 #include <algorithm>
 #include <cstring>
 
@@ -73,8 +75,10 @@ void ScoreBlock(TextBlock* block, bool final)
     // (Punctuation read as what it folds to needs the whole character before.)
     const int32_t before = context->plan->keepsPunctuation ? 4 : 1;
     const int32_t keep = std::max(0, block->length - expression.longestTerm - before);
+    if (!context->plan->textOnly) context->inTag = EndsInsideTag(context->block, context->block + keep, context->inTag);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
+    context->blockText += keep;
     for (int32_t term = 0; term < expression.termCount; ++term) block->from[term] = std::max(0, block->from[term] - keep);
     PieceMap& map = block->pieces;
     int first = 0;
@@ -102,7 +106,9 @@ void NextPiece(TextBlock* block, int32_t piece)
     const int32_t text = block->length;
     char* at = block->context->block + text;
     const int32_t written = NextVisibleText(&block->stream, at, piece);
-    block->length += block->folding ? FoldPieceText(block, at, written) : written;
+    const int32_t length = block->folding ? FoldPieceText(block, at, written) : written;
+    block->length += length;
+    block->context->textLength += length;
     if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
 }
 
@@ -203,24 +209,62 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     return true;
 }
 
+void StartBlock(TextBlock* block, ScanContext* context)
+{
+    block->context = context;
+    block->length = 0;
+    block->pieces.count = 0;
+    block->folding = context->plan->folding != CaseFoldAscii;
+    if (block->folding) StartFolding(&block->fold, context->plan->folding, context->plan->keepsPunctuation);
+    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block->from[term] = 0;
+}
+
 }  // namespace
 
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     TextBlock block;
-    block.context = context;
-    block.length = 0;
-    block.pieces.count = 0;
-    block.folding = context->plan->folding != CaseFoldAscii;
-    if (block.folding) {
-        StartFolding(&block.fold, context->plan->folding, context->plan->keepsPunctuation);
-        StartFoldedFilterWindow(&block.filtered, context->plan->folding, context->folded);
-    }
-    for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block.from[term] = 0;
+    StartBlock(&block, context);
+    if (block.folding) StartFoldedFilterWindow(&block.filtered, context->plan->folding, context->folded);
     // The raw block keeps a byte for the terminator that the first block's tags need.
     StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
                     context->blockSize - 1);
     if (!ScoreFirstBlockAndStartText(&block, texts)) return;
     FeedTheRest(&block);
+    ScoreBlock(&block, true);
+}
+
+// Each read fills the block (the first leaves a byte for the terminator
+// that its tags need), and what a hit not yet counted may need of it stays
+// for the next. Under folding each read is folded where it stands, after the
+// first block's META tags are blanked (as the text of the title and META
+// tags is scored folded on its own).
+void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    TextBlock block;
+    StartBlock(&block, context);
+    char* data = context->block;
+    for (bool first = true;; first = false) {
+        const int64_t stored = PlatReadOffset(file);
+        // (Folded, a block keeps a few bytes more than the longest term, which
+        // may leave no room in the smallest blocks tests choose: it has more.)
+        const int32_t room = context->blockSize - (first ? 1 : 0) - block.length;
+        const int got = PlatRead(file, data + block.length, block.folding ? std::max(room, 1) : room);
+        if (got <= 0) break;
+        if (first) {
+            data[got] = '\0';
+            ScoreFirstBlock(context, data, data + got, texts);
+        }
+        NotePiece(&block, block.length, stored);
+        const int32_t length = block.folding ? FoldInPlace(&block.fold, data + block.length, got, context->folded, nullptr) : got;
+        block.length += length;
+        context->textLength += length;
+        ScoreBlock(&block, false);
+    }
+    if (block.folding) {  // what the folder held back
+        const int32_t length = FinishFolding(&block.fold, data + block.length, nullptr);
+        block.length += length;
+        context->textLength += length;
+    }
     ScoreBlock(&block, true);
 }

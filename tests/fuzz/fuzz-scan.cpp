@@ -12,13 +12,15 @@
 //                   fills the list and then replaces its last entry
 //   flags bit 7     scanned on two threads instead of one
 //   padding bit 0   the text is the document's visible text (TEXTONLY)
-//   padding bits 1+ their value modulo 3 chooses the folding (ascii, unicode, accents)
+//   padding bit 1   ranked by relevance (RANKING relevance)
+//   padding bits 2+ their value modulo 3 chooses the folding (ascii, unicode, accents)
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "corv-core.h"
+#include "relevance.h"
 #include "results.h"
 #include "run-settings.h"
 #include "scan-pool.h"
@@ -63,8 +65,18 @@ void SortKeys(const ResultEntry& entry, int32_t sortMode, double (&keys)[3])
     }
 }
 
-bool RanksBelow(const ResultEntry& higher, const ResultEntry& lower, int32_t sortMode)
+// Relevance ranks by its score, which the weight shows (rounded), first or
+// after the date or the size.
+bool RanksBelowByRelevance(const ResultEntry& higher, const ResultEntry& lower, int32_t sortMode)
 {
+    if (sortMode == SortByDate && higher.modified != lower.modified) return higher.modified > lower.modified;
+    if (sortMode == SortBySize && higher.size != lower.size) return higher.size > lower.size;
+    return higher.weight >= lower.weight;
+}
+
+bool RanksBelow(const ResultEntry& higher, const ResultEntry& lower, int32_t sortMode, bool relevance)
+{
+    if (relevance) return RanksBelowByRelevance(higher, lower, sortMode);
     double a[3], b[3];
     SortKeys(higher, sortMode, a);
     SortKeys(lower, sortMode, b);
@@ -74,7 +86,7 @@ bool RanksBelow(const ResultEntry& higher, const ResultEntry& lower, int32_t sor
     return true;
 }
 
-void RequireSoundList(int scans)
+void RequireSoundList(int scans, bool relevance)
 {
     int linked = 0;
     const ResultEntry* previous = nullptr;
@@ -90,7 +102,8 @@ void RequireSoundList(int scans)
         Require(entry->percent >= 0.0 && entry->percent <= 100.0 && entry->percent == std::floor(entry->percent),
                 "a percent is a whole number from 0 to 100");
         Require(std::isfinite(entry->weight) && entry->weight >= 0.0, "a weight is finite and not negative");
-        if (previous) Require(RanksBelow(*previous, *entry, resultList.sortMode), "the list is in ranked order");
+        if (previous)
+            Require(RanksBelow(*previous, *entry, resultList.sortMode, relevance), "the list is in ranked order");
         previous = entry;
     }
     Require(resultList.tail == previous, "the tail is the last entry");
@@ -101,9 +114,10 @@ void RequireSoundList(int scans)
 }
 
 // As the search run files what its threads scanned.
-void FileDocument(void*, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
+void FileDocument(void* relevance, const char* path, int32_t size, uint32_t modified, const ScannedDocument& document)
 {
-    FileScannedDocument(path, size, modified, document);
+    if (relevance) FileForRelevance(static_cast<RelevanceRun*>(relevance), path, size, modified, document);
+    else FileScannedDocument(path, size, modified, document);
 }
 
 }  // namespace
@@ -129,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // As the search run does before its walk.
     runSettings = RunSettings{setup.searchPath.c_str(), "/site/", ".htm,.html,", "\\private\\,", 0, 20};
-    const CaseFolding folding = static_cast<CaseFolding>((padding >> 1) % 3);
+    const CaseFolding folding = static_cast<CaseFolding>((padding >> 2) % 3);
     ExactBlock wordText(words);
     if (!CompileSearchExpression("", wordText.data(), folding))
         Require(CompileSearchExpression("", FallbackWords, folding) == 1, "the fallback words compile");
@@ -140,9 +154,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     walkDepth = 0;
 
     SearchPlan plan;
-    BuildSearchPlan(&plan, &searchExpression, padding & 1);
+    const bool relevance = padding & 2;
+    BuildSearchPlan(&plan, &searchExpression, padding & 1, relevance);
+    RelevanceRun ranking;
+    if (relevance) StartRelevance(&ranking, &plan, resultList.sortMode, setup.searchPath.c_str());
     ScanPool pool;
-    StartScanning(&pool, flags & 0x80 ? 2 : 1, &plan, DocumentSink{FileDocument, nullptr, nullptr});
+    StartScanning(&pool, flags & 0x80 ? 2 : 1, &plan,
+                  DocumentSink{FileDocument, nullptr, relevance ? &ranking : nullptr});
     const std::string path = setup.folderPath + "x.htm";
     for (int i = 0; i < scans; ++i) {
         const int32_t reportedSize = static_cast<int32_t>(document.size()) + (i * 7919) % 5000;
@@ -150,8 +168,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (IsSearchableFile(setup.folderPath.c_str(), "x.htm")) ScanInWalkOrder(&pool, path.c_str(), reportedSize, modified);
     }
     FinishScanning(&pool);
+    if (relevance) {
+        RankByRelevance(&ranking);
+        TakeShownTexts(&plan, 0, ResultSlotCount);
+    }
     ReleaseSearchPlan(&plan);
-    RequireSoundList(scans);
+    RequireSoundList(scans, relevance);
 
     MemFree(&slots, ResultSlotCount * static_cast<int32_t>(sizeof(ResultEntry)), "fuzz-scan", __LINE__);
     resultList = ResultList{};
