@@ -32,7 +32,11 @@ const std::string Punctuation = " \t\n.,;:!?\"'()[]{}<>*-/_";
 
 class SiteWriter {
 public:
-    explicit SiteWriter(const TestSite& site) : site_(site), random_(20261208u) {}
+    // With mainContent, the pages hold landmarks, marks and opt-outs too.
+    explicit SiteWriter(const TestSite& site, bool mainContent = false)
+        : site_(site), mainContent_(mainContent), random_(20261208u)
+    {
+    }
 
     void WriteAll()
     {
@@ -48,6 +52,12 @@ public:
         site_.Page("cgi-bin/inside.htm", "<title>cat</title> cat dog");
         site_.Page(".hidden/cat.htm", "cat cat cat");
         site_.Page("notes.txt", "cat dog");
+        if (!mainContent_) return;
+        // Marks met after more text than a block holds was read and scored.
+        std::string plain;
+        while (plain.size() < 50000) plain += "the cat and the seed, a river loop; ";
+        site_.Page("late-marks.html", "<title>late</title><p>" + plain + "<main>garden " + plain.substr(0, 30000) +
+                                          "</main>x<div data-trawlex-body>loop cat</div>");
     }
 
 private:
@@ -85,7 +95,40 @@ private:
             "ca<i>t</i>", "<a href=\"cat.htm\" title='dog'>", "</a>", "<?xml cat?>", "<!DOCTYPE cat>", "&#0;",
             "<span>d</span>og", "\n\t \n", "&Eacute;cole", "e&#x301;cole", "e<b>\u0301</b>cole", "Donau&shy;dampf",
             "<a title=“x>", "＜b>", "\xC3<i>\xA9</i>", "&#x41C;&#x43E;&#x441;&#x43A;&#x432;&#x430;"};
+        // Elements counted by their tags, so that some close and some run on.
+        static const char* const MainPieces[] = {
+            "<nav>", "</nav>", "<div role=\"navigation\">", "<DIV>", "</div>", "</Div>", "<main>", "</main>",
+            "<header>", "</header>", "<footer class=x>", "</footer>", "<article>", "</article>", "<aside>",
+            "<section role=\"main\">", "</section>", "<span data-trawlex-ignore>", "</span>",
+            "<p data-trawlex-body>", "</p>", "<ul role='search banner'>", "</ul>", "<br role=navigation>",
+            "<div role=contentinfo/>", "<i title=\"role=navigation\">", "</i>", "<!-- <nav> -->"};
+        if (mainContent_ && Pick(2) == 0) return MainPieces[Pick(static_cast<int>(sizeof MainPieces / sizeof MainPieces[0]))];
         return Pieces[Pick(static_cast<int>(sizeof Pieces / sizeof Pieces[0]))];
+    }
+
+    // Robots META tags, most of which ask not to be found.
+    std::string Robots(int i)
+    {
+        static const char* const Tags[] = {
+            "<meta name=\"robots\" content=\"NOINDEX, nofollow\">", "<META CONTENT='none' NAME=Robots>",
+            "<meta name=robots content=\"nofollow,noindex \">", "<meta name=\"robots\" content=\"index, follow\">",
+            "<meta name=\"googlebot\" content=\"noindex\">", "<meta name=\"robots\" content=\"noindexes\">"};
+        return Tags[(i / 5) % 6];
+    }
+
+    // A page as a site's theme lays it out, for main content.
+    std::string Layout(int i, const std::string& text)
+    {
+        const size_t third = text.size() / 3;
+        switch (i % 5) {
+        case 0: return "<header>cat dog</header><nav>the garden</nav><main>" + text + "</main><footer>seed</footer>";
+        case 1:
+            return "<div role=\"navigation\"><div>river <div>loop</div></div> cat</div><div class=\"body\" role=\"main\">" +
+                   text + "</div><div role=navigation>event</div>";
+        case 2: return text.substr(0, third) + "<div data-trawlex-body>" + text.substr(third) + "</div>";
+        case 3: return Robots(i) + text;
+        default: return text;
+        }
     }
 
     std::string Title(int i)
@@ -144,13 +187,14 @@ private:
         // Every 13th has a head that is never closed: it ends at the first "<body".
         std::string head = "<html><head>" + Title(i) + Meta(i) + Meta(i + 3) + (i % 13 == 4 ? "" : "</head>") + "<body>";
         int words = (i % 9 == 0) ? 6000 + Pick(9000) : 5 + Pick(300);
-        std::string text = Straddling(head + Text(words), i);
+        std::string text = Straddling(head + (mainContent_ ? Layout(i / 7, Text(words)) : Text(words)), i);
         if (i % 23 == 5) text.insert(text.size() / 2, "\x1A cat cat cat");
         if (i % 31 == 2) text.insert(text.size() / 3, std::string("\0cat\0", 5));
         return LineEnds(text, i) + "</body></html>\n";
     }
 
     const TestSite& site_;
+    bool mainContent_;
     std::mt19937 random_;
 };
 
@@ -176,12 +220,12 @@ std::vector<std::string> Searches()
     return queries;
 }
 
-void FurnishData(const TestSite& site, const std::string& searchPath, int threads, bool textOnly = false,
+void FurnishData(const TestSite& site, const std::string& searchPath, int threads, const char* textOnly = "no",
                  const std::string& folding = "", bool relevance = false)
 {
     site.Config("SEARCHPATH " + searchPath + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\n"
-                "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + (textOnly ? "yes" : "no") +
-                "\n" + (folding.empty() ? "" : "CASEFOLD " + folding + "\n") + (relevance ? "RANKING relevance\n" : ""));
+                "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + textOnly + "\n" +
+                (folding.empty() ? "" : "CASEFOLD " + folding + "\n") + (relevance ? "RANKING relevance\n" : ""));
     site.Data("skip.txt", "and of\ntheme \xC3\x9C" "BER\n");
     site.Data("header.htm", "<html><body>\n");
     site.Data("footer.htm", "</body></html>\n");
@@ -216,27 +260,49 @@ TEST(Differential, PagesMatchThePlainReferenceProgram)
     }
 }
 
+void CompareQueries(const TestSite& site, const TestSite& reference, const std::vector<std::string>& queries,
+                    int threads, size_t step)
+{
+    for (size_t i = 0; i < queries.size(); i += step) {
+        RunResult fast = Get(site, queries[i]);
+        RunResult plain = Get(reference, queries[i]);
+        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
+        EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+    }
+}
+
 // Text only: the program reads each document's visible text in blocks; the
 // reference takes each document's whole visible text at once and scores it.
-TEST(Differential, TextOnlyPagesMatchTheWholeTextReference)
+// Of main content, the reference takes each whole document's main text first,
+// and the relevance ranking's counts and the folded search are compared too
+// (every other query).
+void CompareTextOnly(const char* textOnly)
 {
+    const bool mainContent = std::string(textOnly) == "main";
     TestSite site;
-    SiteWriter(site).WriteAll();
+    SiteWriter(site, mainContent).WriteAll();
     TestSite reference(ReferenceProgram);
-    FurnishData(reference, site.root(), 1, true);
     std::vector<std::string> queries = Searches();
     for (const char* more : {"caf%C3%A9", "%C3%A9", "%3Ccat%3E", "%22cat+dog%22", "dog+-%26", "%26bogus%3B", "C"})
         queries.push_back(std::string("Search=") + more);
-    for (int threads : ThreadCounts({1, 2})) {
-        FurnishData(site, site.root(), threads, true);
-        for (size_t i = 0; i < queries.size(); i += threads == 1 ? 1 : 2) {
-            RunResult fast = Get(site, queries[i]);
-            RunResult plain = Get(reference, queries[i]);
-            EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
-            EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
+    struct Way {
+        bool relevance;
+        const char* folding;
+    };
+    for (const Way& way : {Way{false, ""}, Way{true, ""}, Way{false, "accents"}}) {
+        if (!mainContent && (way.relevance || *way.folding)) break;
+        SCOPED_TRACE(std::string(way.relevance ? "relevance " : "") + way.folding);
+        FurnishData(reference, site.root(), 1, textOnly, way.folding, way.relevance);
+        for (int threads : ThreadCounts({1, 2})) {
+            FurnishData(site, site.root(), threads, textOnly, way.folding, way.relevance);
+            CompareQueries(site, reference, queries, threads, threads == 1 && !way.relevance && !*way.folding ? 1 : 2);
         }
     }
 }
+
+TEST(Differential, TextOnlyPagesMatchTheWholeTextReference) { CompareTextOnly("yes"); }
+
+TEST(Differential, MainContentPagesMatchTheWholeMainTextReference) { CompareTextOnly("main"); }
 
 // Relevance: the program counts each hit once while it reads blocks on
 // several threads and ranks after the walk; the reference counts each
@@ -251,10 +317,10 @@ TEST(Differential, RelevancePagesMatchTheWholeTextReference)
     std::vector<std::string> queries = Searches();
     const std::string excerpts = "<p>&Search.Match; &Search.URL; &Search.Weight; [&Search.Excerpt;]</p>\n";
     for (bool textOnly : {false, true}) {
-        FurnishData(reference, site.root(), 1, textOnly, "", true);
+        FurnishData(reference, site.root(), 1, textOnly ? "yes" : "no", "", true);
         std::map<std::string, std::string> oneThread;
         for (int threads = 1; threads <= 3; ++threads) {
-            FurnishData(site, site.root(), threads, textOnly, "", true);
+            FurnishData(site, site.root(), threads, textOnly ? "yes" : "no", "", true);
             site.Data("bodyExcerpts.htm", excerpts);
             for (size_t i = threads - 1; i < queries.size(); i += threads == 1 ? 1 : 4) {
                 SCOPED_TRACE(std::to_string(threads) + " threads, text only " + std::to_string(textOnly) + ", query: " +
@@ -285,14 +351,14 @@ TEST(Differential, FoldedPagesMatchTheWholeFoldedReference)
         "caf%C3%A9+oeuvre", "kelvin+donaudampf", "istanbul+i", "%22l%27%C3%A9cole%22", "cat+%C3%BCber", "%E9t%E9",
         "%22cat+dog%22", "e+%C3%A9+%C3%89"};
     for (const char* folding : {"unicode", "accents"}) {
-        for (bool textOnly : {false, true}) {
+        for (const char* textOnly : {"no", "yes"}) {
             for (bool relevance : {false, true}) {
                 FurnishData(reference, site.root(), 1, textOnly, folding, relevance);
                 for (int threads = 1; threads <= 2; ++threads) {
                     FurnishData(site, site.root(), threads, textOnly, folding, relevance);
                     for (size_t i = relevance; i < searches.size(); i += threads * (relevance ? 2 : 1)) {
                         const std::string query = "Search=" + searches[i] + (i % 3 ? "&SortBy=Weight" : "");
-                        SCOPED_TRACE(std::string(folding) + (textOnly ? " text only, " : ", ") +
+                        SCOPED_TRACE(std::string(folding) + ", text only " + textOnly + ", " +
                                      (relevance ? "relevance, " : "") + std::to_string(threads) +
                                      " threads, query: " + query);
                         RunResult fast = Get(site, query);

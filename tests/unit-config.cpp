@@ -153,6 +153,12 @@ TEST_F(ConfigFile, AppliesKeys)
         {"TEXTONLY no\nTEXTONLY 2\nTEXTONLY yess", "\\initial\\", "", "", "", 0, 0, 0},
         {"TEXTONLY YES", "\\initial\\", "", "", "", 0, 0, 1},
         {"TEXTONLY Yes\nTEXTONLY nO", "\\initial\\", "", "", "", 0, 0, 0},
+        // main: the text of each page's main content.
+        {"TEXTONLY Main\nTEXTONLY", "\\initial\\", "", "", "", 0, 0, TextOnlyMain},
+        {"TEXTONLY yes\nTEXTONLY mains\nTEXTONLY main-content", "\\initial\\", "", "", "", 0, 0, TextOnlyYes},
+        {"TEXTONLY MAIN\nTEXTONLY yes", "\\initial\\", "", "", "", 0, 0, TextOnlyYes},
+        {"TEXTONLY no\nTEXTONLY main # content only", "\\initial\\", "", "", "", 0, 0, TextOnlyMain},
+        {"TEXTONLY main\nTEXTONLY off", "\\initial\\", "", "", "", 0, 0, TextOnlyNo},
         // classic or relevance in any case; the last line wins, others leave it.
         {"RANKING relevance", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance},
         {"ranking RELEVANCE\nRANKING best\nRANKING\nRANKING relevant", "\\initial\\", "", "", "", 0, 0, 0,

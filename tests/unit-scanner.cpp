@@ -31,13 +31,13 @@ protected:
         FreeSearchExpression();
         EXPECT_EQ(MemGetStats().liveCount, 0);
     }
-    // Compiles the words and their plan, text only (with its filter) when
-    // `textOnly`, counting for the relevance ranking when `relevance`.
-    void Words(const char* text, bool textOnly = false, bool relevance = false)
+    // Compiles the words and their plan, text only (with its filter) as
+    // `textOnly` asks, counting for the relevance ranking when `relevance`.
+    void Words(const char* text, int32_t textOnly = TextOnlyNo, bool relevance = false)
     {
         Words(text, textOnly, CaseFoldAscii, relevance);
     }
-    void Words(const char* text, bool textOnly, CaseFolding folding, bool relevance = false)
+    void Words(const char* text, int32_t textOnly, CaseFolding folding, bool relevance = false)
     {
         ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
@@ -242,7 +242,7 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         int matched;
         double percent, weight;
         size_t sweepFrom = 0;  // smaller blocks would cut the title or META tags
-        bool textOnly = false;
+        int32_t textOnly = TextOnlyNo;
         CaseFolding folding = CaseFoldAscii;
     } rows[] = {
         {"cat dog", "cat dog", 0, 1, 100, 2.0},
@@ -294,6 +294,21 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         // A letter that marks may yet follow waits to the text's end.
         {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", 0, 1, 100, 1.0, 0, false, CaseFoldUnicode},
         {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", 0, 1, 100, 1.0, 0, true, CaseFoldUnicode},
+        // Main content: a page whose first block asks not to be found is no
+        // result, in any spelling; read as text, it is one.
+        {"cat", "<meta name=robots content=noindex>cat", 0, 0, 0, 0, 36, TextOnlyMain},
+        {"cat", "<meta name=robots content=noindex>cat", 0, 1, 100, 1.0, 36, TextOnlyYes},
+        {"cat", "<META CONTENT=\"index, NONE\" NAME='ROBOTS'>cat", 0, 0, 0, 0, 45, TextOnlyMain},
+        {"cat", "<meta\nname = robots\ncontent=' nofollow ,\tNoIndex'/>cat", 0, 0, 0, 0, 57, TextOnlyMain},
+        {"cat", "<meta name=\"robots\" content=\"noindexed, nonel\">cat", 0, 1, 100, 1.0, 49, TextOnlyMain},
+        {"cat", "<meta name=\"robotsx\" content=\"noindex\">cat", 0, 1, 100, 1.0, 44, TextOnlyMain},
+        {"cat", "<meta named=robots content=noindex>cat", 0, 1, 100, 1.0, 38, TextOnlyMain},
+        {"cat", "<meta content=\"noindex\">cat<meta name=robots>", 0, 1, 100, 1.0, 46, TextOnlyMain},
+        {"cat", "<metadata name=robots content=noindex>cat", 0, 1, 100, 1.0, 40, TextOnlyMain},
+        {"cat", std::string(20480, ' ') + "<meta name=robots content=noindex>cat", 0, 1, 100, 1.0, 30000, TextOnlyMain},
+        // Marks met after blocks of text were scored: only the title's scores stay.
+        {"cat dog", "<title>cat</title>cat " + std::string(300, '.') + " cat <main>dog</main> cat", 0, 1, 100, 9.0, 20,
+         TextOnlyMain},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
@@ -505,9 +520,22 @@ TEST_F(Scanner, TextFilterPassesOverWhatCannotShowATerm)
         {"l'\xC3\xA9" "cole", "l\xE2\x80\x99\xC3\xA9" "cole", true, CaseFoldAccents},
         {"zone", "zo<a title=\xE2\x80\x9Cx>ne", true, CaseFoldUnicode},
         {"zone", "zo\xEF\xBC\x9C" "b>ne", false, CaseFoldUnicode},
+        // An "&" that no reference can follow is text; where looking at each
+        // boundary would cost more than reading the text, the filter gives way.
+        {"zone", "zo& ne zo&&ne zo&;ne", false},
+        {"zone", std::string(200, ' ') + [] {
+             std::string many;
+             for (int i = 0; i < 100; ++i) many += "&#121;one ";
+             return many;
+         }(), false},
+        {"zone", [] {
+             std::string many;
+             for (int i = 0; i < 200; ++i) many += "&#121;";
+             return many;
+         }(), true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.words) + " in " + row.document);
+        SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
         Words(row.words, true, row.folding);
         EXPECT_EQ(FilterMayShow(row.document, row.readSize), row.mayShow);
     }
@@ -866,7 +894,9 @@ TEST_F(Scanner, RelevanceRanksEveryMatchWithinItsMemory)
 
 namespace {
 
-enum : int { KeepMode = 1, DecodeMode = 2, BothModes = 3 };
+// MainMode: read for main content (references decoded) only; the rows of
+// DecodeMode are read for main content as well, and give the same text.
+enum : int { KeepMode = 1, DecodeMode = 2, BothModes = 3, MainMode = 4 };
 constexpr size_t WholeDocument = static_cast<size_t>(-1);
 constexpr char Guard = '#';
 constexpr int GuardLength = 8;
@@ -884,19 +914,32 @@ void CallIntoTarget(int capacity, std::string* text, Call call)
 }
 
 // The whole protocol over a document fed in a first piece and then pieces of
-// another size, the restart included.
-std::string VisibleTextInPieces(const std::string& document, VisibleTextMode mode, size_t first, size_t then)
+// another size, the restarts included: from a head's "<body", and for main
+// content, from the start where stronger marks void the text so far.
+std::string VisibleTextInPieces(const std::string& document, VisibleTextMode mode, size_t first, size_t then,
+                                bool main = false)
 {
     std::string text;
     VisibleTextReader reader;
     StartVisibleText(&reader, mode, VectorLevelInUse());
-    for (int pass = 0; pass < 2; ++pass) {
+    if (main) StartMainContent(&reader, NoMarks);
+    // Each kind of marks once, each reading with a head restart.
+    for (int pass = 0; pass < 6; ++pass) {
+        bool startedOver = false;
         for (size_t from = static_cast<size_t>(reader.offset), piece = first; from < document.size(); piece = then) {
             const size_t count = piece < document.size() - from ? piece : document.size() - from;
             CallIntoTarget(static_cast<int>(count) + VisibleTextSlack, &text, [&](char* target) {
                 return ReadVisibleText(&reader, document.data() + from, static_cast<int>(count), target);
             });
+            if ((startedOver = reader.startOver)) break;
             from += count;
+        }
+        if (startedOver) {
+            EXPECT_TRUE(main);
+            EXPECT_EQ(reader.restartAt, 0);
+            EXPECT_EQ(reader.offset, 0);
+            text.clear();
+            continue;
         }
         EXPECT_EQ(reader.offset, static_cast<int64_t>(document.size()));
         CallIntoTarget(VisibleTextSlack, &text, [&](char* target) { return FinishVisibleText(&reader, target); });
@@ -904,7 +947,7 @@ std::string VisibleTextInPieces(const std::string& document, VisibleTextMode mod
         EXPECT_LT(reader.restartAt, static_cast<int64_t>(document.size()));
         EXPECT_EQ(reader.offset, reader.restartAt);
     }
-    ADD_FAILURE() << "a second restart";
+    ADD_FAILURE() << "too many restarts";
     return text;
 }
 
@@ -961,17 +1004,77 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
         {DecodeMode, "<a href=\"?x&amp;y\">z</a>&amp;", "z&"},
         {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
+        // Main content: the marks, the owner's over the theme's, several and nested.
+        {MainMode, "a<main>b<main>c</main>d</main>e<MAIN class=x>f</Main>", "b c d f"},
+        {MainMode, "a<div ROLE=\"Main\">b<div>c</div>d</div>e<p role='note  MAIN'>f</p><i role=mainly>g</i>", "b c d f"},
+        {MainMode, "<main>m</main>a<p data-trawlex-body>b<span data-trawlex-body>c</span>d</p>e<div DATA-TRAWLEX-BODY=no>f",
+         "bcd f"},
+        {MainMode, "x<nav><p data-trawlex-body>y</p></nav>z<main>w</main>", ""},
+        // Landmarks, everywhere, with nested elements of their name counted.
+        {MainMode, "a<nav>b</nav>c<div role=navigation>d</div>e<div role=search>f</div>g<div role=banner>h</div>i"
+                   "<div role=contentinfo>j</div>k<NAV>l</Nav>m<DiV RoLe=NaViGaTiOn>n</dIv>o",
+         "a c e g i k m o"},
+        {MainMode, "a<div role=navigation><div>b</div>c<div><div>d</div></div>e</div>f<div role=search>g<div>h", "a f"},
+        {MainMode, "<main>a<nav>b</nav>c<span data-trawlex-ignore>d</span>e</main>", "a c e"},
+        {MainMode, "<div role=navigation><div class=x/>a</div>b</div>c<div role=navigation><DIV/>d</div>e<h1 role=search>"
+                   "<H1>f</h1>g</h1>h<div role=banner><div class=\"" + longValue + "\">i</div>j</div>k",
+         "c e h k"},
+        // Names compared in full: a control byte is not the digit that 0x20 would make it.
+        {MainMode, "<h1 role=search>a<h\x11>b</h1>c</h1>d", "c d"},
+        {MainMode, "<my-custom-element role=navigation><my-custom-element>a</my-custom-element>b</my-custom-element>c"
+                   "<my-custom-elements role=navigation>d</my-custom-element>e",
+         "c"},
+        // A header or footer is the page's outside sectioning elements and main content.
+        {MainMode, "<header>a</header>b<article><header>c</header>d<footer>e</footer></article><footer>f</footer>g"
+                   "<aside><header>h</header></aside><section><footer>i</footer></section><nav><header>j</header></nav>"
+                   "<div role=main><header>k</header></div>",
+         "k"},
+        {MainMode, "<header>a</header>b<article><header>c</header>d<footer>e</footer></article><footer>f</footer>g"
+                   "<aside><header>h</header></aside><section><footer>i</footer></section><div data-trawlex-ignore>"
+                   "<header>j</header></div><p role=main><i><header>k</header></i></p>",
+         "k"},
+        {MainMode, "<header>a</header>b<article><header>c</header>d<footer>e</footer></article><footer>f</footer>g"
+                   "<aside><header>h</header></aside><section><footer>i</footer></section><article></section>"
+                   "<header>j</header>",
+         "b c d e g h i j"},
+        // Opt-outs with and without a value; void and self-closed tags hold nothing.
+        {MainMode, "a<span data-trawlex-ignore>b</span>c<div data-trawlex-ignore=\"false\">d</div>e<p Data-Trawlex-Ignore=''>f"
+                   "</p>g<div data-trawlex-ignore><div>h</div>i</div>j",
+         "a c e g j"},
+        {MainMode, "a<div role=navigation/>b<img role=navigation>c<br data-trawlex-ignore>d<div role=navigation / >e</div>f"
+                   "<div role=navigation/>g</div>h",
+         "a b c d f g h"},
+        // Only attributes count: not values, comments, scripts or a head.
+        {MainMode, "<p title=\"x role=navigation\">a</p><p title='data-trawlex-ignore' role = \"note\">b</p>"
+                   "<div class=\"x\"role=\"navigation\">c</div>d<a rel=x dir=y data-x=z role>e</a><b role=&#110;av>f</b>",
+         "a b def"},
+        {MainMode, "a<!-- <nav> -->b<script>x='<nav>'</script>c<style>/* <main> */</style>d<nav>e<script>'</nav>'</script>f"
+                   "</nav>g<script data-trawlex-ignore>h</script>i<style role=navigation>j</style>k<head><main>l</main>"
+                   "</head>m",
+         "ab c d g i k m"},
+        {MainMode, "<div class=\"" + longValue + "\" role=navigation>a</div>b<p class=\"" + longValue + "\"\nDATA-trawlex-body>c",
+         "c"},
+        // Marks met after text was written: the document is read again.
+        {MainMode, "a<main>b</main>c<div data-trawlex-body>d</div>e", "d"},
+        {MainMode, "a<head>x<body><main>b</main>c", "b"},
+        {MainMode, "<nav=x>a</nav>b<nav \"x\">c</nav>d", "a b d"},
     };
     for (const Row& row : rows) {
         for (VisibleTextMode mode : {VisibleTextKeepReferences, VisibleTextDecodeReferences}) {
-            if (!(row.modes & (mode == VisibleTextKeepReferences ? KeepMode : DecodeMode))) continue;
-            SCOPED_TRACE(row.document + (mode == VisibleTextKeepReferences ? " (keep)" : " (decode)"));
-            EXPECT_EQ(VisibleTextInPieces(row.document, mode, WholeDocument, WholeDocument), row.text);
-            for (size_t size : {1, 2, 3, 7, 64})
-                EXPECT_EQ(VisibleTextInPieces(row.document, mode, size, size), row.text) << "blocks of " << size;
-            for (size_t split = 1; split < row.document.size(); ++split)
-                EXPECT_EQ(VisibleTextInPieces(row.document, mode, split, WholeDocument), row.text)
-                    << "split at " << split;
+            for (bool main : {false, true}) {
+                if (row.modes & MainMode ? !main || mode != VisibleTextDecodeReferences
+                                         : !(row.modes & (mode == VisibleTextKeepReferences ? KeepMode : DecodeMode)) ||
+                                               (main && mode == VisibleTextKeepReferences))
+                    continue;
+                SCOPED_TRACE(row.document + (mode == VisibleTextKeepReferences ? " (keep)" : " (decode)") +
+                             (main ? " (main)" : ""));
+                EXPECT_EQ(VisibleTextInPieces(row.document, mode, WholeDocument, WholeDocument, main), row.text);
+                for (size_t size : {1, 2, 3, 7, 64})
+                    EXPECT_EQ(VisibleTextInPieces(row.document, mode, size, size, main), row.text) << "blocks of " << size;
+                for (size_t split = 1; split < row.document.size(); ++split)
+                    EXPECT_EQ(VisibleTextInPieces(row.document, mode, split, WholeDocument, main), row.text)
+                        << "split at " << split;
+            }
         }
     }
 }

@@ -199,9 +199,10 @@ protected:
     // The excerpt of a document, read from a file as a result's is, with no
     // hit recorded past its start unless given.
     std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1,
-                        bool textOnly = false, int64_t secondTermsHit = -1, CaseFolding folding = CaseFoldAscii)
+                        int32_t textOnly = TextOnlyNo, int64_t secondTermsHit = -1, CaseFolding folding = CaseFoldAscii)
     {
         workspace_->mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
+        workspace_->mainContent = textOnly == TextOnlyMain;
         ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
         EXPECT_EQ(CompileSearchExpression("", words, folding), 1) << words;
@@ -210,6 +211,8 @@ protected:
         ResultEntry entry{};
         StrCopy(entry.path, path_.c_str());
         for (int64_t& offset : entry.hitOffsets) offset = -1;
+        for (int64_t& offset : entry.shownOffsets) offset = -1;
+        entry.marks = -1;  // as after a scan that did not read the text
         entry.hitOffsets[0] = recordedHit;
         entry.hitOffsets[1] = secondTermsHit;
         std::vector<char> out(static_cast<size_t>(ExcerptCapacity(size)) + 16, '\x5A');
@@ -242,7 +245,7 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         std::string document;
         int size;
         std::string excerpt;
-        bool textOnly = false;  // the text read as the text-only search reads it
+        int32_t textOnly = TextOnlyNo;  // the text read as the text-only search reads it
         CaseFolding folding = CaseFoldAscii;
     } rows[] = {
         {"cat", "<p>The cat sat.</p>", 40, "The <MARK>cat</MARK> sat."},
@@ -318,6 +321,13 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         {"\xC3\xA9" "cole", "&Eacute;cole \xC3\xA9" "cole", 40, "&Eacute;cole <MARK>\xC3\xA9" "cole</MARK>", false,
          CaseFoldUnicode},
         {"\xC3\xA9" "cole", "&Eacute;cole", 40, "<MARK>\xC3\x89" "cole</MARK>", true, CaseFoldUnicode},
+        // Main content: no menus, and its start where its text begins, however
+        // far in (the scan did not tell the page's marks: they are read first).
+        {"cat", "<header>cat <nav>cat menu</nav></header><main><nav>Home &rsaquo; cat</nav><p>The cat sat.</p></main>"
+                "<footer>cat</footer>",
+         40, "The <MARK>cat</MARK> sat.", TextOnlyMain},
+        {"zebra", "<title>zebra</title><nav>" + Words("menu", 9000) + "</nav><div role=main>" + filler + "</div>", 40,
+         "filler filler filler filler filler...", TextOnlyMain},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
@@ -352,4 +362,10 @@ TEST_F(Excerpts, FurtherOnOnlyAroundRecordedHits)
               "...<MARK>cat</MARK> sat filler filler filler...");
     const std::string cutAtEnd = std::string(8192 - 12, ' ') + "the end &eac" + "ute; more";
     EXPECT_EQ(Excerpt("end", before + "x" + cutAtEnd, 40, recorded), "...<MARK>end</MARK>...");
+    // Of main content, a piece is read with the elements it begins inside:
+    // a menu that runs into it shows nothing.
+    const std::string menu = "<main>" + start + "</main><nav>" + Words("filler", 20000) + " the cat ran " +
+                             Words("filler", 100) + "</nav><main>the cat sat " + Words("filler", 200) + "</main>";
+    EXPECT_EQ(Excerpt("cat", menu, 40, static_cast<int64_t>(menu.find("cat sat")), TextOnlyMain),
+              "...the <MARK>cat</MARK> sat filler filler filler filler...");
 }

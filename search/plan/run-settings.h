@@ -16,6 +16,10 @@ struct RunSettings {
 };
 extern RunSettings runSettings;
 
+// What TEXTONLY asks: a document's whole file, the text a visitor reads, or
+// only the page's main content of that text.
+enum TextOnly : int32_t { TextOnlyNo = 0, TextOnlyYes = 1, TextOnlyMain = 2 };
+
 // How the default order ranks matches: classic by percent and weight,
 // relevance by a score computed after the walk from the site's own counts.
 enum : int32_t {
@@ -27,7 +31,7 @@ enum : int32_t {
 struct SearchSettings {
     int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
     int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
-    int32_t textOnly;     // 1: a document's text is what a visitor reads, not its markup
+    int32_t textOnly;     // a TextOnly
     CaseFolding caseFolding;  // how letters compare: ASCII case only unless the site asks for more
     int32_t ranking;      // RankingClassic or RankingRelevance
     int32_t matchChunks;  // relevance: the chunks its records may take, or 0 for MatchChunkLimit (tests set fewer)

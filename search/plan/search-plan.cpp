@@ -148,14 +148,15 @@ FoldedHitEnd FoldedEndOfHit(const char* after, const char* end)
     return IsCutCodePoint(after, end) ? FoldedHitEnd::Unknown : FoldedHitEnd::Ends;
 }
 
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance)
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     CORV_CHECK_POINTER(PlanModule, expression);
     memset(plan, 0, sizeof *plan);
     plan->expression = expression;
     plan->level = VectorLevelInUse();
-    plan->textOnly = textOnly;
+    plan->textOnly = textOnly != TextOnlyNo;
+    plan->mainContent = textOnly == TextOnlyMain;
     plan->folding = expression->folding;
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;

@@ -8,6 +8,7 @@
 
 #include "corv-vector.h"
 #include "fastsrch.h"
+#include "run-settings.h"
 #include "srchexpr.h"
 #include "text-filter.h"
 
@@ -60,6 +61,7 @@ struct SearchPlan {
     const SearchExpression* expression;  // the words, the terms and the terms' pattern set
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
+    bool mainContent;                    // and only by its main content (TEXTONLY main)
     CaseFolding folding;                 // the expression's: texts are folded so before they are searched
     // Under folding, when no term holds an ASCII byte but letters and digits:
     // texts keep their punctuation and blanks outside ASCII as written (no
@@ -74,9 +76,9 @@ struct SearchPlan {
     TextFilter filter;  // text only: prepared; else unready
 };
 
-// Builds the plan for compiled words, in place (it points into itself, so
-// it is never copied); the expression must outlive it.
-void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, bool textOnly, bool relevance = false);
+// Builds the plan for compiled words and a TextOnly, in place (it points
+// into itself, so it is never copied); the expression must outlive it.
+void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance = false);
 void ReleaseSearchPlan(SearchPlan* plan);
 
 // The whole-word rules: how much the byte before a hit, and the byte after it

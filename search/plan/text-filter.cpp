@@ -186,23 +186,19 @@ enum : int32_t {
     TextUnknown = -2     // the bytes end before the markup does
 };
 
-// The reference whose "&" is at bytes[at]: what DecodeReference makes of it
-// (its character's bytes in decoded), and its length up to its ";" in
-// *length; ReferenceIsText where it is none, TextUnknown where the bytes end
-// before it does.
+// The reference whose "&" is at bytes[at], read as the reader reads it: its
+// character's bytes in decoded and their count (ReferenceIsBlank for a blank),
+// and its length up to its ";" in *length; ReferenceIsText where it is none,
+// TextUnknown where the bytes end before that is told.
 int32_t DecodeReferenceAt(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds, char* decoded,
                           int32_t* length)
 {
-    const char* reference = reinterpret_cast<const char*>(bytes + at);
-    for (int n = 1; at + n < count; ++n) {
-        const unsigned char byte = bytes[at + n];
-        if (byte == ';') {
-            *length = n + 1;
-            return DecodeReference(reference, n, decoded);
-        }
-        if (!ContinuesReference(reference, n, byte) || n == VisibleTextReferenceLimit - 1) return ReferenceIsText;
-    }
-    return documentEnds ? int32_t{ReferenceIsText} : int32_t{TextUnknown};
+    int32_t decodedLength = 0;
+    const int32_t read = ReadWholeReference(bytes + at, count - at, decoded, &decodedLength);
+    if (read == ReferenceNeedsMore) return documentEnds ? int32_t{ReferenceIsText} : int32_t{TextUnknown};
+    if (read == ReferenceIsText) return ReferenceIsText;
+    *length = read;
+    return decodedLength;
 }
 
 // The first byte that a reference (its "&" at bytes[at]) gives the text.
@@ -349,25 +345,44 @@ bool PrefixMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t
     return false;
 }
 
-bool IsBoundary(const TextFilter& filter, const unsigned char* bytes, int32_t at)
+// An "&" before a byte that cannot go on a reference is text as it stands.
+bool IsBoundary(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count)
 {
-    return bytes[at] == '&' || (bytes[at] == '<' && at > 0 && filter.endsPrefix[bytes[at - 1]]);
+    if (bytes[at] == '&')
+        return at + 1 == count || bytes[at + 1] == '#' || IsAsciiLetter(bytes[at + 1]) || IsAsciiDigit(bytes[at + 1]);
+    return bytes[at] == '<' && at > 0 && filter.endsPrefix[bytes[at - 1]];
 }
 
-bool BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t to, int32_t count, bool documentEnds)
+// Where boundaries are so many that looking at each costs more than reading
+// the text, the filter gives way: the document may show a term, and is read.
+struct BoundaryBudget {
+    int32_t left;  // boundaries still to be looked at closely
+};
+constexpr int32_t BytesPerBoundary = 8;
+
+bool BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t to, int32_t count,
+                       bool documentEnds, BoundaryBudget* budget)
 {
-    for (int32_t at = from; at < to; ++at)
-        if (IsBoundary(filter, bytes, at) && BoundaryMayJoin(filter, bytes, at, count, documentEnds)) return true;
+    for (int32_t at = from; at < to; ++at) {
+        if (!IsBoundary(filter, bytes, at, count)) continue;
+        if (--budget->left < 0 || BoundaryMayJoin(filter, bytes, at, count, documentEnds)) return true;
+    }
     return false;
 }
 
 #ifdef CORV_VECTOR_X86
-// The boundaries of the bytes at bytes + at (at > 0), a bit each: every "&", and
-// every "<" after a byte of endsPrefix, found by nibble lookup (a byte's low
-// half gives a row of bits, its high half the bit); 16 at a time with SSSE3,
-// 32 with AVX2.
+// The boundaries of the bytes at bytes + at (at > 0), a bit each: every "&"
+// before a byte that goes on a reference ("#", a letter or a digit: another
+// "&" is text as it stands), and every "<" after a byte of endsPrefix, found
+// by nibble lookup (a byte's low half gives a row of bits, its high half the
+// bit); 16 at a time with SSSE3, 32 with AVX2. The byte after them is read.
 struct Ssse3Boundaries {
     static constexpr int32_t Width = 16;
+    __attribute__((target("ssse3"))) static __m128i Below(__m128i bytes, char low, char count)
+    {
+        const __m128i moved = _mm_add_epi8(bytes, _mm_set1_epi8(static_cast<char>(-128 - low)));
+        return _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + count)));
+    }
     __attribute__((target("ssse3"))) static unsigned At(const TextFilter& filter, const unsigned char* bytes, int32_t at)
     {
         const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
@@ -377,12 +392,23 @@ struct Ssse3Boundaries {
         unsigned ends = ~corv_vector::ZeroBytes(corv_vector::ClassifyNibbles(before, rows, bits));
         if (filter.nonAsciiEndsPrefix) ends |= corv_vector::MaskOf(before);
         const unsigned less = corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('<')));
-        return (less & ends & 0xFFFF) | corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&')));
+        const unsigned ampersands = corv_vector::MaskOf(_mm_cmpeq_epi8(sixteen, _mm_set1_epi8('&')));
+        if (!ampersands) return less & ends & 0xFFFF;
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 1));
+        const __m128i goesOn = _mm_or_si128(_mm_or_si128(Below(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26),
+                                                         Below(next, '0', 10)),
+                                            _mm_cmpeq_epi8(next, _mm_set1_epi8('#')));
+        return (less & ends & 0xFFFF) | (ampersands & corv_vector::MaskOf(goesOn));
     }
 };
 
 struct Avx2Boundaries {
     static constexpr int32_t Width = 32;
+    __attribute__((target("avx2"))) static __m256i Below(__m256i bytes, char low, char count)
+    {
+        const __m256i moved = _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(-128 - low)));
+        return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(-128 + count)), moved);
+    }
     __attribute__((target("avx2"))) static unsigned At(const TextFilter& filter, const unsigned char* bytes, int32_t at)
     {
         const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
@@ -392,7 +418,14 @@ struct Avx2Boundaries {
         unsigned ends = ~corv_vector::ZeroBytes(corv_vector::ClassifyNibbles(before, rows, bits));
         if (filter.nonAsciiEndsPrefix) ends |= corv_vector::MaskOf(before);
         const unsigned less = corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('<')));
-        return (less & ends) | corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&')));
+        const unsigned ampersands = corv_vector::MaskOf(_mm256_cmpeq_epi8(thirtyTwo, _mm256_set1_epi8('&')));
+        if (!ampersands) return less & ends;
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 1));
+        const __m256i goesOn =
+            _mm256_or_si256(_mm256_or_si256(Below(_mm256_or_si256(next, _mm256_set1_epi8(0x20)), 'a', 26),
+                                            Below(next, '0', 10)),
+                            _mm256_cmpeq_epi8(next, _mm256_set1_epi8('#')));
+        return (less & ends) | (ampersands & corv_vector::MaskOf(goesOn));
     }
 };
 
@@ -400,43 +433,50 @@ struct Avx2Boundaries {
 // true once one may join; *at is where the rest begins.
 template <typename Boundaries>
 __attribute__((always_inline)) inline bool VectorBoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
-                                                              bool documentEnds)
+                                                              bool documentEnds, BoundaryBudget* budget)
 {
-    for (; *at + Boundaries::Width <= count; *at += Boundaries::Width)
-        for (unsigned boundaries = Boundaries::At(filter, bytes, *at); boundaries; boundaries &= boundaries - 1)
+    for (; *at + Boundaries::Width < count; *at += Boundaries::Width) {
+        unsigned boundaries = Boundaries::At(filter, bytes, *at);
+        if (!boundaries) continue;
+        if ((budget->left -= __builtin_popcount(boundaries)) < 0) return true;
+        for (; boundaries; boundaries &= boundaries - 1)
             if (BoundaryMayJoin(filter, bytes, *at + __builtin_ctz(boundaries), count, documentEnds)) return true;
+    }
     return false;
 }
 
 __attribute__((target("ssse3"))) bool Ssse3BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
-                                                        bool documentEnds)
+                                                        bool documentEnds, BoundaryBudget* budget)
 {
-    return VectorBoundariesMayJoin<Ssse3Boundaries>(filter, bytes, at, count, documentEnds);
+    return VectorBoundariesMayJoin<Ssse3Boundaries>(filter, bytes, at, count, documentEnds, budget);
 }
 
-__attribute__((target("avx2"))) bool Avx2BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
-                                                      bool documentEnds)
+__attribute__((target("avx2,popcnt"))) bool Avx2BoundariesMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t* at, int32_t count,
+                                                      bool documentEnds, BoundaryBudget* budget)
 {
-    return VectorBoundariesMayJoin<Avx2Boundaries>(filter, bytes, at, count, documentEnds);
+    return VectorBoundariesMayJoin<Avx2Boundaries>(filter, bytes, at, count, documentEnds, budget);
 }
 #endif
 
-// Looks at every boundary from `from` on, a vector at a time where the processor can.
+// Looks at every boundary from `from` on, a vector at a time where the
+// processor can, within a budget of one for every BytesPerBoundary bytes.
 bool AnyBoundaryMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t from, int32_t count, bool documentEnds)
 {
+    BoundaryBudget budget{(count - from) / BytesPerBoundary + BytesPerBoundary};
     int32_t at = from;
 #ifdef CORV_VECTOR_X86
     if (filter.vectorWidth) {
         if (at == 0) {
-            if (BoundariesMayJoin(filter, bytes, 0, std::min(count, 1), count, documentEnds)) return true;
+            if (BoundariesMayJoin(filter, bytes, 0, std::min(count, 1), count, documentEnds, &budget)) return true;
             at = 1;
         }
         const bool avx2 = filter.vectorWidth == Avx2Boundaries::Width;
-        if (avx2 ? Avx2BoundariesMayJoin(filter, bytes, &at, count, documentEnds) : Ssse3BoundariesMayJoin(filter, bytes, &at, count, documentEnds))
+        if (avx2 ? Avx2BoundariesMayJoin(filter, bytes, &at, count, documentEnds, &budget)
+                 : Ssse3BoundariesMayJoin(filter, bytes, &at, count, documentEnds, &budget))
             return true;
     }
 #endif
-    return BoundariesMayJoin(filter, bytes, at, count, count, documentEnds);
+    return BoundariesMayJoin(filter, bytes, at, count, count, documentEnds, &budget);
 }
 
 // The level in use: AVX2, SSSE3 on the SSE2 level (as a set's filter

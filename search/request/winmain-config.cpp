@@ -96,12 +96,15 @@ void ApplyConfigLine(SiteConfig* config, const char* line)
         int32_t size = NumberIn(ValueAfter(line, 11), ExcerptSizeMinimum, ExcerptSizeMaximum);
         if (size > 0) config->settings.excerptSize = size;
     } else if (StrEqualNoCaseN(line, "TEXTONLY", 8)) {
-        // yes, on or 1 turns it on; no, off or 0 off; anything else leaves it.
+        // yes, on or 1 turns it on; main reads main content only; no, off or
+        // 0 off; anything else leaves it.
         const char* value = ValueAfter(line, 8);
         if (StrEqualNoCase(value, "yes") || StrEqualNoCase(value, "on") || StrEqual(value, "1"))
-            config->settings.textOnly = 1;
+            config->settings.textOnly = TextOnlyYes;
+        else if (StrEqualNoCase(value, "main"))
+            config->settings.textOnly = TextOnlyMain;
         else if (StrEqualNoCase(value, "no") || StrEqualNoCase(value, "off") || StrEqual(value, "0"))
-            config->settings.textOnly = 0;
+            config->settings.textOnly = TextOnlyNo;
     } else if (StrEqualNoCaseN(line, "RANKING", 7)) {
         // classic or relevance; anything else leaves it.
         const char* value = ValueAfter(line, 7);

@@ -3,7 +3,9 @@
 // that it can stand anywhere in a page: it never opens an element of its own,
 // never ends an attribute, and never cuts a character or a reference.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "excerpt.h"
 
@@ -486,9 +488,18 @@ void GrowRoom(ExcerptWorkspace* workspace, int32_t needed, int32_t kept)
     workspace->room = room;
 }
 
+// Starts reading the file from where it is, as the search read it; of main
+// content, knowing the page's marks when the scan told them.
+void StartReading(VisibleTextStream* stream, PlatFile* file, ExcerptWorkspace* workspace, int32_t marks)
+{
+    StartTextStream(stream, file, workspace->mode, workspace->plan->level, workspace->piece, ExcerptPieceBytes);
+    if (workspace->mainContent) StartMainContent(&stream->reader, static_cast<PageMarks>(marks < 0 ? NoMarks : marks));
+}
+
 // Reads the document on from where the stream is, at most `limit` stored
 // bytes, into the visible text after the `visible` bytes it holds; the new
-// count of them. A read that comes up short is the document's end.
+// count of them (none when the page's marks voided the text so far). A read
+// that comes up short is the document's end.
 int32_t ReadIntoText(VisibleTextStream* stream, int64_t limit, ExcerptWorkspace* workspace, int32_t visible)
 {
     for (int64_t read = 0; read < limit && !stream->fileEnded;) {
@@ -497,6 +508,9 @@ int32_t ReadIntoText(VisibleTextStream* stream, int64_t limit, ExcerptWorkspace*
         stream->readSize = wanted;
         visible += NextVisibleText(stream, workspace->text + visible, wanted);
         read += stream->fed;
+        if (!stream->startedOver) continue;
+        stream->startedOver = false;
+        visible = 0;
     }
     return visible;
 }
@@ -523,13 +537,15 @@ struct BestExcerpt {
 
 // The document's start, read in growing stretches and no further once its
 // text holds a window that nothing later could beat (most documents show
-// their words early), up to ExcerptStartBytes. True when that settles the
-// excerpt: nothing later could beat it, or the document ended.
-bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
-                  int capacity, BestExcerpt* best)
+// their words early), up to ExcerptStartBytes (of main content, from where
+// its text begins, which may be after a long menu). True when that settles
+// the excerpt: nothing later could beat it, or the document ended; else
+// *startEnd is where the reading stopped in the stored file.
+bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int32_t marks, int size, ExcerptWorkspace* workspace,
+                  char* out, int capacity, BestExcerpt* best, int64_t* startEnd)
 {
     VisibleTextStream stream;
-    StartTextStream(&stream, file, workspace->mode, workspace->plan->level, workspace->piece, ExcerptPieceBytes);
+    StartReading(&stream, file, workspace, marks);
     int32_t visible = 0;
     int64_t read = 0;
     bool ended = false, unbeaten = false;
@@ -537,13 +553,14 @@ bool StartExcerpt(PlatFile* file, const ResultEntry* entry, int size, ExcerptWor
         const int64_t wanted = std::min<int64_t>(stretch, ExcerptStartBytes - read);
         visible = ReadIntoText(&stream, wanted, workspace, visible);
         ended = stream.fileEnded;
-        read += wanted;
+        if (!workspace->mainContent || visible > 0) read += wanted;
         const Text text{reinterpret_cast<const unsigned char*>(workspace->text), visible, Decoded(workspace)};
         unbeaten = !ended && CannotBeBeaten(text, size, *entry, workspace);
     }
     if (ended) visible = FinishText(&stream, workspace, visible);
     best->length = MakeExcerpt(ExcerptPiece{workspace->text, visible, true, ended, Decoded(workspace)}, size,
                                workspace, out, capacity, &best->terms, &best->score);
+    *startEnd = workspace->mainContent ? TextStreamStored(&stream) : ExcerptStartBytes;
     return ended || unbeaten;
 }
 
@@ -555,15 +572,30 @@ void TakeCandidate(ExcerptWorkspace* workspace, int capacity)
     workspace->candidateCapacity = capacity;
 }
 
-// The recorded places past the start, in order: where a piece read around
-// them could show a hit that the start does not.
-int FurtherOffsets(const int64_t (&recorded)[HitOffsetLimit], int64_t (&offsets)[HitOffsetLimit])
+// The recorded places past the start (which ended at startEnd), in order:
+// where a piece read around them could show a hit that the start does not.
+int FurtherOffsets(const int64_t* recorded, int64_t startEnd, int64_t (&offsets)[HitOffsetLimit])
 {
     int count = 0;
-    for (int64_t offset : recorded)
-        if (offset >= ExcerptStartBytes - NeighbourhoodBefore) offsets[count++] = offset;
+    for (int i = 0; i < HitOffsetLimit; ++i)
+        if (recorded[i] >= startEnd - NeighbourhoodBefore) offsets[count++] = recorded[i];
     std::sort(offsets, offsets + count);
     return count;
+}
+
+// Makes the excerpt of a piece cut out of the document, which replaces the
+// best when it shows more.
+void TryPiece(int32_t visible, bool ended, int size, ExcerptWorkspace* workspace, char* out, int capacity,
+              BestExcerpt* best)
+{
+    int terms = 0;
+    double score = 0.0;
+    const int made = MakeExcerpt(ExcerptPiece{workspace->text, visible, false, ended, Decoded(workspace)}, size,
+                                 workspace, workspace->candidate, capacity, &terms, &score);
+    if (terms > best->terms || (terms == best->terms && score > best->score)) {
+        memcpy(out, workspace->candidate, static_cast<size_t>(made) + 1);
+        *best = BestExcerpt{made, terms, score};
+    }
 }
 
 // Around each of the offsets, from the earliest: a piece that shows more
@@ -577,19 +609,48 @@ void ExcerptsAround(PlatFile* file, const int64_t* offsets, int count, int size,
         const int64_t from = offsets[i] - NeighbourhoodBefore;
         if (!PlatSeek(file, from)) continue;
         VisibleTextStream stream;
-        StartTextStream(&stream, file, workspace->mode, workspace->plan->level, workspace->piece, ExcerptPieceBytes);
+        StartReading(&stream, file, workspace, NoMarks);
         int32_t visible = ReadIntoText(&stream, NeighbourhoodBytes, workspace, 0);
         const bool ended = stream.fileEnded;
         GrowRoom(workspace, visible, visible);
         visible += EndVisibleText(&stream, workspace->text + visible);
-        int terms = 0;
-        double score = 0.0;
-        const int made = MakeExcerpt(ExcerptPiece{workspace->text, visible, false, ended, Decoded(workspace)}, size,
-                                     workspace, workspace->candidate, capacity, &terms, &score);
-        if (terms > best->terms || (terms == best->terms && score > best->score)) {
-            memcpy(out, workspace->candidate, static_cast<size_t>(made) + 1);
-            *best = BestExcerpt{made, terms, score};
-        }
+        TryPiece(visible, ended, size, workspace, out, capacity, best);
+    }
+}
+
+// Reads on, the text dropped, to about `stored` in the stored file; false
+// when the document ends first.
+bool SkipTo(VisibleTextStream* stream, int64_t stored, ExcerptWorkspace* workspace)
+{
+    GrowRoom(workspace, ExcerptPieceBytes, 0);
+    for (int64_t at = TextStreamStored(stream); at < stored && !stream->fileEnded; at = TextStreamStored(stream)) {
+        stream->readSize = static_cast<int32_t>(std::min<int64_t>(ExcerptPieceBytes, stored - at));
+        NextVisibleText(stream, workspace->text, stream->readSize);
+        stream->startedOver = false;
+    }
+    return !stream->fileEnded;
+}
+
+// Of main content, what a piece shows depends on the elements before it: the
+// document is read once from its start, and each piece from a copy of the
+// reader taken where it begins (the pieces may overlap).
+void MainExcerptsAround(PlatFile* file, const int64_t* offsets, int count, int32_t marks, int size,
+                        ExcerptWorkspace* workspace, char* out, int capacity, BestExcerpt* best)
+{
+    if (count == 0 || !PlatSeek(file, 0)) return;
+    TakeCandidate(workspace, capacity);
+    VisibleTextStream stream;
+    StartReading(&stream, file, workspace, marks);
+    for (int i = 0; i < count && SkipTo(&stream, offsets[i] - NeighbourhoodBefore, workspace); ++i) {
+        const VisibleTextStream before = stream;
+        const int64_t from = TextStreamStored(&stream);
+        int32_t visible = ReadIntoText(&stream, NeighbourhoodBytes, workspace, 0);
+        const bool ended = stream.fileEnded;
+        GrowRoom(workspace, visible, visible);
+        visible += EndVisibleText(&stream, workspace->text + visible);
+        TryPiece(visible, ended, size, workspace, out, capacity, best);
+        stream = before;
+        if (!PlatSeek(file, from)) return;
     }
 }
 
@@ -597,13 +658,29 @@ void ExcerptsAround(PlatFile* file, const int64_t* offsets, int count, int size,
 // the start; where those show nothing (a best hit may lie in a tag's
 // attribute, which no visitor sees), around each term's first hit outside
 // a tag.
-void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out,
-                           int capacity, BestExcerpt* best)
+void NeighbourhoodExcerpts(PlatFile* file, const ResultEntry* entry, int32_t marks, int64_t startEnd, int size,
+                           ExcerptWorkspace* workspace, char* out, int capacity, BestExcerpt* best)
 {
-    int64_t offsets[HitOffsetLimit];
-    ExcerptsAround(file, offsets, FurtherOffsets(entry->hitOffsets, offsets), size, workspace, out, capacity, best);
-    if (best->terms > 0) return;
-    ExcerptsAround(file, offsets, FurtherOffsets(entry->shownOffsets, offsets), size, workspace, out, capacity, best);
+    for (const int64_t* recorded : {entry->hitOffsets, entry->shownOffsets}) {
+        int64_t offsets[HitOffsetLimit];
+        const int count = FurtherOffsets(recorded, startEnd, offsets);
+        if (workspace->mainContent) MainExcerptsAround(file, offsets, count, marks, size, workspace, out, capacity, best);
+        else ExcerptsAround(file, offsets, count, size, workspace, out, capacity, best);
+        if (best->terms > 0) return;
+    }
+}
+
+// The marks of a page whose scan did not read its text: the whole text is
+// read once.
+int32_t LearnMarks(PlatFile* file, ExcerptWorkspace* workspace)
+{
+    VisibleTextStream stream;
+    StartReading(&stream, file, workspace, NoMarks);
+    while (!stream.ended) {
+        SkipTo(&stream, INT64_MAX, workspace);
+        NextVisibleText(&stream, workspace->text, 0);  // the end, or a head's "<body"
+    }
+    return PlatSeek(file, 0) ? stream.reader.marks : -1;
 }
 
 }  // namespace
@@ -636,8 +713,11 @@ int BuildExcerpt(const ResultEntry* entry, int size, ExcerptWorkspace* workspace
     SlashesToBackslashes(path);
     PlatFileGuard file(PlatOpen(path, PlatReadText));
     if (!file) return 0;
+    int32_t marks = entry->marks;
+    if (workspace->mainContent && marks < 0 && (marks = LearnMarks(file.get(), workspace)) < 0) return 0;
     BestExcerpt best;
-    if (!StartExcerpt(file.get(), entry, size, workspace, out, capacity, &best))
-        NeighbourhoodExcerpts(file.get(), entry, size, workspace, out, capacity, &best);
+    int64_t startEnd = 0;
+    if (!StartExcerpt(file.get(), entry, marks, size, workspace, out, capacity, &best, &startEnd))
+        NeighbourhoodExcerpts(file.get(), entry, marks, startEnd, size, workspace, out, capacity, &best);
     return best.length;
 }

@@ -39,6 +39,7 @@ constexpr int ExcerptCapacity(int size) { return size * (VisibleTextReferenceLim
 struct ExcerptWorkspace {
     const SearchPlan* plan;
     VisibleTextMode mode;  // references decoded where the search read them decoded (TEXTONLY)
+    bool mainContent;      // the text is the page's main content (TEXTONLY main)
     ExcerptHit hits[ExcerptHitCapacity];
     int32_t marks[ExcerptHitCapacity][2];
     char piece[ExcerptPieceBytes];
@@ -80,5 +81,7 @@ struct ExcerptPiece {
 int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace, char* out, int capacity,
                 int* termsShown, double* score);
 // Reads the entry's document again and makes its excerpt: empty when the
-// document has no visible text or can no longer be opened.
+// document has no visible text or can no longer be opened. Of main content,
+// the start is where its text begins, and a piece further on is read with
+// what the document's text before it holds (its elements).
 int BuildExcerpt(const ResultEntry* entry, int size, ExcerptWorkspace* workspace, char* out, int capacity);

@@ -242,6 +242,7 @@ struct PageExcerpts {
         for (int i = 0; i < threads; ++i) {
             workspaces[i].plan = plan;
             workspaces[i].mode = plan->textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
+            workspaces[i].mainContent = plan->mainContent;
         }
         made = static_cast<char*>(MemAlloc(threads * capacity, TemplateModule, __LINE__));
     }

@@ -44,6 +44,7 @@ void FileMatch(const char* path, int32_t size, uint32_t modified, const ScannedD
     slot->weight = document.weight;
     memcpy(slot->hitOffsets, document.hitOffsets, sizeof slot->hitOffsets);
     memcpy(slot->shownOffsets, document.shownOffsets, sizeof slot->shownOffsets);
+    slot->marks = document.marks;
     InsertRanked(slot);
     if (resultList.resultCount < ResultLimit) ++resultList.resultCount;
     ++resultList.matchedTotal;

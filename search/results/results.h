@@ -23,6 +23,7 @@ struct ResultEntry {
     ResultEntry* prev;
     int64_t hitOffsets[HitOffsetLimit];    // about where each term's best hit in the text lies, or -1
     int64_t shownOffsets[HitOffsetLimit];  // and its first hit that is not inside a tag, or -1
+    int32_t marks;                          // the PageMarks its scan found, or -1
     const char* excerpt;                  // while its page is written, or nullptr
     int32_t excerptLength;                // its bytes, the terminator not included
 };

@@ -151,7 +151,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     double started = TickSeconds();
     SearchPlan plan;
     const bool byRelevance = settings.ranking == RankingRelevance;
-    BuildSearchPlan(&plan, &searchExpression, settings.textOnly != 0, byRelevance);
+    BuildSearchPlan(&plan, &searchExpression, settings.textOnly, byRelevance);
     RelevanceRun relevance;
     if (byRelevance)
         StartRelevance(&relevance, &plan, sortMode, searchPath,

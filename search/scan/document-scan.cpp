@@ -461,6 +461,7 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
 {
     document->title[0] = document->description[0] = document->keywords[0] = '\0';
     document->matched = 0;
+    document->marks = -1;
     PlatFailure failure = PlatFailureNone;
     PlatFileGuard file(PlatOpen(path, PlatReadText, &failure));
     document->unreadable = failure == PlatFailureResources;

@@ -113,6 +113,7 @@ struct ScannedDocument {
     double weight;
     int64_t hitOffsets[HitOffsetLimit];
     int64_t shownOffsets[HitOffsetLimit];  // where a visitor may see the first hit of each, or -1
+    int32_t marks;  // read for main content to its end: the PageMarks it holds; else -1
     bool unreadable;  // not scanned for lack of descriptors or memory, or a failed read
     // Relevance only: each term's strengths by field (as far as 32 bits
     // hold), and the context's textLength.
@@ -157,8 +158,13 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
                      int64_t (*offsetOf)(const void* map, int32_t at), const void* map);
 // Text only: reads the open document as its visible text (references
 // decoded) in blocks, the title and META texts taken from its first block as
-// read, and scores it as the whole text at once would be scored.
+// read, and scores it as the whole text at once would be scored; for main
+// content (the plan's), only that text, and nothing where the page asks not
+// to be found.
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
+// Whether a document's first block holds <meta name="robots"> whose content
+// lists noindex or none: the page asks not to be found.
+bool AsksNotToBeFound(const TagPatterns& tags, const char* data, const char* end);
 // Markup searched: whether the stored bytes before `at` end inside a tag,
 // as far back as the scan looks, `before` when nothing there tells.
 bool EndsInsideTag(const char* start, const char* at, bool before);

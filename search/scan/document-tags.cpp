@@ -1,6 +1,11 @@
-// filesrch: the text of one META tag and its attribute tokens.
+// filesrch: the text of one META tag and its attribute tokens, and the
+// robots META tag of a page that asks not to be found.
+#include <cstring>
+
 #include "corv-core.h"
+#include "corv-str.h"
 #include "document-scan.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -114,4 +119,95 @@ int CopyTagText(char* source, const char* sourceEnd, char* destination, const ch
     }
     *destination = '\0';
     return 1;
+}
+
+namespace {
+
+bool IsBlankByte(unsigned char byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
+
+struct Attribute {
+    const char* name;
+    size_t nameLength;
+    const char* value;
+    size_t valueLength;
+};
+
+// The next attribute of a tag from *at to its ">" (at end), as the visible
+// text reader reads attributes: a quote opens a value only after "=".
+bool NextAttribute(const char** at, const char* end, Attribute* attribute)
+{
+    const char* byte = *at;
+    while (byte < end && (IsBlankByte(*byte) || *byte == '/')) ++byte;
+    if (byte == end) return false;
+    attribute->name = byte;
+    while (byte < end && !IsBlankByte(*byte) && *byte != '/' && *byte != '=') ++byte;
+    attribute->nameLength = static_cast<size_t>(byte - attribute->name);
+    while (byte < end && IsBlankByte(*byte)) ++byte;
+    attribute->value = byte;
+    attribute->valueLength = 0;
+    if (byte < end && *byte == '=') {
+        for (++byte; byte < end && IsBlankByte(*byte);) ++byte;
+        const char quote = byte < end && (*byte == '"' || *byte == '\'') ? *byte++ : 0;
+        attribute->value = byte;
+        while (byte < end && (quote ? *byte != quote : !IsBlankByte(*byte))) ++byte;
+        attribute->valueLength = static_cast<size_t>(byte - attribute->value);
+        if (quote && byte < end) ++byte;
+    }
+    *at = byte;
+    return true;
+}
+
+bool SameWord(const char* text, size_t length, const char* word)
+{
+    return length == strlen(word) && StrEqualNoCaseN(text, word, static_cast<int>(length));
+}
+
+// Whether a robots content lists noindex or none among its comma-separated values.
+bool ListsNoIndex(const char* value, size_t length)
+{
+    for (const char* end = value + length; value < end;) {
+        const char* comma = static_cast<const char*>(memchr(value, ',', static_cast<size_t>(end - value)));
+        const char* last = comma ? comma : end;
+        const char* first = value;
+        while (first < last && IsBlankByte(*first)) ++first;
+        const char* stop = last;
+        while (stop > first && IsBlankByte(stop[-1])) --stop;
+        const size_t word = static_cast<size_t>(stop - first);
+        if (SameWord(first, word, "noindex") || SameWord(first, word, "none")) return true;
+        value = comma ? comma + 1 : end;
+    }
+    return false;
+}
+
+// The attributes of a META tag from after "<META" to its ">".
+bool RobotsSayNoIndex(const char* at, const char* end)
+{
+    bool robots = false, noIndex = false;
+    Attribute attribute;
+    while (NextAttribute(&at, end, &attribute)) {
+        if (SameWord(attribute.name, attribute.nameLength, "name"))
+            robots = SameWord(attribute.value, attribute.valueLength, "robots");
+        else if (SameWord(attribute.name, attribute.nameLength, "content"))
+            noIndex = ListsNoIndex(attribute.value, attribute.valueLength);
+    }
+    return robots && noIndex;
+}
+
+}  // namespace
+
+bool AsksNotToBeFound(const TagPatterns& tags, const char* data, const char* end)
+{
+    CORV_CHECK_POINTER(TagModule, data);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    const int32_t count = static_cast<int32_t>(end - data);
+    const char* hit = nullptr;
+    for (const char* from = data; FindPattern(&tags.meta, from, end, &hit); from = hit + tags.meta.length) {
+        const int32_t at = static_cast<int32_t>(hit - data);
+        const int32_t after = at + tags.meta.length;
+        if (after >= count || !(IsBlankByte(bytes[after]) || bytes[after] == '/')) continue;
+        const int32_t tagEnd = MarkupEnd(bytes, at, count);
+        if (tagEnd < 0) return false;  // the tag runs past the block
+        if (RobotsSayNoIndex(data + after, data + tagEnd - 1)) return true;
+    }
+    return false;
 }

@@ -3,10 +3,13 @@
 // turned into its visible text piece by piece, and the text is scored in
 // blocks that overlap by the few bytes a hit across their boundary needs:
 // each hit is counted once, with the bytes on both sides of it, exactly as if
-// the whole text were scored at once. The relevance ranking scores the
-// stored text of a document the same way when markup is searched. Under
-// folding the text is folded as it comes, piece by piece, and the filter
-// looks at the stored bytes folded.
+// the whole text were scored at once. Read for main content, a page that asks
+// not to be found is not read, and where the page's marks void the text so
+// far, its scores are taken back to those of its title and META texts and
+// the text is read again. The relevance ranking scores the stored text of a
+// document the same way when markup is searched. Under folding the text is
+// folded as it comes, piece by piece, and the filter looks at the stored
+// bytes folded.
 #include <algorithm>
 #include <cstring>
 
@@ -45,7 +48,41 @@ struct TextBlock {
     bool folding;
     FoldState fold;                // the text folded so far
     FoldedFilterWindow filtered;   // the stored bytes, folded for the filter
+    bool firstScored;  // the title and META texts are scored: their scores are in firstCounts
+    TermCounts firstCounts[PatternSetLimit];
+    FieldStrengths firstStrengths[PatternSetLimit];  // and for the relevance ranking, here
 };
+
+// The text read so far is void: none is held, counted or scored.
+void DropText(TextBlock* block)
+{
+    ScanContext* context = block->context;
+    block->stream.startedOver = false;
+    block->length = 0;
+    block->pieces.count = 0;
+    context->textLength = context->blockText = 0;
+    const int32_t terms = context->plan->expression->termCount;
+    for (int32_t term = 0; term < terms; ++term) {
+        block->from[term] = 0;
+        if (!block->firstScored) continue;
+        context->counts[term] = block->firstCounts[term];
+        context->strengths[term] = block->firstStrengths[term];
+    }
+    // Characters held back for the marks that may follow them are void too.
+    if (block->folding) StartFolding(&block->fold, context->plan->folding, context->plan->keepsPunctuation);
+}
+
+// Scores the title and META texts, and keeps their scores.
+void ScoreFirst(TextBlock* block, char* raw, int32_t got, ScannedDocument* texts)
+{
+    ScanContext* context = block->context;
+    raw[got] = '\0';
+    ScoreFirstBlock(context, raw, raw + got, texts);  // which blanks META tags in raw
+    block->firstScored = true;
+    const int32_t terms = context->plan->expression->termCount;
+    std::copy(context->counts, context->counts + terms, block->firstCounts);
+    std::copy(context->strengths, context->strengths + terms, block->firstStrengths);
+}
 
 void NotePiece(TextBlock* block, int32_t text, int64_t stored)
 {
@@ -106,6 +143,10 @@ void NextPiece(TextBlock* block, int32_t piece)
     const int32_t text = block->length;
     char* at = block->context->block + text;
     const int32_t written = NextVisibleText(&block->stream, at, piece);
+    if (block->stream.startedOver) {
+        DropText(block);
+        return;
+    }
     const int32_t length = block->folding ? FoldPieceText(block, at, written) : written;
     block->length += length;
     block->context->textLength += length;
@@ -192,17 +233,17 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     const int32_t got = FillTextStream(stream);
     if (got <= 0) return false;
     const TextFilter& filter = context->plan->filter;
+    // Not a result at all: nothing is scored.
+    if (context->plan->mainContent && AsksNotToBeFound(context->plan->tags, raw, raw + got)) return false;
     if (block->folding ? FoldedFirstMayShowTerm(filter, &block->filtered, raw, got) : MayShowTerm(filter, raw, got, 0, false)) {
         FeedFirstBlock(block);
-        raw[got] = '\0';
-        ScoreFirstBlock(context, raw, raw + got, texts);
+        ScoreFirst(block, raw, got, texts);
         return true;
     }
     char last[TextFilterCarry];
     const int32_t lastCount = std::min(got, TextFilterCarry);
     memcpy(last, raw + got - lastCount, static_cast<size_t>(lastCount));
-    raw[got] = '\0';
-    ScoreFirstBlock(context, raw, raw + got, texts);  // which blanks META tags in raw
+    ScoreFirst(block, raw, got, texts);
     if (!RestMayShowTerm(block, last, lastCount) || !MoveTextStream(stream, stored)) return false;
     if (FillTextStream(stream) <= 0) return false;
     FeedFirstBlock(block);
@@ -216,6 +257,7 @@ void StartBlock(TextBlock* block, ScanContext* context)
     block->pieces.count = 0;
     block->folding = context->plan->folding != CaseFoldAscii;
     if (block->folding) StartFolding(&block->fold, context->plan->folding, context->plan->keepsPunctuation);
+    block->firstScored = false;
     for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block->from[term] = 0;
 }
 
@@ -229,9 +271,11 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
     // The raw block keeps a byte for the terminator that the first block's tags need.
     StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
                     context->blockSize - 1);
+    if (context->plan->mainContent) StartMainContent(&block.stream.reader, NoMarks);
     if (!ScoreFirstBlockAndStartText(&block, texts)) return;
     FeedTheRest(&block);
     ScoreBlock(&block, true);
+    texts->marks = block.stream.reader.marks;
 }
 
 // Each read fills the block (the first leaves a byte for the terminator

@@ -1,7 +1,6 @@
 // filesrch: character references, the one grammar that the reader, the
 // text filter and the excerpts share: the 252 named references of HTML 4 and
-// their code points, sorted by name (bytewise) for a binary search, and the
-// numeric ones.
+// their code points, in a hash table by name, and the numeric ones.
 #include <algorithm>
 #include <cstring>
 
@@ -64,13 +63,50 @@ constexpr CharacterName characterNames[] = {
     {"zwj", 0x200D}, {"zwnj", 0x200C},
 };
 
-// Orders a name of the table against the length bytes at text.
-int CompareName(const char* tableName, const char* text, int length)
+// The names are at most eight bytes: each is a number, its first byte lowest,
+// in a table of open addressing whose slots are chosen by a multiplication.
+constexpr int NameLimit = 8;
+constexpr int NameSlotBits = 10;
+constexpr uint64_t NameMultiplier = 0x9E3779B97F4A7C15;
+
+constexpr uint64_t NameNumber(const char* name, int length)
 {
-    int order = strncmp(tableName, text, static_cast<size_t>(length));
-    if (order != 0) return order;
-    return tableName[length] == '\0' ? 0 : 1;
+    uint64_t number = 0;
+    for (int at = 0; at < length; ++at) number |= uint64_t{static_cast<unsigned char>(name[at])} << (8 * at);
+    return number;
 }
+
+constexpr int NameLength(const char* name)
+{
+    int length = 0;
+    while (name[length]) ++length;
+    return length;
+}
+
+constexpr int FirstSlot(uint64_t number) { return static_cast<int>((number * NameMultiplier) >> (64 - NameSlotBits)); }
+
+struct NameTable {
+    uint64_t number[1 << NameSlotBits];
+    int32_t codePoint[1 << NameSlotBits];
+    int longestProbe;
+};
+
+constexpr NameTable MakeNameTable()
+{
+    NameTable table{};
+    for (const CharacterName& entry : characterNames) {
+        const uint64_t number = NameNumber(entry.name, NameLength(entry.name));
+        int slot = FirstSlot(number), probe = 1;
+        for (; table.number[slot] != 0; ++probe) slot = (slot + 1) & ((1 << NameSlotBits) - 1);
+        table.number[slot] = number;
+        table.codePoint[slot] = entry.codePoint;
+        if (probe > table.longestProbe) table.longestProbe = probe;
+    }
+    return table;
+}
+
+constexpr NameTable Names = MakeNameTable();
+static_assert(Names.longestProbe <= 4, "a name is found within a few slots");
 
 constexpr int32_t NoBreakSpace = 0xA0;
 constexpr int32_t LargestCodePoint = 0x10FFFF;
@@ -112,42 +148,14 @@ int EncodeUtf8(int32_t codePoint, char* bytes)
 
 }  // namespace
 
-namespace {
-
-constexpr int NameCount = static_cast<int>(sizeof characterNames / sizeof characterNames[0]);
-
-// Where the names of each first letter begin in the sorted table (and end,
-// where the next letter's begin): a lookup compares only those.
-struct NamesByFirst {
-    int16_t from[129];
-};
-
-constexpr NamesByFirst MakeNamesByFirst()
-{
-    NamesByFirst index{};
-    for (int byte = 0, name = 0; byte <= 128; ++byte) {
-        while (name < NameCount && static_cast<unsigned char>(characterNames[name].name[0]) < byte) ++name;
-        index.from[byte] = static_cast<int16_t>(name);
-    }
-    return index;
-}
-
-constexpr NamesByFirst namesByFirst = MakeNamesByFirst();
-
-}  // namespace
-
 int32_t CodePointOfName(const char* name, int length)
 {
-    const unsigned char first = static_cast<unsigned char>(name[0]);
-    if (length < 1 || first >= 128) return -1;
-    int low = namesByFirst.from[first], high = namesByFirst.from[first + 1];
-    while (low < high) {
-        int middle = (low + high) / 2;
-        int order = CompareName(characterNames[middle].name, name, length);
-        if (order == 0) return characterNames[middle].codePoint;
-        if (order < 0) low = middle + 1; else high = middle;
+    if (length < 1 || length > NameLimit) return -1;
+    const uint64_t number = NameNumber(name, length);
+    for (int slot = FirstSlot(number);; slot = (slot + 1) & ((1 << NameSlotBits) - 1)) {
+        if (Names.number[slot] == number) return Names.codePoint[slot];
+        if (Names.number[slot] == 0) return -1;
     }
-    return -1;
 }
 
 bool ContinuesReference(const char* reference, int length, unsigned char byte)
@@ -182,4 +190,56 @@ int32_t WholeReferenceLength(const unsigned char* bytes, int32_t count)
     const bool hex = length >= 3 && reference[1] == '#' && (reference[2] | 0x20) == 'x';
     const int32_t digitsFrom = reference[1] == '#' ? (hex ? 3 : 2) : 1;
     return length > digitsFrom ? length + 1 : 0;
+}
+
+namespace {
+
+// Past the run of digits from `at` (before `limit`) and their value, or a
+// value above LargestCodePoint where the number is larger.
+template <bool Hex>
+int32_t DigitsFrom(const unsigned char* bytes, int32_t at, int32_t limit, int32_t* value)
+{
+    int32_t number = 0;
+    for (; at < limit; ++at) {
+        const unsigned char byte = bytes[at];
+        const unsigned digit = Hex ? (IsAsciiDigit(byte) ? byte - '0' : (byte | 0x20) - 'a' + 10u) : byte - '0';
+        if (digit >= (Hex ? 16u : 10u) || (Hex && !IsAsciiHexDigit(byte))) break;
+        if (number <= LargestCodePoint) number = number * (Hex ? 16 : 10) + static_cast<int32_t>(digit);
+    }
+    *value = number;
+    return at;
+}
+
+int32_t LettersAndDigitsFrom(const unsigned char* bytes, int32_t at, int32_t limit)
+{
+    while (at < limit && (IsAsciiLetter(bytes[at]) || IsAsciiDigit(bytes[at]))) ++at;
+    return at;
+}
+
+}  // namespace
+
+int32_t ReadWholeReference(const unsigned char* bytes, int32_t count, char* decoded, int32_t* decodedLength)
+{
+    // As ReadReference reads byte by byte: a byte that does not go on ends
+    // the candidate as text, and so does the limit, unless the byte there is
+    // its ";".
+    if (count < 2) return ReferenceNeedsMore;
+    const bool numeric = bytes[1] == '#';
+    const bool hex = numeric && count > 2 && (bytes[2] | 0x20) == 'x';
+    const int32_t from = numeric ? (hex ? 3 : 2) : 1;
+    const int32_t limit = std::min(count, VisibleTextReferenceLimit);
+    int32_t value = -1;
+    const int32_t end = !numeric ? LettersAndDigitsFrom(bytes, from, limit)
+                        : hex    ? DigitsFrom<true>(bytes, from, limit, &value)
+                                 : DigitsFrom<false>(bytes, from, limit, &value);
+    if (end == VisibleTextReferenceLimit) return ReferenceIsText;
+    if (end == count) return ReferenceNeedsMore;
+    if (bytes[end] != ';' || end == from) return ReferenceIsText;
+    int32_t codePoint = value;
+    if (!numeric) codePoint = CodePointOfName(reinterpret_cast<const char*>(bytes) + 1, end - 1);
+    else if (value > LargestCodePoint || (value >= 0xD800 && value <= 0xDFFF)) codePoint = -1;
+    if (codePoint < 0) return ReferenceIsText;
+    const bool blank = numeric ? IsBlank(codePoint) : codePoint == NoBreakSpace;
+    *decodedLength = blank ? 0 : EncodeUtf8(codePoint, decoded);
+    return end + 1;
 }

@@ -18,9 +18,10 @@ void Restart(VisibleTextStream* stream, int64_t stored)
 }
 
 // A head never closed ends at its first "<body": the reader asks for the
-// document again from there. The file is read again from its start to that
-// offset, which counts bytes as read (text mode), not as stored.
-bool ReadAgainFromBody(VisibleTextStream* stream)
+// document again from there (and marks met later, from its start). The file
+// is read again from its start to that offset, which counts bytes as read
+// (text mode), not as stored.
+bool ReadAgain(VisibleTextStream* stream)
 {
     if (!stream->fromStart || stream->reader.restartAt < 0 || !PlatSeek(stream->file, 0)) return false;
     Restart(stream, 0);
@@ -36,7 +37,7 @@ bool ReadAgainFromBody(VisibleTextStream* stream)
 int32_t Finish(VisibleTextStream* stream, char* target)
 {
     const int32_t written = FinishVisibleText(&stream->reader, target);
-    if (ReadAgainFromBody(stream)) return written;
+    if (ReadAgain(stream)) return written;
     stream->fileEnded = stream->ended = true;
     return written;
 }
@@ -56,6 +57,7 @@ void StartTextStream(VisibleTextStream* stream, PlatFile* file, VisibleTextMode 
     stream->readSize = rawSize;
     stream->fed = 0;
     stream->fedStored = 0;
+    stream->startedOver = false;
     Restart(stream, PlatReadOffset(file));
 }
 
@@ -83,7 +85,10 @@ int32_t NextVisibleText(VisibleTextStream* stream, char* target, int32_t count)
     stream->fedStored = stream->rawStored + stream->rawAt;
     const int32_t written = ReadVisibleText(&stream->reader, stream->raw + stream->rawAt, stream->fed, target);
     stream->rawAt += stream->fed;
-    return written;
+    if (!stream->reader.startOver) return written;
+    stream->startedOver = true;
+    if (!ReadAgain(stream)) stream->fileEnded = stream->ended = true;
+    return 0;
 }
 
 int32_t EndVisibleText(VisibleTextStream* stream, char* target)
@@ -103,13 +108,18 @@ int32_t ReadStoredBytes(VisibleTextStream* stream, char* target, int32_t count)
 
 bool MoveTextStream(VisibleTextStream* stream, int64_t stored)
 {
-    const VisibleTextMode mode = static_cast<VisibleTextMode>(stream->reader.mode);
-    const VectorLevel level = static_cast<VectorLevel>(stream->reader.level);
+    const VisibleTextReader was = stream->reader;
     if (!PlatSeek(stream->file, stored)) {
         stream->fileEnded = stream->ended = true;
         return false;
     }
-    StartVisibleText(&stream->reader, mode, level);
+    StartVisibleText(&stream->reader, static_cast<VisibleTextMode>(was.mode), static_cast<VectorLevel>(was.level));
+    if (was.scope == VisibleTextMain) StartMainContent(&stream->reader, static_cast<PageMarks>(was.marks));
     Restart(stream, stored);
     return true;
+}
+
+int64_t TextStreamStored(const VisibleTextStream* stream)
+{
+    return stream->rawAt < stream->rawEnd ? stream->rawStored + stream->rawAt : PlatReadOffset(stream->file);
 }

@@ -3,7 +3,9 @@
 // caller's, hands them to the reader, tells where they lie in the stored
 // file, writes the text held back at the document's end, and, where a head
 // was never closed, reads the document again from its "<body" (which the text
-// so far does not depend on), so that its callers see one text.
+// so far does not depend on), so that its callers see one text. Read for main
+// content, a document whose marks void the text so far is read again from
+// its start, and its callers are told to drop that text (startedOver).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,7 @@ struct VisibleTextStream {
     bool ended;          // the text is whole: nothing more will come
     int32_t fed;         // bytes the last call fed to the reader
     int64_t fedStored;   // about where they lie in the stored file
+    bool startedOver;    // the text so far is void (set by NextVisibleText; the caller clears it)
 };
 
 // Starts reading the open file from its current place. Text read from inside
@@ -49,6 +52,10 @@ int32_t EndVisibleText(VisibleTextStream* stream, char* target);
 // which a move back undoes): the bytes read.
 int32_t ReadStoredBytes(VisibleTextStream* stream, char* target, int32_t count);
 // Reads again from a place in the stored file with a fresh reader, as the
-// document's text would begin there; false when the file cannot be moved
+// document's text would begin there (read for main content as far as the
+// reader was, with the marks it knows); false when the file cannot be moved
 // (then the stream has ended).
 bool MoveTextStream(VisibleTextStream* stream, int64_t stored);
+// About where the next byte to be fed lies in the stored file (exactly, where
+// none is buffered).
+int64_t TextStreamStored(const VisibleTextStream* stream);

@@ -38,7 +38,7 @@ struct BlockMasks {
     uint64_t blank;
     uint64_t respace;    // blanks but the space: written as a space
     uint64_t nameEnd;    // blanks, "/" and ">"
-    uint64_t ampersand;  // when decoding
+    uint64_t ampersand;  // when decoding, before "#", a letter or a digit: where a reference may begin
 };
 
 struct WindowMasks {
@@ -46,6 +46,9 @@ struct WindowMasks {
     size_t length;
     bool misread;  // from some point on the masks cannot tell the tags
     BlockMasks blocks[WindowBlocks];
+    // Read for main content: a blank, "/" or quote before "r" or "d", where
+    // an attribute that main content reads may begin.
+    uint64_t attributeStarts[WindowBlocks];
     // Each "<" in the window's last bytes, whose tag may not end in it, as a
     // mask of two blocks from lastBlock on.
     size_t lastBlock;
@@ -113,7 +116,9 @@ __m128i InRange(__m128i bytes, char low, char count)
 void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
 {
     const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
-    const __m128i nameFirst = _mm_or_si128(InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26), markup);
+    const __m128i letter = InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26);
+    const __m128i nameFirst = _mm_or_si128(letter, markup);
+    const __m128i referenceGoesOn = _mm_or_si128(_mm_or_si128(letter, InRange(next, '0', 10)), Equal(next, '#'));
     // tab, line feed, form feed and carriage return: 9 to 13 but 11
     const __m128i respace = _mm_andnot_si128(Equal(bytes, '\v'), InRange(bytes, 9, 5));
     const __m128i blank = _mm_or_si128(Equal(bytes, ' '), respace);
@@ -126,22 +131,41 @@ void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, Blo
     masks->blank |= MaskOf(blank) << shift;
     masks->respace |= MaskOf(respace) << shift;
     masks->nameEnd |= MaskOf(_mm_or_si128(_mm_or_si128(greater, blank), Equal(bytes, '/'))) << shift;
-    masks->ampersand |= MaskOf(_mm_and_si128(Equal(bytes, '&'), decode)) << shift;
+    masks->ampersand |= MaskOf(_mm_and_si128(_mm_and_si128(Equal(bytes, '&'), referenceGoesOn), decode)) << shift;
+}
+
+// Read for main content, of 16 bytes: a blank, "/" or quote before "ro" or
+// "da" in any case, where role or a data-trawlex- attribute may begin.
+uint64_t AttributeStartsOf(const unsigned char* at)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i first = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), _mm_set1_epi8(0x20));
+    const __m128i second = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2)), _mm_set1_epi8(0x20));
+    const __m128i name = _mm_or_si128(_mm_and_si128(Equal(first, 'r'), Equal(second, 'o')),
+                                      _mm_and_si128(Equal(first, 'd'), Equal(second, 'a')));
+    const __m128i blank = _mm_or_si128(Equal(bytes, ' '), _mm_andnot_si128(Equal(bytes, '\v'), InRange(bytes, 9, 5)));
+    const __m128i before = _mm_or_si128(_mm_or_si128(blank, Equal(bytes, '/')),
+                                        _mm_or_si128(Equal(bytes, '"'), Equal(bytes, '\'')));
+    return MaskOf(_mm_and_si128(name, before));
 }
 
 struct Sse2 {
+    template <bool Main>
     static void Classify(WindowMasks* masks, size_t count, bool decode)
     {
         const __m128i decoding = _mm_set1_epi8(decode ? -1 : 0);
         for (size_t block = 0; block < count; ++block) {
             const unsigned char* bytes = BlockBytesAt(*masks, block);
             BlockMasks bits{};
+            uint64_t attributeStart = 0;
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
                 const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
                 const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part + 1));
                 ClassifySixteen(sixteen, next, decoding, part, &bits);
+                if (Main) attributeStart |= AttributeStartsOf(bytes + part) << part;
             }
             masks->blocks[block] = bits;
+            if (Main) masks->attributeStarts[block] = attributeStart;
         }
     }
 
@@ -255,14 +279,19 @@ struct Avx2 {
         return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(-128 + count)), moved);
     }
 
-    // As ClassifySixteen, for 32 bytes.
-    __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i decode,
-                                                                  int shift, BlockMasks* masks)
+    // As ClassifySixteen, for 32 bytes; for main content, also AttributeStartsOf
+    // them, the bytes two on in `second`.
+    template <bool Main>
+    __attribute__((target("avx2"))) static void ClassifyThirtyTwo(__m256i bytes, __m256i next, __m256i second,
+                                                                  __m256i decode, int shift, BlockMasks* masks,
+                                                                  uint64_t* attributeStart)
     {
         const __m256i kinds = KindsOf(bytes);
         const __m256i markup = _mm256_or_si256(_mm256_or_si256(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
         const __m256i letter = InRange(_mm256_or_si256(next, _mm256_set1_epi8(0x20)), 'a', 26);
         const uint64_t nameFirst = MaskOf(_mm256_or_si256(letter, markup));
+        const __m256i referenceGoesOn =
+            _mm256_or_si256(_mm256_or_si256(letter, InRange(next, '0', 10)), Equal(next, '#'));
         const uint64_t greater = BytesOf<GreaterKind>(kinds), respace = BytesOf<RespaceKind>(kinds);
         const uint64_t blank = BytesOf<SpaceKind>(kinds) | respace;
         masks->tagStart |= (BytesOf<LessKind>(kinds) & nameFirst) << shift;
@@ -273,21 +302,34 @@ struct Avx2 {
         masks->blank |= blank << shift;
         masks->respace |= respace << shift;
         masks->nameEnd |= (blank | greater | BytesOf<SlashKind>(kinds)) << shift;
-        masks->ampersand |= MaskOf(_mm256_and_si256(Equal(bytes, '&'), decode)) << shift;
+        masks->ampersand |= MaskOf(_mm256_and_si256(_mm256_and_si256(Equal(bytes, '&'), referenceGoesOn), decode)) << shift;
+        if (!Main) return;
+        const __m256i low = _mm256_set1_epi8(0x20);
+        const __m256i first = _mm256_or_si256(next, low), then = _mm256_or_si256(second, low);
+        const uint64_t name = MaskOf(_mm256_or_si256(_mm256_and_si256(Equal(first, 'r'), Equal(then, 'o')),
+                                                     _mm256_and_si256(Equal(first, 'd'), Equal(then, 'a'))));
+        const uint64_t before =
+            blank | BytesOf<SlashKind>(kinds) | BytesOf<QuoteKind>(kinds) | BytesOf<ApostropheKind>(kinds);
+        *attributeStart |= (name & before) << shift;
     }
 
+    template <bool Main>
     __attribute__((target("avx2"))) static void Classify(WindowMasks* masks, size_t count, bool decode)
     {
         const __m256i decoding = _mm256_set1_epi8(decode ? -1 : 0);
         for (size_t block = 0; block < count; ++block) {
             const unsigned char* bytes = BlockBytesAt(*masks, block);
             BlockMasks bits{};
+            uint64_t attributeStart = 0;
             for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
                 const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
                 const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 1));
-                ClassifyThirtyTwo(thirtyTwo, next, decoding, part, &bits);
+                const __m256i second =
+                    Main ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part + 2)) : next;
+                ClassifyThirtyTwo<Main>(thirtyTwo, next, second, decoding, part, &bits, &attributeStart);
             }
             masks->blocks[block] = bits;
+            if (Main) masks->attributeStarts[block] = attributeStart;
         }
     }
 
@@ -325,7 +367,7 @@ struct Avx2 {
 // The code below is inlined into one function for each processor, compiled
 // for it: always_inline makes sure of that.
 
-template <typename Simd>
+template <typename Simd, bool Main>
 __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, const unsigned char* bytes,
                                                           size_t length, bool decode)
 {
@@ -337,7 +379,7 @@ __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, co
     memset(masks->tail, 0, sizeof masks->tail);
     memcpy(masks->tail, bytes + tailStart, length - tailStart);
     const size_t count = (length + BlockBytes - 1) >> BlockShift;
-    Simd::Classify(masks, count, decode);
+    Simd::template Classify<Main>(masks, count, decode);
     masks->blocks[count] = BlockMasks{};
     // A tag's name is read in eight bytes after its "<" or "</".
     const size_t lastBytes = length - (length < 2 + NameBytes ? length : 2 + NameBytes);
@@ -347,6 +389,9 @@ __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, co
         if (bytes[at] != '<') continue;
         masks->lastLess[(at >> BlockShift) - masks->lastBlock] |= uint64_t{1} << (at & (BlockBytes - 1));
     }
+    // What follows the window's last byte is not known: an "&" there may begin a reference.
+    if (decode && bytes[length - 1] == '&')
+        masks->blocks[(length - 1) >> BlockShift].ampersand |= uint64_t{1} << ((length - 1) & (BlockBytes - 1));
 }
 
 // The 64 nameEnd bits from `at` on, the first lowest.
@@ -368,17 +413,18 @@ constexpr uint64_t LeadingBytes[] = {0,
                                      0xFFFFFFFFFFFFFF,
                                      ~uint64_t{0}};
 
-// The kind of the tag name at `start`, which the window has eight bytes
+// The key of the tag name at `start`, which the window has eight bytes
 // from. The name runs to a blank, "/" or ">", so it may take in "=" or a
 // quote that the byte-by-byte reading ends it at: either way, such a name is
-// no known name, as known names are of letters only (see NameKey).
-__attribute__((always_inline)) inline unsigned char KindOfNameAt(const WindowMasks& masks, size_t start)
+// no known name, as known names are of letters only (see NameKey), and no
+// element's name (see ElementNameOf).
+__attribute__((always_inline)) inline uint64_t NameKeyAt(const WindowMasks& masks, size_t start)
 {
     constexpr uint64_t KeyBits = 0x2020202020202020;  // NameKeyByte on every byte
     const int length = __builtin_ctzll(NameEndsFrom(masks, start) | 0x100);
     uint64_t name;
     memcpy(&name, masks.bytes + start, sizeof name);
-    return KindOfName((name | KeyBits) & LeadingBytes[length]);
+    return length > NameBytes ? LongNameKey : (name | KeyBits) & LeadingBytes[length];
 }
 
 // Adds with the carry in, returning the carry out.
@@ -424,25 +470,70 @@ __attribute__((always_inline)) inline uint64_t TagsOfBlock(const BlockMasks& blo
     return inTags;
 }
 
-// The names of the tags that start at `starts` in the block at `first`:
-// returns those that stand as a blank, and adds to *stops those that the
-// byte-by-byte reading takes: "<!" and "<?" tags, and those opening raw
-// contents.
-__attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         uint64_t* stops)
+// Read for main content, a tag at `at` in the block at `first` of a followed
+// element's name: counted where it stands, or taken by the state machine (a
+// tag that runs on past the block among them, as what the masks tell of it
+// may yet be read again).
+__attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& masks, size_t first, size_t at,
+                                                            uint64_t greater, uint64_t key, bool closing,
+                                                            VisibleTextReader* reader)
 {
-    uint64_t blankTags = 0, taken = 0;
+    // Which elements are followed changes only where the state machine
+    // reads: most pages follow none, or one a few tags apart.
+    if (!FollowsName(reader, key)) return false;
+    const uint64_t ends = greater & ~BitsBelow(at - first + 1);
+    if (!ends) return true;
+    const bool mayCloseItself = masks.bytes[first + static_cast<size_t>(__builtin_ctzll(ends)) - 1] == '/';
+    return CountFollowedTag(reader, key, closing, mayCloseItself) == TakenByStateMachine;
+}
+
+// The names of the tags that start at `starts` in the block at `first`:
+// returns those that stand as a blank, up to the first that the byte-by-byte
+// reading takes, which is added to *stops: "<!" and "<?" tags, those opening
+// raw contents, and for main content, those whose name may count.
+template <bool Main>
+__attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
+                                                         uint64_t greater, VisibleTextReader* reader, uint64_t* stops)
+{
+    uint64_t blankTags = 0;
+    // A tag's name is most often the last one's (its end tag, a list's items).
+    uint64_t lastKey = LongNameKey;
+    unsigned char lastKind = OtherName;
     for (; starts; starts &= starts - 1) {
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
         const bool closing = next == '/';
-        const unsigned char kind = KindOfNameAt(masks, at + 1 + closing);
+        const uint64_t key = NameKeyAt(masks, at + 1 + closing);
+        const unsigned char kind = key == lastKey ? lastKind : KindOfName(key);
+        lastKey = key;
+        lastKind = kind;
         const uint64_t bit = LowestBit(starts);
+        const bool counts =
+            Main && (kind == LandmarkName || TakesFollowedTag(masks, first, at, greater, key, closing, reader));
+        if (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) {
+            *stops |= bit;
+            break;
+        }
         blankTags |= kind != InlineName ? bit : 0;
-        taken |= (next == '!' || next == '?' || OpensRawContents(kind, closing)) ? bit : 0;
     }
-    *stops |= taken;
     return blankTags;
+}
+
+// Read for main content: the "<" of the first tag of the block at `first`
+// that holds an attribute that main content reads (attributes: the bytes
+// before where one may begin), as a bit of the block, 0 for none, or all
+// ones where that tag began in an earlier block.
+__attribute__((always_inline)) inline uint64_t AttributeTag(const WindowMasks& masks, size_t first,
+                                                            uint64_t attributes, uint64_t starts)
+{
+    for (; attributes; attributes &= attributes - 1) {
+        const int before = __builtin_ctzll(attributes);
+        const size_t name = first + static_cast<size_t>(before) + 1;
+        if (!MayBeMainAttribute(masks.bytes + name, static_cast<int64_t>(masks.length - name))) continue;
+        const uint64_t earlier = starts & BitsBelow(static_cast<size_t>(before) + 1);
+        return earlier ? uint64_t{1} << (BlockBytes - 1 - __builtin_clzll(earlier)) : ~uint64_t{0};
+    }
+    return 0;
 }
 
 // The text and blanks of a window, and the reader's blank state, as they are written.
@@ -498,88 +589,227 @@ size_t StopAt(const WindowMasks& masks, size_t stop, VisibleTextReader* reader)
     return stop + 1;
 }
 
+// A block's references read at once, as WriteBlockText writes them: the
+// block's bytes with each reference's character at its "&", and the rest of
+// its bytes taken as none.
+struct BlockReferences {
+    bool used;
+    unsigned char bytes[2 * BlockBytes];
+    uint64_t skipped;  // the rest of each reference's bytes
+    uint64_t blanks;   // the "&" of each reference that decodes to a blank
+    size_t skipNext;   // bytes of the next block that the last reference takes
+};
+
+// Reads the references at `ampersands` (before every other stop) where the
+// window holds them whole and each one's character ends inside the block;
+// returns those read (an "&" that is text among them): the others, from the
+// first that is not, stay stops for the byte-by-byte reading.
+__attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
+                                                              uint64_t ampersands, BlockReferences* references)
+{
+    const size_t first = block << BlockShift;
+    uint64_t read = 0;
+    for (; ampersands; ampersands &= ampersands - 1) {
+        const int at = __builtin_ctzll(ampersands);
+        const size_t place = first + static_cast<size_t>(at);
+        char decoded[4];
+        int32_t decodedLength = 0;
+        const int32_t length = ReadWholeReference(masks.bytes + place, static_cast<int32_t>(masks.length - place),
+                                                  decoded, &decodedLength);
+        if (length == ReferenceNeedsMore || at + decodedLength > static_cast<int>(BlockBytes)) break;
+        read |= LowestBit(ampersands);
+        if (length == ReferenceIsText) continue;  // its bytes are text as they stand
+        if (!references->used) memcpy(references->bytes, BlockBytesAt(masks, block), sizeof references->bytes);
+        references->used = true;
+        memcpy(references->bytes + at, decoded, static_cast<size_t>(decodedLength));
+        if (decodedLength == 0) references->blanks |= LowestBit(ampersands);
+        const size_t shown = static_cast<size_t>(at + (decodedLength ? decodedLength : 1));
+        const size_t past = static_cast<size_t>(at + length);
+        references->skipped |= BitsBelow(past) & ~BitsBelow(shown);
+        references->skipNext = past > BlockBytes ? past - BlockBytes : 0;
+    }
+    return read;
+}
+
+// What one call of ReadThroughMasks carries from block to block.
+struct MaskReading {
+    Carries carries;
+    TextOut text;
+    uint64_t afterText;
+    size_t from;
+    size_t skip;  // bytes at the block's start that a reference before it takes
+    size_t end;   // where the reading stopped
+};
+
+enum class BlockEnd { Read, Stopped, Misread, Resumed };
+
+// Past the comment whose "<!--" is at `at`, where the window holds its "-->"; else 0.
+__attribute__((always_inline)) inline size_t CommentEnd(const WindowMasks& masks, size_t at)
+{
+    const unsigned char* bytes = masks.bytes;
+    if (at + 4 > masks.length || bytes[at + 1] != '!' || bytes[at + 2] != '-' || bytes[at + 3] != '-') return 0;
+    for (size_t dash = at + 4; dash + 2 < masks.length; ++dash) {
+        const void* found = memchr(bytes + dash, '-', masks.length - 2 - dash);
+        if (!found) return 0;
+        dash = static_cast<size_t>(static_cast<const unsigned char*>(found) - bytes);
+        if (bytes[dash + 1] == '-' && bytes[dash + 2] == '>') return dash + 3;
+    }
+    return 0;
+}
+
+// Reads one block of the window through its masks: to its end, to a stop, or
+// not at all where the masks cannot tell its tags (then read->end is where
+// the byte-by-byte reading goes on); a comment that the window holds whole
+// joins the text on either side, and the masks are read again after it.
+template <typename Simd, bool Main>
+__attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, size_t block, VisibleTextReader* reader,
+                                                         bool shown, MaskReading* read)
+{
+    const BlockMasks& bits = masks->blocks[block];
+    const size_t first = block << BlockShift;
+    const uint64_t range =
+        (first < read->from ? ~uint64_t{0} << (read->from - first) : ~uint64_t{0}) & BitsBelow(masks->length - first);
+    const uint64_t starts = bits.tagStart & range;
+    const uint64_t inTagBefore = read->carries.inTag;
+    uint64_t wrong;
+    const uint64_t inTags = TagsOfBlock<Simd>(bits, starts, &read->carries, &wrong);
+    // A "<" inside a tag is no stop: the tag is read whole or not at all.
+    const uint64_t lastLess = block < masks->lastBlock ? 0 : masks->lastLess[block - masks->lastBlock];
+    const uint64_t ampersands = (shown ? bits.ampersand : 0) & ~inTags & range;
+    uint64_t stops = ampersands | (lastLess & ~(inTags & ~starts) & range);
+    if (Main) {
+        const uint64_t attributeTag = AttributeTag(*masks, first, masks->attributeStarts[block] & inTags & range, starts);
+        if (attributeTag == ~uint64_t{0}) {  // the tag read on from an earlier block
+            read->end = read->carries.tagStart;
+            return BlockEnd::Stopped;
+        }
+        stops |= attributeTag;
+    }
+    BlockReferences references;
+    references.used = false;
+    references.skipped = references.blanks = 0;
+    references.skipNext = 0;
+    if (ampersands) stops &= ~ReadReferences(*masks, block, ampersands & (LowestBit(stops & ~ampersands) - 1), &references);
+    // The masks must tell the tags up to the first stop, that included;
+    // a tag that the byte-by-byte reading takes is a stop too.
+    const bool misread = wrong & (LowestBit(stops) * 2 - 1);
+    const uint64_t named = starts & (LowestBit(stops) - 1);
+    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader, &stops);
+    if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
+        read->end = inTagBefore ? read->carries.tagStart : first > read->from ? first + read->skip : read->from;
+        return BlockEnd::Misread;
+    }
+    if (named) read->carries.tagStart = first + static_cast<size_t>(BlockBytes - 1 - __builtin_clzll(named));
+    if (shown) {
+        BlockMasks written = bits;
+        written.blank |= references.blanks;
+        written.respace |= references.blanks;
+        const uint64_t none = inTags | references.skipped | BitsBelow(read->skip);
+        WriteBlockText<Simd>(references.used ? references.bytes : BlockBytesAt(*masks, block), written,
+                             range & (LowestBit(stops) - 1), none, blankTags, read->afterText, &read->carries,
+                             &read->text);
+    }
+    read->afterText = 0;
+    read->skip = references.skipNext;
+    if (!stops) return BlockEnd::Read;
+    read->end = first + static_cast<size_t>(__builtin_ctzll(stops));
+    const size_t commentEnd = CommentEnd(*masks, read->end);
+    if (commentEnd == 0) return BlockEnd::Stopped;
+    read->end = commentEnd;
+    return BlockEnd::Resumed;
+}
+
 // Reads text and tags from pass->at through the window's masks, to the
 // window's end or to what the byte-by-byte reading goes on with: a "<!" or
-// "<?" tag, a reference when decoding, a tag opening raw contents, a tag the
-// window may cut, or what the masks cannot tell.
-template <typename Simd>
+// "<?" tag, a reference that the window cuts, a tag opening raw contents, a
+// tag the window may cut, or what the masks cannot tell; and read for main
+// content, a tag whose name or attributes may count. What main content
+// leaves out is read for its tags only.
+template <typename Simd, bool Main>
 __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMasks* masks)
 {
     VisibleTextReader* reader = pass->reader;
-    const size_t from = static_cast<size_t>(pass->at - masks->bytes);
-    Carries carries{0, 0, 0, 0, 0, from};
-    TextOut text{pass->out, reader->blankPending, reader->wroteText};
-    size_t end = masks->length;
-    bool stopped = false;
-    uint64_t afterText = static_cast<uint64_t>(text.wroteText && !text.blankPending) << (from & (BlockBytes - 1));
-    for (size_t block = from >> BlockShift; block << BlockShift < masks->length; ++block) {
-        const BlockMasks& bits = masks->blocks[block];
-        const size_t first = block << BlockShift;
-        const uint64_t range =
-            (first < from ? ~uint64_t{0} << (from - first) : ~uint64_t{0}) & BitsBelow(masks->length - first);
-        const uint64_t starts = bits.tagStart & range;
-        const uint64_t inTagBefore = carries.inTag;
-        uint64_t wrong;
-        const uint64_t inTags = TagsOfBlock<Simd>(bits, starts, &carries, &wrong);
-        // A "<" inside a tag is no stop: the tag is read whole or not at all.
-        const uint64_t lastLess = block < masks->lastBlock ? 0 : masks->lastLess[block - masks->lastBlock];
-        uint64_t stops = ((bits.ampersand & ~inTags) | (lastLess & ~(inTags & ~starts))) & range;
-        // The masks must tell the tags up to the first stop, that included;
-        // a tag that the byte-by-byte reading takes is a stop too.
-        const bool misread = wrong & (LowestBit(stops) * 2 - 1);
-        const uint64_t named = starts & (LowestBit(stops) - 1);
-        const uint64_t blankTags = misread ? 0 : BlankTags(*masks, first, named, &stops);
-        if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
-            end = inTagBefore ? carries.tagStart : first > from ? first : from;
-            masks->misread = true;
-            break;
-        }
-        if (named) carries.tagStart = first + static_cast<size_t>(BlockBytes - 1 - __builtin_clzll(named));
-        WriteBlockText<Simd>(BlockBytesAt(*masks, block), bits, range & (LowestBit(stops) - 1), inTags, blankTags,
-                             afterText, &carries, &text);
-        afterText = 0;
-        if (stops) {
-            end = first + static_cast<size_t>(__builtin_ctzll(stops));
-            stopped = true;
-            break;
-        }
+    const bool shown = !Main || MainTextShown(reader);
+    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0};
+    BlockEnd ended = BlockEnd::Resumed;
+    for (size_t from = static_cast<size_t>(pass->at - masks->bytes); ended == BlockEnd::Resumed; from = read.end) {
+        read.carries = Carries{0, 0, 0, 0, 0, from};
+        read.afterText = static_cast<uint64_t>(read.text.wroteText && !read.text.blankPending) << (from & (BlockBytes - 1));
+        read.from = from;
+        read.skip = 0;
+        read.end = masks->length;
+        ended = BlockEnd::Read;
+        for (size_t block = from >> BlockShift; block << BlockShift < masks->length && ended == BlockEnd::Read; ++block)
+            ended = ReadBlock<Simd, Main>(masks, block, reader, shown, &read);
     }
-    if (!stopped && !masks->misread && carries.inTag) {
-        end = carries.tagStart;  // a tag the window cuts
-        masks->misread = true;
+    if (ended == BlockEnd::Read && read.carries.inTag) {
+        read.end = read.carries.tagStart;  // a tag the window cuts
+        ended = BlockEnd::Misread;
     }
-    pass->at = masks->bytes + (stopped ? StopAt(*masks, end, reader) : end);
-    pass->out = text.out;
-    reader->blankPending = text.blankPending;
-    reader->wroteText = text.wroteText;
+    masks->misread = ended == BlockEnd::Misread;
+    pass->at = masks->bytes + (ended == BlockEnd::Stopped ? StopAt(*masks, read.end, reader) : read.end);
+    pass->out = read.text.out;
+    reader->blankPending = read.text.blankPending;
+    reader->wroteText = read.text.wroteText;
+}
+
+// Where the masks stop again and again within a few bytes (tags or
+// references one after the other), going back to them costs more than
+// reading those bytes one by one: after DenseRuns such runs, the state
+// machine reads DenseReach bytes on.
+constexpr ptrdiff_t DenseStops = 32;
+constexpr int DenseRuns = 8;
+constexpr ptrdiff_t DenseReach = 512;
+
+void ReadDensely(Pass* pass)
+{
+    const unsigned char* const end = pass->end;
+    pass->end = end - pass->at > DenseReach ? pass->at + DenseReach : end;
+    while (pass->at < pass->end && !pass->reader->startOver) ReadInState(pass);
+    pass->end = end;
 }
 
 // Reads pass->at to pass->end, a window: text through its masks, made when
-// text is first read in it, until they cannot tell its tags.
-template <typename Simd>
+// text is first read in it, until they cannot tell its tags (and where they
+// stop densely, by the state machine for a while).
+template <typename Simd, bool Main>
 __attribute__((always_inline)) inline void ReadWindowWith(Pass* pass, WindowMasks* masks)
 {
     VisibleTextReader* reader = pass->reader;
     bool classified = false;
-    while (pass->at < pass->end) {
+    int shortRuns = 0;
+    while (pass->at < pass->end && !(Main && reader->startOver)) {
         if (reader->state != InText || (classified && masks->misread)) {
             ReadInState(pass);
             continue;
         }
+        if (shortRuns == DenseRuns) {
+            ReadDensely(pass);
+            shortRuns = 0;
+            continue;
+        }
         if (!classified) {
-            ClassifyWindow<Simd>(masks, pass->at, static_cast<size_t>(pass->end - pass->at),
-                                 reader->mode == VisibleTextDecodeReferences);
+            ClassifyWindow<Simd, Main>(masks, pass->at, static_cast<size_t>(pass->end - pass->at),
+                                       reader->mode == VisibleTextDecodeReferences);
             classified = true;
         }
-        ReadThroughMasks<Simd>(pass, masks);
+        const unsigned char* from = pass->at;
+        ReadThroughMasks<Simd, Main>(pass, masks);
+        shortRuns = pass->at - from < DenseStops ? shortRuns + 1 : 0;
     }
 }
 
-void ReadWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2>(pass, masks); }
+void ReadWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2, false>(pass, masks); }
+void ReadMainWindowSse2(Pass* pass, WindowMasks* masks) { ReadWindowWith<Sse2, true>(pass, masks); }
 
 __attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))) void ReadWindowAvx2(Pass* pass, WindowMasks* masks)
 {
-    ReadWindowWith<Avx2>(pass, masks);
+    ReadWindowWith<Avx2, false>(pass, masks);
+}
+
+__attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))) void ReadMainWindowAvx2(Pass* pass, WindowMasks* masks)
+{
+    ReadWindowWith<Avx2, true>(pass, masks);
 }
 
 }  // namespace
@@ -590,11 +820,13 @@ void ReadWindows(Pass* pass)
 {
     WindowMasks masks;
     const unsigned char* const end = pass->end;
-    while (pass->at < end) {
+    const bool main = pass->reader->scope == VisibleTextMain;
+    while (pass->at < end && !pass->reader->startOver) {
         pass->end = end - pass->at > static_cast<ptrdiff_t>(WindowBytes) ? pass->at + WindowBytes : end;
-        if (pass->reader->level == VectorAvx2) ReadWindowAvx2(pass, &masks);
-        else ReadWindowSse2(pass, &masks);
+        if (pass->reader->level == VectorAvx2) (main ? ReadMainWindowAvx2 : ReadWindowAvx2)(pass, &masks);
+        else (main ? ReadMainWindowSse2 : ReadWindowSse2)(pass, &masks);
     }
+    pass->end = end;
 }
 
 }  // namespace visible_text_internal

@@ -130,6 +130,16 @@ unsigned char LowerAscii(unsigned char byte)
 }
 
 
+}  // namespace
+
+// A blank is written only once more text follows, and never first.
+void visible_text_internal::MarkBlank(VisibleTextReader* reader)
+{
+    if (reader->wroteText) reader->blankPending = true;
+}
+
+namespace {
+
 void WritePendingBlank(Pass* pass)
 {
     if (!pass->reader->blankPending) return;
@@ -143,12 +153,6 @@ void WriteText(Pass* pass, const void* bytes, size_t length)
     memcpy(pass->out, bytes, length);
     pass->out += length;
     pass->reader->wroteText = true;
-}
-
-// A blank is written only once more text follows, and never first.
-void MarkBlank(VisibleTextReader* reader)
-{
-    if (reader->wroteText) reader->blankPending = true;
 }
 
 // ---- Text and character references
@@ -187,9 +191,58 @@ void CopyPlainText(Pass* pass, const unsigned char* classes, bool decode)
 void ReadAfterLess(Pass* pass);
 void ReadTag(Pass* pass);
 
+// A reference that the piece holds whole, its "&" just read: its text, or
+// the "&" as text (what follows is read as text). False when the piece ends
+// first: then it is read byte by byte.
+bool ReadReferenceAtOnce(Pass* pass)
+{
+    const unsigned char* ampersand = pass->at - 1;
+    char decoded[4];
+    int32_t decodedLength = 0;
+    const int32_t length = ReadWholeReference(ampersand, static_cast<int32_t>(pass->end - ampersand), decoded, &decodedLength);
+    if (length == ReferenceNeedsMore) return false;
+    if (length == ReferenceIsText) {
+        WriteText(pass, "&", 1);
+        return true;
+    }
+    pass->at = ampersand + length;
+    if (decodedLength == 0) MarkBlank(pass->reader);
+    else WriteText(pass, decoded, static_cast<size_t>(decodedLength));
+    return true;
+}
+
+void ReadAnyTag(Pass* pass)
+{
+    if (pass->reader->scope == VisibleTextMain) ReadMainTag(pass);
+    else ReadTag(pass);
+}
+
+// Text that main content leaves out: only its tags count.
+void SkipText(Pass* pass)
+{
+    VisibleTextReader* reader = pass->reader;
+    while (pass->at < pass->end) {
+        const void* less = memchr(pass->at, '<', static_cast<size_t>(pass->end - pass->at));
+        if (!less) {
+            pass->at = pass->end;
+            return;
+        }
+        pass->at = static_cast<const unsigned char*>(less) + 1;
+        reader->state = AfterLess;
+        if (pass->at == pass->end) return;
+        ReadAfterLess(pass);
+        if (reader->state == InTag) ReadMainTag(pass);
+        if (reader->state != InText || MainTextShown(reader) || reader->startOver) return;
+    }
+}
+
 void ReadText(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
+    if (!ShowsText(reader)) {
+        SkipText(pass);
+        return;
+    }
     const bool decode = reader->mode == VisibleTextDecodeReferences;
     const unsigned char* classes = decode ? DecodeClasses.of : KeepClasses.of;
     while (pass->at < pass->end) {
@@ -209,9 +262,9 @@ void ReadText(Pass* pass)
             reader->state = AfterLess;
             if (pass->at == pass->end) return;
             ReadAfterLess(pass);
-            if (reader->state == InTag) ReadTag(pass);
-            if (reader->state != InText) return;
-        } else {
+            if (reader->state == InTag) ReadAnyTag(pass);
+            if (reader->state != InText || !ShowsText(reader) || reader->startOver) return;
+        } else if (!ReadReferenceAtOnce(pass)) {
             reader->state = InReference;
             reader->reference[0] = '&';
             reader->referenceLength = 1;
@@ -270,14 +323,19 @@ void StartTag(VisibleTextReader* reader, bool closing)
     reader->nameEnded = false;
     reader->quote = 0;
     reader->afterEquals = false;
+    if (reader->scope == VisibleTextMain) reader->tag = TagAttributes{0, HashStart, 0, 0, 0, 0, {}};
 }
 
+}  // namespace
+
 // A tag whose name cannot make it special: it stands as a blank.
-void StartOrdinaryTag(VisibleTextReader* reader)
+void visible_text_internal::StartOrdinaryTag(VisibleTextReader* reader)
 {
     StartTag(reader, false);
     reader->nameEnded = true;
 }
+
+namespace {
 
 void StartRawText(VisibleTextReader* reader, int32_t rawEnd)
 {
@@ -305,7 +363,7 @@ void ReadAfterLess(Pass* pass)
         ++pass->at;
     } else {
         reader->state = InText;
-        WriteText(pass, "<", 1);
+        if (ShowsText(reader)) WriteText(pass, "<", 1);
     }
 }
 
@@ -322,7 +380,9 @@ void ReadAfterBang(Pass* pass, int32_t next)
     reader->endMatched = 0;
 }
 
-void EndTag(VisibleTextReader* reader)
+}  // namespace
+
+void visible_text_internal::EndTag(VisibleTextReader* reader)
 {
     reader->state = InText;
     const unsigned char kind = KindOfName(reader->nameLength > NameBytes ? LongNameKey : reader->name);
@@ -333,6 +393,8 @@ void EndTag(VisibleTextReader* reader)
     else if (kind == StyleName) StartRawText(reader, EndStyle);
     else StartRawText(reader, reader->headUnclosed ? EndHeadAtBody : EndHead);
 }
+
+namespace {
 
 void EndName(VisibleTextReader* reader, unsigned char byte)
 {
@@ -376,22 +438,6 @@ const unsigned char* TakeName(VisibleTextReader* reader, const unsigned char* at
     return at;
 }
 
-// A tag ends at the first ">" outside a quoted value; a quote opens a value
-// only right after "=" and blanks. Reads one byte outside a value: true at
-// the tag's end.
-bool TagEndsAt(unsigned char byte, unsigned char* quote, bool* afterEquals)
-{
-    if (byte == '>') return true;
-    if (byte == '=') {
-        *afterEquals = true;
-    } else if (*afterEquals && (byte == '"' || byte == '\'')) {
-        *quote = byte;
-        *afterEquals = false;
-    } else if (!IsBlank(byte)) {
-        *afterEquals = false;
-    }
-    return false;
-}
 
 // A comment runs to the first "-->" after its "<!--": dashes counts those
 // just read, up to two. True at its end.
@@ -490,7 +536,7 @@ void ReadRawText(Pass* pass)
         const unsigned char byte = *pass->at++;
         reader->endMatched = MatchNext(rawEnd, reader->endMatched, byte);
         if (reader->endMatched == rawEndLength) {
-            StartOrdinaryTag(reader);  // from its "<" to its ">", a blank
+            StartRawEndTag(reader, reader->rawEnd);  // from its "<" to its ">", a blank
             return;
         }
         if (notesBody) NoteBody(pass, byte);
@@ -506,7 +552,7 @@ void visible_text_internal::ReadInState(Pass* pass)
     case AfterLess: ReadAfterLess(pass); break;
     case AfterBang: ReadAfterBang(pass, AfterBangDash); break;
     case AfterBangDash: ReadAfterBang(pass, InComment); break;
-    case InTag: ReadTag(pass); break;
+    case InTag: ReadAnyTag(pass); break;
     case InComment: ReadComment(pass); break;
     case InRawText: ReadRawText(pass); break;
     default: ReadReference(pass); break;
@@ -526,7 +572,7 @@ void ReadPiece(Pass* pass)
         return;
     }
 #endif
-    while (pass->at < pass->end) ReadInState(pass);
+    while (pass->at < pass->end && !pass->reader->startOver) ReadInState(pass);
 }
 
 }  // namespace
@@ -578,7 +624,11 @@ int ReadVisibleText(VisibleTextReader* reader, const char* source, int count, ch
     CORV_CHECK_POINTER(TextModule, target);
     const unsigned char* start = reinterpret_cast<const unsigned char*>(source);
     Pass pass{reader, start, start, start + count, target};
+    reader->startOver = false;
     ReadPiece(&pass);
+    // Main content: marks met after text was written void the text; the
+    // reader was made ready to read the document again from its start.
+    if (reader->startOver) return 0;
     reader->offset += count;
     return static_cast<int>(pass.out - target);
 }
@@ -597,7 +647,7 @@ int FinishVisibleText(VisibleTextReader* reader, char* target)
         return 0;
     }
     Pass pass{reader, nullptr, nullptr, nullptr, target};
-    if (reader->state == AfterLess) WriteText(&pass, "<", 1);
+    if (reader->state == AfterLess && ShowsText(reader)) WriteText(&pass, "<", 1);
     if (reader->state == InReference) WriteText(&pass, reader->reference, static_cast<size_t>(reader->referenceLength));
     reader->state = InText;
     reader->blankPending = false;

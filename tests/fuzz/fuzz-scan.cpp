@@ -11,7 +11,8 @@
 //                   is scanned 205 times with different sizes and dates, which
 //                   fills the list and then replaces its last entry
 //   flags bit 7     scanned on two threads instead of one
-//   padding bit 0   the text is the document's visible text (TEXTONLY)
+//   padding bit 0   the text is the document's visible text (TEXTONLY), and
+//                   with bit 2, its main content (TEXTONLY main)
 //   padding bit 1   ranked by relevance (RANKING relevance)
 //   padding bits 2+ their value modulo 3 chooses the folding (ascii, unicode, accents)
 #include <cmath>
@@ -155,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     SearchPlan plan;
     const bool relevance = padding & 2;
-    BuildSearchPlan(&plan, &searchExpression, padding & 1, relevance);
+    const int32_t textOnly = (padding & 1) ? ((padding & 4) ? TextOnlyMain : TextOnlyYes) : TextOnlyNo;
+    BuildSearchPlan(&plan, &searchExpression, textOnly, relevance);
     RelevanceRun ranking;
     if (relevance) StartRelevance(&ranking, &plan, resultList.sortMode, setup.searchPath.c_str());
     ScanPool pool;
