@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "corv-str.h"
+#include "corv-vector-kernels.h"
+#include "corv-vector.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -260,12 +262,26 @@ void Release(FoldState* state, Sink* sink)
 // ---- Taking characters ---------------------------------------------------------
 
 // A letter that marks after it cannot change, with nothing held before it.
+// Punctuation or a blank outside ASCII: written as one ASCII byte that is no letter or digit.
+bool IsPunctuation(const FoldRecord& record, uint32_t codePoint)
+{
+    const unsigned char first = record.text[0][0];
+    return codePoint >= 0x80 && !(record.flags & FlagUnchanged) && (record.lengths & 0x0F) == 1 && first < 0x80 &&
+           !IsAsciiLetter(first) && !IsAsciiDigit(first);
+}
+
+bool WrittenAsItStands(const FoldState* state, const FoldRecord& record, uint32_t codePoint)
+{
+    return (record.flags & FlagUnchanged) || (state->keepsPunctuation && IsPunctuation(record, codePoint));
+}
+
 void WriteLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
                  const unsigned char* bytes, int length, int64_t offset)
 {
     state->baseFlags = record.flags & LetterFlags;
     state->markCount = record.marks;
-    PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
+    if (state->keepsPunctuation && IsPunctuation(record, codePoint)) Put(sink, bytes, length, offset);
+    else PutFolded(sink, state->mode, record, codePoint, bytes, length, offset);
 }
 
 void TakeLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
@@ -287,6 +303,7 @@ void TakeLetter(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t
 void TakeMark(FoldState* state, Sink* sink, const FoldRecord& record, uint32_t codePoint,
               const unsigned char* bytes, int length, int64_t offset)
 {
+    ++state->marksTaken;
     if (state->markCount + record.marks > FoldMarkLimit) {  // no longer the letter's marks
         Release(state, sink);
         state->baseFlags = 0;
@@ -315,6 +332,7 @@ void TakeCharacter(FoldState* state, Sink* sink, const FoldRecord& record, uint3
 // A byte that is not part of well-formed UTF-8, written as it stands.
 void TakeStray(FoldState* state, Sink* sink, unsigned char byte, int64_t offset)
 {
+    ++state->marksTaken;
     Release(state, sink);
     state->baseFlags = 0;
     state->markCount = 0;
@@ -328,7 +346,7 @@ void TakeAscii(FoldState* state, Sink* sink, const unsigned char* bytes, int cou
     if (count < 16)  // a blank between words: no call
         for (int i = 0; i < count; ++i) target[i] = bytes[i];
     else
-        memcpy(target, bytes, static_cast<size_t>(count));
+        CopyBytes(reinterpret_cast<char*>(target), reinterpret_cast<const char*>(bytes), count);
     if (sink->offsets)
         for (int i = 0; i < count; ++i) sink->offsets[sink->length + i] = offset + i;
     sink->length += count;
@@ -372,12 +390,15 @@ struct Source {
     int64_t OffsetOf(const unsigned char* at) const { return origin + (at - begin); }
 };
 
-// Characters up to the next ASCII byte or the end: returns where it stopped.
+// Characters up to the next ASCII byte or the end, or (without offsets) to
+// where nothing is held back any more and the common way may go on: returns
+// where it stopped, past one character at least.
 const unsigned char* TakeCharacters(FoldState* state, Sink* sink, const Source& source, const unsigned char* at)
 {
     const unsigned char* const end = source.end;
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
-    while (at < end && *at >= 0x80) {
+    for (const unsigned char* first = at; at < end && *at >= 0x80;) {
+        if (at > first && state->heldCount == 0 && !sink->offsets) return at;
         const int length = Utf8SequenceLength(at, end);
         if (length > 0) {
             const uint32_t codePoint = Decode(at, length);
@@ -399,18 +420,145 @@ const unsigned char* TakeCharacters(FoldState* state, Sink* sink, const Source& 
     return at;
 }
 
+// The length of the well-formed sequence of two or three bytes at `at`, or 0.
+inline int ShortSequenceLength(const unsigned char* at, const unsigned char* end)
+{
+    const unsigned char lead = at[0];
+    if (lead >= 0xC2 && lead <= 0xDF) return end - at >= 2 && (at[1] & 0xC0) == 0x80 ? 2 : 0;
+    if (lead < 0xE0 || lead > 0xEF || end - at < 3 || (at[1] & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80) return 0;
+    return (lead == 0xE0 && at[1] < 0xA0) || (lead == 0xED && at[1] > 0x9F) ? 0 : 3;
+}
+
+constexpr int ShortAsciiRun = 64;
+
+// Copies the ASCII bytes at `at` to out, ShortAsciiRun at most: how many.
+// Sixteen are stored at a time, whole (out has room for that much more).
+inline int CopyShortAsciiRun(unsigned char* out, const unsigned char* at, const unsigned char* end)
+{
+    int ascii = 0;
+#if defined(__SSE2__)
+    while (ascii < ShortAsciiRun && end - at - ascii >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + ascii));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + ascii), chunk);
+        const int mask = _mm_movemask_epi8(chunk);
+        if (mask) return ascii + __builtin_ctz(static_cast<unsigned>(mask));
+        ascii += 16;
+    }
+#endif
+    while (ascii < ShortAsciiRun && at + ascii < end && at[ascii] < 0x80) {
+        out[ascii] = at[ascii];
+        ++ascii;
+    }
+    return ascii;
+}
+
+// Whether the character at `at` is known, and is no mark: a letter before
+// it, which marks after it could change, is written as folded alone.
+bool NoMarkAt(const unsigned char* at, const unsigned char* end)
+{
+    if (at >= end) return false;
+    if (*at < 0xCC) return *at < 0x80 || *at >= 0xC2;  // marks begin at U+0300
+    const int length = ShortSequenceLength(at, end);
+    return length > 0 && !(RecordOf(Decode(at, length)).flags & FlagMark);
+}
+
+// Most text in a tight loop: short runs of ASCII, and letters of two or
+// three bytes written from their records, at once or, when marks after them
+// could change them, once the next character is known to be no mark; while
+// nothing is held back and no offsets are asked for. Returns where it
+// stopped: at a long run of ASCII, at the end, or at what takes the long way.
+const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
+{
+    if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
+    const uint8_t hold = FlagHold << (state->mode - 1);
+    const uint8_t mark = FlagMark | FlagHangul;
+    const int shift = 4 * (state->mode - 1);
+    unsigned char* out = sink->bytes + sink->length;
+    while (at < end) {
+        if (*at < 0x80) {
+            const int ascii = CopyShortAsciiRun(out, at, end);
+            if (ascii == ShortAsciiRun) break;  // a long run: the vector way
+            state->baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
+            state->markCount = 0;
+            out += ascii;
+            at += ascii;
+            continue;
+        }
+        const int length = ShortSequenceLength(at, end);
+        if (length == 0) break;
+        const uint32_t codePoint = Decode(at, length);
+        const FoldRecord& record = RecordOf(codePoint);
+        const bool asItStands = WrittenAsItStands(state, record, codePoint);
+        const int written = asItStands ? length : record.lengths >> shift & 0x0F;
+        if ((record.flags & mark) || written > 4 || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
+        if (asItStands) {  // no byte past the character is read
+            out[0] = at[0];
+            out[1] = at[1];
+            if (length == 3) out[2] = at[2];
+        } else {
+            memcpy(out, record.text[state->mode - 1], 4);
+        }
+        state->baseFlags = record.flags & LetterFlags;
+        state->markCount = record.marks;
+        out += written;
+        at += length;
+    }
+    sink->length = static_cast<int>(out - sink->bytes);
+    return at;
+}
+
 }  // namespace
 
-void StartFolding(FoldState* state, CaseFolding mode)
+void StartFolding(FoldState* state, CaseFolding mode, bool keepsPunctuation)
 {
     memset(state, 0, sizeof *state);
     state->mode = mode;
+    state->level = VectorLevelInUse();
+    state->keepsPunctuation = keepsPunctuation;
 }
+
+namespace {
+
+#ifdef CORV_VECTOR_X86
+// 128 bytes at a time with AVX2 while none of them is past ASCII.
+__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
+{
+    int at = 0;
+    for (; at + 128 <= count; at += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
+    }
+    return at + AsciiPrefixLength(bytes + at, count - at);
+}
+#endif
+
+// The ASCII bytes that a text begins with, found as fast as the state's level allows.
+int AsciiRun(const FoldState* state, const char* bytes, int count)
+{
+#ifdef CORV_VECTOR_X86
+    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
+#endif
+    (void)state;
+    return AsciiPrefixLength(bytes, count);
+}
+
+}  // namespace
 
 int AsciiPrefixLength(const char* bytes, int count)
 {
     int at = 0;
 #if defined(__SSE2__)
+    // 64 bytes at a time while none of them is past ASCII, then 16.
+    for (; at + 64 <= count; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 48));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)))) break;
+    }
     for (; at + 16 <= count; at += 16) {
         const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)));
         if (mask) return at + __builtin_ctz(static_cast<unsigned>(mask));
@@ -424,6 +572,26 @@ int AsciiPrefixLength(const char* bytes, int count)
 #endif
     while (at < count && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
     return at;
+}
+
+void CopyBytes(char* target, const char* source, int count)
+{
+    int at = 0;
+#if defined(__SSE2__)
+    for (; at + 64 <= count; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 48));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at + 16), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at + 32), c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at + 48), d);
+    }
+    for (; at + 16 <= count; at += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at)));
+#endif
+    for (; at < count; ++at) target[at] = source[at];  // a few: no call
 }
 
 int FoldText(FoldState* state, const char* source, int count, char* target, int64_t* offsets)
@@ -443,7 +611,8 @@ int FoldText(FoldState* state, const char* source, int count, char* target, int6
         at = TakePending(state, &sink, at, input.end);
     }
     while (at < input.end) {
-        const int ascii = AsciiPrefixLength(reinterpret_cast<const char*>(at), static_cast<int>(input.end - at));
+        at = TakeCommon(state, &sink, at, input.end);
+        const int ascii = AsciiRun(state, reinterpret_cast<const char*>(at), static_cast<int>(input.end - at));
         if (ascii > 0) {
             TakeAscii(state, &sink, at, ascii, input.OffsetOf(at));
             at += ascii;
@@ -460,21 +629,147 @@ int FinishFolding(FoldState* state, char* target, int64_t* offsets)
     const int64_t pendingOffset = state->offset - state->pendingLength;
     for (int i = 0; i < state->pendingLength; ++i) TakeStray(state, &sink, state->pending[i], pendingOffset + i);
     Release(state, &sink);
-    StartFolding(state, static_cast<CaseFolding>(state->mode));
+    StartFolding(state, static_cast<CaseFolding>(state->mode), state->keepsPunctuation);
     return sink.length;
+}
+
+namespace {
+
+// What FoldTakeAscii notes of ASCII bytes taken where they stand.
+void NoteAsciiTaken(FoldState* state, const char* source, int count)
+{
+    if (count > 0) {
+        state->baseFlags = IsAsciiLetter(static_cast<unsigned char>(source[count - 1])) ? FlagAccented : 0;
+        state->markCount = 0;
+    }
+    state->offset += count;
+}
+
+// The bytes a character that marks do not change is written as.
+int FoldedLength(const FoldState* state, const FoldRecord& record, uint32_t codePoint, int length)
+{
+    if (WrittenAsItStands(state, record, codePoint)) return length;
+    if (record.flags & FlagHangul) return (codePoint - HangulFirst) % 28 ? 9 : 6;
+    return record.lengths >> (4 * (state->mode - 1)) & 0x0F;
+}
+
+}  // namespace
+
+int FoldApart(FoldState* state, const char* source, int count, char* target, void (*foldedApart)(char*, int))
+{
+    if (!foldedApart) return FoldText(state, source, count, target, nullptr);
+    int written = 0;
+    for (int at = 0; at < count;) {
+        const int ascii = AsciiRun(state, source + at, count - at);
+        if (ascii > 0) {
+            const int made = FoldText(state, source + at, ascii, target + written, nullptr);
+            foldedApart(target + written, made - ascii);  // what was held back before them
+            written += made;
+            at += ascii;
+        }
+        int run = 0;
+        while (at + run < count && static_cast<unsigned char>(source[at + run]) >= 0x80) ++run;
+        if (run == 0) continue;
+        const int made = FoldText(state, source + at, run, target + written, nullptr);
+        foldedApart(target + written, made);
+        written += made;
+        at += run;
+    }
+    return written;
+}
+
+namespace {
+
+// Moves the run of ASCII at text[read] back to text[written] (written <
+// read), finding its end as it goes, 16 bytes at a time: how long it is. A
+// chunk is stored whole where that cannot reach a byte not yet read.
+int MoveAsciiRun(char* text, int written, int read, int count)
+{
+    int ascii = 0;
+#if defined(__SSE2__)
+    const bool wholeChunks = read - written >= 16;
+    while (read + ascii + 16 <= count) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + read + ascii));
+        const int mask = _mm_movemask_epi8(chunk);
+        if (mask == 0 || wholeChunks) _mm_storeu_si128(reinterpret_cast<__m128i*>(text + written + ascii), chunk);
+        if (mask != 0) {
+            const int length = ascii + __builtin_ctz(static_cast<unsigned>(mask));
+            if (!wholeChunks)
+                for (; ascii < length; ++ascii) text[written + ascii] = text[read + ascii];
+            return length;
+        }
+        ascii += 16;
+    }
+#endif
+    for (; read + ascii < count && static_cast<unsigned char>(text[read + ascii]) < 0x80; ++ascii)
+        text[written + ascii] = text[read + ascii];
+    return ascii;
+}
+
+}  // namespace
+
+// ASCII and the letters written at once (most of them) are folded where they
+// stand, each within the bytes it was read from; the first character that
+// is held back, or would outgrow its bytes, sends the rest the long way.
+int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*foldedApart)(char*, int))
+{
+    if (state->mode == CaseFoldAscii) {  // the text is its own folding
+        state->offset += count;
+        return count;
+    }
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(text);
+    const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
+    int read = 0, written = 0;
+    while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
+        const int ascii = written < read ? MoveAsciiRun(text, written, read, count) : AsciiRun(state, text + read, count - read);
+        if (ascii > 0) {
+            NoteAsciiTaken(state, text + read, ascii);
+            written += ascii;
+            read += ascii;
+            continue;
+        }
+        const int length = Utf8SequenceLength(bytes + read, bytes + count);
+        if (length <= 0) break;
+        const uint32_t codePoint = Decode(bytes + read, length);
+        const FoldRecord& record = RecordOf(codePoint);
+        if ((record.flags & heldOrMark) || written + FoldedLength(state, record, codePoint, length) > read + length)
+            break;
+        Sink sink{bytes + written, nullptr, 0, read + length - written};
+        WriteLetter(state, &sink, record, codePoint, bytes + read, length, state->offset);
+        if (foldedApart) foldedApart(text + written, sink.length);
+        written += sink.length;
+        read += length;
+        state->offset += length;
+    }
+    if (read == count) return written;
+    CopyBytes(scratch, text + read, count - read);
+    return written + FoldApart(state, scratch, count - read, text + written, foldedApart);
 }
 
 bool FoldTakeAscii(FoldState* state, const char* source, int count)
 {
-    if (state->mode != CaseFoldAscii) {
-        if (state->pendingLength > 0 || state->heldCount > 0 || AsciiPrefixLength(source, count) < count) return false;
-        if (count > 0) {
-            state->baseFlags = IsAsciiLetter(static_cast<unsigned char>(source[count - 1])) ? FlagAccented : 0;
-            state->markCount = 0;
-        }
-    }
-    state->offset += count;
+    if (state->mode != CaseFoldAscii &&
+        (state->pendingLength > 0 || state->heldCount > 0 || AsciiRun(state, source, count) < count))
+        return false;
+    NoteAsciiTaken(state, source, count);
     return true;
+}
+
+// Most characters are written at once from their record, without a state.
+int FoldCharacter(CaseFolding mode, const char* bytes, int length, char* target)
+{
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
+    if (mode == CaseFoldAscii || length == 1) {
+        memcpy(target, bytes, static_cast<size_t>(length));
+        return length;
+    }
+    const uint32_t codePoint = Decode(at, length);
+    const FoldRecord& record = RecordOf(codePoint);
+    if (record.flags & (FlagMark | (FlagHold << (mode - 1))))
+        return FoldWord(mode, bytes, length, target, FoldOutputCapacity(4));
+    Sink sink{reinterpret_cast<unsigned char*>(target), nullptr, 0, FoldOutputCapacity(4)};
+    PutFolded(&sink, mode, record, codePoint, at, length, 0);
+    return sink.length;
 }
 
 int FoldWord(CaseFolding mode, const char* source, int count, char* target, int capacity)
@@ -503,6 +798,11 @@ int CodePointAt(const char* at, const char* end, uint32_t* codePoint)
     return length;
 }
 
+bool IsCutCodePoint(const char* at, const char* end)
+{
+    return at < end && IsCutSequence(reinterpret_cast<const unsigned char*>(at), reinterpret_cast<const unsigned char*>(end));
+}
+
 int CodePointBefore(const char* start, const char* at, uint32_t* codePoint)
 {
     if (at <= start) return 0;
@@ -512,6 +812,21 @@ int CodePointBefore(const char* start, const char* at, uint32_t* codePoint)
 }
 
 bool IsCombiningMark(uint32_t codePoint) { return codePoint < 0x110000 && (RecordOf(codePoint).flags & FlagMark); }
+
+bool ContinuesCharacter(uint32_t codePoint)
+{
+    constexpr uint32_t HangulVowelsFirst = 0x1160, HangulFinalsLast = 0x11FF;
+    constexpr uint32_t HangulExtendedFirst = 0xD7B0, HangulExtendedLast = 0xD7FF;
+    return IsCombiningMark(codePoint) || (codePoint >= HangulVowelsFirst && codePoint <= HangulFinalsLast) ||
+           (codePoint >= HangulExtendedFirst && codePoint <= HangulExtendedLast);
+}
+
+unsigned char PunctuationByte(uint32_t codePoint)
+{
+    if (codePoint >= 0x110000) return 0;
+    const FoldRecord& record = RecordOf(codePoint);
+    return IsPunctuation(record, codePoint) ? record.text[0][0] : 0;
+}
 
 bool IsUnspacedScript(uint32_t codePoint)
 {

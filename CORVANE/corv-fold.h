@@ -13,7 +13,9 @@
 // Both: white space outside ASCII is written as " ", and punctuation with an
 // obvious ASCII kind as that byte (quotes and guillemets '"', curly
 // apostrophes "'", dashes "-", brackets "(" and ")", fullwidth forms as
-// their ASCII selves; scripts/gen-unicode-tables has the lists). ASCII bytes
+// their ASCII selves; scripts/gen-unicode-tables has the lists), and the
+// invisible soft hyphen, zero-width space, word joiner and byte order mark
+// are left out, so that a word hyphenated for the eye is one. ASCII bytes
 // are written as they stand (the search ignores their case itself), and so
 // is every byte that is not part of well-formed UTF-8: text in Latin-1 is
 // not folded. Other letters, marks and digits stay bytes above 0x7F.
@@ -50,6 +52,9 @@ constexpr int FoldOutputCapacity(int count) { return FoldExpansion * (count + Fo
 struct FoldState {
     int64_t offset;
     int32_t mode;
+    int32_t level;                // the vector level in use when folding started (corv-vector)
+    bool keepsPunctuation;        // punctuation and blanks outside ASCII are written as they stand
+    int64_t marksTaken;           // combining marks and bytes that are no UTF-8 taken so far
     int32_t pendingLength;        // an incomplete UTF-8 sequence held back
     unsigned char pending[4];
     uint8_t baseFlags;            // what the last letter says about marks after it
@@ -60,7 +65,11 @@ struct FoldState {
     int64_t heldOffset[FoldMarkLimit + 1];
 };
 
-void StartFolding(FoldState* state, CaseFolding mode);
+// With keepsPunctuation, punctuation and blanks outside ASCII are written as
+// they stand instead of as their ASCII bytes (PunctuationByte tells those):
+// for a search whose words hold neither, that folds the same words alike and
+// moves less text.
+void StartFolding(FoldState* state, CaseFolding mode, bool keepsPunctuation = false);
 // Folds the next count bytes of the text into target, which holds
 // FoldOutputCapacity(count) bytes, and returns the bytes written. offsets,
 // when not null, holds as many entries: each byte written gets the offset
@@ -76,23 +85,52 @@ int FinishFolding(FoldState* state, char* target, int64_t* offsets);
 // nothing is held back), takes them as FoldText would and returns true: the
 // caller uses them where they stand. Otherwise takes nothing.
 bool FoldTakeAscii(FoldState* state, const char* source, int count);
+// As FoldText, telling foldedApart (when not null) of each stretch written
+// for characters outside ASCII or held back before an ASCII byte, so that
+// ASCII written for other characters can be told from ASCII as it stood.
+int FoldApart(FoldState* state, const char* source, int count, char* target, void (*foldedApart)(char*, int));
+// Folds count bytes where they stand: returns the bytes written there
+// (foldedApart as for FoldApart). The text stays where it is as long as its
+// folding does not grow (ASCII with nothing held back is not even moved);
+// where a character's folding would overtake the bytes after it, the rest
+// is copied to scratch (which holds count bytes) and folded back from
+// there: bytes must hold FoldOutputCapacity(count).
+int FoldInPlace(FoldState* state, char* bytes, int count, char* scratch, void (*foldedApart)(char*, int));
+// One well-formed character (length bytes) folded alone, as FoldWord would
+// fold it, into target (FoldOutputCapacity(4) bytes): the length written.
+int FoldCharacter(CaseFolding mode, const char* bytes, int length, char* target);
 // A whole text folded at once (search words, the skip list): the length
 // written to target, or -1 when it would not fit in capacity bytes.
 int FoldWord(CaseFolding mode, const char* source, int count, char* target, int capacity);
 
 // The number of ASCII bytes that bytes begins with, found 16 at a time.
 int AsciiPrefixLength(const char* bytes, int count);
+// Copies count bytes 16 at a time (the ranges do not overlap, or the
+// target lies before the source): the C
+// library's copy of some kilobytes between addresses of different
+// alignment costs ten times as much on some processors, and folding moves
+// text to wherever it stands.
+void CopyBytes(char* target, const char* source, int count);
 
 // ---- Characters ----------------------------------------------------------------
 
 // The character at `at`: its length in bytes (1 for ASCII), or 0 when the
 // bytes up to end are not well-formed UTF-8 there.
 int CodePointAt(const char* at, const char* end, uint32_t* codePoint);
+// Whether the bytes up to end begin a well-formed sequence that they cut short.
+bool IsCutCodePoint(const char* at, const char* end);
 // The well-formed character that ends just before `at` (no further back than
 // start): its length, or 0.
 int CodePointBefore(const char* start, const char* at, uint32_t* codePoint);
 // A combining mark: a hit never ends between a letter and a mark after it.
 bool IsCombiningMark(uint32_t codePoint);
+// The ASCII byte that a character of punctuation or a blank outside ASCII
+// folds to, or 0 for any other character.
+unsigned char PunctuationByte(uint32_t codePoint);
+// What goes on the character before it as a reader sees it: a combining
+// mark, or the vowel or final consonant of a Hangul syllable (which folding
+// writes as its letters).
+bool ContinuesCharacter(uint32_t codePoint);
 // Of Han, Hiragana, Katakana, Thai, Lao, Khmer or Myanmar, written without
 // spaces between words.
 bool IsUnspacedScript(uint32_t codePoint);

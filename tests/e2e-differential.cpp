@@ -22,7 +22,12 @@ const char* const ReferenceProgram = "";
 const std::vector<std::string> Vocabulary = {
     "cat",   "cats",  "Cat",      "CATS",     "category", "bobcat", "catsup", "dog",  "Dogs",  "the",
     "The",   "theme", "garden",   "gardens",  "seed",     "seeds",  "class",  "glass", "bus",  "buses",
-    "river", "x",     "event",    "loop",     "loops",    "déjà",   "naïve",  "Ärger", "code", "codes"};
+    "river", "x",     "event",    "loop",     "loops",    "déjà",   "naïve",  "Ärger", "code", "codes",
+    // What folding makes equal or keeps apart: case, canonical equivalents,
+    // accents, blanks and punctuation outside ASCII, a script without spaces.
+    "École", "ÉCOLE", "e\u0301cole", "écoles", "l’école", "«\u00A0cat\u00A0»", "“cat”", "Straße", "STRASSE",
+    "Москва", "МОСКВА", "ёж", "еж", "йод", "東京都", "café", "cafe\u0301", "Œuvre", "\u212Aelvin", "Donau\u00ADdampf",
+    "İstanbul", "ıi", "\xE9t\xE9"};
 const std::string Punctuation = " \t\n.,;:!?\"'()[]{}<>*-/_";
 
 class SiteWriter {
@@ -88,7 +93,8 @@ private:
             "<b>", "</b>", "<br>", "</p><p class=\"x\">", "<!-- cat -->", "<script>var cat = \"</div>\";</script>",
             "<style>.cat{}</style>", "&amp;", "&eacute;", "&#233;", "&#x43;at", "&nbsp;", "&bogus;", "&lt;cat&gt;",
             "ca<i>t</i>", "<a href=\"cat.htm\" title='dog'>", "</a>", "<?xml cat?>", "<!DOCTYPE cat>", "&#0;",
-            "<span>d</span>og", "\n\t \n"};
+            "<span>d</span>og", "\n\t \n", "&Eacute;cole", "e&#x301;cole", "e<b>\u0301</b>cole", "Donau&shy;dampf",
+            "<a title=“x>", "＜b>", "\xC3<i>\xA9</i>", "&#x41C;&#x43E;&#x441;&#x43A;&#x432;&#x430;"};
         // Elements counted by their tags, so that some close and some run on.
         static const char* const MainPieces[] = {
             "<nav>", "</nav>", "<div role=\"navigation\">", "<DIV>", "</div>", "</Div>", "<main>", "</main>",
@@ -215,12 +221,12 @@ std::vector<std::string> Searches()
 }
 
 void FurnishData(const TestSite& site, const std::string& searchPath, int threads, const char* textOnly = "no",
-                 bool relevance = false)
+                 const std::string& folding = "", bool relevance = false)
 {
     site.Config("SEARCHPATH " + searchPath + "\nFILESPEC .htm\nFILESPEC .html\nEXCLUDEPATH /private/\nBASEURL /\n"
-                "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + textOnly +
-                (relevance ? "\nRANKING relevance" : "") + "\n");
-    site.Data("skip.txt", "and of\ntheme\n");
+                "SKIPLIST skip.txt\nTHREADS " + std::to_string(threads) + "\nTEXTONLY " + textOnly + "\n" +
+                (folding.empty() ? "" : "CASEFOLD " + folding + "\n") + (relevance ? "RANKING relevance\n" : ""));
+    site.Data("skip.txt", "and of\ntheme \xC3\x9C" "BER\n");
     site.Data("header.htm", "<html><body>\n");
     site.Data("footer.htm", "</body></html>\n");
     site.Data("body.htm",
@@ -268,7 +274,8 @@ void CompareQueries(const TestSite& site, const TestSite& reference, const std::
 // Text only: the program reads each document's visible text in blocks; the
 // reference takes each document's whole visible text at once and scores it.
 // Of main content, the reference takes each whole document's main text first,
-// and the relevance ranking's counts are compared too (every other query).
+// and the relevance ranking's counts and the folded search are compared too
+// (every other query).
 void CompareTextOnly(const char* textOnly)
 {
     const bool mainContent = std::string(textOnly) == "main";
@@ -278,12 +285,17 @@ void CompareTextOnly(const char* textOnly)
     std::vector<std::string> queries = Searches();
     for (const char* more : {"caf%C3%A9", "%C3%A9", "%3Ccat%3E", "%22cat+dog%22", "dog+-%26", "%26bogus%3B", "C"})
         queries.push_back(std::string("Search=") + more);
-    for (const bool relevance : {false, true}) {
-        if (relevance && !mainContent) break;
-        FurnishData(reference, site.root(), 1, textOnly, relevance);
+    struct Way {
+        bool relevance;
+        const char* folding;
+    };
+    for (const Way& way : {Way{false, ""}, Way{true, ""}, Way{false, "accents"}}) {
+        if (!mainContent && (way.relevance || *way.folding)) break;
+        SCOPED_TRACE(std::string(way.relevance ? "relevance " : "") + way.folding);
+        FurnishData(reference, site.root(), 1, textOnly, way.folding, way.relevance);
         for (int threads : ThreadCounts({1, 2})) {
-            FurnishData(site, site.root(), threads, textOnly, relevance);
-            CompareQueries(site, reference, queries, threads, threads == 1 && !relevance ? 1 : 2);
+            FurnishData(site, site.root(), threads, textOnly, way.folding, way.relevance);
+            CompareQueries(site, reference, queries, threads, threads == 1 && !way.relevance && !*way.folding ? 1 : 2);
         }
     }
 }
@@ -305,10 +317,10 @@ TEST(Differential, RelevancePagesMatchTheWholeTextReference)
     std::vector<std::string> queries = Searches();
     const std::string excerpts = "<p>&Search.Match; &Search.URL; &Search.Weight; [&Search.Excerpt;]</p>\n";
     for (bool textOnly : {false, true}) {
-        FurnishData(reference, site.root(), 1, textOnly ? "yes" : "no", true);
+        FurnishData(reference, site.root(), 1, textOnly ? "yes" : "no", "", true);
         std::map<std::string, std::string> oneThread;
         for (int threads = 1; threads <= 3; ++threads) {
-            FurnishData(site, site.root(), threads, textOnly ? "yes" : "no", true);
+            FurnishData(site, site.root(), threads, textOnly ? "yes" : "no", "", true);
             site.Data("bodyExcerpts.htm", excerpts);
             for (size_t i = threads - 1; i < queries.size(); i += threads == 1 ? 1 : 4) {
                 SCOPED_TRACE(std::to_string(threads) + " threads, text only " + std::to_string(textOnly) + ", query: " +
@@ -319,6 +331,41 @@ TEST(Differential, RelevancePagesMatchTheWholeTextReference)
                 const std::string withExcerpts = MaskSearchTime(Get(site, queries[i] + "&Look=Excerpts").out);
                 if (threads == 1) oneThread[queries[i]] = withExcerpts;
                 else EXPECT_EQ(withExcerpts, oneThread[queries[i]]);
+            }
+        }
+    }
+}
+
+// Under folding, the program folds each document as it reads it (its stored
+// bytes, or its visible text, block after block); the reference folds each
+// document's whole text first, then searches it. Ranked by relevance too,
+// every other search.
+TEST(Differential, FoldedPagesMatchTheWholeFoldedReference)
+{
+    TestSite site;
+    SiteWriter(site).WriteAll();
+    TestSite reference(ReferenceProgram);
+    const std::vector<std::string> searches = {
+        "%C3%A9cole", "ECOLE", "ecole+-cat", "%2Becole+cat", "%C3%A9co*", "*COLE", "stra%C3%9Fe", "strasse",
+        "%D0%BC%D0%BE%D1%81%D0%BA%D0%B2%D0%B0", "%D0%B5%D0%B6+%D0%B9%D0%BE%D0%B4", "%E6%9D%B1%E4%BA%AC", "cafe",
+        "caf%C3%A9+oeuvre", "kelvin+donaudampf", "istanbul+i", "%22l%27%C3%A9cole%22", "cat+%C3%BCber", "%E9t%E9",
+        "%22cat+dog%22", "e+%C3%A9+%C3%89"};
+    for (const char* folding : {"unicode", "accents"}) {
+        for (const char* textOnly : {"no", "yes"}) {
+            for (bool relevance : {false, true}) {
+                FurnishData(reference, site.root(), 1, textOnly, folding, relevance);
+                for (int threads = 1; threads <= 2; ++threads) {
+                    FurnishData(site, site.root(), threads, textOnly, folding, relevance);
+                    for (size_t i = relevance; i < searches.size(); i += threads * (relevance ? 2 : 1)) {
+                        const std::string query = "Search=" + searches[i] + (i % 3 ? "&SortBy=Weight" : "");
+                        SCOPED_TRACE(std::string(folding) + ", text only " + textOnly + ", " +
+                                     (relevance ? "relevance, " : "") + std::to_string(threads) +
+                                     " threads, query: " + query);
+                        RunResult fast = Get(site, query);
+                        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(Get(reference, query).out));
+                        EXPECT_NE(fast.out.find("files searched"), std::string::npos);
+                    }
+                }
             }
         }
     }

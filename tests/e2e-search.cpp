@@ -179,6 +179,7 @@ TEST(SearchPage, RelevanceRanksAsAVisitorExpects)
         std::vector<Dated> documents;
         std::string query;
         std::string shown;
+        std::string config = "";
     } rows[] = {
         // One document: idf log2((2 + 2) / (2 + 1)), one whole word, a text of
         // average length, so the weight is the idf, 0.415.
@@ -202,11 +203,14 @@ TEST(SearchPage, RelevanceRanksAsAVisitorExpects)
         {"by weight", sizes, "Search=cat&SortBy=Weight", "old.htm 100% 0.32\nbig.htm 100% 0.27\nnew.htm 100% 0.23\n"},
         {"by date", sizes, "Search=cat&SortBy=Date", "new.htm 100% 0.23\nold.htm 100% 0.32\nbig.htm 100% 0.27\n"},
         {"by size", sizes, "Search=cat&SortBy=Size", "big.htm 100% 0.27\nold.htm 100% 0.32\nnew.htm 100% 0.23\n"},
+        // Folded, the words are compared with the address folded too.
+        {"a folded address", {{"\xC3\xA9" "cole.htm", "<P>ecole</P>", 2010}, {"b.htm", "<P>\xC3\x89" "cole</P>", 2024}},
+         "Search=ECOLE", "\xC3\xA9" "cole.htm 100% 0.64\nb.htm 100% 0.26\n", "CASEFOLD accents\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TestSite site;
-        FurnishSite(site, std::string(DefaultConfig) + "RANKING relevance\n");
+        FurnishSite(site, std::string(DefaultConfig) + "RANKING relevance\n" + row.config);
         site.Data("body.htm", "&Search.URL; &Search.Percent; &Search.Weight;\n");
         for (const Dated& document : row.documents) {
             PutDocument(site, document.name, document.content);

@@ -114,6 +114,7 @@ TEST_F(ConfigFile, AppliesKeys)
         int32_t excerptSize = 0;
         int32_t textOnly = 0;
         int32_t ranking = RankingClassic;
+        CaseFolding caseFolding = CaseFoldAscii;
     } rows[] = {
         {"BASEURL /a/\rFILESPEC .htm\nFILESPEC .html\r\nEXCLUDEPATH /x/", "\\initial\\", "/a/", ".htm,.html,",
          "\\x\\,"},
@@ -164,6 +165,12 @@ TEST_F(ConfigFile, AppliesKeys)
          RankingRelevance},
         {"RANKING Relevance\nRanking Classic # today's order", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic},
         {"RANKINGrelevance\nRANKINGS classic", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance},
+        // ascii, unicode or accents in any case, the last line that names one winning.
+        {"CASEFOLD unicode\nRANKING relevance", "\\initial\\", "", "", "", 0, 0, 0, RankingRelevance, CaseFoldUnicode},
+        {"casefold ACCENTS\nCASEFOLD latin\nCASEFOLD\nCASEFOLD accent", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic,
+         CaseFoldAccents},
+        {"CaseFold Accents\nCASEFOLD Ascii # today's", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic, CaseFoldAscii},
+        {"CASEFOLD unicode\nCASEFOLDS accents", "\\initial\\", "", "", "", 0, 0, 0, RankingClassic, CaseFoldUnicode},
     };
     for (const Row& row : rows) {
         Loaded loaded = Load(row.content);
@@ -179,6 +186,7 @@ TEST_F(ConfigFile, AppliesKeys)
         EXPECT_EQ(loaded.settings.excerptSize, row.excerptSize);
         EXPECT_EQ(loaded.settings.textOnly, row.textOnly);
         EXPECT_EQ(loaded.settings.ranking, row.ranking);
+        EXPECT_EQ(loaded.settings.caseFolding, row.caseFolding);
         EXPECT_EQ(loaded.listCapacity, static_cast<int32_t>(row.content.size()));
         EXPECT_EQ(loaded.blocksWhileLoaded, 2);
     }

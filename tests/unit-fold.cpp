@@ -2,6 +2,7 @@
 // and offsets whatever pieces the text comes in, and the character queries.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,16 +41,52 @@ Folded FoldPieces(CaseFolding mode, const std::string& text, const std::vector<s
     return folded;
 }
 
+// The same text folded where it stands, in two pieces cut at `cut`, and
+// folded apart (what the folder wrote for characters outside ASCII marked
+// with "#" by the callback, ASCII as it stood kept).
+void HashOut(char* bytes, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) bytes[i] = '#';
+}
+
+std::string FoldInPlaceAt(CaseFolding mode, const std::string& text, size_t cut, bool apart)
+{
+    FoldState state;
+    StartFolding(&state, mode);
+    std::string folded;
+    for (size_t from = 0; from < text.size() || from == 0; from = cut, cut = text.size()) {
+        const int count = static_cast<int>(cut - from);
+        std::string room(text, from, static_cast<size_t>(count));
+        room.resize(static_cast<size_t>(FoldOutputCapacity(count)));
+        std::string scratch(static_cast<size_t>(count) + 1, '\0');
+        folded.append(room, 0, static_cast<size_t>(FoldInPlace(&state, &room[0], count, &scratch[0], apart ? HashOut : nullptr)));
+        if (cut == text.size()) break;
+    }
+    std::string rest(static_cast<size_t>(FoldOutputCapacity(0)), '\0');
+    const int held = FinishFolding(&state, &rest[0], nullptr);
+    if (apart) HashOut(&rest[0], held);
+    return folded + rest.substr(0, static_cast<size_t>(held));
+}
+
 // Folded whole, after checking that every cut in two, and bytes one at a
-// time, give the same bytes and offsets.
+// time, give the same bytes and offsets; in place too.
 Folded FoldEveryWay(CaseFolding mode, const std::string& text)
 {
     const Folded whole = FoldPieces(mode, text, {});
+    std::string marked = whole.text;  // ASCII written for a character past ASCII, as "#"
+    for (size_t i = 0; i < marked.size(); ++i)
+        if (static_cast<unsigned char>(marked[i]) < 0x80 && static_cast<unsigned char>(text[static_cast<size_t>(whole.offsets[i])]) >= 0x80)
+            marked[i] = '#';
     std::vector<size_t> eachByte;
     for (size_t cut = 0; cut <= text.size(); ++cut) {
         const Folded cutOnce = FoldPieces(mode, text, {cut});
         EXPECT_EQ(cutOnce.text, whole.text) << "cut at " << cut;
         EXPECT_EQ(cutOnce.offsets, whole.offsets) << "cut at " << cut;
+        if (mode != CaseFoldAscii) {
+            EXPECT_EQ(FoldInPlaceAt(mode, text, cut, false), whole.text) << "in place, cut at " << cut;
+            EXPECT_EQ(FoldInPlaceAt(mode, text, cut, true), marked) << "apart, cut at " << cut;
+        }
         if (cut > 0) eachByte.push_back(cut);
     }
     const Folded bytes = FoldPieces(mode, text, eachByte);
@@ -119,6 +156,9 @@ TEST(Fold, BytesWritten)
         {"й\u0323", "и\u0323\u0306", "и\u0306"},
         {"1\u0345\u034F", "1ι\u034F", "1ι"},  // the mark after the iota that U+0345 folds to
         {"ῇ\u0301", "η\u0342\u0301ι", "ηι"},   // U+0345 in ῇ comes after the acute, then folds
+        // Invisible hints are left out; a mark after one has no letter.
+        {"\uFEFFDonau\u00ADdampf\u200Bschi\u2060ff", "Donaudampfschiff", "Donaudampfschiff"},
+        {"e\u00AD\u0301", "e\u0301", "e\u0301"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -140,6 +180,7 @@ TEST(Fold, OffsetsOfTheBytesWritten)
         {CaseFoldUnicode, "e\u0301\u0323x", {0, 3, 3, 1, 1, 5}},
         {CaseFoldAccents, "e\u0301\u0323x", {0, 5}},
         {CaseFoldAccents, "ﬁœ", {0, 0, 3, 3}},
+        {CaseFoldAccents, "a\u00ADb", {0, 3}},
         {CaseFoldUnicode, "\xE9t\xE2\x82", {0, 1, 2, 3}},
         {CaseFoldAscii, "Ét", {0, 1, 2}},
     };
@@ -160,6 +201,32 @@ TEST(Fold, MarksAfterALetterAreLimited)
     EXPECT_EQ(FoldEveryWay(CaseFoldUnicode, "é" + acutes + dotBelow).text, "e\u0301" + acutes + dotBelow);
     EXPECT_EQ(FoldEveryWay(CaseFoldAccents, "e" + acutes + "\u0301").text, "e");
     EXPECT_EQ(FoldEveryWay(CaseFoldAccents, "é" + acutes + "\u0301").text, "e\u0301");
+}
+
+// Kept as written: punctuation and blanks outside ASCII, in pieces and in
+// place as whole; the rest folds as ever.
+TEST(Fold, PunctuationKeptAsWritten)
+{
+    const std::string text = "\xC2\xAB\xC2\xA0\xC3\x89" "cole\xC2\xA0\xC2\xBB l\xE2\x80\x99\xC3\xA9t\xC3\xA9 \xE2\x80\x94 \xEF\xBC\xA1";
+    const std::string kept = "\xC2\xAB\xC2\xA0" "e\xCC\x81" "cole\xC2\xA0\xC2\xBB l\xE2\x80\x99" "e\xCC\x81te\xCC\x81 \xE2\x80\x94 \xEF\xBD\x81";
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        FoldState state;
+        StartFolding(&state, CaseFoldUnicode, true);
+        std::string folded, room(text, 0, cut);
+        room.resize(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(cut))));
+        std::string scratch(cut + 1, '\0');
+        folded.append(room, 0, static_cast<size_t>(FoldInPlace(&state, &room[0], static_cast<int>(cut), &scratch[0], nullptr)));
+        std::string out(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(text.size() - cut))), '\0');
+        folded.append(out, 0, static_cast<size_t>(FoldText(&state, text.data() + cut, static_cast<int>(text.size() - cut), &out[0], nullptr)));
+        folded.append(out, 0, static_cast<size_t>(FinishFolding(&state, &out[0], nullptr)));
+        EXPECT_EQ(folded, kept) << "cut at " << cut;
+    }
+    EXPECT_EQ(PunctuationByte(0x00AB), '"');
+    EXPECT_EQ(PunctuationByte(0x00A0), ' ');
+    EXPECT_EQ(PunctuationByte(0x2014), '-');
+    EXPECT_EQ(PunctuationByte(0xFF21), 0);  // a fullwidth letter folds to a letter
+    EXPECT_EQ(PunctuationByte(0x00E9), 0);
+    EXPECT_EQ(PunctuationByte('"'), 0);
 }
 
 TEST(Fold, AsciiTakenWhereItStands)
@@ -184,6 +251,17 @@ TEST(Fold, AsciiTakenWhereItStands)
 
 TEST(Fold, CharacterQueries)
 {
+    // A character folded alone, as a word of it folds.
+    for (const char* character : {"A", "\xC3\x89", "\xC3\x9F", "\xE2\x84\xAA", "\xEA\xB0\x80", "\xE2\x80\x9C",
+                                  "\xCC\x81", "\xCE\x90", "\xC2\xAD", "\xE6\x9D\xB1"})
+        for (CaseFolding mode : {CaseFoldAscii, CaseFoldUnicode, CaseFoldAccents}) {
+            char alone[FoldOutputCapacity(4)], word[FoldOutputCapacity(4)];
+            const int length = static_cast<int>(strlen(character));
+            EXPECT_EQ(std::string(alone, static_cast<size_t>(FoldCharacter(mode, character, length, alone))),
+                      std::string(word, static_cast<size_t>(FoldWord(mode, character, length, word, sizeof word))))
+                << character << " " << mode;
+        }
+
     EXPECT_TRUE(IsCombiningMark(0x0301));
     EXPECT_TRUE(IsCombiningMark(0x3099));  // kana voicing
     EXPECT_TRUE(IsCombiningMark(0x093F));  // a Devanagari vowel sign of class 0

@@ -24,9 +24,9 @@ struct Compiled {
     std::string terms;               // each word's search term, as "0 1 0 -1"
 };
 
-Compiled Compile(const std::string& skipListPath, const std::string& text)
+Compiled Compile(const std::string& skipListPath, const std::string& text, CaseFolding folding = CaseFoldAscii)
 {
-    Compiled compiled{CompileSearchExpression(skipListPath.c_str(), text.c_str()), {}, ""};
+    Compiled compiled{CompileSearchExpression(skipListPath.c_str(), text.c_str(), folding), {}, ""};
     for (int i = 0; compiled.result && i < searchExpression.wordCount; ++i) {
         const SearchWord& word = searchExpression.words[i];
         EXPECT_EQ(word.pattern.mode, PatternIgnoreCase);
@@ -43,6 +43,13 @@ Compiled Compile(const std::string& skipListPath, const std::string& text)
     EXPECT_EQ(MemGetStats().bytesInUse, 0);
     EXPECT_EQ(MemGetStats().liveCount, 0);
     return compiled;
+}
+
+std::string Repeated(const std::string& text, int times)
+{
+    std::string repeated;
+    for (int i = 0; i < times; ++i) repeated += text;
+    return repeated;
 }
 
 // 160 one-letter words: the most that a 319-character search can hold.
@@ -136,6 +143,7 @@ TEST_F(SearchWords, CompilesOperatorsAndWildcards)
         int result;
         std::vector<std::string> words;
         std::string terms = "";  // checked when given
+        CaseFolding folding = CaseFoldAscii;
     } rows[] = {
         {"cat dog", 1, {"cat/0", "dog/0"}, "0 1"},
         // Words of the same text (any ASCII case) and wildcards share a term,
@@ -165,9 +173,19 @@ TEST_F(SearchWords, CompilesOperatorsAndWildcards)
         {" \r\n ", 0, {}},
         {std::string(319, '"'), 0, {}},
         {std::string(319, '*'), 0, {}},
+        // Folded: words that fold alike share a term; operators and wildcards
+        // are read before folding (a fullwidth "*" is a letter); the folded
+        // word must fit a pattern, and something must be left of it.
+        {"\xC3\x89" "cole +\xC3\x89" "COLE -e\xCC\x81" "cole \xC3\xA9" "col* STRA\xC3\x9F" "E \xEF\xBC\x8A" "cat", 1,
+         {"e\xCC\x81" "cole/0", "e\xCC\x81" "COLE/1", "e\xCC\x81" "cole/2", "e\xCC\x81" "col/32", "STRAssE/0", "*cat/0"},
+         "0 0 0 1 2 3", CaseFoldUnicode},
+        {"\xC5\x92uvre oeuvre \xC5\x92UVRE*", 1, {"oeuvre/0", "oeuvre/0", "oeUVRE/32"}, "0 0 1", CaseFoldAccents},
+        {Repeated("\xE2\x84\xAA", 106), 1, {std::string(106, 'k') + "/0"}, "", CaseFoldUnicode},
+        {Repeated("\xCE\x90", 50), 0, {}, "", CaseFoldUnicode},
+        {"cat \xC2\xAD", 0, {}, "", CaseFoldAccents},
     };
     for (const Row& row : rows) {
-        Compiled compiled = Compile("", row.text);
+        Compiled compiled = Compile("", row.text, row.folding);
         EXPECT_EQ(compiled.result, row.result) << row.text.substr(0, 40);
         EXPECT_EQ(compiled.words, row.words) << row.text.substr(0, 40);
         if (!row.terms.empty()) {
@@ -192,12 +210,15 @@ TEST_F(SearchWords, SkipsWholeSkipListWords)
     testing_support::WriteFile(empty, "");
     const std::string zeros = folder_.path() + "/zeros.txt";
     testing_support::WriteFile(zeros, std::string("\0the\0apple", 11));
+    const std::string french = folder_.path() + "/french.txt";
+    testing_support::WriteFile(french, "\xC3\x89t\xC3\xA9 \xC3\x89" "COLE le\xC2\xA0la stra\xC3\x9F" "e");
     struct Row {
         std::string skipList;
         std::string text;
         int result;
         std::vector<std::string> words;
         std::string terms = "";  // checked when given
+        CaseFolding folding = CaseFoldAscii;
     } rows[] = {
         {common, "the", 0, {}},
         {common, "The cat", 1, {"The/4", "cat/0"}, "-1 0"},
@@ -213,9 +234,13 @@ TEST_F(SearchWords, SkipsWholeSkipListWords)
         {zeros, "app", 1, {"app/0"}},
         {folder_.path() + "/missing.txt", "the", 1, {"the/0"}},
         {folder_.path(), "the", 1, {"the/0"}},
+        // Folded as the words are; a blank outside ASCII separates words too.
+        {french, "\xC3\xA9t\xC3\xA9 STRASSE", 0, {}, "", CaseFoldUnicode},
+        {french, "ete ecole Eco la x", 1, {"ete/4", "ecole/4", "Eco/0", "la/4", "x/0"}, "-1 -1 0 -1 1", CaseFoldAccents},
+        {french, "\xC3\xA9t\xC3\xA9 la", 1, {"\xC3\xA9t\xC3\xA9/0", "la/0"}, "0 1"},
     };
     for (const Row& row : rows) {
-        Compiled compiled = Compile(row.skipList, row.text);
+        Compiled compiled = Compile(row.skipList, row.text, row.folding);
         SCOPED_TRACE(row.skipList + " / " + row.text.substr(0, 20));
         EXPECT_EQ(compiled.result, row.result);
         EXPECT_EQ(compiled.words, row.words);

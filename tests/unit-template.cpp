@@ -199,13 +199,13 @@ protected:
     // The excerpt of a document, read from a file as a result's is, with no
     // hit recorded past its start unless given.
     std::string Excerpt(const char* words, const std::string& document, int size, int64_t recordedHit = -1,
-                        int32_t textOnly = TextOnlyNo, int64_t secondTermsHit = -1)
+                        int32_t textOnly = TextOnlyNo, int64_t secondTermsHit = -1, CaseFolding folding = CaseFoldAscii)
     {
         workspace_->mode = textOnly ? VisibleTextDecodeReferences : VisibleTextKeepReferences;
         workspace_->mainContent = textOnly == TextOnlyMain;
         ReleaseSearchPlan(&plan_);
         FreeSearchExpression();
-        EXPECT_EQ(CompileSearchExpression("", words), 1) << words;
+        EXPECT_EQ(CompileSearchExpression("", words, folding), 1) << words;
         BuildSearchPlan(&plan_, &searchExpression, textOnly);
         testing_support::WriteFile(path_, document);
         ResultEntry entry{};
@@ -246,6 +246,7 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         int size;
         std::string excerpt;
         int32_t textOnly = TextOnlyNo;  // the text read as the text-only search reads it
+        CaseFolding folding = CaseFoldAscii;
     } rows[] = {
         {"cat", "<p>The cat sat.</p>", 40, "The <MARK>cat</MARK> sat."},
         // Markup, comments, scripts, styles and the head are not text.
@@ -297,6 +298,29 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
         // or UTF-8, shows as a blank; a reference kept stays one.
         {"cat", "\0cat\x01x\x1F\x7F&#0;\xC2\x85\xC2\xA0"s, 40, " <MARK>cat</MARK> x  &#0; \xC2\xA0"},
         {"cat", "\0cat\x01x\x1F\x7F&#0;&#x85;\xC2\x9F\xC2\xA0"s, 40, " <MARK>cat</MARK> x     \xC2\xA0", true},
+        // Folded, hits are found in the folded text and mark the text as
+        // written; none ends before a mark; a wildcard's side runs on folded.
+        {"\xC3\xA9" "cole", "Une \xC3\x89" "COLE, l\xE2\x80\x99\xC3\xA9" "cole, E\xCC\x81" "cole, ecole.", 60,
+         "Une <MARK>\xC3\x89" "COLE</MARK>, l\xE2\x80\x99<MARK>\xC3\xA9" "cole</MARK>, <MARK>E\xCC\x81" "cole</MARK>, ecole.",
+         false, CaseFoldUnicode},
+        {"cafe stras", "caf\xC3\xA9 Stra\xC3\x9F" "e cafe", 40, "caf\xC3\xA9 <MARK>Stra\xC3\x9F</MARK>e <MARK>cafe</MARK>", false,
+         CaseFoldUnicode},
+        {"ecol* strasse", "\xC3\x89" "coles Stra\xC3\x9F" "e", 40, "<MARK>\xC3\x89" "coles</MARK> <MARK>Stra\xC3\x9F" "e</MARK>",
+         false, CaseFoldAccents},
+        {"\xE6\x9D\xB1\xE4\xBA\xAC", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD", 40, "<MARK>\xE6\x9D\xB1\xE4\xBA\xAC</MARK>\xE9\x83\xBD",
+         false, CaseFoldUnicode},
+        {"donaudampf", "Donau\xC2\xAD" "dampf", 40, "<MARK>Donau\xC2\xAD" "dampf</MARK>", false, CaseFoldAccents},
+        {"\xC3\xA9t\xC3\xA9", "un \xC3\x89T\xC3\x89", 40, "un <MARK>\xC3\x89T\xC3\x89</MARK>", false, CaseFoldUnicode},
+        // Punctuation outside ASCII is read as the ASCII it folds to: a whole word beats a part.
+        {"cat", "catx " + filler + " cat\xE2\x80\x9D " + filler, 40,
+         "...filler filler <MARK>cat</MARK>\xE2\x80\x9D filler filler...", false, CaseFoldUnicode},
+        // A term of a script written without spaces is a whole word: the earliest wins.
+        {"\xE6\x9D\xB1\xE4\xBA\xAC", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD " + filler + " \xE6\x9D\xB1\xE4\xBA\xAC " + filler, 40,
+         "<MARK>\xE6\x9D\xB1\xE4\xBA\xAC</MARK>\xE9\x83\xBD filler filler filler filler filler...", false, CaseFoldUnicode},
+        // References are folded where the search decoded them.
+        {"\xC3\xA9" "cole", "&Eacute;cole \xC3\xA9" "cole", 40, "&Eacute;cole <MARK>\xC3\xA9" "cole</MARK>", false,
+         CaseFoldUnicode},
+        {"\xC3\xA9" "cole", "&Eacute;cole", 40, "<MARK>\xC3\x89" "cole</MARK>", true, CaseFoldUnicode},
         // Main content: no menus, and its start where its text begins, however
         // far in (the scan did not tell the page's marks: they are read first).
         {"cat", "<header>cat <nav>cat menu</nav></header><main><nav>Home &rsaquo; cat</nav><p>The cat sat.</p></main>"
@@ -307,7 +331,7 @@ TEST_F(Excerpts, ShowTheBestPieceOfTheVisibleText)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.words) + " in " + row.document.substr(0, 60));
-        EXPECT_EQ(Excerpt(row.words, row.document, row.size, -1, row.textOnly), row.excerpt);
+        EXPECT_EQ(Excerpt(row.words, row.document, row.size, -1, row.textOnly, -1, row.folding), row.excerpt);
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "corv-fold.h"
+
 // Readable while RunSearch is active, by the walking thread and the page.
 struct RunSettings {
     const char* searchPath;
@@ -30,6 +32,7 @@ struct SearchSettings {
     int32_t threadCount;  // 1 to ThreadLimit, or 0 for as many as the processors, at most DefaultThreadLimit
     int32_t excerptSize;  // characters of an excerpt, or 0 for ExcerptSizeDefault
     int32_t textOnly;     // a TextOnly
+    CaseFolding caseFolding;  // how letters compare: ASCII case only unless the site asks for more
     int32_t ranking;      // RankingClassic or RankingRelevance
     int32_t matchChunks;  // relevance: the chunks its records may take, or 0 for MatchChunkLimit (tests set fewer)
 };

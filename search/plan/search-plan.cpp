@@ -28,6 +28,23 @@ void FillFactors(ContextFactors* factors)
     }
 }
 
+// Under folding, whether a term's first (or last) character is of a script
+// written without spaces between words: a word's end on that side, whatever
+// stands beside it.
+bool StartsUnspaced(const TextPattern& pattern)
+{
+    const char* text = reinterpret_cast<const char*>(pattern.text);
+    uint32_t first = 0;
+    return CodePointAt(text, text + pattern.length, &first) > 0 && IsUnspacedScript(first);
+}
+
+bool EndsUnspaced(const TextPattern& pattern)
+{
+    const char* text = reinterpret_cast<const char*>(pattern.text);
+    uint32_t last = 0;
+    return CodePointBefore(text, text + pattern.length, &last) > 0 && IsUnspacedScript(last);
+}
+
 void SettleScoring(SearchPlan* plan)
 {
     const SearchExpression& expression = *plan->expression;
@@ -37,8 +54,11 @@ void SettleScoring(SearchPlan* plan)
         const bool endsInS = (searched.pattern->text[length - 1] | 0x20) == 's';
         TermScoring& scoring = plan->scoring[term];
         scoring.length = length;
-        const int32_t left = searched.flags & WordAnyPrefix ? FactorsNone : FactorsLeft;
-        const int32_t right = searched.flags & WordAnySuffix ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
+        const bool folded = plan->folding != CaseFoldAscii;
+        const bool anyBefore = (searched.flags & WordAnyPrefix) || (folded && StartsUnspaced(*searched.pattern));
+        const bool anyAfter = (searched.flags & WordAnySuffix) || (folded && EndsUnspaced(*searched.pattern));
+        const int32_t left = anyBefore ? FactorsNone : FactorsLeft;
+        const int32_t right = anyAfter ? FactorsNone : endsInS ? FactorsRightAfterS : FactorsRight;
         scoring.left = plan->factors.of[left];
         scoring.right = plan->factors.of[right];
         scoring.leftTwentieths = plan->factors.twentieths[left];
@@ -74,7 +94,59 @@ void GatherByteTerms(SearchPlan* plan)
     CompilePatternSet(bytes.others, others, otherCount);
 }
 
+// Whether no term holds an ASCII byte but letters and digits.
+bool TermsHoldNoPunctuation(const SearchExpression& expression)
+{
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        const TextPattern& pattern = *expression.terms[term].pattern;
+        for (int32_t i = 0; i < pattern.length; ++i)
+            if (pattern.text[i] < 0x80 && !IsAsciiLetter(pattern.text[i]) && !IsAsciiDigit(pattern.text[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+// A character that the region's start cuts (only its last bytes lie in it)
+// or its end cuts is the region's edge, as a zero byte is.
+bool CutByStart(const char* start, const char* at)
+{
+    if (at - start >= 4) return false;  // a character has three bytes after its first at most
+    for (const char* back = at; back > start; --back)
+        if ((static_cast<unsigned char>(back[-1]) & 0xC0) != 0x80) return false;
+    return true;
+}
+
+unsigned char FoldedByteBefore(const char* start, const char* at)
+{
+    const unsigned char byte = static_cast<unsigned char>(at[-1]);
+    uint32_t codePoint = 0;
+    if (byte < 0x80) return byte;
+    if (CodePointBefore(start, at, &codePoint) == 0) return CutByStart(start, at) ? 0 : byte;
+    const unsigned char punctuation = PunctuationByte(codePoint);
+    return punctuation ? punctuation : byte;
+}
+
+unsigned char FoldedByteAt(const char* at, const char* end)
+{
+    const unsigned char byte = static_cast<unsigned char>(*at);
+    uint32_t codePoint = 0;
+    if (byte < 0x80) return byte;
+    if (CodePointAt(at, end, &codePoint) == 0) return IsCutCodePoint(at, end) ? 0 : byte;
+    const unsigned char punctuation = PunctuationByte(codePoint);
+    return punctuation ? punctuation : byte;
+}
+
+FoldedHitEnd FoldedEndOfHit(const char* after, const char* end)
+{
+    if (after >= end) return FoldedHitEnd::Unknown;
+    // Combining marks and the Hangul letters that go on a syllable are U+0300 and above.
+    if (static_cast<unsigned char>(*after) < 0xCC) return FoldedHitEnd::Ends;
+    uint32_t codePoint = 0;
+    if (CodePointAt(after, end, &codePoint) > 0)
+        return ContinuesCharacter(codePoint) ? FoldedHitEnd::Continues : FoldedHitEnd::Ends;
+    return IsCutCodePoint(after, end) ? FoldedHitEnd::Unknown : FoldedHitEnd::Ends;
+}
 
 void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32_t textOnly, bool relevance)
 {
@@ -85,6 +157,8 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->level = VectorLevelInUse();
     plan->textOnly = textOnly != TextOnlyNo;
     plan->mainContent = textOnly == TextOnlyMain;
+    plan->folding = expression->folding;
+    plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);

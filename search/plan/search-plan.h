@@ -36,7 +36,9 @@ struct ContextFactors {
 
 // How each term's hits are scored, settled when the plan is built: the hits
 // of a term are as long as it is, end in its last byte, and have its
-// wildcards, so that scoring a hit is two lookups.
+// wildcards, so that scoring a hit is two lookups. Under folding, a side of
+// a term of a script written without spaces between words (Han, kana, Thai...)
+// is scored as a wildcard's side: a word's end whatever stands beside it.
 struct TermScoring {
     int32_t length;
     const double* left;   // the factors of the byte before a hit, in the plan's tables
@@ -60,6 +62,12 @@ struct SearchPlan {
     VectorLevel level;                   // the level everything here was compiled at
     bool textOnly;                       // documents are scored by their visible text
     bool mainContent;                    // and only by its main content (TEXTONLY main)
+    CaseFolding folding;                 // the expression's: texts are folded so before they are searched
+    // Under folding, when no term holds an ASCII byte but letters and digits:
+    // texts keep their punctuation and blanks outside ASCII as written (no
+    // term could hold what they fold to), and a hit's neighbours are read as
+    // what they fold to (FoldedByteBefore, FoldedByteAt).
+    bool keepsPunctuation;
     bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;
@@ -77,3 +85,19 @@ void ReleaseSearchPlan(SearchPlan* plan);
 // (the hit's last byte telling a plural "s"), let it count.
 int LeftContextFactor(unsigned char before, double* factor);
 int RightContextFactor(unsigned char after, unsigned char lastOfHit, double* factor);
+
+// Under folding, a hit never ends inside a character as a reader sees it
+// (ContinuesCharacter). What the folded bytes from `after` (a hit's end) up
+// to `end` tell:
+enum class FoldedHitEnd {
+    Ends,       // a whole character that begins anew, a byte that is no UTF-8, or nothing
+    Continues,  // the character the hit ends in goes on: no hit
+    Unknown     // the bytes end before the character after the hit does
+};
+FoldedHitEnd FoldedEndOfHit(const char* after, const char* end);
+// The byte that the character ending at `at` (not before start) folds to
+// last, and the byte the character at `at` (before end) folds to first, for
+// text that keeps its punctuation: punctuation and blanks outside ASCII read
+// as the ASCII they fold to, any other byte as it stands.
+unsigned char FoldedByteBefore(const char* start, const char* at);
+unsigned char FoldedByteAt(const char* at, const char* end);

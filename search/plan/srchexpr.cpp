@@ -1,7 +1,9 @@
 // srchexpr: search words and the skip list.
 #include "srchexpr.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "corv-core.h"
 #include "corv-str.h"
@@ -25,6 +27,26 @@ struct SkipText {
         if (text) MemFree(&text, size, ExpressionModule, __LINE__);
     }
 };
+
+// The skip text folded as the words are, in place of the text as read; a
+// text too large to fold within the memory limit is no skip list.
+void FoldSkipText(CaseFolding folding, SkipText* skip)
+{
+    const int64_t capacity = int64_t{FoldExpansion} * (int64_t{skip->length} + FoldHeldBytes) + 1;
+    if (capacity >= MemLimitMaximum) {
+        DebugPrint("Skiplist too large to fold (%d)\n", skip->length);
+        skip->length = 0;
+        return;
+    }
+    SkipText folded;
+    folded.size = static_cast<int32_t>(capacity);
+    folded.text = static_cast<char*>(MemAlloc(folded.size, ExpressionModule, __LINE__));
+    folded.length = std::max(0, FoldWord(folding, skip->text, skip->length, folded.text, folded.size - 1));
+    folded.text[folded.length] = '\0';
+    std::swap(skip->text, folded.text);
+    std::swap(skip->size, folded.size);
+    std::swap(skip->length, folded.length);
+}
 
 void LoadSkipText(const char* path, SkipText* skip)
 {
@@ -107,8 +129,9 @@ void GatherTerms()
     CompilePatternSet(expression.termPatterns, patterns, expression.termCount);
 }
 
-// Strips the wildcards and compiles one word; false when nothing is left.
-bool CompileWord(SearchWord* entry, char* word, char operatorCharacter)
+// Strips the wildcards and compiles one word, folded; false when nothing is
+// left or the folded word does not fit a pattern.
+bool CompileWord(SearchWord* entry, char* word, char operatorCharacter, CaseFolding folding)
 {
     entry->flags = 0;
     if (word[0] == '*') {
@@ -119,6 +142,13 @@ bool CompileWord(SearchWord* entry, char* word, char operatorCharacter)
     if (length > 0 && word[length - 1] == '*') {
         entry->flags |= WordAnySuffix;
         word[length - 1] = '\0';
+    }
+    char folded[PatternTextCapacity + 1];
+    if (folding != CaseFoldAscii) {
+        const int foldedLength = FoldWord(folding, word, static_cast<int>(strlen(word)), folded, PatternTextCapacity);
+        if (foldedLength < 0) return false;
+        folded[foldedLength] = '\0';
+        word = folded;
     }
     if (!CompilePattern(&entry->pattern, word, PatternIgnoreCase)) return false;
     if (operatorCharacter == '+') entry->flags |= WordRequired;
@@ -187,13 +217,15 @@ int GetSearchWord(const char* text, int index, char* operatorCharacter, char* wo
     return 1;
 }
 
-int CompileSearchExpression(const char* skipListPath, const char* searchText)
+int CompileSearchExpression(const char* skipListPath, const char* searchText, CaseFolding folding)
 {
     int32_t count = CountSearchWords(searchText);
     searchExpression = SearchExpression{};
+    searchExpression.folding = folding;
     if (count <= 0) return 0;
     SkipText skip;
     LoadSkipText(skipListPath, &skip);
+    if (folding != CaseFoldAscii && skip.length > 0) FoldSkipText(folding, &skip);
     searchExpression.words = MemAllocArray<SearchWord>(count, ExpressionModule, __LINE__);
     searchExpression.wordCount = count;
     int skipped = 0;
@@ -202,7 +234,7 @@ int CompileSearchExpression(const char* skipListPath, const char* searchText)
         char word[SearchWordCapacity];
         char operatorCharacter = ' ';
         bool usable = GetSearchWord(searchText, i, &operatorCharacter, word) && word[0] &&
-                      CompileWord(entry, word, operatorCharacter);
+                      CompileWord(entry, word, operatorCharacter, folding);
         if (!usable) {
             ReleaseWords();
             return 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "corv-fold.h"
 #include "fastsrch.h"
 
 enum : int32_t {
@@ -20,7 +21,8 @@ struct SearchWord {
     int32_t term;  // its search term, or -1 for a skipped word
 };
 
-// Words of the same text (ASCII case aside) and the same wildcards find the
+// Words of the same text (ASCII case aside, and folded as the search folds
+// them) and the same wildcards find the
 // same hits with the same scores: they share one search term, which is
 // searched for and scored once, and each word takes its counts from it.
 struct SearchTerm {
@@ -35,6 +37,7 @@ struct SearchExpression {
     SearchTerm terms[PatternSetLimit];
     PatternSet* termPatterns;  // the terms' patterns, found in one pass
     int32_t longestTerm;       // the longest term's length in bytes
+    CaseFolding folding;       // how the words, the skip list and the text are folded before they are compared
 };
 
 // The words of the current search, compiled by CompileSearchExpression.
@@ -43,7 +46,10 @@ extern SearchExpression searchExpression;
 // A word is extracted into a buffer of this many bytes.
 constexpr int SearchWordCapacity = 320;
 
-int CompileSearchExpression(const char* skipListPath, const char* searchText);
+// Under a folding other than CaseFoldAscii, each word (its operators and
+// wildcards taken off first) and the skip list are folded: a word's pattern
+// holds its folded text, at most PatternTextCapacity bytes.
+int CompileSearchExpression(const char* skipListPath, const char* searchText, CaseFolding folding = CaseFoldAscii);
 int FreeSearchExpression();
 int CountSearchWords(const char* text);
 const char* FindSearchWord(const char* text, int wantedIndex, int* lastIndex);

@@ -36,14 +36,21 @@ bool IsBlankByte(unsigned char byte)
     return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
 }
 
-// The longest blank-free piece of a term, cut to KeyLimit bytes; its length, 0 when there is none.
-int32_t KeyOf(const TextPattern& term, int32_t* start)
+// What ends a key: a blank; under folding, any ASCII byte but a letter or a digit.
+bool EndsKey(unsigned char byte, bool folding)
+{
+    return IsBlankByte(byte) || (folding && byte < 0x80 && !IsAsciiLetter(byte) && !IsAsciiDigit(byte));
+}
+
+// The longest piece of a term that no byte ends, cut to KeyLimit bytes; its
+// length, 0 when there is none.
+int32_t KeyOf(const TextPattern& term, bool folding, int32_t* start)
 {
     int32_t best = 0;
     *start = 0;
     for (int32_t at = 0; at < term.length;) {
         int32_t end = at;
-        while (end < term.length && !IsBlankByte(term.text[end])) ++end;
+        while (end < term.length && !EndsKey(term.text[end], folding)) ++end;
         if (end - at > best) {
             best = end - at;
             *start = at;
@@ -60,7 +67,7 @@ bool PrepareKeys(TextFilter& filter, const SearchExpression& expression)
     bool termsAreKeys = true;
     for (int32_t term = 0; term < count; ++term) {
         const TextPattern& pattern = *expression.terms[term].pattern;
-        lengths[term] = KeyOf(pattern, &starts[term]);
+        lengths[term] = KeyOf(pattern, filter.folding != CaseFoldAscii, &starts[term]);
         if (lengths[term] == 0) return false;
         termsAreKeys = termsAreKeys && lengths[term] == pattern.length;
     }
@@ -179,15 +186,53 @@ enum : int32_t {
     TextUnknown = -2     // the bytes end before the markup does
 };
 
+// The reference whose "&" is at bytes[at], read as the reader reads it: its
+// character's bytes in decoded and their count (ReferenceIsBlank for a blank),
+// and its length up to its ";" in *length; ReferenceIsText where it is none,
+// TextUnknown where the bytes end before that is told.
+int32_t DecodeReferenceAt(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds, char* decoded,
+                          int32_t* length)
+{
+    int32_t decodedLength = 0;
+    const int32_t read = ReadWholeReference(bytes + at, count - at, decoded, &decodedLength);
+    if (read == ReferenceNeedsMore) return documentEnds ? int32_t{ReferenceIsText} : int32_t{TextUnknown};
+    if (read == ReferenceIsText) return ReferenceIsText;
+    *length = read;
+    return decodedLength;
+}
+
 // The first byte that a reference (its "&" at bytes[at]) gives the text.
 int32_t ReferenceText(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
 {
     char decoded[4];
     int32_t length = 0;
-    const int32_t read = ReadWholeReference(bytes + at, count - at, decoded, &length);
-    if (read == ReferenceNeedsMore) return documentEnds ? int32_t{'&'} : TextUnknown;
-    if (read == ReferenceIsText) return '&';
-    return length == 0 ? ' ' : static_cast<unsigned char>(decoded[0]);
+    const int32_t bytesOfIt = DecodeReferenceAt(bytes, at, count, documentEnds, decoded, &length);
+    if (bytesOfIt == TextUnknown) return TextUnknown;
+    if (bytesOfIt == ReferenceIsText) return '&';
+    return bytesOfIt == ReferenceIsBlank ? ' ' : static_cast<unsigned char>(decoded[0]);
+}
+
+// Under folding, what follows a reference goes on the character before it.
+constexpr int32_t TextJoins = -3;
+constexpr int FoldedReferenceCapacity = FoldOutputCapacity(4);
+
+// Under folding, the text that the reference at bytes[at] gives, folded into
+// `folded`: its bytes (none for a character that folding leaves out), or
+// ReferenceIsText, TextUnknown, or TextJoins for a combining mark.
+int32_t FoldedReferenceText(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count,
+                            bool documentEnds, char* folded, int32_t* length)
+{
+    char decoded[4];
+    const int32_t bytesOfIt = DecodeReferenceAt(bytes, at, count, documentEnds, decoded, length);
+    if (bytesOfIt == TextUnknown || bytesOfIt == ReferenceIsText) return bytesOfIt;
+    if (bytesOfIt == ReferenceIsBlank) {
+        folded[0] = ' ';
+        return 1;
+    }
+    uint32_t codePoint = 0;
+    CodePointAt(decoded, decoded + bytesOfIt, &codePoint);
+    if (ContinuesCharacter(codePoint)) return TextJoins;
+    return FoldCharacter(filter.folding, decoded, bytesOfIt, folded);
 }
 
 bool StartsMarkup(const unsigned char* bytes, int32_t at)
@@ -197,12 +242,24 @@ bool StartsMarkup(const unsigned char* bytes, int32_t at)
 }
 
 // The first byte of the text from a boundary on: markup is passed over as if
-// every tag joined the text on either side.
-int32_t TextAfterBoundary(const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds)
+// every tag joined the text on either side (and under folding, so is a
+// reference to a character that folding leaves out).
+int32_t TextAfterBoundary(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count,
+                          bool documentEnds)
 {
     const int32_t unknown = documentEnds ? NoTextFollows : TextUnknown;
     for (int passed = 0; passed < 16; ++passed) {
         if (at >= count) return unknown;
+        if (bytes[at] == '&' && filter.folding != CaseFoldAscii) {
+            char folded[FoldedReferenceCapacity];
+            int32_t length = 0;
+            const int32_t text = FoldedReferenceText(filter, bytes, at, count, documentEnds, folded, &length);
+            if (text == 0) {
+                at += length;
+                continue;
+            }
+            return text > 0 ? static_cast<unsigned char>(folded[0]) : text == ReferenceIsText ? '&' : text;
+        }
         if (bytes[at] == '&') return ReferenceText(bytes, at, count, documentEnds);
         if (bytes[at] != '<') return bytes[at];
         if (at + 1 >= count) return documentEnds ? int32_t{'<'} : TextUnknown;
@@ -220,6 +277,29 @@ bool PairMayEndPrefix(const TextFilter& filter, const unsigned char* bytes, int3
     return filter.pairEnds[pair >> 6] >> (pair & 63) & 1;
 }
 
+bool PrefixMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds,
+                   int32_t text, bool textRead);
+
+// Under folding, whether a key's text could run across the reference at
+// bytes[at]: its character folded (dž for Ǆ) holds the start of a key, a
+// prefix of a key stands before it, or it is a combining mark, which goes on
+// the character before it.
+bool FoldedReferenceMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count,
+                            bool documentEnds)
+{
+    const bool lookedAtAgain = !documentEnds && at >= count - BoundaryReach;
+    char folded[FoldedReferenceCapacity];
+    int32_t length = 0;
+    const int32_t text = FoldedReferenceText(filter, bytes, at, count, documentEnds, folded, &length);
+    if (text == TextUnknown) return !lookedAtAgain;
+    if (text == TextJoins) return true;
+    for (int32_t i = 0; i < text; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(folded[i]);
+        if ((byte & 0xC0) != 0x80 && filter.startsKey[FoldAsciiUpper(byte)]) return true;
+    }
+    return PrefixMayJoin(filter, bytes, at, count, documentEnds, TextUnknown, false);
+}
+
 // Whether a key's text could run across the boundary ("<" or "&") at bytes[at]:
 // a decoded reference begins it, or a prefix of it stands just before
 // the boundary and the text after the boundary goes on with the key's next byte.
@@ -232,11 +312,22 @@ bool BoundaryMayJoin(const TextFilter& filter, const unsigned char* bytes, int32
     bool textRead = false;
     // Only a number or one of a few names gives a character that may begin a key.
     if (bytes[at] == '&' && (filter.namedMayBeginKey || at + 1 >= count || bytes[at + 1] == '#')) {
-        text = TextAfterBoundary(bytes, at, count, documentEnds);
+        if (filter.folding != CaseFoldAscii) return FoldedReferenceMayJoin(filter, bytes, at, count, documentEnds);
+        text = TextAfterBoundary(filter, bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
         if (text >= 0 && filter.startsKey[FoldAsciiUpper(static_cast<unsigned char>(text))]) return true;
     }
+    return PrefixMayJoin(filter, bytes, at, count, documentEnds, text, textRead);
+}
+
+// Whether a prefix of a key stands just before the boundary at bytes[at] and
+// the text after it goes on with the key's next byte (that text, when
+// textRead, already read).
+bool PrefixMayJoin(const TextFilter& filter, const unsigned char* bytes, int32_t at, int32_t count, bool documentEnds,
+                   int32_t text, bool textRead)
+{
+    const bool lookedAtAgain = !documentEnds && at >= count - BoundaryReach;
     if (at == 0 || !PairMayEndPrefix(filter, bytes, at)) return false;
     const unsigned char last = FoldAsciiUpper(bytes[at - 1]);
     for (int32_t i = filter.endsOf[last]; i < filter.endsOf[last + 1]; ++i) {
@@ -246,7 +337,7 @@ bool BoundaryMayJoin(const TextFilter& filter, const unsigned char* bytes, int32
             !StrEqualNoCaseN(reinterpret_cast<const char*>(bytes + at - prefix.length),
                              reinterpret_cast<const char*>(key.text), prefix.length))
             continue;
-        if (!textRead) text = TextAfterBoundary(bytes, at, count, documentEnds);
+        if (!textRead) text = TextAfterBoundary(filter, bytes, at, count, documentEnds);
         textRead = true;
         if (text == TextUnknown) return !lookedAtAgain;
         if (text >= 0 && HasBit(prefix.next, FoldAsciiUpper(static_cast<unsigned char>(text)))) return true;
@@ -407,11 +498,14 @@ void PrepareTextFilter(TextFilter* filter, const SearchExpression& expression, V
 {
     CORV_CHECK_POINTER(FilterModule, filter);
     ReleaseTextFilter(filter);
+    filter->folding = expression.folding;
     if (expression.termCount == 0 || !expression.termPatterns || !PrepareKeys(*filter, expression) ||
         !PrepareBoundaries(*filter)) {
         ReleaseTextFilter(filter);
         return;
     }
+    // Folded, a named reference may give any letter (&eacute; is e without accents).
+    if (filter->folding != CaseFoldAscii) filter->namedMayBeginKey = true;
     PreparePairs(*filter);
     for (int high = 0; high < 8; ++high) filter->highBits[high] = static_cast<unsigned char>(1u << high);
     filter->vectorWidth = VectorWidth(level);
@@ -436,4 +530,92 @@ bool MayShowTerm(const TextFilter& filter, const char* bytes, int32_t count, int
     // The boundaries carried were looked at before, but for those cut then.
     const int32_t from = std::max(0, carried - BoundaryReach);
     return found || AnyBoundaryMayJoin(filter, reinterpret_cast<const unsigned char*>(bytes), from, count, documentEnds);
+}
+
+namespace {
+
+// Fake punctuation: ASCII that folding wrote for other characters, which
+// the filter must not read as markup (no key holds it).
+void HidePunctuation(char* bytes, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x80 && !IsAsciiLetter(byte) && !IsAsciiDigit(byte)) bytes[i] = static_cast<char>(FoldedPunctuation);
+    }
+}
+
+// Under folding: a byte that markup cut from its character, or a character
+// that goes on the one before it, right after a tag's or a reference's end
+// (at bytes[from] or later). Only the bytes past ASCII are looked at.
+bool MarkFollowsMarkup(const char* bytes, int32_t from, int32_t count)
+{
+    for (int32_t at = from + 1; at < count; ++at) {
+        at += AsciiPrefixLength(bytes + at, count - at);
+        if (at >= count) break;
+        if (bytes[at - 1] != '>' && bytes[at - 1] != ';') continue;
+        uint32_t codePoint = 0;
+        if (static_cast<unsigned char>(bytes[at]) < 0xC0 ||
+            (CodePointAt(bytes + at, bytes + count, &codePoint) > 0 && ContinuesCharacter(codePoint)))
+            return true;
+    }
+    return false;
+}
+
+void KeepCarry(FoldedFilterWindow* window, const char* bytes, int32_t count)
+{
+    const int32_t kept = std::min(count, TextFilterCarry);
+    memmove(window->bytes, bytes + count - kept, static_cast<size_t>(kept));
+    window->kept = kept;
+}
+
+}  // namespace
+
+void StartFoldedFilterWindow(FoldedFilterWindow* window, CaseFolding folding, char* room)
+{
+    CORV_CHECK_POINTER(FilterModule, window);
+    CORV_CHECK_POINTER(FilterModule, room);
+    // Punctuation and blanks outside ASCII may stand as written: no key holds
+    // what they fold to, and as bytes past ASCII they stand for no markup.
+    StartFolding(&window->fold, folding, true);
+    window->bytes = room;
+    window->kept = 0;
+}
+
+bool FoldedFirstMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window, const char* bytes, int32_t count)
+{
+    CORV_CHECK_POINTER(FilterModule, bytes);
+    if (!filter.ready) return true;
+    const bool plain = FoldTakeAscii(&window->fold, bytes, count);
+    const int32_t length = plain ? count : FoldApart(&window->fold, bytes, count, window->bytes, HidePunctuation);
+    const char* looked = plain ? bytes : window->bytes;
+    const bool may = MayShowTerm(filter, looked, length, 0, false) ||
+                     (window->fold.marksTaken > 0 && MarkFollowsMarkup(looked, 0, length));
+    KeepCarry(window, looked, length);
+    return may;
+}
+
+char* FoldedFilterSpace(FoldedFilterWindow* window) { return window->bytes + window->kept; }
+
+bool FoldedNextMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window, int32_t count, bool documentEnds,
+                           char* scratch)
+{
+    CORV_CHECK_POINTER(FilterModule, scratch);
+    if (!filter.ready) return true;
+    char* space = FoldedFilterSpace(window);
+    // Only where the folder took a mark or a byte that is no UTF-8, or held
+    // one back from before, could one follow markup.
+    const bool heldBefore = window->fold.heldCount > 0 || window->fold.pendingLength > 0;
+    const int64_t marksBefore = window->fold.marksTaken;
+    int32_t length = FoldInPlace(&window->fold, space, count, scratch, HidePunctuation);
+    if (documentEnds) {
+        const int32_t held = FinishFolding(&window->fold, space + length, nullptr);
+        HidePunctuation(space + length, held);
+        length += held;
+    }
+    const int32_t total = window->kept + length;
+    const bool may = MayShowTerm(filter, window->bytes, total, window->kept, documentEnds) ||
+                     ((heldBefore || window->fold.marksTaken != marksBefore) &&
+                      MarkFollowsMarkup(window->bytes, std::max(0, window->kept - 1), total));
+    KeepCarry(window, window->bytes, total);
+    return may;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "corv-fold.h"
 #include "corv-vector.h"
 #include "srchexpr.h"
 
@@ -24,6 +25,7 @@ struct KeyPrefix {
 // while scanning; unprepared, it passes every document.
 struct TextFilter {
     bool ready;
+    CaseFolding folding;  // the terms are folded so, and the stored bytes must be looked at folded
     const PatternSet* keys;  // the terms' own set when every term is its key
     PatternSet* ownSet;
     TextPattern* ownKeys;
@@ -55,3 +57,36 @@ struct TextFilter {
 void PrepareTextFilter(TextFilter* filter, const SearchExpression& expression, VectorLevel level);
 void ReleaseTextFilter(TextFilter* filter);
 bool MayShowTerm(const TextFilter& filter, const char* bytes, int32_t count, int32_t carried, bool documentEnds);
+
+// ---- Under folding --------------------------------------------------------------
+//
+// The filter looks at the stored bytes folded as the text is folded, markup
+// and all: a term's text that the visible text shows, folded, stands in the
+// folded bytes as it does in stored bytes without folding, or across a
+// boundary. Keys are pieces of the terms without ASCII punctuation, so an
+// ASCII byte that folding made of other punctuation or a blank outside ASCII
+// (a guillemet, a curly quote, a no-break space) can stand for nothing the
+// filter reads as markup: it is written as FoldedPunctuation instead. A
+// combining mark (or a byte that markup cut from its character) right
+// after a tag or reference could go on a character before it: the document
+// is read.
+constexpr unsigned char FoldedPunctuation = 0xC0;  // never a byte of UTF-8
+
+// The stored bytes of one document, folded read after read, with the last
+// TextFilterCarry of them carried into the next read's look.
+struct FoldedFilterWindow {
+    FoldState fold;
+    char* bytes;  // room: the bytes carried, then a read's bytes and what folding them writes
+    int32_t kept;
+};
+// The room holds TextFilterCarry + FoldOutputCapacity(count) + 4 bytes for
+// reads of up to `count` bytes.
+void StartFoldedFilterWindow(FoldedFilterWindow* window, CaseFolding folding, char* room);
+// The document's first stored bytes, which stay where they are.
+bool FoldedFirstMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window, const char* bytes, int32_t count);
+// Where the next stored bytes are to be read; then the bytes read there
+// (count of them; scratch holds as many), and whether the document ends
+// after them.
+char* FoldedFilterSpace(FoldedFilterWindow* window);
+bool FoldedNextMayShowTerm(const TextFilter& filter, FoldedFilterWindow* window, int32_t count, bool documentEnds,
+                           char* scratch);

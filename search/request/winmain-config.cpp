@@ -62,6 +62,15 @@ int32_t NumberIn(const char* value, int32_t low, int32_t high)
     return value[0] && number >= low && number <= high ? number : -1;
 }
 
+// ascii, unicode or accents, in any case; anything else leaves the setting.
+void SetCaseFolding(SiteConfig* config, const char* value)
+{
+    const char* const names[] = {"ascii", "unicode", "accents"};
+    const CaseFolding modes[] = {CaseFoldAscii, CaseFoldUnicode, CaseFoldAccents};
+    for (int i = 0; i < 3; ++i)
+        if (StrEqualNoCase(value, names[i])) config->settings.caseFolding = modes[i];
+}
+
 const char* ValueAfter(const char* line, int keyLength)
 {
     const char* value = line + keyLength;
@@ -101,6 +110,8 @@ void ApplyConfigLine(SiteConfig* config, const char* line)
         const char* value = ValueAfter(line, 7);
         if (StrEqualNoCase(value, "classic")) config->settings.ranking = RankingClassic;
         else if (StrEqualNoCase(value, "relevance")) config->settings.ranking = RankingRelevance;
+    } else if (StrEqualNoCaseN(line, "CASEFOLD", 8)) {
+        SetCaseFolding(config, ValueAfter(line, 8));
     } else if (StrEqualNoCaseN(line, "THREADS", 7)) {
         // A value that is not a number from 1 to 16 leaves the default.
         int32_t threads = NumberIn(ValueAfter(line, 7), 1, ThreadLimit);

@@ -121,13 +121,50 @@ struct HitList {
     bool counted[PatternSetLimit];  // terms whose hits count: some word of theirs is not excluded
 };
 
-double HitScore(const Text& text, const Hit& hit, int32_t flags)
+// Where hits are looked for: the text, or under folding the text folded,
+// with where each folded byte's character begins in the text (none when the
+// text is its own folding).
+struct SearchedText {
+    Text text;
+    const int32_t* from;
+    const SearchPlan* plan;
+};
+
+// As the scan scores a hit.
+double HitScore(const SearchedText& searched, const Hit& hit)
 {
-    double left = 1.0, right = 1.0;
-    if (!(flags & WordAnyPrefix)) LeftContextFactor(hit.start > 0 ? text.bytes[hit.start - 1] : 0, &left);
-    if (!(flags & WordAnySuffix))
-        RightContextFactor(hit.end < text.length ? text.bytes[hit.end] : 0, text.bytes[hit.end - 1], &right);
-    return left * right;
+    const Text& text = searched.text;
+    const char* bytes = reinterpret_cast<const char*>(text.bytes);
+    const TermScoring& scoring = searched.plan->scoring[hit.term];
+    unsigned char before = hit.start > 0 ? text.bytes[hit.start - 1] : 0;
+    unsigned char after = hit.end < text.length ? text.bytes[hit.end] : 0;
+    if (searched.plan->keepsPunctuation) {
+        if (before >= 0x80) before = FoldedByteBefore(bytes, bytes + hit.start);
+        if (after >= 0x80) after = FoldedByteAt(bytes + hit.end, bytes + text.length);
+    }
+    return scoring.left[before] * scoring.right[after];
+}
+
+// Under folding, no hit ends before a mark of the character it ends in.
+bool EndsCharacter(const SearchedText& searched, const Hit& hit)
+{
+    if (searched.plan->folding == CaseFoldAscii) return true;
+    const char* bytes = reinterpret_cast<const char*>(searched.text.bytes);
+    return FoldedEndOfHit(bytes + hit.end, bytes + searched.text.length) != FoldedHitEnd::Continues;
+}
+
+// The stretch of the text that the folded bytes [from, to) come from.
+void Unfold(const SearchedText& searched, const Text& text, int32_t* from, int32_t* to)
+{
+    if (!searched.from) return;
+    int32_t start = text.length, end = 0;
+    for (int32_t at = *from; at < *to; ++at) {
+        const int32_t character = searched.from[at];
+        start = std::min(start, character);
+        end = std::max(end, character + CharLengthAt(text, character));
+    }
+    *from = start;
+    *to = end;
 }
 
 // A hit that starts or ends inside a character (a reference among them) is
@@ -137,8 +174,9 @@ bool Visible(const Text& text, const Hit& hit)
     return IsCharBoundary(text, hit.start) && IsCharBoundary(text, hit.end);
 }
 
-void AddHitsOfTerm(const Text& text, int32_t term, int32_t limit, HitList* list)
+void AddHitsOfTerm(const SearchedText& folded, const Text& original, int32_t term, int32_t limit, HitList* list)
 {
+    const Text& text = folded.text;
     const SearchTerm& searched = list->expression->terms[term];
     const char* start = reinterpret_cast<const char*>(text.bytes);
     const char* end = start + text.length;
@@ -148,7 +186,7 @@ void AddHitsOfTerm(const Text& text, int32_t term, int32_t limit, HitList* list)
         Hit hit;
         hit.start = static_cast<int32_t>(found - start);
         hit.end = hit.start + searched.pattern->length;
-        if (!Visible(text, hit)) continue;
+        if (!Visible(text, hit) || !EndsCharacter(folded, hit)) continue;
         hit.markStart = hit.start;
         hit.markEnd = hit.end;
         if (searched.flags & WordAnyPrefix)
@@ -156,14 +194,56 @@ void AddHitsOfTerm(const Text& text, int32_t term, int32_t limit, HitList* list)
         if (searched.flags & WordAnySuffix)
             while (hit.markEnd < text.length && IsWordByte(text.bytes[hit.markEnd])) ++hit.markEnd;
         hit.term = term;
-        hit.score = HitScore(text, hit, searched.flags);
+        hit.score = HitScore(folded, hit);
+        Unfold(folded, original, &hit.start, &hit.end);
+        Unfold(folded, original, &hit.markStart, &hit.markEnd);
         list->hits[list->count++] = hit;
     }
 }
 
+// Grows the room for folding a text of `length` bytes.
+void GrowFoldRoom(ExcerptWorkspace* workspace, int32_t length)
+{
+    const int32_t needed = FoldOutputCapacity(length);
+    if (needed <= workspace->foldRoom) return;
+    const int32_t room = std::max(workspace->foldRoom * 2, needed);
+    if (workspace->foldRoom > 0) {
+        MemFree(&workspace->folded, workspace->foldRoom, ExcerptModule, __LINE__);
+        MemFree(&workspace->foldedFrom, workspace->foldRoom * static_cast<int32_t>(sizeof(int32_t)), ExcerptModule, __LINE__);
+    } else {
+        workspace->pieceOffsets = MemAllocArray<int64_t>(FoldOutputCapacity(ExcerptFoldPiece), ExcerptModule, __LINE__);
+    }
+    workspace->folded = static_cast<char*>(MemAlloc(room, ExcerptModule, __LINE__));
+    workspace->foldedFrom = MemAllocArray<int32_t>(room, ExcerptModule, __LINE__);
+    workspace->foldRoom = room;
+}
+
+// The text as hits are looked for in it: folded as the plan folds it,
+// unless it is its own folding.
+SearchedText FoldForHits(const Text& text, ExcerptWorkspace* workspace)
+{
+    const SearchPlan& plan = *workspace->plan;
+    const char* bytes = reinterpret_cast<const char*>(text.bytes);
+    if (plan.folding == CaseFoldAscii || AsciiPrefixLength(bytes, text.length) == text.length)
+        return SearchedText{text, nullptr, &plan};
+    GrowFoldRoom(workspace, text.length);
+    FoldState state;
+    StartFolding(&state, plan.folding, plan.keepsPunctuation);
+    int32_t length = 0;
+    for (int32_t at = 0, piece = 1; piece > 0; at += piece) {
+        piece = std::min(ExcerptFoldPiece, text.length - at);
+        const int32_t made = piece > 0 ? FoldText(&state, bytes + at, piece, workspace->folded + length, workspace->pieceOffsets)
+                                       : FinishFolding(&state, workspace->folded + length, workspace->pieceOffsets);
+        for (int32_t i = 0; i < made; ++i) workspace->foldedFrom[length + i] = static_cast<int32_t>(workspace->pieceOffsets[i]);
+        length += made;
+    }
+    const Text folded{reinterpret_cast<const unsigned char*>(workspace->folded), length, text.decoded};
+    return SearchedText{folded, workspace->foldedFrom, &plan};
+}
+
 // Every hit of every term that some word not excluded searches for (up to
 // an equal share of the room for each), in the order of their marks.
-void FindHits(const Text& text, HitList* list)
+void FindHits(const Text& text, HitList* list, ExcerptWorkspace* workspace)
 {
     const SearchExpression& expression = *list->expression;
     list->count = 0;
@@ -175,8 +255,9 @@ void FindHits(const Text& text, HitList* list)
         list->counted[word.term] = true;
         ++counted;
     }
+    const SearchedText searched = FoldForHits(text, workspace);
     for (int32_t term = 0; term < expression.termCount; ++term)
-        if (list->counted[term]) AddHitsOfTerm(text, term, list->count + ExcerptHitCapacity / counted, list);
+        if (list->counted[term]) AddHitsOfTerm(searched, text, term, list->count + ExcerptHitCapacity / counted, list);
     std::stable_sort(list->hits, list->hits + list->count,
                      [](const Hit& a, const Hit& b) { return a.markStart < b.markStart; });
 }
@@ -355,7 +436,7 @@ void WriteWindow(const Text& text, const ExcerptPiece& piece, const HitList& lis
 bool CannotBeBeaten(const Text& text, int32_t size, const ResultEntry& entry, ExcerptWorkspace* workspace)
 {
     HitList list{workspace->plan->expression, workspace->hits, 0, {}};
-    FindHits(text, &list);
+    FindHits(text, &list, workspace);
     const Window window = ChooseWindow(text, list, size);
     int32_t possible = 0;
     for (int32_t term = 0; term < list.expression->termCount; ++term)
@@ -377,7 +458,7 @@ int MakeExcerpt(const ExcerptPiece& piece, int size, ExcerptWorkspace* workspace
     Window window{0, 0, WindowValue{0, 0.0}};
     if (piece.length > 0) {
         HitList list{workspace->plan->expression, workspace->hits, 0, {}};
-        FindHits(visible, &list);
+        FindHits(visible, &list, workspace);
         window = ChooseWindow(visible, list, size);
         WriteWindow(visible, piece, list, Widen(visible, piece, window, size), workspace->marks, &writer);
     }
@@ -607,6 +688,13 @@ int32_t LearnMarks(PlatFile* file, ExcerptWorkspace* workspace)
 void ReleaseExcerptRoom(ExcerptWorkspace* workspace)
 {
     CORV_CHECK_POINTER(ExcerptModule, workspace);
+    if (workspace->foldRoom > 0) {
+        MemFree(&workspace->folded, workspace->foldRoom, ExcerptModule, __LINE__);
+        MemFree(&workspace->foldedFrom, workspace->foldRoom * static_cast<int32_t>(sizeof(int32_t)), ExcerptModule, __LINE__);
+        MemFree(&workspace->pieceOffsets, FoldOutputCapacity(ExcerptFoldPiece) * static_cast<int32_t>(sizeof(int64_t)),
+                ExcerptModule, __LINE__);
+        workspace->foldRoom = 0;
+    }
     if (workspace->candidate) MemFree(&workspace->candidate, workspace->candidateCapacity, ExcerptModule, __LINE__);
     workspace->candidateCapacity = 0;
     if (workspace->room == 0) return;

@@ -20,6 +20,8 @@ constexpr int ExcerptHitCapacity = 1024;
 constexpr int ExcerptStartBytes = 32 * 1024;
 // Documents are read again through a piece of this size.
 constexpr int ExcerptPieceBytes = 1 << 14;
+// Under folding, text is folded for hits a piece of this size at a time.
+constexpr int ExcerptFoldPiece = 4096;
 
 struct ExcerptHit {
     int32_t start, end;          // bytes of the visible text that the search matched
@@ -48,6 +50,12 @@ struct ExcerptWorkspace {
     // Where a large document's excerpts are compared, taken when one comes.
     char* candidate;
     int32_t candidateCapacity;
+    // Under folding: the text folded for finding hits (foldRoom bytes), and
+    // where in the text each folded byte's character begins.
+    char* folded;
+    int32_t* foldedFrom;
+    int64_t* pieceOffsets;  // what folding a piece tells, FoldOutputCapacity(ExcerptFoldPiece)
+    int32_t foldRoom;
 };
 // Gives back the memory that the workspace took as documents needed it.
 void ReleaseExcerptRoom(ExcerptWorkspace* workspace);

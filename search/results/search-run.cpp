@@ -140,7 +140,7 @@ int RunSearch(const SearchRequest* request, const char* baseUrl, const char* sea
     if (pageSize >= MaximumResultCount) pageSize = MaximumResultCount;
     runSettings = RunSettings{searchPath, baseUrl, fileSpecs, excludePaths, request->startAt, pageSize};
     int32_t sortMode = SortModeFor(request->sortBy);
-    if (!CompileSearchExpression(skipListPath, request->search)) {
+    if (!CompileSearchExpression(skipListPath, request->search, settings.caseFolding)) {
         CgiPrint("A search could not be performed because one or more of the search words were either "
                  "invalid or not specific enough...<BR><BR>");
         return 1;

@@ -11,6 +11,7 @@
 
 #include "corv-core.h"
 #include "corv-str.h"
+#include "visible-text.h"
 
 namespace {
 
@@ -121,11 +122,7 @@ void ScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
         int dataLength = carry + got;
         buffer[dataLength] = '\0';
         if (carry == 0) ScoreFirstBlock(context, buffer, buffer + dataLength, texts);
-        int longest = 0;
-        ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
-        carry = std::min(longest, dataLength);
-        context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
-        memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry));
+        carry = ScoreBlock(context, dataLength, carry);
     }
 }
 
@@ -142,6 +139,10 @@ struct RegionScan {
     double weight;
     int64_t offset;
     const int16_t* termOf;  // the term of each pattern found, or nullptr: the pattern is the term
+    FoldedTail* tail;       // under folding, where more text follows: hits wait there for the character after them
+    // Under folding, where in the stored file a byte of the region lies, when set.
+    int64_t (*offsetOf)(const void* map, int32_t at);
+    const void* offsetMap;
     bool markup;
     ScanField field;
     FieldStrengths* strengths;
@@ -165,9 +166,18 @@ bool ShownAt(RegionScan& scan, int term, const char* hit)
     return !scan.inTag[term];
 }
 
-// Classic: a hit's score, squared and weighted, adds to the term's total.
-// Relevance: its strength (its score in four-hundredths) adds to its
+// Relevance: a hit's strength (its score in four-hundredths) adds to its
 // field's, unless it lies within the title's bytes in the text.
+inline void AddStrength(RegionScan& scan, int term, const char* hit, unsigned char before, unsigned char after)
+{
+    const TermScoring& scoring = scan.plan->scoring[term];
+    if (hit >= scan.titleFrom && hit + scoring.length <= scan.titleTo) return;
+    scan.strengths[term].field[scan.field] +=
+        static_cast<uint64_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
+}
+
+// Classic: a hit's score, squared and weighted, adds to the term's total;
+// relevance: its strength adds to its field's.
 template <bool Relevance>
 inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
@@ -185,21 +195,8 @@ inline void ScoreHit(RegionScan& scan, int term, const char* hit)
     if (scan.offset >= 0 && counts.shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit))
         counts.shownOffset = scan.offset + (hit - scan.start);
     counts.found = 1;
-    if (!Relevance) {
-        counts.total += score * score * scan.weight;
-    } else if (hit < scan.titleFrom || hit + scoring.length > scan.titleTo) {
-        scan.strengths[term].field[scan.field] +=
-            static_cast<uint64_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
-    }
-}
-
-int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
-
-template <bool Relevance>
-void ScoreHits(void* region, const PatternHit* hits, int count)
-{
-    RegionScan& scan = *static_cast<RegionScan*>(region);
-    for (int i = 0; i < count; ++i) ScoreHit<Relevance>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+    if (!Relevance) counts.total += score * score * scan.weight;
+    else AddStrength(scan, term, hit, before, after);
 }
 
 // A document's address: its hits' strengths, nothing else.
@@ -213,10 +210,12 @@ struct AddressScan {
 void CountAddressHits(void* address, const PatternHit* hits, int count)
 {
     const AddressScan& scan = *static_cast<const AddressScan*>(address);
+    const bool folded = scan.plan->folding != CaseFoldAscii;
     for (int i = 0; i < count; ++i) {
         const int term = hits[i].pattern;
         const TermScoring& scoring = scan.plan->scoring[term];
         const char* hit = hits[i].at;
+        if (folded && FoldedEndOfHit(hit + scoring.length, scan.end) == FoldedHitEnd::Continues) continue;
         const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
         const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
         scan.strengths[term] += static_cast<uint32_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
@@ -257,6 +256,175 @@ void FindByteTerms(const ByteTerms& bytes, const char* start, const char* end, O
     }
 }
 
+// ---- Under folding -----------------------------------------------------------------
+
+int64_t FoldedOffset(const RegionScan& scan, const char* hit)
+{
+    if (scan.offset < 0) return -1;
+    const int32_t at = static_cast<int32_t>(hit - scan.start);
+    return scan.offsetOf ? scan.offsetOf(scan.offsetMap, at) : scan.offset + at;
+}
+
+// Counts a hit of `score` in a region of `weight` that lies at `offset` in
+// the stored file (-1 outside the text), and, when `shown`, is the first of
+// its term that a visitor sees.
+void CountHit(TermCounts& counts, double score, double weight, int64_t offset, bool shown)
+{
+    if (score > counts.best) counts.best = score;
+    if (offset >= 0 && score > counts.textBest) {
+        counts.textBest = score;
+        counts.textOffset = offset;
+    }
+    if (shown && counts.shownOffset < 0) counts.shownOffset = offset;
+    counts.total += score * score * weight;
+    counts.found = 1;
+}
+
+// A hit waits at the end of a block for the character after it, which the
+// bytes it ends with have begun (all that wait there wait for the same).
+void WaitForNextCharacter(const RegionScan& scan, const PendingHit& pending, const char* after)
+{
+    FoldedTail& tail = *scan.tail;
+    tail.byteCount = static_cast<int32_t>(scan.end - after);
+    memcpy(tail.bytes, after, static_cast<size_t>(tail.byteCount));
+    tail.hits[tail.hitCount++] = pending;
+}
+
+// Under folding no hit ends before a character's marks; a side of a term
+// of a script written without spaces is a word's end (its factors say so).
+// (The relevance ranking scores text whose blocks end at whole characters,
+// with no tail.)
+template <bool Relevance>
+void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
+{
+    const TermScoring& scoring = scan.plan->scoring[term];
+    const char* after = hit + scoring.length;
+    const FoldedHitEnd ending = FoldedEndOfHit(after, scan.end);
+    if (ending == FoldedHitEnd::Continues) return;
+    unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
+    unsigned char next = after < scan.end ? static_cast<unsigned char>(*after) : 0;
+    if (scan.plan->keepsPunctuation) {  // punctuation outside ASCII counts as what it folds to
+        if (before >= 0x80) before = FoldedByteBefore(scan.start, hit);
+        if (next >= 0x80) next = FoldedByteAt(after, scan.end);
+    }
+    const double score = scoring.left[before] * scoring.right[next];
+    const int64_t offset = FoldedOffset(scan, hit);
+    const bool shown = offset >= 0 && scan.counts[term].shownOffset < 0 && term < HitOffsetLimit && ShownAt(scan, term, hit);
+    if (!Relevance && ending == FoldedHitEnd::Unknown && scan.tail) {
+        WaitForNextCharacter(scan, PendingHit{term, score, scan.weight, offset, shown}, after);
+        return;
+    }
+    // The relevance ranking adds strengths, not scores.
+    CountHit(scan.counts[term], score, Relevance ? 0.0 : scan.weight, offset, shown);
+    if (Relevance) AddStrength(scan, term, hit, before, next);
+}
+
+// The bytes after the last block's end, as far as they come (all of them
+// when the text ended): once they tell the character after the hits that
+// wait, those count, unless it continues the character they end in.
+void ResolveTail(ScanContext* context, const char* bytes, int count, bool ended)
+{
+    FoldedTail& tail = context->tail;
+    if (tail.hitCount == 0) return;
+    const int take = std::min(count, static_cast<int>(sizeof tail.bytes) - tail.byteCount);
+    if (take > 0) memcpy(tail.bytes + tail.byteCount, bytes, static_cast<size_t>(take));
+    tail.byteCount += std::max(take, 0);
+    const FoldedHitEnd ending = FoldedEndOfHit(tail.bytes, tail.bytes + tail.byteCount);
+    if (ending == FoldedHitEnd::Unknown && !ended) return;  // the character is not whole yet
+    if (ending != FoldedHitEnd::Continues)
+        for (int32_t i = 0; i < tail.hitCount; ++i) {
+            const PendingHit& hit = tail.hits[i];
+            CountHit(context->counts[hit.term], hit.score, hit.weight, hit.offset, hit.shown);
+        }
+    tail.hitCount = tail.byteCount = 0;
+}
+
+template <bool Folded, bool Relevance>
+inline void ScoreAnyHit(RegionScan& scan, int term, const char* hit)
+{
+    if (Folded) ScoreFoldedHit<Relevance>(scan, term, hit);
+    else ScoreHit<Relevance>(scan, term, hit);
+}
+
+// A title or META text, folded as the plan folds.
+void ScanFoldedRegion(ScanContext* context, double weight, const char* text, ScanField field)
+{
+    char folded[FoldOutputCapacity(DescriptionCapacity)];
+    const int length = FoldWord(context->plan->folding, text, static_cast<int>(strlen(text)), folded, sizeof folded);
+    int unused = 0;
+    if (length > 0) ScanRegion(context, weight, folded, folded + length, &unused, field);
+}
+
+int TermOf(const RegionScan& scan, int pattern) { return scan.termOf ? scan.termOf[pattern] : pattern; }
+
+template <bool Folded, bool Relevance>
+void ScoreHits(void* region, const PatternHit* hits, int count)
+{
+    RegionScan& scan = *static_cast<RegionScan*>(region);
+    for (int i = 0; i < count; ++i) ScoreAnyHit<Folded, Relevance>(scan, TermOf(scan, hits[i].pattern), hits[i].at);
+}
+
+// A region's hits: the terms of one byte through their table where there
+// are several, the others through their set.
+template <bool Folded, bool Relevance>
+void ScoreRegionHits(RegionScan& region)
+{
+    const SearchPlan& plan = *region.plan;
+    const ByteTerms& bytes = plan.byteTerms;
+    if (bytes.count < 2) {
+        FindPatternSet(plan.expression->termPatterns, region.start, region.end, ScoreHits<Folded, Relevance>, &region);
+        return;
+    }
+    FindByteTerms(bytes, region.start, region.end,
+                  [&region](int term, const char* hit) { ScoreAnyHit<Folded, Relevance>(region, term, hit); });
+    region.termOf = bytes.otherTerm;
+    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Folded, Relevance>, &region);
+}
+
+// A region's hits, scored as the plan folds and ranks.
+void ScoreRegion(RegionScan& region)
+{
+    const SearchPlan& plan = *region.plan;
+    if (plan.folding != CaseFoldAscii) plan.relevance ? ScoreRegionHits<true, true>(region) : ScoreRegionHits<true, false>(region);
+    else plan.relevance ? ScoreRegionHits<false, true>(region) : ScoreRegionHits<false, false>(region);
+}
+
+// A region of the context's stored bytes or text, with the tag state the
+// bytes before it end in (markup searched), counting in `field`; under
+// folding, hits may wait for more text at its end in `tail`.
+void StartRegion(ScanContext* context, const char* start, const char* end, double weight, ScanField field,
+                 RegionScan* region, FoldedTail* tail = nullptr)
+{
+    region->plan = context->plan;
+    region->counts = context->counts;
+    region->start = start;
+    region->end = end;
+    region->weight = weight;
+    region->offset = context->blockOffset;
+    region->termOf = nullptr;
+    region->tail = tail;
+    region->offsetOf = tail ? context->offsetOf : nullptr;
+    region->offsetMap = tail ? context->offsetMap : nullptr;
+    region->markup = !context->plan->textOnly;
+    const int32_t termCount = context->plan->expression->termCount;
+    for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
+        region->inTag[term] = context->inTag;
+        region->tagKnownAt[term] = start;
+    }
+    CountIn(*context, field, region);
+}
+
+// How many bytes of text the first `count` bytes of a block give: as many,
+// or under folding what they fold to (the text a relevance scan searches).
+int64_t TextBytesOf(const ScanContext& context, const char* data, int64_t count)
+{
+    if (context.plan->folding == CaseFoldAscii) return count;
+    FoldState fold;
+    StartFolding(&fold, context.plan->folding, context.plan->keepsPunctuation);
+    const int written = FoldText(&fold, data, static_cast<int>(count), context.folded, nullptr);
+    return written + FinishFolding(&fold, context.folded + written, nullptr);
+}
+
 }  // namespace
 
 void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
@@ -271,9 +439,9 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
     ExtractMetaTags(context->plan->tags, data, end, texts);
     // Markup searched, the text holds the title's bytes once more.
     if (context->plan->relevance && !context->plan->textOnly && title) {
-        context->titleFrom = context->blockText + (title - data);
         const int64_t copied = std::min<int64_t>(strlen(texts->title), TitleCharacterLimit);  // "..." aside
-        context->titleTo = context->titleFrom + copied;
+        context->titleFrom = context->blockText + TextBytesOf(*context, data, title - data);
+        context->titleTo = context->blockText + TextBytesOf(*context, data, title - data + copied);
     }
     int unused = 0;
     const char* regions[3] = {texts->title, texts->description, texts->keywords};
@@ -281,9 +449,11 @@ void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedD
     const ScanField fields[3] = {FieldTitle, FieldDescription, FieldKeywords};
     const int64_t blockOffset = context->blockOffset;
     context->blockOffset = -1;  // hits here are not in the text
-    for (int i = 0; i < 3; ++i)
-        if (regions[i][0])
-            ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused, fields[i]);
+    for (int i = 0; i < 3; ++i) {
+        if (!regions[i][0]) continue;
+        if (context->plan->folding != CaseFoldAscii) ScanFoldedRegion(context, weights[i], regions[i], fields[i]);
+        else ScanRegion(context, weights[i], regions[i], regions[i] + strlen(regions[i]), &unused, fields[i]);
+    }
     context->blockOffset = blockOffset;
 }
 
@@ -299,6 +469,7 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
     else if (context->plan->relevance) ScoreStoredText(context, file.get(), document);
+    else if (context->plan->folding != CaseFoldAscii) ScoreFoldedFileText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     // Part of it could not be read: its score would not be its own.
     document->unreadable = PlatReadFailed(file.get()) != 0;
@@ -319,6 +490,13 @@ void CountAddressStrengths(const SearchPlan& plan, const char* address, const ch
     const SearchExpression& expression = *plan.expression;
     for (int term = 0; term < expression.termCount; ++term) strengths[term] = 0;
     if (expression.termCount == 0) return;
+    char folded[FoldOutputCapacity(PathCapacity)];
+    if (plan.folding != CaseFoldAscii) {  // compared as the words are
+        const int length = FoldWord(plan.folding, address, static_cast<int>(end - address), folded, sizeof folded);
+        if (length < 0) return;
+        address = folded;
+        end = folded + length;
+    }
     AddressScan scan{&plan, address, end, strengths};
     FindPatternSet(expression.termPatterns, address, end, CountAddressHits, &scan);
 }
@@ -328,6 +506,7 @@ int ResetWordStats(ScanContext* context)
     const int32_t termCount = context->plan->expression->termCount;
     for (int i = 0; i < termCount; ++i) context->counts[i] = TermCounts{0.0, 0.0, 0, 0.0, -1, -1};
     context->inTag = false;
+    context->tail.hitCount = context->tail.byteCount = 0;
     if (!context->plan->relevance) return 1;
     for (int i = 0; i < termCount; ++i) context->strengths[i] = FieldStrengths{};
     context->textLength = 0;
@@ -338,45 +517,18 @@ int ResetWordStats(ScanContext* context)
 
 bool EndsInsideTag(const char* start, const char* at, bool before) { return InTagAt(start, at, before, TagReach); }
 
-namespace {
-
-// A region of the context's stored bytes or text, with the tag state the
-// bytes before it end in (markup searched), counting in `field`.
-void StartRegion(ScanContext* context, const char* start, const char* end, double weight, ScanField field,
-                 RegionScan* region)
+int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize)
 {
-    region->plan = context->plan;
-    region->counts = context->counts;
-    region->start = start;
-    region->end = end;
-    region->weight = weight;
-    region->offset = context->blockOffset;
-    region->termOf = nullptr;
-    region->markup = !context->plan->textOnly;
-    const int32_t termCount = context->plan->expression->termCount;
-    for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
-        region->inTag[term] = context->inTag;
-        region->tagKnownAt[term] = start;
-    }
-    CountIn(*context, field, region);
+    if (plan.folding == CaseFoldAscii) return blockSize + (plan.textOnly ? VisibleTextSlack : 0);
+    // Text only, the folded text of a whole block as read fits, with a block's more;
+    // else what folding a block's stored bytes writes after the bytes carried.
+    if (plan.textOnly) return blockSize + FoldOutputCapacity(blockSize + VisibleTextSlack) + FoldOutputCapacity(0);
+    return blockSize + FoldOutputCapacity(blockSize + ScanReadAhead(blockSize)) + FoldOutputCapacity(0);
 }
 
-template <bool Relevance>
-void ScoreRegionHits(RegionScan& region)
-{
-    const SearchPlan& plan = *region.plan;
-    const ByteTerms& bytes = plan.byteTerms;
-    if (bytes.count < 2) {
-        FindPatternSet(plan.expression->termPatterns, region.start, region.end, ScoreHits<Relevance>, &region);
-        return;
-    }
-    FindByteTerms(bytes, region.start, region.end,
-                  [&region](int term, const char* hit) { ScoreHit<Relevance>(region, term, hit); });
-    region.termOf = bytes.otherTerm;
-    if (bytes.others) FindPatternSet(bytes.others, region.start, region.end, ScoreHits<Relevance>, &region);
-}
+int32_t ScanRawBytes(int32_t blockSize) { return blockSize + ScanReadAhead(blockSize); }
 
-}  // namespace
+int32_t ScanFoldRoom(int32_t blockSize) { return blockSize + TextFilterCarry + FoldOutputCapacity(blockSize) + FoldOutputCapacity(0); }
 
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
                ScanField field)
@@ -386,9 +538,32 @@ int ScanRegion(ScanContext* context, double weight, const char* start, const cha
     if (expression.termCount == 0) return 1;
     RegionScan region;
     StartRegion(context, start, end, weight, field, &region);
-    if (context->plan->relevance) ScoreRegionHits<true>(region);
-    else ScoreRegionHits<false>(region);
+    ScoreRegion(region);
     return 1;
+}
+
+int ScoreBlock(ScanContext* context, int dataLength, int carried, int following)
+{
+    char* buffer = context->block;
+    int longest = context->plan->expression->longestTerm;
+    if (context->plan->folding == CaseFoldAscii) {
+        ScanRegion(context, BodyWeight, buffer, buffer + dataLength, &longest);
+    } else if (context->plan->expression->termCount > 0) {
+        ResolveTail(context, buffer + carried, dataLength - carried, false);
+        RegionScan region;
+        StartRegion(context, buffer, buffer + dataLength, BodyWeight, FieldText, &region, &context->tail);
+        ScoreRegion(region);
+    }
+    const int carry = std::min(longest, dataLength);
+    context->inTag = InTagAt(buffer, buffer + dataLength - carry, context->inTag, TagReach);
+    memmove(buffer, buffer + dataLength - carry, static_cast<size_t>(carry + following));
+    return carry;
+}
+
+void EndBlocks(ScanContext* context)
+{
+    const char nothing[1] = {0};
+    ResolveTail(context, nothing, 0, true);
 }
 
 namespace {
@@ -403,7 +578,7 @@ struct StretchScan {
     const void* map;
 };
 
-template <bool Relevance>
+template <bool Folded, bool Relevance>
 void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
     const int32_t length = scan.region.plan->scoring[term].length;
@@ -413,42 +588,42 @@ void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
     // ScoreHit places a hit at the region's offset plus the hit's place in it.
     const int64_t stored = scan.offsetOf(scan.map, at);
     scan.region.offset = stored < 0 ? -1 : stored - at;
-    ScoreHit<Relevance>(scan.region, term, hit);
+    ScoreAnyHit<Folded, Relevance>(scan.region, term, hit);
 }
 
-template <bool Relevance>
+template <bool Folded, bool Relevance>
 void ScoreStretchHits(void* stretch, const PatternHit* hits, int count)
 {
     StretchScan& scan = *static_cast<StretchScan*>(stretch);
     for (int i = 0; i < count; ++i)
-        ScoreStretchHit<Relevance>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
+        ScoreStretchHit<Folded, Relevance>(scan, TermOf(scan.region, hits[i].pattern), hits[i].at);
 }
 
 // The terms of one byte through their table, the others through their set,
 // each term's search from where it left off.
-template <bool Relevance>
+template <bool Folded, bool Relevance>
 void ScanStretchByBytes(StretchScan& scan, const ByteTerms& bytes)
 {
     const char* start = scan.region.start;
     FindByteTerms(bytes, start, scan.region.end, [&scan, start](int term, const char* hit) {
-        if (hit - start >= scan.from[term]) ScoreStretchHit<Relevance>(scan, term, hit);
+        if (hit - start >= scan.from[term]) ScoreStretchHit<Folded, Relevance>(scan, term, hit);
     });
     if (!bytes.others) return;
     int32_t from[PatternSetLimit];
     for (int32_t pattern = 0; pattern < bytes.others->count; ++pattern) from[pattern] = scan.from[bytes.otherTerm[pattern]];
     scan.region.termOf = bytes.otherTerm;
-    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Relevance>, &scan);
+    FindPatternSetFrom(bytes.others, start, scan.region.end, from, ScoreStretchHits<Folded, Relevance>, &scan);
 }
 
-template <bool Relevance>
+template <bool Folded, bool Relevance>
 void ScanStretch(StretchScan& scan)
 {
     const SearchPlan& plan = *scan.region.plan;
     if (plan.byteTerms.count >= 2)
-        ScanStretchByBytes<Relevance>(scan, plan.byteTerms);
+        ScanStretchByBytes<Folded, Relevance>(scan, plan.byteTerms);
     else
         FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, scan.from,
-                           ScoreStretchHits<Relevance>, &scan);
+                           ScoreStretchHits<Folded, Relevance>, &scan);
 }
 
 }  // namespace
@@ -465,8 +640,9 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
     scan.from = from;
     scan.offsetOf = offsetOf;
     scan.map = map;
-    if (context->plan->relevance) ScanStretch<true>(scan);
-    else ScanStretch<false>(scan);
+    const bool folded = context->plan->folding != CaseFoldAscii;
+    if (folded) context->plan->relevance ? ScanStretch<true, true>(scan) : ScanStretch<true, false>(scan);
+    else context->plan->relevance ? ScanStretch<false, true>(scan) : ScanStretch<false, false>(scan);
 }
 
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight)

@@ -53,16 +53,39 @@ struct TermCounts {
     int64_t shownOffset; // about where the first hit that is not inside a tag lies, or -1
 };
 
+// Under folding, the hits at the end of a block that more text follows wait
+// for the character after them: a combining mark there makes them no hits.
+struct PendingHit {
+    int32_t term;
+    double score;
+    double weight;
+    int64_t offset;  // about where it lies in the stored file, or -1
+    bool shown;      // not inside a tag
+};
+
+struct FoldedTail {
+    int32_t hitCount;
+    int32_t byteCount;
+    char bytes[4];  // the character after them, as far as it is known
+    PendingHit hits[PatternSetLimit];
+};
+
 // Everything one scanning thread works with: the plan it only reads, and
 // memory of its own.
 struct ScanContext {
     const SearchPlan* plan;
-    char* block;          // blockSize bytes (and VisibleTextSlack more when the plan is text only)
+    char* block;          // ScanBlockBytes(plan, blockSize) bytes
     int32_t blockSize;    // ScanBufferSize; tests choose smaller ones
     int64_t blockOffset;  // about where in the stored file the block begins
     bool inTag;           // the stored bytes before the block end inside a tag
-    char* raw;            // text only: blockSize bytes of the document as read
+    char* raw;            // text only or folding: ScanRawBytes(blockSize) bytes of the document as read
+    char* folded;         // folding: ScanFoldRoom(blockSize) bytes for what folding writes
+    // Under folding, where in the stored file a byte of the block lies, when
+    // set (else blockOffset and the byte's place in the block tell).
+    int64_t (*offsetOf)(const void* map, int32_t at);
+    const void* offsetMap;
     TermCounts counts[PatternSetLimit];
+    FoldedTail tail;
     // Relevance only. The text is the stored bytes as read (markup searched)
     // or the visible text; the title's own bytes in the stored text count in
     // the title, not again in the text.
@@ -71,6 +94,14 @@ struct ScanContext {
     int64_t blockText;           // where in the text the block begins
     int64_t titleFrom, titleTo;  // where the title's bytes lie in the text, or nowhere
 };
+
+// The bytes of a context's block, of its block as read and of its room for
+// folding, for blocks of blockSize bytes; folded stored bytes are read this
+// many bytes ahead of a block's need.
+int32_t ScanBlockBytes(const SearchPlan& plan, int32_t blockSize);
+int32_t ScanRawBytes(int32_t blockSize);
+int32_t ScanFoldRoom(int32_t blockSize);
+constexpr int32_t ScanReadAhead(int32_t blockSize) { return blockSize / 16; }
 
 // What the first block tells of a document, and its score.
 struct ScannedDocument {
@@ -106,6 +137,18 @@ void CountAddressStrengths(const SearchPlan& plan, const char* address, const ch
 // Scores a region; the relevance ranking counts its hits in `field`.
 int ScanRegion(ScanContext* context, double weight, const char* start, const char* end, int* longestWord,
                ScanField field = FieldText);
+// One block of the document's bytes (folded, when the plan folds), the first
+// `carried` of them the last block's last: scores it and moves the bytes the
+// next block carries (the longest term's length), and the `following` bytes
+// after the block already made for the next, to the block's start; returns
+// the count of those carried.
+int ScoreBlock(ScanContext* context, int dataLength, int carried, int following = 0);
+// After the last block: a hit that waited for the character after it counts.
+void EndBlocks(ScanContext* context);
+// Under folding, outside text only: reads the open document, its first
+// block as read giving the title and META texts, folds it as it is read and
+// scores the folded bytes in blocks, as ScoreBlock scores them.
+void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 // Scores a stretch of visible text that goes on from the last: each term's
 // search begins at from[term] (bytes after start), and a hit counts only
 // when the byte after it is known (the stretch ends after it, or the text
@@ -127,7 +170,8 @@ bool AsksNotToBeFound(const TagPatterns& tags, const char* data, const char* end
 bool EndsInsideTag(const char* start, const char* at, bool before);
 // Relevance, markup searched: reads the open document in blocks, the title
 // and META texts taken from its first block, and scores it as the whole
-// stored text at once would be scored, each hit counted once.
+// stored text (folded as it is read, under folding) at once would be
+// scored, each hit counted once.
 void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 int ScoreDocument(const ScanContext* context, int* foundCount, double* percent, double* weight);
 

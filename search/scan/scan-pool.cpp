@@ -107,19 +107,22 @@ void HelpOrWait(ScanPool& pool)
 
 // Text-only, a context reads the document into a block of its own and turns
 // it into text in the scan block, which holds the text of a whole block as
-// read and the reader's room beyond it.
-int32_t BlockBytes(bool textOnly) { return ScanBufferSize + (textOnly ? VisibleTextSlack : 0); }
+// read and the reader's room beyond it; under folding, the document is read
+// into a block of its own too, and folded in a room of its own.
+bool ReadsApart(const SearchPlan& plan) { return plan.textOnly || plan.folding != CaseFoldAscii; }
 
 void AllocateContexts(ScanPool& pool, int count)
 {
-    const bool textOnly = pool.plan->textOnly;
+    const SearchPlan& plan = *pool.plan;
     pool.contexts = MemAllocArray<ScanContext>(count, PoolModule, __LINE__);
     for (int i = 0; i < count; ++i) {
         ScanContext& context = pool.contexts[i];
         context.plan = pool.plan;
         context.blockSize = ScanBufferSize;
-        context.block = static_cast<char*>(MemAlloc(BlockBytes(textOnly), PoolModule, 871));
-        if (textOnly) context.raw = static_cast<char*>(MemAlloc(ScanBufferSize, PoolModule, __LINE__));
+        context.block = static_cast<char*>(MemAlloc(ScanBlockBytes(plan, ScanBufferSize), PoolModule, 871));
+        if (ReadsApart(plan)) context.raw = static_cast<char*>(MemAlloc(ScanRawBytes(ScanBufferSize), PoolModule, __LINE__));
+        if (plan.folding != CaseFoldAscii)
+            context.folded = static_cast<char*>(MemAlloc(ScanFoldRoom(ScanBufferSize), PoolModule, __LINE__));
     }
 }
 
@@ -127,8 +130,9 @@ void ReleaseContexts(ScanPool& pool, int count)
 {
     for (int i = 0; i < count; ++i) {
         ScanContext& context = pool.contexts[i];
-        if (context.raw) MemFree(&context.raw, ScanBufferSize, PoolModule, __LINE__);
-        MemFree(&context.block, BlockBytes(pool.plan->textOnly), PoolModule, 939);
+        if (context.raw) MemFree(&context.raw, ScanRawBytes(ScanBufferSize), PoolModule, __LINE__);
+        if (context.folded) MemFree(&context.folded, ScanFoldRoom(ScanBufferSize), PoolModule, __LINE__);
+        MemFree(&context.block, ScanBlockBytes(*pool.plan, ScanBufferSize), PoolModule, 939);
     }
     MemFree(&pool.contexts, count * static_cast<int32_t>(sizeof(ScanContext)), PoolModule, __LINE__);
 }

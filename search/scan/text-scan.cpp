@@ -7,7 +7,9 @@
 // not to be found is not read, and where the page's marks void the text so
 // far, its scores are taken back to those of its title and META texts and
 // the text is read again. The relevance ranking scores the stored text of a
-// document the same way when markup is searched.
+// document the same way when markup is searched. Under folding the text is
+// folded as it comes, piece by piece, and the filter looks at the stored
+// bytes folded.
 #include <algorithm>
 #include <cstring>
 
@@ -43,6 +45,9 @@ struct TextBlock {
     int32_t length;  // bytes of text in context->block
     int32_t from[PatternSetLimit];
     PieceMap pieces;
+    bool folding;
+    FoldState fold;                // the text folded so far
+    FoldedFilterWindow filtered;   // the stored bytes, folded for the filter
     bool firstScored;  // the title and META texts are scored: their scores are in firstCounts
     TermCounts firstCounts[PatternSetLimit];
     FieldStrengths firstStrengths[PatternSetLimit];  // and for the relevance ranking, here
@@ -63,6 +68,8 @@ void DropText(TextBlock* block)
         context->counts[term] = block->firstCounts[term];
         context->strengths[term] = block->firstStrengths[term];
     }
+    // Characters held back for the marks that may follow them are void too.
+    if (block->folding) StartFolding(&block->fold, context->plan->folding, context->plan->keepsPunctuation);
 }
 
 // Scores the title and META texts, and keeps their scores.
@@ -102,7 +109,9 @@ void ScoreBlock(TextBlock* block, bool final)
     if (final) return;
     // A hit not yet counted ends at or after the block's end.
     const SearchExpression& expression = *context->plan->expression;
-    const int32_t keep = std::max(0, block->length - expression.longestTerm - 1);
+    // (Punctuation read as what it folds to needs the whole character before.)
+    const int32_t before = context->plan->keepsPunctuation ? 4 : 1;
+    const int32_t keep = std::max(0, block->length - expression.longestTerm - before);
     if (!context->plan->textOnly) context->inTag = EndsInsideTag(context->block, context->block + keep, context->inTag);
     memmove(context->block, context->block + keep, static_cast<size_t>(block->length - keep));
     block->length -= keep;
@@ -118,20 +127,45 @@ void ScoreBlock(TextBlock* block, bool final)
     map.count -= first;
 }
 
+// The text just written at `at` folded where it stands; at the text's end,
+// what the folder held back follows.
+int32_t FoldPieceText(TextBlock* block, char* at, int32_t count)
+{
+    int32_t written = FoldInPlace(&block->fold, at, count, block->context->folded, nullptr);
+    if (block->stream.ended) written += FinishFolding(&block->fold, at + written, nullptr);
+    return written;
+}
+
 // The text of the next piece of what the stream holds (at the document's
 // end, the text held back), noting where the piece lies in the stored file.
 void NextPiece(TextBlock* block, int32_t piece)
 {
     const int32_t text = block->length;
-    const int32_t written = NextVisibleText(&block->stream, block->context->block + text, piece);
-    block->length += written;
-    block->context->textLength += written;
-    if (block->stream.startedOver) DropText(block);
-    else if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
+    char* at = block->context->block + text;
+    const int32_t written = NextVisibleText(&block->stream, at, piece);
+    if (block->stream.startedOver) {
+        DropText(block);
+        return;
+    }
+    const int32_t length = block->folding ? FoldPieceText(block, at, written) : written;
+    block->length += length;
+    block->context->textLength += length;
+    if (block->stream.fed > 0) NotePiece(block, text, block->stream.fedStored);
+}
+
+// Whether the block has room for the text of `piece` more bytes as read
+// (folded, they may take three times as many).
+bool HasRoomFor(const TextBlock& block, int32_t piece)
+{
+    const ScanContext& context = *block.context;
+    if (!block.folding) return block.length + piece <= context.blockSize;
+    return block.length + FoldOutputCapacity(piece + VisibleTextSlack) + FoldOutputCapacity(0) <=
+           ScanBlockBytes(*context.plan, context.blockSize);
 }
 
 // The bytes the stream holds, a piece at a time: its first block as read,
-// whose text fits the block whole (no text is longer than what it is read from).
+// whose text fits the block whole (no text is longer than what it is read
+// from; folded, the block has room for what folding writes).
 void FeedFirstBlock(TextBlock* block)
 {
     const VisibleTextStream& stream = block->stream;
@@ -147,11 +181,23 @@ void FeedTheRest(TextBlock* block)
     VisibleTextStream* stream = &block->stream;
     while (!stream->ended) {
         int32_t piece = std::min(PieceBytes, FillTextStream(stream));
-        if (block->length + piece > context->blockSize) {
+        if (!HasRoomFor(*block, piece)) {
             ScoreBlock(block, false);
-            piece = std::min(piece, context->blockSize - block->length);
+            // Folded, a block has room for a whole piece's text once it is scored.
+            if (!block->folding) piece = std::min(piece, context->blockSize - block->length);
         }
         NextPiece(block, piece);
+    }
+}
+
+// Under folding: reads on through the filter alone, the stored bytes folded.
+bool RestMayShowFoldedTerm(TextBlock* block)
+{
+    const TextFilter& filter = block->context->plan->filter;
+    for (;;) {
+        const int got = ReadStoredBytes(&block->stream, FoldedFilterSpace(&block->filtered), block->context->blockSize - 1);
+        if (got <= 0) return FoldedNextMayShowTerm(filter, &block->filtered, 0, true, block->stream.raw);
+        if (FoldedNextMayShowTerm(filter, &block->filtered, got, false, block->stream.raw)) return true;
     }
 }
 
@@ -159,6 +205,7 @@ void FeedTheRest(TextBlock* block)
 // true once the bytes could give a term's text.
 bool RestMayShowTerm(TextBlock* block, const char* last, int32_t lastCount)
 {
+    if (block->folding) return RestMayShowFoldedTerm(block);
     const TextFilter& filter = block->context->plan->filter;
     char window[TextFilterCarry + ScanBufferSize];
     int32_t kept = std::min(lastCount, TextFilterCarry);
@@ -185,9 +232,10 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     const int64_t stored = stream->rawStored;
     const int32_t got = FillTextStream(stream);
     if (got <= 0) return false;
+    const TextFilter& filter = context->plan->filter;
     // Not a result at all: nothing is scored.
     if (context->plan->mainContent && AsksNotToBeFound(context->plan->tags, raw, raw + got)) return false;
-    if (MayShowTerm(context->plan->filter, raw, got, 0, false)) {
+    if (block->folding ? FoldedFirstMayShowTerm(filter, &block->filtered, raw, got) : MayShowTerm(filter, raw, got, 0, false)) {
         FeedFirstBlock(block);
         ScoreFirst(block, raw, got, texts);
         return true;
@@ -207,6 +255,8 @@ void StartBlock(TextBlock* block, ScanContext* context)
     block->context = context;
     block->length = 0;
     block->pieces.count = 0;
+    block->folding = context->plan->folding != CaseFoldAscii;
+    if (block->folding) StartFolding(&block->fold, context->plan->folding, context->plan->keepsPunctuation);
     block->firstScored = false;
     for (int32_t term = 0; term < context->plan->expression->termCount; ++term) block->from[term] = 0;
 }
@@ -217,6 +267,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
 {
     TextBlock block;
     StartBlock(&block, context);
+    if (block.folding) StartFoldedFilterWindow(&block.filtered, context->plan->folding, context->folded);
     // The raw block keeps a byte for the terminator that the first block's tags need.
     StartTextStream(&block.stream, file, VisibleTextDecodeReferences, context->plan->level, context->raw,
                     context->blockSize - 1);
@@ -229,7 +280,9 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
 
 // Each read fills the block (the first leaves a byte for the terminator
 // that its tags need), and what a hit not yet counted may need of it stays
-// for the next.
+// for the next. Under folding each read is folded where it stands, after the
+// first block's META tags are blanked (as the text of the title and META
+// tags is scored folded on its own).
 void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     TextBlock block;
@@ -237,16 +290,25 @@ void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* text
     char* data = context->block;
     for (bool first = true;; first = false) {
         const int64_t stored = PlatReadOffset(file);
-        const int got = PlatRead(file, data + block.length, context->blockSize - (first ? 1 : 0) - block.length);
+        // (Folded, a block keeps a few bytes more than the longest term, which
+        // may leave no room in the smallest blocks tests choose: it has more.)
+        const int32_t room = context->blockSize - (first ? 1 : 0) - block.length;
+        const int got = PlatRead(file, data + block.length, block.folding ? std::max(room, 1) : room);
         if (got <= 0) break;
         if (first) {
             data[got] = '\0';
             ScoreFirstBlock(context, data, data + got, texts);
         }
         NotePiece(&block, block.length, stored);
-        block.length += got;
-        context->textLength += got;
+        const int32_t length = block.folding ? FoldInPlace(&block.fold, data + block.length, got, context->folded, nullptr) : got;
+        block.length += length;
+        context->textLength += length;
         ScoreBlock(&block, false);
+    }
+    if (block.folding) {  // what the folder held back
+        const int32_t length = FinishFolding(&block.fold, data + block.length, nullptr);
+        block.length += length;
+        context->textLength += length;
     }
     ScoreBlock(&block, true);
 }

@@ -5,8 +5,9 @@
 // excerpt's room is touched.
 //
 // Input: the search words up to the first line feed (at most 100 bytes), a
-// byte choosing the size (40 + 4 per step, at most 1,000) and, when odd,
-// references decoded as with TEXTONLY, the document.
+// byte choosing the size (40 + 4 per step, at most 1,000), and, when odd,
+// references decoded as with TEXTONLY, and by its next bits the folding
+// (ascii, unicode, accents), the document.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -111,9 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string bytes = input.Rest();
     const ExactBlock document(bytes.data(), bytes.size());
 
+    const CaseFolding folding = static_cast<CaseFolding>((sizeByte >> 1) % 3);
     ExactBlock wordText(words);
-    if (!CompileSearchExpression("", wordText.data()))
-        Require(CompileSearchExpression("", FallbackWords) == 1, "the fallback words compile");
+    if (!CompileSearchExpression("", wordText.data(), folding))
+        Require(CompileSearchExpression("", FallbackWords, folding) == 1, "the fallback words compile");
     SearchPlan plan;
     BuildSearchPlan(&plan, &searchExpression, decoded);
     workspace->plan = &plan;

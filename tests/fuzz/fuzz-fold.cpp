@@ -5,7 +5,9 @@
 //
 // Input: a byte choosing the mode, eight bytes of piece sizes (used in turn:
 // the low four bits are the size, 0 to 15; the high bit asks the folder to
-// take the piece as ASCII where it stands first), the text.
+// take the piece as ASCII where it stands first), the text. The same pieces
+// (at least one byte each) are folded where they stand too.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -67,6 +69,27 @@ Folded FoldInPieces(CaseFolding mode, const std::string& text, const uint8_t* si
     return folded;
 }
 
+// The same pieces folded where they stand, each in a block of exactly the
+// room it promises.
+std::string FoldInPlacePieces(CaseFolding mode, const std::string& text, const uint8_t* sizes, size_t sizeCount)
+{
+    FoldState state;
+    StartFolding(&state, mode);
+    std::string folded;
+    for (size_t at = 0, turn = 0; at < text.size(); ++turn) {
+        const int count = static_cast<int>(std::min<size_t>(std::max(sizes[turn % sizeCount] & 0x0F, 1), text.size() - at));
+        ExactBlock room(static_cast<size_t>(FoldOutputCapacity(count)));
+        memcpy(room.data(), text.data() + at, static_cast<size_t>(count));
+        ExactBlock scratch(static_cast<size_t>(count));
+        const int written = FoldInPlace(&state, room.data(), count, scratch.data(), nullptr);
+        Require(written >= 0 && static_cast<size_t>(written) <= room.size(), "folding in place writes within its room");
+        folded.append(room.data(), static_cast<size_t>(written));
+        at += static_cast<size_t>(count);
+    }
+    ExactBlock out(static_cast<size_t>(FoldOutputCapacity(0)));
+    return folded + std::string(out.data(), static_cast<size_t>(FinishFolding(&state, out.data(), nullptr)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -81,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Folded pieces = FoldInPieces(mode, text, sizes, sizeof sizes);
     Require(pieces.text == whole.text, "pieces fold to the bytes of the whole");
     Require(pieces.offsets == whole.offsets, "pieces give the offsets of the whole");
+    Require(FoldInPlacePieces(mode, text, sizes, sizeof sizes) == whole.text, "pieces folded in place fold to the whole");
     Require(whole.text.size() <= static_cast<size_t>(FoldExpansion) * text.size(), "the text grows within its bound");
     for (int64_t offset : whole.offsets)
         Require(offset >= 0 && static_cast<size_t>(offset) < text.size(), "each byte comes from a character of the text");

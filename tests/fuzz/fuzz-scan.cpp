@@ -14,6 +14,7 @@
 //   padding bit 0   the text is the document's visible text (TEXTONLY), and
 //                   with bit 2, its main content (TEXTONLY main)
 //   padding bit 1   ranked by relevance (RANKING relevance)
+//   padding bits 2+ their value modulo 3 chooses the folding (ascii, unicode, accents)
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -143,9 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // As the search run does before its walk.
     runSettings = RunSettings{setup.searchPath.c_str(), "/site/", ".htm,.html,", "\\private\\,", 0, 20};
+    const CaseFolding folding = static_cast<CaseFolding>((padding >> 2) % 3);
     ExactBlock wordText(words);
-    if (!CompileSearchExpression("", wordText.data()))
-        Require(CompileSearchExpression("", FallbackWords) == 1, "the fallback words compile");
+    if (!CompileSearchExpression("", wordText.data(), folding))
+        Require(CompileSearchExpression("", FallbackWords, folding) == 1, "the fallback words compile");
     ResultEntry* slots = MemAllocArray<ResultEntry>(ResultSlotCount, "fuzz-scan", __LINE__);
     resultList = ResultList{};
     resultList.slots = slots;

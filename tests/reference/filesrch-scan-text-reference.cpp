@@ -6,7 +6,8 @@
 // its start tag on, and what is left out cut away, a blank standing at each
 // cut; the rest is read as visible text. Relevance with markup searched: the
 // whole stored text scored as one region, its first block's META tags
-// blanked as the scanner blanks them.
+// blanked as the scanner blanks them. When the search folds, the whole text
+// is folded at once.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -293,6 +294,18 @@ std::string WholeDocument(PlatFile* file)
     return document;
 }
 
+// The text folded at once, when the search folds: its new length.
+int FoldWhole(const ScanContext& context, std::vector<char>* text, int length)
+{
+    if (context.plan->folding == CaseFoldAscii) return length;
+    std::vector<char> folded(static_cast<size_t>(FoldOutputCapacity(length)));
+    FoldState state;
+    StartFolding(&state, context.plan->folding, context.plan->keepsPunctuation);
+    const int foldedLength = FoldText(&state, text->data(), length, folded.data(), nullptr);
+    text->swap(folded);
+    return foldedLength + FinishFolding(&state, text->data() + foldedLength, nullptr);
+}
+
 }  // namespace
 
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
@@ -316,6 +329,7 @@ void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* tex
         length += FinishVisibleText(&reader, text.data() + length);
     }
     ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
+    length = FoldWhole(*context, &text, length);
     context->textLength = length;
     int longest = 0;
     ScanRegion(context, 1.0, text.data(), text.data() + length, &longest);
@@ -328,7 +342,9 @@ void ScoreStoredText(ScanContext* context, PlatFile* file, ScannedDocument* text
     std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
     ScoreFirstBlock(context, first.data(), first.data() + first.size(), texts);
     document.replace(0, first.size(), first);
-    context->textLength = static_cast<int64_t>(document.size());
+    std::vector<char> text(document.begin(), document.end());
+    const int length = FoldWhole(*context, &text, static_cast<int>(text.size()));
+    context->textLength = length;
     int longest = 0;
-    ScanRegion(context, 1.0, document.data(), document.data() + document.size(), &longest);
+    ScanRegion(context, 1.0, text.data(), text.data() + length, &longest);
 }

@@ -1,0 +1,148 @@
+// filesrch: the folded scan of stored bytes (outside text only). The bytes are
+// folded as they are read, and the folded bytes are scored in blocks exactly
+// as stored bytes are without folding: each block takes as many of them as a
+// block of stored bytes would take. Bytes are read straight into the block
+// and folded there: plain ASCII, with nothing held back, is its own folding
+// and is scored where it stands, so that an ASCII page costs what it costs
+// without folding; what follows a block's first byte outside ASCII is folded
+// back into the block from a copy.
+#include <algorithm>
+#include <cstring>
+
+#include "document-scan.h"
+
+namespace {
+
+// Each read notes where its folded bytes begin, which places a hit in the
+// stored file.
+constexpr int AnchorLimit = 64;
+
+struct Anchors {
+    int count;
+    int64_t folded[AnchorLimit];  // where a piece's folded bytes begin among all folded so far
+    int64_t stored[AnchorLimit];  // where the piece begins in the stored file
+    int32_t length[AnchorLimit];  // its stored bytes
+};
+
+struct FoldedStream {
+    ScanContext* context;
+    PlatFile* file;
+    FoldState fold;
+    int32_t ahead;       // folded bytes after the block's, made before the block needed them
+    int64_t made;        // folded bytes made so far
+    int64_t blockStart;  // where the block's first byte lies among them
+    bool ended;          // every stored byte is read and folded
+    Anchors anchors;
+};
+
+// Forgets the pieces that lie wholly before the block; when still full,
+// every other one.
+void MakeRoomForAnchor(FoldedStream* stream)
+{
+    Anchors& anchors = stream->anchors;
+    int first = 0;
+    while (first + 1 < anchors.count && anchors.folded[first + 1] <= stream->blockStart) ++first;
+    const int step = first == 0 ? 2 : 1;
+    int kept = 0;
+    for (int i = first; i < anchors.count; i += step, ++kept) {
+        anchors.folded[kept] = anchors.folded[i];
+        anchors.stored[kept] = anchors.stored[i];
+        anchors.length[kept] = anchors.length[i];
+    }
+    anchors.count = kept;
+}
+
+void NoteAnchor(FoldedStream* stream, int64_t stored, int32_t length)
+{
+    if (stream->anchors.count == AnchorLimit) MakeRoomForAnchor(stream);
+    Anchors& anchors = stream->anchors;
+    anchors.folded[anchors.count] = stream->made;
+    anchors.stored[anchors.count] = stored;
+    anchors.length[anchors.count++] = length;
+}
+
+// About where the block's byte `at` lies in the stored file: in the piece it
+// was folded from, as far in as it is in the piece's folded bytes.
+int64_t StoredOffset(const void* map, int32_t at)
+{
+    const FoldedStream& stream = *static_cast<const FoldedStream*>(map);
+    const Anchors& anchors = stream.anchors;
+    const int64_t folded = stream.blockStart + at;
+    int piece = anchors.count - 1;
+    while (piece > 0 && anchors.folded[piece] > folded) --piece;
+    if (piece < 0) return -1;
+    return anchors.stored[piece] + std::min<int64_t>(folded - anchors.folded[piece], anchors.length[piece]);
+}
+
+// A read that comes up short is the text's end: what the folder holds back
+// is written at target.
+int32_t NoteRead(FoldedStream* stream, int got, int wanted, char* target)
+{
+    if (got >= wanted) return 0;
+    stream->ended = true;
+    const int32_t written = FinishFolding(&stream->fold, target, nullptr);
+    stream->made += written;
+    return written;
+}
+
+// The first block's title and META texts, from its first `count` bytes as read.
+void ScoreFirstBytes(FoldedStream* stream, char* bytes, int32_t count, ScannedDocument* texts)
+{
+    const char kept = bytes[count];
+    bytes[count] = '\0';
+    ScoreFirstBlock(stream->context, bytes, bytes + count, texts);
+    bytes[count] = kept;
+}
+
+// The next `need` folded bytes (fewer at the text's end) at target: their
+// count. Stored bytes are read straight after those made so far, a little
+// more than the block needs (folding mostly shrinks text a little), and
+// folded where they stand; what is folded beyond the block stays after it,
+// made ahead.
+int32_t FillBlock(FoldedStream* stream, char* target, int32_t need, bool first, ScannedDocument* texts)
+{
+    int32_t have = stream->ahead;
+    while (have < need && !stream->ended) {
+        const int32_t wanted = need - have + ScanReadAhead(stream->context->blockSize);
+        const int64_t stored = PlatReadOffset(stream->file);
+        const int got = std::max(0, PlatRead(stream->file, target + have, wanted));
+        if (first && have == 0 && got > 0) ScoreFirstBytes(stream, target, std::min(got, need), texts);
+        NoteAnchor(stream, stored, got);
+        const int32_t written = FoldInPlace(&stream->fold, target + have, got, stream->context->raw, nullptr);
+        stream->made += written;
+        have += written;
+        have += NoteRead(stream, got, wanted, target + have);
+    }
+    const int32_t taken = std::min(need, have);
+    stream->ahead = have - taken;
+    return taken;
+}
+
+}  // namespace
+
+void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    FoldedStream stream;
+    stream.context = context;
+    stream.file = file;
+    StartFolding(&stream.fold, context->plan->folding, context->plan->keepsPunctuation);
+    stream.ahead = 0;
+    stream.made = 0;
+    stream.ended = false;
+    stream.anchors.count = 0;
+    context->offsetOf = StoredOffset;
+    context->offsetMap = &stream;
+    int carry = 0;
+    int64_t taken = 0;  // folded bytes taken into blocks so far
+    for (bool first = true;; first = false) {
+        stream.blockStart = taken - carry;
+        const int32_t got = FillBlock(&stream, context->block + carry, context->blockSize - 1 - carry, first, texts);
+        if (got <= 0) break;
+        taken += got;
+        context->blockOffset = StoredOffset(&stream, 0);
+        carry = ScoreBlock(context, carry + got, carry, stream.ahead);
+    }
+    EndBlocks(context);
+    context->offsetOf = nullptr;
+    context->offsetMap = nullptr;
+}
