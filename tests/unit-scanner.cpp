@@ -1054,6 +1054,13 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
          "ab c d g i k m"},
         {MainMode, "<div class=\"" + longValue + "\" role=navigation>a</div>b<p class=\"" + longValue + "\"\nDATA-trawlex-body>c",
          "c"},
+        // Inside what is left out, a role counts only where it may mark main content.
+        {MainMode, "a<nav><div role=\"search\">b</div><div Role=\"note\"><div role=\"x MAIN\">c</div>d</div></nav>e", ""},
+        // Tags of a followed name across blocks, a tag read byte by byte after them.
+        {MainMode, "<div role=navigation>" + longValue + "<div class=\"" + longValue + "\" id=\"a\">b</div><p title='x'>c" +
+                       longValue + "<div id=\"a\"\n>d</div><p title='x'>e</div>f",
+         "f"},
+        {MainMode, "<div role=navigation>" + longValue + "<div title=\"" + longValue + "></div>\">b</div>c</div>d", "d"},
         // Marks met after text was written: the document is read again.
         {MainMode, "a<main>b</main>c<div data-trawlex-body>d</div>e", "d"},
         {MainMode, "a<head>x<body><main>b</main>c", "b"},

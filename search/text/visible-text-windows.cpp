@@ -496,21 +496,47 @@ __attribute__((always_inline)) inline uint64_t TagsOfBlock(const BlockMasks& blo
     return inTags;
 }
 
+// Past the ">" in the next block of a tag at `at` that runs on past the
+// block at `first`, where the masks read that block's part of it as they
+// read this one's, with nothing to go back to its "<" for: no apostrophe,
+// tag start or attribute start before the ">", and the tag's double quotes
+// paired, each value's first right after "="; else 0.
+__attribute__((always_inline)) inline size_t StraddlingTagEnd(const WindowMasks& masks, size_t first, size_t at)
+{
+    const size_t block = first >> BlockShift;
+    const BlockMasks& next = masks.blocks[block + 1];
+    if (!next.greater) return 0;
+    const uint64_t before = LowestBit(next.greater) - 1;
+    if ((next.singleQuote | next.tagStart | masks.attributeStarts[block + 1]) & before) return 0;
+    const size_t greater = first + BlockBytes + static_cast<size_t>(__builtin_ctzll(next.greater));
+    bool inValue = false;
+    for (size_t byte = at + 1; byte < greater; ++byte) {
+        if (masks.bytes[byte] != '"') continue;
+        if (!inValue && masks.bytes[byte - 1] != '=') return 0;
+        inValue = !inValue;
+    }
+    return inValue ? 0 : greater + 1;
+}
+
 // Read for main content, a tag at `at` in the block at `first` of a followed
 // element's name: counted where it stands, or taken by the state machine (a
-// tag that runs on past the block among them, as what the masks tell of it
-// may yet be read again).
+// tag that runs on past the block among them, unless the next block shows
+// its end as StraddlingTagEnd does: then *straddleEnd is past its ">", where
+// the reading goes on if that block is read byte by byte).
 __attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& masks, size_t first, size_t at,
                                                             uint64_t greater, uint64_t key, bool closing,
-                                                            VisibleTextReader* reader)
+                                                            VisibleTextReader* reader, size_t* straddleEnd)
 {
     // Which elements are followed changes only where the state machine
     // reads: most pages follow none, or one a few tags apart.
     if (!FollowsName(reader, key)) return false;
     const uint64_t ends = greater & ~BitsBelow(at - first + 1);
-    if (!ends) return true;
-    const bool mayCloseItself = masks.bytes[first + static_cast<size_t>(__builtin_ctzll(ends)) - 1] == '/';
-    return CountFollowedTag(reader, key, closing, mayCloseItself) == TakenByStateMachine;
+    const size_t end = ends ? first + static_cast<size_t>(__builtin_ctzll(ends)) + 1 : StraddlingTagEnd(masks, first, at);
+    if (end == 0) return true;
+    const bool mayCloseItself = masks.bytes[end - 2] == '/';
+    const int counted = CountFollowedTag(reader, key, closing, mayCloseItself);
+    if (counted == CountedHere && !ends) *straddleEnd = end;
+    return counted == TakenByStateMachine;
 }
 
 // The names of the tags that start at `starts` in the block at `first`:
@@ -519,7 +545,8 @@ __attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& m
 // raw contents, and for main content, those whose name may count.
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         uint64_t greater, VisibleTextReader* reader, uint64_t* stops)
+                                                         uint64_t greater, VisibleTextReader* reader, uint64_t* stops,
+                                                         size_t* straddleEnd)
 {
     uint64_t blankTags = 0;
     // A tag's name is most often the last one's (its end tag, a list's items).
@@ -535,7 +562,8 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
         lastKind = kind;
         const uint64_t bit = LowestBit(starts);
         const bool counts =
-            Main && (kind == LandmarkName || TakesFollowedTag(masks, first, at, greater, key, closing, reader));
+            Main && (kind == LandmarkName || TakesFollowedTag(masks, first, at, greater, key, closing, reader,
+                                                                      straddleEnd));
         if (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) {
             *stops |= bit;
             break;
@@ -545,17 +573,35 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
     return blankTags;
 }
 
+// Inside an element left out, a role attribute changes what its tag does
+// only where a token marks main content: where no "m" follows it in its tag
+// (up to the first ">", as the masks read tags), the tag counts as one
+// without it.
+__attribute__((always_inline)) inline bool RoleLeftOutAt(const WindowMasks& masks, size_t name,
+                                                         const VisibleTextReader* reader)
+{
+    if (reader->hidden.depth == 0 || (masks.bytes[name] | 0x20) != 'r') return false;
+    for (size_t at = name; at < masks.length; ++at) {
+        if ((masks.bytes[at] | 0x20) == 'm') return false;
+        if (masks.bytes[at] == '>') return true;
+    }
+    return false;
+}
+
 // Read for main content: the "<" of the first tag of the block at `first`
 // that holds an attribute that main content reads (attributes: the bytes
 // before where one may begin), as a bit of the block, 0 for none, or all
 // ones where that tag began in an earlier block.
 __attribute__((always_inline)) inline uint64_t AttributeTag(const WindowMasks& masks, size_t first,
-                                                            uint64_t attributes, uint64_t starts)
+                                                            uint64_t attributes, uint64_t starts,
+                                                            const VisibleTextReader* reader)
 {
     for (; attributes; attributes &= attributes - 1) {
         const int before = __builtin_ctzll(attributes);
         const size_t name = first + static_cast<size_t>(before) + 1;
-        if (!MayBeMainAttribute(masks.bytes + name, static_cast<int64_t>(masks.length - name))) continue;
+        if (!MayBeMainAttribute(masks.bytes + name, static_cast<int64_t>(masks.length - name)) ||
+            RoleLeftOutAt(masks, name, reader))
+            continue;
         const uint64_t earlier = starts & BitsBelow(static_cast<size_t>(before) + 1);
         return earlier ? uint64_t{1} << (BlockBytes - 1 - __builtin_clzll(earlier)) : ~uint64_t{0};
     }
@@ -628,9 +674,9 @@ struct BlockReferences {
 
 // Whether the "&" at `at` of the block at `first` is text, as ReadWholeReference
 // would tell, where its bytes show at once: a name (of the letters and digits
-// that follow) ended by a byte that is not ";" before the reference limit,
-// or "&#" before a byte that is neither a digit nor "x". False where that
-// is not told so.
+// that follow) ended by a byte that is not ";" (past the reference limit, a
+// name is text whatever ends it), or "&#" before a byte that is neither a
+// digit nor "x". False where that is not told so.
 __attribute__((always_inline)) inline bool AmpersandIsText(const WindowMasks& masks, size_t block, int at,
                                                            const uint64_t alphanumeric[2],
                                                            const uint64_t semicolons[2])
@@ -647,7 +693,7 @@ __attribute__((always_inline)) inline bool AmpersandIsText(const WindowMasks& ma
     const int end = lowOthers ? __builtin_ctzll(lowOthers)
                               : (~alphanumeric[1] ? static_cast<int>(BlockBytes) + __builtin_ctzll(~alphanumeric[1])
                                                   : 2 * static_cast<int>(BlockBytes));
-    if (end - at >= VisibleTextReferenceLimit || first + static_cast<size_t>(end) >= masks.length) return false;
+    if (first + static_cast<size_t>(end) >= masks.length) return false;
     return !(semicolons[end >> BlockShift] >> (end & (BlockBytes - 1)) & 1);
 }
 
@@ -697,6 +743,7 @@ struct MaskReading {
     size_t from;
     size_t skip;  // bytes at the block's start that a reference before it takes
     size_t end;   // where the reading stopped
+    size_t straddleEnd;  // past a counted tag that runs on into the next block (see TakesFollowedTag), or 0
 };
 
 enum class BlockEnd { Read, Stopped, Misread, Resumed };
@@ -729,6 +776,8 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
         (first < read->from ? ~uint64_t{0} << (read->from - first) : ~uint64_t{0}) & BitsBelow(masks->length - first);
     const uint64_t starts = bits.tagStart & range;
     const uint64_t inTagBefore = read->carries.inTag;
+    const size_t carriedEnd = read->straddleEnd;
+    read->straddleEnd = 0;
     uint64_t wrong;
     const uint64_t inTags = TagsOfBlock<Simd>(bits, starts, &read->carries, &wrong);
     // A "<" inside a tag is no stop: the tag is read whole or not at all.
@@ -736,7 +785,8 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     const uint64_t ampersands = (shown ? bits.ampersand : 0) & ~inTags & range;
     uint64_t stops = ampersands | (lastLess & ~(inTags & ~starts) & range);
     if (Main) {
-        const uint64_t attributeTag = AttributeTag(*masks, first, masks->attributeStarts[block] & inTags & range, starts);
+        const uint64_t attributeTag = AttributeTag(*masks, first, masks->attributeStarts[block] & inTags & range, starts,
+                                                     reader);
         if (attributeTag == ~uint64_t{0}) {  // the tag read on from an earlier block
             read->end = read->carries.tagStart;
             return BlockEnd::Stopped;
@@ -752,9 +802,12 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     // a tag that the byte-by-byte reading takes is a stop too.
     const bool misread = wrong & (LowestBit(stops) * 2 - 1);
     const uint64_t named = starts & (LowestBit(stops) - 1);
-    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader, &stops);
+    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader, &stops,
+                                                                      &read->straddleEnd);
     if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
-        read->end = inTagBefore ? read->carries.tagStart : first > read->from ? first + read->skip : read->from;
+        // A tag counted in the block before is not read again.
+        read->end = inTagBefore ? (carriedEnd ? carriedEnd : read->carries.tagStart)
+                    : first > read->from ? first + read->skip : read->from;
         return BlockEnd::Misread;
     }
     if (named) read->carries.tagStart = first + static_cast<size_t>(BlockBytes - 1 - __builtin_clzll(named));
@@ -788,13 +841,14 @@ __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMa
 {
     VisibleTextReader* reader = pass->reader;
     const bool shown = !Main || MainTextShown(reader);
-    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0};
+    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0, 0};
     BlockEnd ended = BlockEnd::Resumed;
     for (size_t from = static_cast<size_t>(pass->at - masks->bytes); ended == BlockEnd::Resumed; from = read.end) {
         read.carries = Carries{0, 0, 0, 0, 0, from};
         read.afterText = static_cast<uint64_t>(read.text.wroteText && !read.text.blankPending) << (from & (BlockBytes - 1));
         read.from = from;
         read.skip = 0;
+        read.straddleEnd = 0;
         read.end = masks->length;
         ended = BlockEnd::Read;
         for (size_t block = from >> BlockShift; block << BlockShift < masks->length && ended == BlockEnd::Read; ++block)
