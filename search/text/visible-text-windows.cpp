@@ -672,14 +672,22 @@ struct BlockReferences {
     size_t skipNext;   // bytes of the next block that the last reference takes
 };
 
-// Whether the "&" at `at` of the block at `first` is text, as ReadWholeReference
-// would tell, where its bytes show at once: a name (of the letters and digits
-// that follow) ended by a byte that is not ";" (past the reference limit, a
-// name is text whatever ends it), or "&#" before a byte that is neither a
-// digit nor "x". False where that is not told so.
+// A block's letters and digits and its ";" bytes, with the next block's,
+// made when a name's end is first looked for.
+struct NameMasks {
+    bool made;
+    uint64_t alphanumeric[2];
+    uint64_t semicolons[2];
+};
+
+// Whether the "&" at `at` of the block is text, as ReadWholeReference would
+// tell, where its bytes show at once: a name (of the letters and digits that
+// follow) ended by a byte that is not ";" (past the reference limit, a name
+// is text whatever ends it), or "&#" before a byte that is neither a digit
+// nor "x". False where that is not told so.
+template <typename Simd>
 __attribute__((always_inline)) inline bool AmpersandIsText(const WindowMasks& masks, size_t block, int at,
-                                                           const uint64_t alphanumeric[2],
-                                                           const uint64_t semicolons[2])
+                                                           NameMasks* names)
 {
     const unsigned char* bytes = BlockBytesAt(masks, block);
     const size_t first = block << BlockShift;
@@ -688,14 +696,19 @@ __attribute__((always_inline)) inline bool AmpersandIsText(const WindowMasks& ma
         const unsigned char byte = bytes[at + 2];
         return !IsAsciiDigit(byte) && (byte | 0x20) != 'x';
     }
+    if (!names->made) Simd::NameBytesOf(bytes, names->alphanumeric, names->semicolons);
+    names->made = true;
     // The name's end: the first byte after the "&" that is neither a letter nor a digit.
-    const uint64_t lowOthers = ~alphanumeric[0] & ~BitsBelow(static_cast<size_t>(at) + 1);
+    const uint64_t lowOthers = ~names->alphanumeric[0] & ~BitsBelow(static_cast<size_t>(at) + 1);
     const int end = lowOthers ? __builtin_ctzll(lowOthers)
-                              : (~alphanumeric[1] ? static_cast<int>(BlockBytes) + __builtin_ctzll(~alphanumeric[1])
-                                                  : 2 * static_cast<int>(BlockBytes));
+                    : ~names->alphanumeric[1]
+                        ? static_cast<int>(BlockBytes) + __builtin_ctzll(~names->alphanumeric[1])
+                        : 2 * static_cast<int>(BlockBytes);
     if (first + static_cast<size_t>(end) >= masks.length) return false;
-    return !(semicolons[end >> BlockShift] >> (end & (BlockBytes - 1)) & 1);
+    return !(names->semicolons[end >> BlockShift] >> (end & (BlockBytes - 1)) & 1);
 }
+
+constexpr int ManyAmpersands = 8;
 
 // Reads the references at `ampersands` (before every other stop) where the
 // window holds them whole and each one's character ends inside the block;
@@ -706,12 +719,14 @@ __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks&
                                                               uint64_t ampersands, BlockReferences* references)
 {
     const size_t first = block << BlockShift;
-    uint64_t alphanumeric[2], semicolons[2];
-    Simd::NameBytesOf(BlockBytesAt(masks, block), alphanumeric, semicolons);
+    // Where they are many (an "&" that is text among them, most likely), the
+    // masks tell those that are text for less than reading each.
+    const bool many = __builtin_popcountll(ampersands) >= ManyAmpersands;
+    NameMasks names{};
     uint64_t read = 0;
     for (; ampersands; ampersands &= ampersands - 1) {
         const int at = __builtin_ctzll(ampersands);
-        if (AmpersandIsText(masks, block, at, alphanumeric, semicolons)) {
+        if (many && AmpersandIsText<Simd>(masks, block, at, &names)) {
             read |= LowestBit(ampersands);
             continue;
         }
