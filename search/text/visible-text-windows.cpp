@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "corv-str.h"
 #include "corv-vector-kernels.h"
 #include "visible-text-internal.h"
 
@@ -172,18 +171,6 @@ struct Sse2 {
 
     static uint64_t PrefixParity(uint64_t bits) { return ShiftedParity(bits); }
 
-    // Of 128 bytes: the letters and digits, and the ";" bytes.
-    static void NameBytesOf(const unsigned char* bytes, uint64_t alphanumeric[2], uint64_t semicolons[2])
-    {
-        alphanumeric[0] = alphanumeric[1] = semicolons[0] = semicolons[1] = 0;
-        for (int part = 0; part < static_cast<int>(2 * BlockBytes); part += 16) {
-            const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
-            const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
-            alphanumeric[part >> BlockShift] |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << (part & 63);
-            semicolons[part >> BlockShift] |= MaskOf(Equal(sixteen, ';')) << (part & 63);
-        }
-    }
-
     static char* WriteKept(const unsigned char* bytes, uint64_t kept, uint64_t spaces, char* out)
     {
         return CopyRuns(bytes, kept, spaces, out);
@@ -343,19 +330,6 @@ struct Avx2 {
             }
             masks->blocks[block] = bits;
             if (Main) masks->attributeStarts[block] = attributeStart;
-        }
-    }
-
-    // As the SSE2 NameBytesOf.
-    __attribute__((target("avx2"))) static void NameBytesOf(const unsigned char* bytes, uint64_t alphanumeric[2],
-                                                             uint64_t semicolons[2])
-    {
-        alphanumeric[0] = alphanumeric[1] = semicolons[0] = semicolons[1] = 0;
-        for (int part = 0; part < static_cast<int>(2 * BlockBytes); part += 32) {
-            const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
-            const __m256i letter = InRange(_mm256_or_si256(thirtyTwo, _mm256_set1_epi8(0x20)), 'a', 26);
-            alphanumeric[part >> BlockShift] |= MaskOf(_mm256_or_si256(letter, InRange(thirtyTwo, '0', 10))) << (part & 63);
-            semicolons[part >> BlockShift] |= MaskOf(Equal(thirtyTwo, ';')) << (part & 63);
         }
     }
 
@@ -672,64 +646,17 @@ struct BlockReferences {
     size_t skipNext;   // bytes of the next block that the last reference takes
 };
 
-// A block's letters and digits and its ";" bytes, with the next block's,
-// made when a name's end is first looked for.
-struct NameMasks {
-    bool made;
-    uint64_t alphanumeric[2];
-    uint64_t semicolons[2];
-};
-
-// Whether the "&" at `at` of the block is text, as ReadWholeReference would
-// tell, where its bytes show at once: a name (of the letters and digits that
-// follow) ended by a byte that is not ";" (past the reference limit, a name
-// is text whatever ends it), or "&#" before a byte that is neither a digit
-// nor "x". False where that is not told so.
-template <typename Simd>
-__attribute__((always_inline)) inline bool AmpersandIsText(const WindowMasks& masks, size_t block, int at,
-                                                           NameMasks* names)
-{
-    const unsigned char* bytes = BlockBytesAt(masks, block);
-    const size_t first = block << BlockShift;
-    if (bytes[at + 1] == '#') {
-        if (first + static_cast<size_t>(at) + 2 >= masks.length) return false;
-        const unsigned char byte = bytes[at + 2];
-        return !IsAsciiDigit(byte) && (byte | 0x20) != 'x';
-    }
-    if (!names->made) Simd::NameBytesOf(bytes, names->alphanumeric, names->semicolons);
-    names->made = true;
-    // The name's end: the first byte after the "&" that is neither a letter nor a digit.
-    const uint64_t lowOthers = ~names->alphanumeric[0] & ~BitsBelow(static_cast<size_t>(at) + 1);
-    const int end = lowOthers ? __builtin_ctzll(lowOthers)
-                    : ~names->alphanumeric[1]
-                        ? static_cast<int>(BlockBytes) + __builtin_ctzll(~names->alphanumeric[1])
-                        : 2 * static_cast<int>(BlockBytes);
-    if (first + static_cast<size_t>(end) >= masks.length) return false;
-    return !(names->semicolons[end >> BlockShift] >> (end & (BlockBytes - 1)) & 1);
-}
-
-constexpr int ManyAmpersands = 8;
-
 // Reads the references at `ampersands` (before every other stop) where the
 // window holds them whole and each one's character ends inside the block;
 // returns those read (an "&" that is text among them): the others, from the
 // first that is not, stay stops for the byte-by-byte reading.
-template <typename Simd>
 __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
                                                               uint64_t ampersands, BlockReferences* references)
 {
     const size_t first = block << BlockShift;
-    // Where they are many (an "&" that is text among them, most likely), the
-    // masks tell those that are text for less than reading each.
-    const bool many = __builtin_popcountll(ampersands) >= ManyAmpersands;
-    NameMasks names{};
     uint64_t read = 0;
     for (; ampersands; ampersands &= ampersands - 1) {
         const int at = __builtin_ctzll(ampersands);
-        if (many && AmpersandIsText<Simd>(masks, block, at, &names)) {
-            read |= LowestBit(ampersands);
-            continue;
-        }
         const size_t place = first + static_cast<size_t>(at);
         char decoded[4];
         int32_t decodedLength = 0;
@@ -812,7 +739,7 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     references.used = false;
     references.skipped = references.blanks = 0;
     references.skipNext = 0;
-    if (ampersands) stops &= ~ReadReferences<Simd>(*masks, block, ampersands & (LowestBit(stops & ~ampersands) - 1), &references);
+    if (ampersands) stops &= ~ReadReferences(*masks, block, ampersands & (LowestBit(stops & ~ampersands) - 1), &references);
     // The masks must tell the tags up to the first stop, that included;
     // a tag that the byte-by-byte reading takes is a stop too.
     const bool misread = wrong & (LowestBit(stops) * 2 - 1);
