@@ -462,26 +462,209 @@ bool NoMarkAt(const unsigned char* at, const unsigned char* end)
     return length > 0 && !(RecordOf(Decode(at, length)).flags & FlagMark);
 }
 
-// Most text in a tight loop: short runs of ASCII, and letters of two or
-// three bytes written from their records, at once or, when marks after them
-// could change them, once the next character is known to be no mark; while
-// nothing is held back and no offsets are asked for. Returns where it
-// stopped: at a long run of ASCII, at the end, or at what takes the long way.
+// ---- The quick way: letters written from a table -----------------------------
+
+// A character of two bytes as the quick way writes it, whatever follows it:
+// its folded bytes and what it leaves for the marks after it.
+struct QuickLetter {
+    unsigned char text[4];
+    uint8_t length;  // of text, or QuickNone: the character takes the record's way
+    uint8_t letterFlags;
+    uint8_t marks;
+    uint8_t kind;    // QuickHolds, QuickMark
+};
+enum : uint8_t {
+    QuickHolds = 0x01,  // marks after it may change how it is written: the next character must be no mark
+    QuickMark = 0x02
+};
+constexpr uint8_t QuickNone = 0xFF;
+constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits of their first two bytes
+
+// Per mode, worked out from the records once: the letters of two bytes
+// (Latin, Greek, Cyrillic...) that are written at once, and the plain
+// three-byte characters (Han, most kana, symbols), written as they stand and
+// leaving nothing for marks after them: a bit for each in a mask per 64.
+struct QuickTables {
+    QuickLetter twoBytes[0x800];
+    uint64_t plainBlocks[QuickBlocks];
+};
+
+uint8_t AsciiLetterFlags(uint32_t byte)
+{
+    return IsAsciiLetter(static_cast<unsigned char>(byte)) ? uint8_t{FlagAccented} : uint8_t{0};
+}
+
+// Marks, Hangul, punctuation (written as it stands or not, as the caller
+// asks) and texts that a record does not hold take the record's way. Below
+// U+0080 (no letter of two bytes: the sequence is overlong) an entry tells
+// what an ASCII byte leaves for marks after it.
+QuickLetter QuickLetterOf(int32_t mode, uint32_t codePoint)
+{
+    if (codePoint < 0x80) return QuickLetter{{0, 0, 0, 0}, QuickNone, AsciiLetterFlags(codePoint), 0, 0};
+    const FoldRecord& record = RecordOf(codePoint);
+    const uint8_t kind = (record.flags & (FlagHold << (mode - 1)) ? QuickHolds : 0) | (record.flags & FlagMark ? QuickMark : 0);
+    QuickLetter quick{{0, 0, 0, 0}, QuickNone, static_cast<uint8_t>(record.flags & LetterFlags), record.marks, kind};
+    const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
+    if ((record.flags & (FlagMark | FlagHangul)) || IsPunctuation(record, codePoint)) return quick;
+    if (record.flags & FlagUnchanged) {
+        quick.length = static_cast<uint8_t>(Encode(codePoint, quick.text));
+    } else if (length <= 4) {
+        memcpy(quick.text, record.text[mode - 1], 4);
+        quick.length = static_cast<uint8_t>(length);
+    }
+    return quick;
+}
+
+bool IsPlainRecord(const FoldRecord& record)
+{
+    return (record.flags & FlagUnchanged) && !(record.flags & (FlagMark | LetterFlags)) && record.marks == 0;
+}
+
+// Which of the 64 code points from `first` are plain, looked up through the
+// table's block of 128 that holds them (blocks repeat: each is looked at once).
+uint64_t PlainMask(uint32_t first, uint64_t* halves, bool* known)
+{
+    const uint32_t block = foldBlockIndex[first >> FoldBlockShift];
+    const uint32_t half = block * 2 + (first >> 6 & 1);
+    if (!known[half]) {
+        known[half] = true;
+        halves[half] = 0;
+        for (uint32_t i = 0; i < 64; ++i)
+            if (IsPlainRecord(foldRecords[foldBlocks[block << FoldBlockShift | ((first & 0x40) + i)]]))
+                halves[half] |= uint64_t{1} << i;
+    }
+    return halves[half];
+}
+
+QuickTables MakeQuickTables(int32_t mode)
+{
+    static_assert(FoldBlockShift == 7, "a block of the tables holds two quick blocks");
+    QuickTables tables;
+    for (uint32_t codePoint = 0; codePoint < 0x800; ++codePoint)
+        tables.twoBytes[codePoint] = QuickLetterOf(mode, codePoint);
+    constexpr size_t Halves = 2 * (sizeof foldBlocks / sizeof foldBlocks[0] >> FoldBlockShift);
+    uint64_t halves[Halves];
+    bool known[Halves] = {};
+    for (uint32_t block = 0; block < QuickBlocks; ++block) {
+        const uint32_t first = block << 6;  // the lead's low bits, then the second byte's
+        // Below U+0800 the sequence is overlong; U+D800 to U+DFFF are surrogates.
+        const bool wellFormed = first >= 0x800 && (first < 0xD800 || first > 0xDFFF);
+        tables.plainBlocks[block] = wellFormed ? PlainMask(first, halves, known) : 0;
+    }
+    return tables;
+}
+
+const QuickTables& QuickTablesOf(int32_t mode)
+{
+    if (mode == CaseFoldUnicode) {
+        static const QuickTables unicode = MakeQuickTables(CaseFoldUnicode);
+        return unicode;
+    }
+    static const QuickTables accents = MakeQuickTables(CaseFoldAccents);
+    return accents;
+}
+
+// Where a run of the quick way stands: the next byte to read, the next to
+// write (never after it), and the last character taken.
+struct QuickRun {
+    const unsigned char* at;
+    unsigned char* out;
+    const QuickLetter* last;
+};
+
+const QuickLetter PlainLetter{{0, 0, 0, 0}, QuickNone, 0, 0, 0};
+
+// Whether the character at `at` (4 bytes at least before the end) may be a
+// mark: of three bytes or more, or one of two bytes that is. A byte that is
+// no UTF-8 there is no mark either.
+inline bool MayBeMark(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[0] < 0x80) return false;
+    return at[0] >= 0xE0 || (tables.twoBytes[(at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu)].kind & QuickMark);
+}
+
+// Takes letters of the quick way, and with `blanks` a lone ASCII byte
+// between them, up to the last 3 bytes. A letter that marks after it could
+// change is taken when the character after it is no mark. InPlace, each is written in the bytes it was read from or
+// before, so that text may be folded where it stands; else out has room
+// for 4 bytes more than a letter writes.
+template <bool InPlace>
+inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks)
+{
+    const unsigned char* at = run->at;
+    unsigned char* out = run->out;
+    const QuickLetter* last = run->last;
+    while (end - at > 3) {
+        const unsigned char lead = at[0], second = at[1];
+        if ((lead & 0xE0) == 0xC0 && (second & 0xC0) == 0x80) {
+            const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
+            if (quick->length > (InPlace ? 2 : 4) || ((quick->kind & QuickHolds) && MayBeMark(tables, at + 2))) break;  // QuickNone too
+            memcpy(out, quick->text, InPlace ? 2 : 4);
+            out += quick->length;
+            at += 2;
+            last = quick;
+        } else if ((lead & 0xF0) == 0xE0 && (second & 0xC0) == 0x80 && (at[2] & 0xC0) == 0x80 &&
+                   (tables.plainBlocks[(lead & 0x0Fu) << 6 | (second & 0x3Fu)] >> (at[2] & 0x3F) & 1)) {
+            out[0] = lead;  // forward: the bytes after out that are overwritten are read
+            out[1] = second;
+            out[2] = at[2];
+            out += 3;
+            at += 3;
+            last = &PlainLetter;
+        } else if (blanks && lead < 0x80 && second >= 0x80) {
+            *out++ = lead;
+            ++at;
+            last = &tables.twoBytes[lead];
+        } else {
+            break;
+        }
+    }
+    run->at = at;
+    run->out = out;
+    run->last = last;
+}
+
+// A letter's folded text as its record gives it: in the record, or in foldTexts.
+inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
+{
+    const unsigned char* text = record.text[mode - 1];
+    return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
+}
+
+// Most text in a tight loop: short runs of ASCII, letters of the quick way,
+// and other letters of two or three bytes written from their records, at
+// once or, when marks after them could change them, once the next character
+// is known to be no mark; while nothing is held back and no offsets are
+// asked for. Returns where it stopped: at a long run of ASCII, at the end,
+// or at what takes the long way.
 const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
 {
     if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
-    const uint8_t hold = FlagHold << (state->mode - 1);
+    const QuickTables& tables = QuickTablesOf(state->mode);
+    const int32_t mode = state->mode;
+    const uint8_t hold = FlagHold << (mode - 1);
     const uint8_t mark = FlagMark | FlagHangul;
-    const int shift = 4 * (state->mode - 1);
+    const int shift = 4 * (mode - 1);
+    uint8_t baseFlags = state->baseFlags;
+    int32_t markCount = state->markCount;
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
             const int ascii = CopyShortAsciiRun(out, at, end);
             if (ascii == ShortAsciiRun) break;  // a long run: the vector way
-            state->baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
-            state->markCount = 0;
+            baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
+            markCount = 0;
             out += ascii;
             at += ascii;
+            continue;
+        }
+        QuickRun run{at, out, nullptr};
+        TakeQuickRun<false>(tables, &run, end, true);
+        if (run.at > at) {
+            baseFlags = run.last->letterFlags;
+            markCount = run.last->marks;
+            out = run.out;
+            at = run.at;
             continue;
         }
         const int length = ShortSequenceLength(at, end);
@@ -490,19 +673,16 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
         const FoldRecord& record = RecordOf(codePoint);
         const bool asItStands = WrittenAsItStands(state, record, codePoint);
         const int written = asItStands ? length : record.lengths >> shift & 0x0F;
-        if ((record.flags & mark) || written > 4 || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
-        if (asItStands) {  // no byte past the character is read
-            out[0] = at[0];
-            out[1] = at[1];
-            if (length == 3) out[2] = at[2];
-        } else {
-            memcpy(out, record.text[state->mode - 1], 4);
-        }
-        state->baseFlags = record.flags & LetterFlags;
-        state->markCount = record.marks;
+        if ((record.flags & mark) || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
+        const unsigned char* text = asItStands ? at : RecordText(record, mode, written);
+        for (int i = 0; i < written; ++i) out[i] = text[i];
+        baseFlags = record.flags & LetterFlags;
+        markCount = record.marks;
         out += written;
         at += length;
     }
+    state->baseFlags = baseFlags;
+    state->markCount = markCount;
     sink->length = static_cast<int>(out - sink->bytes);
     return at;
 }
@@ -706,6 +886,22 @@ int MoveAsciiRun(char* text, int written, int read, int count)
     return ascii;
 }
 
+// Letters of the quick way folded where they stand, text[*read] written at
+// text[*written] (never after it), and with `blanks` the lone ASCII bytes
+// between them. Nothing may be held back.
+void TakeQuickInPlace(FoldState* state, unsigned char* text, int* written, int* read, int count, bool blanks)
+{
+    QuickRun run{text + *read, text + *written, nullptr};
+    TakeQuickRun<true>(QuickTablesOf(state->mode), &run, text + count, blanks);
+    if (!run.last) return;
+    state->baseFlags = run.last->letterFlags;
+    state->markCount = run.last->marks;
+    const int taken = static_cast<int>(run.at - text) - *read;
+    state->offset += taken;
+    *read += taken;
+    *written = static_cast<int>(run.out - text);
+}
+
 }  // namespace
 
 // ASCII and the letters written at once (most of them) are folded where they
@@ -726,6 +922,12 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
             NoteAsciiTaken(state, text + read, ascii);
             written += ascii;
             read += ascii;
+            continue;
+        }
+        const int quickFrom = written, readFrom = read;
+        TakeQuickInPlace(state, bytes, &written, &read, count, !foldedApart);
+        if (read > readFrom) {
+            if (foldedApart) foldedApart(text + quickFrom, written - quickFrom);
             continue;
         }
         const int length = Utf8SequenceLength(bytes + read, bytes + count);
