@@ -8,6 +8,7 @@
 
 #include "corv-fold.h"
 #include "corv-str.h"
+#include "corv-vector.h"
 
 namespace {
 
@@ -336,24 +337,43 @@ std::string Utf8Of(uint32_t codePoint)
             static_cast<char>(0x80 | (codePoint & 0x3F))};
 }
 
+void ExpectQuickWaysExact(const std::string& text, const std::string& label)
+{
+    const VectorLevel level = VectorLevelInUse();
+    for (VectorLevel used : {VectorPortable, HighestVectorLevel()})
+        for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents})
+            for (bool keepsPunctuation : {false, true}) {
+                SCOPED_TRACE(testing::Message() << label << " mode " << mode << " keeping punctuation " << keepsPunctuation
+                                                << " vectors " << used);
+                const std::string exact = FoldExactly(mode, keepsPunctuation, text);
+                UseVectorLevel(used);
+                EXPECT_EQ(Difference(FoldQuickly(mode, keepsPunctuation, text, false), exact), "");
+                EXPECT_EQ(Difference(FoldQuickly(mode, keepsPunctuation, text, true), exact), "");
+                UseVectorLevel(level);
+            }
+}
+
 TEST(Fold, QuickWaysGiveTheExactBytes)
 {
     const char* const nexts[] = {"\u0301", "\u0323\u0301", "\u3099", "a", " ", "\u0439", "\u0416", "\u00E9", "\u6771", "\u30AB"};
-    for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents})
-        for (bool keepsPunctuation : {false, true})
-            for (const char* next : nexts)
-                for (uint32_t first = 0x80; first < 0x10000; first += 256) {
-                    std::string text;
-                    for (uint32_t codePoint = first; codePoint < first + 256; ++codePoint) {
-                        if (codePoint >= 0xD800 && codePoint <= 0xDFFF) continue;
-                        text.append(Utf8Of(codePoint)).append(next);
-                    }
-                    const std::string exact = FoldExactly(mode, keepsPunctuation, text);
-                    SCOPED_TRACE(testing::Message() << "from U+" << std::hex << first << " before " << next << " mode "
-                                                    << mode << " keeping punctuation " << keepsPunctuation);
-                    EXPECT_EQ(Difference(FoldQuickly(mode, keepsPunctuation, text, false), exact), "");
-                    EXPECT_EQ(Difference(FoldQuickly(mode, keepsPunctuation, text, true), exact), "");
-                }
+    for (const char* next : nexts)
+        for (uint32_t first = 0x80; first < 0x10000; first += 256) {
+            std::string text;
+            for (uint32_t codePoint = first; codePoint < first + 256; ++codePoint)
+                if (codePoint < 0xD800 || codePoint > 0xDFFF) text.append(Utf8Of(codePoint)).append(next);
+            ExpectQuickWaysExact(text, "from U+" + std::to_string(first) + " before " + next);
+        }
+    // Runs of small Cyrillic, 16 bytes at a time, cut by what they leave to
+    // the letters' way, after text that folding shrank (written before it stands).
+    for (const char* text : {"\u00C9\u00E9 \u0442\u0435\u043A\u0441\u0442 \u0434\u043B\u044F \u043F\u0440\u043E\u0432\u0435"
+                             "\u0440\u043A\u0438 \u0451\u0436 \u0439\u043E\u0434 \u00AB\u0416\u0443\u043A\u00BB, \u0441\u0431"
+                             "\u043E\u0440\u043D\u0438\u043A \u043F\u0440\u0438\u043C\u0435\u0440\u043E\u0432\u0438\u0301 "
+                             "\u0430\u0431\u0432\u0433\u0434\u0435\u0436\u0437\u0438\u043A\u043B\u043C\u043D\u043E\u043F"
+                             "\u0440\u0441\u0442\u0443\u0444\u0445\u0446\u0447\u0448\u0449\u044A\u044B\u044C\u044D\u044E"
+                             "\u044F\u0439",
+                             "\u00DF\u00DF\u00DF\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430"
+                             "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306"})
+        ExpectQuickWaysExact(text, text);
 }
 
 }  // namespace
