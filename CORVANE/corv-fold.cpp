@@ -751,8 +751,15 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
         const bool asItStands = WrittenAsItStands(state, record, codePoint);
         const int written = asItStands ? length : record.lengths >> shift & 0x0F;
         if ((record.flags & mark) || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
-        const unsigned char* text = asItStands ? at : RecordText(record, mode, written);
-        for (int i = 0; i < written; ++i) out[i] = text[i];
+        if (asItStands) {  // no byte past the character is read
+            out[0] = at[0];
+            out[1] = at[1];
+            if (length == 3) out[2] = at[2];
+        } else if (written <= 4) {
+            memcpy(out, record.text[mode - 1], 4);
+        } else {
+            memcpy(out, RecordText(record, mode, written), static_cast<size_t>(written));
+        }
         baseFlags = record.flags & LetterFlags;
         markCount = record.marks;
         out += written;
@@ -966,10 +973,10 @@ int MoveAsciiRun(char* text, int written, int read, int count)
 // Letters of the quick way folded where they stand, text[*read] written at
 // text[*written] (never after it), and with `blanks` the lone ASCII bytes
 // between them. Nothing may be held back.
-void TakeQuickInPlace(FoldState* state, unsigned char* text, int* written, int* read, int count, bool blanks)
+void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char* text, int* written, int* read, int count,
+                      bool blanks)
 {
     QuickRun run{text + *read, text + *written, nullptr};
-    const QuickTables& tables = QuickTablesOf(state->mode);
     TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && state->level >= VectorSse2 && tables.smallCyrillic);
     if (!run.last) return;
     state->baseFlags = run.last->letterFlags;
@@ -993,6 +1000,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
     }
     unsigned char* bytes = reinterpret_cast<unsigned char*>(text);
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
+    const QuickTables& tables = QuickTablesOf(state->mode);
     int read = 0, written = 0;
     while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
         const int ascii = written < read ? MoveAsciiRun(text, written, read, count) : AsciiRun(state, text + read, count - read);
@@ -1003,7 +1011,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
             continue;
         }
         const int quickFrom = written, readFrom = read;
-        TakeQuickInPlace(state, bytes, &written, &read, count, !foldedApart);
+        TakeQuickInPlace(state, tables, bytes, &written, &read, count, !foldedApart);
         if (read > readFrom) {
             if (foldedApart) foldedApart(text + quickFrom, written - quickFrom);
             continue;
