@@ -475,7 +475,8 @@ struct QuickLetter {
 };
 enum : uint8_t {
     QuickHolds = 0x01,  // marks after it may change how it is written: the next character must be no mark
-    QuickMark = 0x02
+    QuickMark = 0x02,
+    QuickWindow = 0x04  // a small Cyrillic letter: vector windows may take it and what follows
 };
 constexpr uint8_t QuickNone = 0xFF;
 constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits of their first two bytes
@@ -560,6 +561,8 @@ QuickTables MakeQuickTables(int32_t mode)
         if (codePoint != 0x0439 && (quick.length != 2 || quick.kind != 0 || memcmp(quick.text, own, 2) != 0))
             tables.smallCyrillic = false;
     }
+    for (uint32_t codePoint = 0x0430; tables.smallCyrillic && codePoint <= 0x044F; ++codePoint)
+        if (codePoint != 0x0439) tables.twoBytes[codePoint].kind = QuickWindow;
     return tables;
 }
 
@@ -671,7 +674,9 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
             at += 3;
             last = &PlainLetter;
         } else if (lead >= 0xC0) {
-            if (windows && (lead & 0xFE) == 0xD0) {
+            if ((second & 0xC0) != 0x80) break;
+            const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
+            if (windows && (quick->kind & QuickWindow)) {
                 QuickRun window{at, out, last};
                 if (TakeSmallCyrillic<InPlace>(tables, &window, end)) {
                     at = window.at;
@@ -680,8 +685,6 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
                     continue;
                 }
             }
-            if ((second & 0xC0) != 0x80) break;
-            const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
             if (quick->length > (InPlace ? 2 : 4) || ((quick->kind & QuickHolds) && MayBeMark(tables, at + 2))) break;  // QuickNone too
             memcpy(out, quick->text, InPlace ? 2 : 4);
             out += quick->length;
