@@ -595,11 +595,6 @@ inline bool MayBeMark(const QuickTables& tables, const unsigned char* at)
     return at[0] >= 0xE0 || (tables.twoBytes[(at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu)].kind & QuickMark);
 }
 
-// Takes letters of the quick way, and with `blanks` a lone ASCII byte
-// between them, up to the last 3 bytes. A letter that marks after it could
-// change is taken when the character after it is no mark. InPlace, each is written in the bytes it was read from or
-// before, so that text may be folded where it stands; else out has room
-// for 4 bytes more than a letter writes.
 #if defined(__SSE2__)
 // How many of the 16 bytes at `at` (the byte after them is read too) are,
 // from the first, ASCII and whole small Cyrillic letters written as they
@@ -655,6 +650,12 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
 #endif
 }
 
+// Takes letters of the quick way, and with `blanks` a lone ASCII byte
+// between them, up to the last 3 bytes; with windows, runs of small
+// Cyrillic and ASCII as well. A letter that marks after it could change is
+// taken when the character after it is no mark. InPlace, each is written in
+// the bytes it was read from or before, so that text may be folded where it
+// stands; else out has room for 4 bytes more than a letter writes.
 template <bool InPlace>
 inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, bool windows)
 {
