@@ -462,26 +462,290 @@ bool NoMarkAt(const unsigned char* at, const unsigned char* end)
     return length > 0 && !(RecordOf(Decode(at, length)).flags & FlagMark);
 }
 
-// Most text in a tight loop: short runs of ASCII, and letters of two or
-// three bytes written from their records, at once or, when marks after them
-// could change them, once the next character is known to be no mark; while
-// nothing is held back and no offsets are asked for. Returns where it
-// stopped: at a long run of ASCII, at the end, or at what takes the long way.
+// ---- The quick way: letters written from a table -----------------------------
+
+// A character of two bytes as the quick way writes it, whatever follows it:
+// its folded bytes and what it leaves for the marks after it.
+struct QuickLetter {
+    unsigned char text[4];
+    uint8_t length;  // of text, or QuickNone: the character takes the record's way
+    uint8_t letterFlags;
+    uint8_t marks;
+    uint8_t kind;    // QuickHolds, QuickMark
+};
+enum : uint8_t {
+    QuickHolds = 0x01,  // marks after it may change how it is written: the next character must be no mark
+    QuickMark = 0x02,
+    QuickWindow = 0x04  // a small Cyrillic letter: vector windows may take it and what follows
+};
+constexpr uint8_t QuickNone = 0xFF;
+constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits of their first two bytes
+
+// Per mode, worked out from the records once: the letters of two bytes
+// (Latin, Greek, Cyrillic...) that are written at once, and the plain
+// three-byte characters (Han, most kana, symbols), written as they stand and
+// leaving nothing for marks after them: a bit for each in a mask per 64.
+struct QuickTables {
+    QuickLetter twoBytes[0x800];
+    uint64_t plainBlocks[QuickBlocks];
+    bool smallCyrillic;  // а to я but й are written as they stand (vector windows may copy them)
+};
+
+uint8_t AsciiLetterFlags(uint32_t byte)
+{
+    return IsAsciiLetter(static_cast<unsigned char>(byte)) ? uint8_t{FlagAccented} : uint8_t{0};
+}
+
+// Marks, Hangul, punctuation (written as it stands or not, as the caller
+// asks) and texts that a record does not hold take the record's way. Below
+// U+0080 (no letter of two bytes: the sequence is overlong) an entry tells
+// what an ASCII byte leaves for marks after it.
+QuickLetter QuickLetterOf(int32_t mode, uint32_t codePoint)
+{
+    if (codePoint < 0x80) return QuickLetter{{0, 0, 0, 0}, QuickNone, AsciiLetterFlags(codePoint), 0, 0};
+    const FoldRecord& record = RecordOf(codePoint);
+    const uint8_t kind = (record.flags & (FlagHold << (mode - 1)) ? QuickHolds : 0) | (record.flags & FlagMark ? QuickMark : 0);
+    QuickLetter quick{{0, 0, 0, 0}, QuickNone, static_cast<uint8_t>(record.flags & LetterFlags), record.marks, kind};
+    const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
+    if ((record.flags & (FlagMark | FlagHangul)) || IsPunctuation(record, codePoint)) return quick;
+    if (record.flags & FlagUnchanged) {
+        quick.length = static_cast<uint8_t>(Encode(codePoint, quick.text));
+    } else if (length <= 4) {
+        memcpy(quick.text, record.text[mode - 1], 4);
+        quick.length = static_cast<uint8_t>(length);
+    }
+    return quick;
+}
+
+bool IsPlainRecord(const FoldRecord& record)
+{
+    return (record.flags & FlagUnchanged) && !(record.flags & (FlagMark | LetterFlags)) && record.marks == 0;
+}
+
+// Which of the 64 code points from `first` are plain, looked up through the
+// table's block of 128 that holds them (blocks repeat: each is looked at once).
+uint64_t PlainMask(uint32_t first, uint64_t* halves, bool* known)
+{
+    const uint32_t block = foldBlockIndex[first >> FoldBlockShift];
+    const uint32_t half = block * 2 + (first >> 6 & 1);
+    if (!known[half]) {
+        known[half] = true;
+        halves[half] = 0;
+        for (uint32_t i = 0; i < 64; ++i)
+            if (IsPlainRecord(foldRecords[foldBlocks[block << FoldBlockShift | ((first & 0x40) + i)]]))
+                halves[half] |= uint64_t{1} << i;
+    }
+    return halves[half];
+}
+
+QuickTables MakeQuickTables(int32_t mode)
+{
+    static_assert(FoldBlockShift == 7, "a block of the tables holds two quick blocks");
+    QuickTables tables;
+    for (uint32_t codePoint = 0; codePoint < 0x800; ++codePoint)
+        tables.twoBytes[codePoint] = QuickLetterOf(mode, codePoint);
+    constexpr size_t Halves = 2 * (sizeof foldBlocks / sizeof foldBlocks[0] >> FoldBlockShift);
+    uint64_t halves[Halves];
+    bool known[Halves] = {};
+    for (uint32_t block = 0; block < QuickBlocks; ++block) {
+        const uint32_t first = block << 6;  // the lead's low bits, then the second byte's
+        // Below U+0800 the sequence is overlong; U+D800 to U+DFFF are surrogates.
+        const bool wellFormed = first >= 0x800 && (first < 0xD800 || first > 0xDFFF);
+        tables.plainBlocks[block] = wellFormed ? PlainMask(first, halves, known) : 0;
+    }
+    tables.smallCyrillic = true;
+    for (uint32_t codePoint = 0x0430; codePoint <= 0x044F; ++codePoint) {
+        const QuickLetter& quick = tables.twoBytes[codePoint];
+        unsigned char own[4];
+        Encode(codePoint, own);
+        if (codePoint != 0x0439 && (quick.length != 2 || quick.kind != 0 || memcmp(quick.text, own, 2) != 0))
+            tables.smallCyrillic = false;
+    }
+    for (uint32_t codePoint = 0x0430; tables.smallCyrillic && codePoint <= 0x044F; ++codePoint)
+        if (codePoint != 0x0439) tables.twoBytes[codePoint].kind = QuickWindow;
+    return tables;
+}
+
+const QuickTables& QuickTablesOf(int32_t mode)
+{
+    if (mode == CaseFoldUnicode) {
+        static const QuickTables unicode = MakeQuickTables(CaseFoldUnicode);
+        return unicode;
+    }
+    static const QuickTables accents = MakeQuickTables(CaseFoldAccents);
+    return accents;
+}
+
+// Where a run of the quick way stands: the next byte to read, the next to
+// write (never after it), and the last character taken.
+struct QuickRun {
+    const unsigned char* at;
+    unsigned char* out;
+    const QuickLetter* last;
+};
+
+const QuickLetter PlainLetter{{0, 0, 0, 0}, QuickNone, 0, 0, 0};
+
+// Whether the character at `at` (4 bytes at least before the end) may be a
+// mark: of three bytes or more, or one of two bytes that is. A byte that is
+// no UTF-8 there is no mark either.
+inline bool MayBeMark(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[0] < 0x80) return false;
+    return at[0] >= 0xE0 || (tables.twoBytes[(at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu)].kind & QuickMark);
+}
+
+#if defined(__SSE2__)
+// How many of the 16 bytes at `at` (the byte after them is read too) are,
+// from the first, ASCII and whole small Cyrillic letters written as they
+// stand (а to я but й, whose breve may go); the byte after those is not one.
+inline int SmallCyrillicPrefix(const unsigned char* at)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
+    const __m128i before = _mm_slli_si128(bytes, 1);  // none before the first: it begins a character
+    const __m128i ascii = _mm_cmpgt_epi8(bytes, _mm_set1_epi8(-1));
+    const __m128i nextFollows = _mm_cmpeq_epi8(_mm_and_si128(next, _mm_set1_epi8(-0x40)), _mm_set1_epi8(-0x80));
+    const __m128i d0 = _mm_set1_epi8(static_cast<char>(0xD0)), d1 = _mm_set1_epi8(static_cast<char>(0xD1));
+    const __m128i leads = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, d0), _mm_cmpeq_epi8(bytes, d1)), nextFollows);
+    const __m128i high = _mm_and_si128(bytes, _mm_set1_epi8(-0x10));
+    const __m128i afterD0 = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xB9))),
+                                             _mm_cmpeq_epi8(high, _mm_set1_epi8(static_cast<char>(0xB0))));
+    const __m128i afterD1 = _mm_cmpeq_epi8(high, _mm_set1_epi8(static_cast<char>(0x80)));
+    const __m128i seconds = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(before, d0), afterD0),
+                                         _mm_and_si128(_mm_cmpeq_epi8(before, d1), afterD1));
+    const unsigned good = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ascii, seconds), leads)));
+    const int length = __builtin_ctz(~good);  // 16 when all are
+    // A letter whose second byte is not among them is not taken.
+    return length > 0 && (_mm_movemask_epi8(leads) >> (length - 1) & 1) ? length - 1 : length;
+}
+#endif
+
+// Takes, when windows allow, the ASCII and small Cyrillic (the most of
+// Russian text) that begin at `at`, found 16 bytes at a time and copied
+// whole: false when it takes nothing. Out of the quick way's loop, which
+// other scripts take without it.
+template <bool InPlace>
+inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+{
+#if defined(__SSE2__)
+    const unsigned char* const start = run->at;
+    while (end - run->at > 16) {
+        const unsigned char* at = run->at;
+        const int length = SmallCyrillicPrefix(at);
+        // Where the text stands, all 16 are stored where only read bytes lie.
+        if (length == 0 || (InPlace && run->out != at && run->out + 16 > at + length)) break;
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        if (!InPlace || run->out != at) _mm_storeu_si128(reinterpret_cast<__m128i*>(run->out), bytes);
+        const unsigned char final = at[length - 1];
+        run->last = final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[length - 2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+        run->out += length;
+        run->at += length;
+        if (length < 16) break;
+    }
+    return run->at > start;
+#else
+    (void)tables, (void)run, (void)end;
+    return false;
+#endif
+}
+
+// Takes letters of the quick way, and with `blanks` a lone ASCII byte
+// between them, up to the last 3 bytes; with windows, runs of small
+// Cyrillic and ASCII as well. A letter that marks after it could change is
+// taken when the character after it is no mark. InPlace, each is written in
+// the bytes it was read from or before, so that text may be folded where it
+// stands; else out has room for 4 bytes more than a letter writes.
+template <bool InPlace>
+inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, bool windows)
+{
+    const unsigned char* at = run->at;
+    unsigned char* out = run->out;
+    const QuickLetter* last = run->last;
+    while (end - at > 3) {
+        const unsigned char lead = at[0], second = at[1];
+        if (lead >= 0xE0) {  // three bytes: Han and kana first
+            if (lead >= 0xF0 || (second & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80 ||
+                !(tables.plainBlocks[(lead & 0x0Fu) << 6 | (second & 0x3Fu)] >> (at[2] & 0x3F) & 1))
+                break;
+            out[0] = lead;  // forward: the bytes after out that are overwritten are read
+            out[1] = second;
+            out[2] = at[2];
+            out += 3;
+            at += 3;
+            last = &PlainLetter;
+        } else if (lead >= 0xC0) {
+            if ((second & 0xC0) != 0x80) break;
+            const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
+            if (windows && (quick->kind & QuickWindow)) {
+                QuickRun window{at, out, last};
+                if (TakeSmallCyrillic<InPlace>(tables, &window, end)) {
+                    at = window.at;
+                    out = window.out;
+                    last = window.last;
+                    continue;
+                }
+            }
+            if (quick->length > (InPlace ? 2 : 4) || ((quick->kind & QuickHolds) && MayBeMark(tables, at + 2))) break;  // QuickNone too
+            memcpy(out, quick->text, InPlace ? 2 : 4);
+            out += quick->length;
+            at += 2;
+            last = quick;
+        } else if (blanks && lead < 0x80 && second >= 0x80) {
+            *out++ = lead;
+            ++at;
+            last = &tables.twoBytes[lead];
+        } else {
+            break;
+        }
+    }
+    run->at = at;
+    run->out = out;
+    run->last = last;
+}
+
+// A letter's folded text as its record gives it: in the record, or in foldTexts.
+inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
+{
+    const unsigned char* text = record.text[mode - 1];
+    return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
+}
+
+// Most text in a tight loop: short runs of ASCII, letters of the quick way,
+// and other letters of two or three bytes written from their records, at
+// once or, when marks after them could change them, once the next character
+// is known to be no mark; while nothing is held back and no offsets are
+// asked for. Returns where it stopped: at a long run of ASCII, at the end,
+// or at what takes the long way.
 const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
 {
     if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
-    const uint8_t hold = FlagHold << (state->mode - 1);
+    const QuickTables& tables = QuickTablesOf(state->mode);
+    const bool windows = state->level >= VectorSse2 && tables.smallCyrillic;
+    const int32_t mode = state->mode;
+    const uint8_t hold = FlagHold << (mode - 1);
     const uint8_t mark = FlagMark | FlagHangul;
-    const int shift = 4 * (state->mode - 1);
+    const int shift = 4 * (mode - 1);
+    uint8_t baseFlags = state->baseFlags;
+    int32_t markCount = state->markCount;
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
             const int ascii = CopyShortAsciiRun(out, at, end);
             if (ascii == ShortAsciiRun) break;  // a long run: the vector way
-            state->baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
-            state->markCount = 0;
+            baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
+            markCount = 0;
             out += ascii;
             at += ascii;
+            continue;
+        }
+        QuickRun run{at, out, nullptr};
+        TakeQuickRun<false>(tables, &run, end, true, windows);
+        if (run.at > at) {
+            baseFlags = run.last->letterFlags;
+            markCount = run.last->marks;
+            out = run.out;
+            at = run.at;
             continue;
         }
         const int length = ShortSequenceLength(at, end);
@@ -490,19 +754,23 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
         const FoldRecord& record = RecordOf(codePoint);
         const bool asItStands = WrittenAsItStands(state, record, codePoint);
         const int written = asItStands ? length : record.lengths >> shift & 0x0F;
-        if ((record.flags & mark) || written > 4 || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
+        if ((record.flags & mark) || ((record.flags & hold) && !NoMarkAt(at + length, end))) break;
         if (asItStands) {  // no byte past the character is read
             out[0] = at[0];
             out[1] = at[1];
             if (length == 3) out[2] = at[2];
+        } else if (written <= 4) {
+            memcpy(out, record.text[mode - 1], 4);
         } else {
-            memcpy(out, record.text[state->mode - 1], 4);
+            memcpy(out, RecordText(record, mode, written), static_cast<size_t>(written));
         }
-        state->baseFlags = record.flags & LetterFlags;
-        state->markCount = record.marks;
+        baseFlags = record.flags & LetterFlags;
+        markCount = record.marks;
         out += written;
         at += length;
     }
+    state->baseFlags = baseFlags;
+    state->markCount = markCount;
     sink->length = static_cast<int>(out - sink->bytes);
     return at;
 }
@@ -706,6 +974,23 @@ int MoveAsciiRun(char* text, int written, int read, int count)
     return ascii;
 }
 
+// Letters of the quick way folded where they stand, text[*read] written at
+// text[*written] (never after it), and with `blanks` the lone ASCII bytes
+// between them. Nothing may be held back.
+void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char* text, int* written, int* read, int count,
+                      bool blanks)
+{
+    QuickRun run{text + *read, text + *written, nullptr};
+    TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && state->level >= VectorSse2 && tables.smallCyrillic);
+    if (!run.last) return;
+    state->baseFlags = run.last->letterFlags;
+    state->markCount = run.last->marks;
+    const int taken = static_cast<int>(run.at - text) - *read;
+    state->offset += taken;
+    *read += taken;
+    *written = static_cast<int>(run.out - text);
+}
+
 }  // namespace
 
 // ASCII and the letters written at once (most of them) are folded where they
@@ -719,6 +1004,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
     }
     unsigned char* bytes = reinterpret_cast<unsigned char*>(text);
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
+    const QuickTables& tables = QuickTablesOf(state->mode);
     int read = 0, written = 0;
     while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
         const int ascii = written < read ? MoveAsciiRun(text, written, read, count) : AsciiRun(state, text + read, count - read);
@@ -726,6 +1012,12 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
             NoteAsciiTaken(state, text + read, ascii);
             written += ascii;
             read += ascii;
+            continue;
+        }
+        const int quickFrom = written, readFrom = read;
+        TakeQuickInPlace(state, tables, bytes, &written, &read, count, !foldedApart);
+        if (read > readFrom) {
+            if (foldedApart) foldedApart(text + quickFrom, written - quickFrom);
             continue;
         }
         const int length = Utf8SequenceLength(bytes + read, bytes + count);

@@ -8,6 +8,7 @@
 
 #include "corv-fold.h"
 #include "corv-str.h"
+#include "corv-vector.h"
 
 namespace {
 
@@ -285,6 +286,95 @@ TEST(Fold, CharacterQueries)
     EXPECT_EQ(CodePointBefore(text.data(), text.data() + 3, &codePoint), 2);
     EXPECT_EQ(CodePointBefore(text.data() + 2, text.data() + 3, &codePoint), 0);
     EXPECT_EQ(CodePointBefore(text.data(), end, &codePoint), 0);
+}
+
+// The quick ways (letters from a table, folding where the text stands) give
+// the bytes of the exact way that offsets take, for every character of up
+// to three bytes followed by a mark, ASCII, or a letter of its own or
+// another script; in both modes, punctuation folded or kept.
+std::string FoldExactly(CaseFolding mode, bool keepsPunctuation, const std::string& text)
+{
+    FoldState state;
+    StartFolding(&state, mode, keepsPunctuation);
+    std::string out(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(text.size()))), '\0');
+    std::vector<int64_t> offsets(out.size());
+    int written = FoldText(&state, text.data(), static_cast<int>(text.size()), &out[0], offsets.data());
+    written += FinishFolding(&state, &out[static_cast<size_t>(written)], offsets.data());
+    return out.substr(0, static_cast<size_t>(written));
+}
+
+std::string FoldQuickly(CaseFolding mode, bool keepsPunctuation, const std::string& text, bool inPlace)
+{
+    FoldState state;
+    StartFolding(&state, mode, keepsPunctuation);
+    std::string out(static_cast<size_t>(FoldOutputCapacity(static_cast<int>(text.size()))), '\0');
+    std::string scratch(text.size() + 1, '\0');
+    int written = 0;
+    if (inPlace) {
+        memcpy(&out[0], text.data(), text.size());
+        written = FoldInPlace(&state, &out[0], static_cast<int>(text.size()), &scratch[0], nullptr);
+    } else {
+        written = FoldText(&state, text.data(), static_cast<int>(text.size()), &out[0], nullptr);
+    }
+    written += FinishFolding(&state, &out[static_cast<size_t>(written)], nullptr);
+    return out.substr(0, static_cast<size_t>(written));
+}
+
+// Where two long texts part, with some bytes of each from there; empty when they are the same.
+std::string Difference(const std::string& a, const std::string& b)
+{
+    if (a == b) return "";
+    size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+    const size_t from = at < 8 ? 0 : at - 8;
+    return "at " + std::to_string(at) + ": \"" + a.substr(from, 24) + "\" against \"" + b.substr(from, 24) + "\"";
+}
+
+std::string Utf8Of(uint32_t codePoint)
+{
+    if (codePoint < 0x800) return {static_cast<char>(0xC0 | codePoint >> 6), static_cast<char>(0x80 | (codePoint & 0x3F))};
+    return {static_cast<char>(0xE0 | codePoint >> 12), static_cast<char>(0x80 | (codePoint >> 6 & 0x3F)),
+            static_cast<char>(0x80 | (codePoint & 0x3F))};
+}
+
+void ExpectQuickWaysExact(const std::string& text, const std::string& label)
+{
+    const VectorLevel level = VectorLevelInUse();
+    for (VectorLevel used : {VectorPortable, HighestVectorLevel()})
+        for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents})
+            for (bool keepsPunctuation : {false, true}) {
+                SCOPED_TRACE(testing::Message() << label << " mode " << mode << " keeping punctuation " << keepsPunctuation
+                                                << " vectors " << used);
+                const std::string exact = FoldExactly(mode, keepsPunctuation, text);
+                UseVectorLevel(used);
+                EXPECT_EQ(Difference(FoldQuickly(mode, keepsPunctuation, text, false), exact), "");
+                EXPECT_EQ(Difference(FoldQuickly(mode, keepsPunctuation, text, true), exact), "");
+                UseVectorLevel(level);
+            }
+}
+
+TEST(Fold, QuickWaysGiveTheExactBytes)
+{
+    const char* const nexts[] = {"\u0301", "\u0323\u0301", "\u3099", "a", " ", "\u0439", "\u0416", "\u00E9", "\u6771", "\u30AB"};
+    for (const char* next : nexts)
+        for (uint32_t first = 0x80; first < 0x10000; first += 256) {
+            std::string text;
+            for (uint32_t codePoint = first; codePoint < first + 256; ++codePoint)
+                if (codePoint < 0xD800 || codePoint > 0xDFFF) text.append(Utf8Of(codePoint)).append(next);
+            ExpectQuickWaysExact(text, "from U+" + std::to_string(first) + " before " + next);
+        }
+    // Runs of small Cyrillic, 16 bytes at a time, cut by what they leave to
+    // the letters' way, after text that folding shrank (written before it stands).
+    for (const char* text : {"\u00C9\u00E9 \u0442\u0435\u043A\u0441\u0442 \u0434\u043B\u044F \u043F\u0440\u043E\u0432\u0435"
+                             "\u0440\u043A\u0438 \u0451\u0436 \u0439\u043E\u0434 \u00AB\u0416\u0443\u043A\u00BB, \u0441\u0431"
+                             "\u043E\u0440\u043D\u0438\u043A \u043F\u0440\u0438\u043C\u0435\u0440\u043E\u0432\u0438\u0301 "
+                             "\u0430\u0431\u0432\u0433\u0434\u0435\u0436\u0437\u0438\u043A\u043B\u043C\u043D\u043E\u043F"
+                             "\u0440\u0441\u0442\u0443\u0444\u0445\u0446\u0447\u0448\u0449\u044A\u044B\u044C\u044D\u044E"
+                             "\u044F\u0439",
+                             "\u0436a\u0301\u0436 \u0436\u0301\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436e\u0301 x",
+                             "\u00DF\u00DF\u00DF\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430"
+                             "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306"})
+        ExpectQuickWaysExact(text, text);
 }
 
 }  // namespace
