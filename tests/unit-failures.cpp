@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -44,11 +45,19 @@ struct FaultPlan {
     bool lockRefused = false;    // the log's append lock
     bool slowOpens = false;      // each document opened is held a little longer
 
-    intptr_t documentHandle = -1, logHandle = -1;
-    int reads = 0, seeks = 0, writes = 0;
+    intptr_t logHandle = -1;     // the walking thread alone opens and writes the log and the page
+    int writes = 0;
     std::string page;            // what reached standard output
 };
 FaultPlan plan;
+
+// What the scanning threads note of the document, each thread opening, reading
+// and moving its own documents at the same time as the others.
+struct DocumentSeen {
+    std::atomic<intptr_t> handle{-1};
+    std::atomic<int> reads{0}, seeks{0};
+};
+DocumentSeen seen;
 const PlatFileCalls* systemCalls = nullptr;
 
 bool EndsWith(const std::string& text, const std::string& end)
@@ -61,15 +70,15 @@ intptr_t PlannedOpen(const char* path, PlatOpenMode mode)
     if (plan.documentOpens != 0 && EndsWith(path, plan.document)) return plan.documentOpens;
     intptr_t handle = systemCalls->open(path, mode);
     if (plan.slowOpens && mode == PlatReadText) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (EndsWith(path, plan.document)) plan.documentHandle = handle;
+    if (EndsWith(path, plan.document)) seen.handle = handle;
     if (mode == PlatAppend) plan.logHandle = handle;
     return handle;
 }
 
 long PlannedRead(intptr_t handle, void* target, long count)
 {
-    if (handle != plan.documentHandle) return systemCalls->read(handle, target, count);
-    if (++plan.reads == plan.failingRead) return -1;
+    if (handle != seen.handle) return systemCalls->read(handle, target, count);
+    if (++seen.reads == plan.failingRead) return -1;
     return systemCalls->read(handle, target, plan.readChunk > 0 && count > plan.readChunk ? plan.readChunk : count);
 }
 
@@ -87,7 +96,7 @@ long PlannedWrite(intptr_t handle, const void* source, long count)
 
 int PlannedSeek(intptr_t handle, int64_t offset)
 {
-    if (handle == plan.documentHandle && plan.failingSeek > 0 && ++plan.seeks >= plan.failingSeek) return 0;
+    if (handle == seen.handle && plan.failingSeek > 0 && ++seen.seeks >= plan.failingSeek) return 0;
     return systemCalls->seek(handle, offset);
 }
 
@@ -131,6 +140,8 @@ protected:
     std::string Request(const std::string& query, const FaultPlan& faults)
     {
         plan = faults;
+        seen.handle = -1;
+        seen.reads = seen.seeks = 0;
         setenv("QUERY_STRING", query.c_str(), 1);
         setenv("REMOTE_ADDR", "10.0.0.1", 1);
         unsetenv("CONTENT_LENGTH");
