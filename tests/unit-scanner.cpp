@@ -306,6 +306,12 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
         {"cat", "<meta content=\"noindex\">cat<meta name=robots>", 0, 1, 100, 1.0, 46, TextOnlyMain},
         {"cat", "<metadata name=robots content=noindex>cat", 0, 1, 100, 1.0, 40, TextOnlyMain},
         {"cat", std::string(20480, ' ') + "<meta name=robots content=noindex>cat", 0, 1, 100, 1.0, 30000, TextOnlyMain},
+        // Its title and META texts do not count either, and a robots tag that
+        // another META tag's value holds (which taking that tag's text blanks)
+        // is read all the same.
+        {"cat", "<title>cat</title><meta name=keywords content=cat><meta name=robots content=noindex>", 0, 0, 0, 0, 200,
+         TextOnlyMain},
+        {"cat", "<meta name=x content=\"<meta name=robots content=noindex>\">cat", 0, 0, 0, 0, 200, TextOnlyMain},
         // Marks met after blocks of text were scored: only the title's scores stay.
         {"cat dog", "<title>cat</title>cat " + std::string(300, '.') + " cat <main>dog</main> cat", 0, 1, 100, 9.0, 20,
          TextOnlyMain},

@@ -74,15 +74,35 @@ void ApplyMetaTag(const char* tagText, ScannedDocument* texts)
     }
 }
 
-// Takes the META texts and blanks each tag, so it is not scored again.
-void ExtractMetaTags(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
+// Where taking the text of a META tag from `position` stops blanking it: its
+// ">", the end, or where the copy is full.
+const char* BlankedEnd(const char* position, const char* end)
+{
+    const char* const limit = end - position > TagTextCapacity - 1 ? position + (TagTextCapacity - 1) : end;
+    const void* greater = memchr(position, '>', static_cast<size_t>(limit - position));
+    return greater ? static_cast<const char*>(greater) : limit;
+}
+
+// Takes the META texts and blanks each tag, so it is not scored again. Read
+// for main content, the same search of the block tells whether a robots
+// META tag asks not to be found: each tag's robots are read before it is
+// blanked, with those of any "<META" that the blanking takes, as a search of
+// the block as read would meet them.
+void ExtractMetaTags(const TagPatterns& tags, char* data, const char* end, bool lookForNoIndex, ScannedDocument* texts)
 {
     const TextPattern& meta = tags.meta;
     char tagText[TagTextCapacity];
     const char* hit = nullptr;
     char* position = data;
+    texts->noIndex = false;
+    bool looking = lookForNoIndex;
     while (FindPattern(&meta, position, end, &hit)) {
         position = const_cast<char*>(hit) + meta.length;
+        if (looking) {
+            const int32_t verdict = RobotsVerdict(tags, data, hit, BlankedEnd(position, end), end);
+            texts->noIndex = verdict == RobotsNoIndex;
+            looking = verdict == RobotsSilent;
+        }
         if (!CopyTagText(position, end, tagText, tagText + TagTextCapacity, 1)) continue;
         ApplyMetaTag(tagText, texts);
     }
@@ -430,13 +450,13 @@ int64_t TextBytesOf(const ScanContext& context, const char* data, int64_t count)
 void TakeFirstBlockTexts(const TagPatterns& tags, char* data, const char* end, ScannedDocument* texts)
 {
     ExtractTitle(tags, data, end, texts->title);
-    ExtractMetaTags(tags, data, end, texts);
+    ExtractMetaTags(tags, data, end, false, texts);
 }
 
 void ScoreFirstBlock(ScanContext* context, char* data, const char* end, ScannedDocument* texts)
 {
     const char* title = ExtractTitle(context->plan->tags, data, end, texts->title);
-    ExtractMetaTags(context->plan->tags, data, end, texts);
+    ExtractMetaTags(context->plan->tags, data, end, context->plan->mainContent, texts);
     // Markup searched, the text holds the title's bytes once more.
     if (context->plan->relevance && !context->plan->textOnly && title) {
         const int64_t copied = std::min<int64_t>(strlen(texts->title), TitleCharacterLimit);  // "..." aside

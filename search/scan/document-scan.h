@@ -114,6 +114,7 @@ struct ScannedDocument {
     int64_t hitOffsets[HitOffsetLimit];
     int64_t shownOffsets[HitOffsetLimit];  // where a visitor may see the first hit of each, or -1
     int32_t marks;  // read for main content to its end: the PageMarks it holds; else -1
+    bool noIndex;   // read for main content: its first block's robots META tag asks not to be found
     bool unreadable;  // not scanned for lack of descriptors or memory, or a failed read
     // Relevance only: each term's strengths by field (as far as 32 bits
     // hold), and the context's textLength.
@@ -162,9 +163,14 @@ void ScanTextStretch(ScanContext* context, const char* start, const char* end, b
 // content (the plan's), only that text, and nothing where the page asks not
 // to be found.
 void ScoreVisibleText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
-// Whether a document's first block holds <meta name="robots"> whose content
-// lists noindex or none: the page asks not to be found.
-bool AsksNotToBeFound(const TagPatterns& tags, const char* data, const char* end);
+// Whether a document's first block (data to end) holds <meta name="robots">
+// whose content lists noindex or none, told from the META tag whose "<META"
+// is at `from` and every one after it that starts before `to`, as they are
+// met: RobotsNoIndex, the page asks not to be found; RobotsTagRunsPast, the
+// block ends inside one, which ends the looking (the page is found);
+// RobotsSilent, none of them tells.
+enum : int32_t { RobotsSilent, RobotsNoIndex, RobotsTagRunsPast };
+int32_t RobotsVerdict(const TagPatterns& tags, const char* data, const char* from, const char* to, const char* end);
 // Markup searched: whether the stored bytes before `at` end inside a tag,
 // as far back as the scan looks, `before` when nothing there tells.
 bool EndsInsideTag(const char* start, const char* at, bool before);

@@ -1,5 +1,6 @@
 // filesrch: the text of one META tag and its attribute tokens, and the
 // robots META tag of a page that asks not to be found.
+#include <algorithm>
 #include <cstring>
 
 #include "corv-core.h"
@@ -195,19 +196,30 @@ bool RobotsSayNoIndex(const char* at, const char* end)
 
 }  // namespace
 
-bool AsksNotToBeFound(const TagPatterns& tags, const char* data, const char* end)
+namespace {
+
+int32_t RobotsVerdictAt(const unsigned char* bytes, int32_t at, int32_t metaLength, int32_t count)
+{
+    const int32_t after = at + metaLength;
+    if (after >= count || !(IsBlankByte(bytes[after]) || bytes[after] == '/')) return RobotsSilent;
+    const int32_t tagEnd = MarkupEnd(bytes, at, count);
+    if (tagEnd < 0) return RobotsTagRunsPast;
+    const char* text = reinterpret_cast<const char*>(bytes);
+    return RobotsSayNoIndex(text + after, text + tagEnd - 1) ? RobotsNoIndex : RobotsSilent;
+}
+
+}  // namespace
+
+int32_t RobotsVerdict(const TagPatterns& tags, const char* data, const char* from, const char* to, const char* end)
 {
     CORV_CHECK_POINTER(TagModule, data);
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
     const int32_t count = static_cast<int32_t>(end - data);
-    const char* hit = nullptr;
-    for (const char* from = data; FindPattern(&tags.meta, from, end, &hit); from = hit + tags.meta.length) {
-        const int32_t at = static_cast<int32_t>(hit - data);
-        const int32_t after = at + tags.meta.length;
-        if (after >= count || !(IsBlankByte(bytes[after]) || bytes[after] == '/')) continue;
-        const int32_t tagEnd = MarkupEnd(bytes, at, count);
-        if (tagEnd < 0) return false;  // the tag runs past the block
-        if (RobotsSayNoIndex(data + after, data + tagEnd - 1)) return true;
+    // Those that start before `to`, whole or not.
+    const char* const searchEnd = std::min(end, to + tags.meta.length - 1);
+    for (const char* hit = from;;) {
+        const int32_t verdict = RobotsVerdictAt(bytes, static_cast<int32_t>(hit - data), tags.meta.length, count);
+        if (verdict != RobotsSilent) return verdict;
+        if (!FindPattern(&tags.meta, hit + tags.meta.length, searchEnd, &hit)) return RobotsSilent;
     }
-    return false;
 }

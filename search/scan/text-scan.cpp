@@ -220,6 +220,18 @@ bool RestMayShowTerm(TextBlock* block, const char* last, int32_t lastCount)
     }
 }
 
+// Read for main content, the first block's META tags may ask that the page
+// not be found (the search for them that takes their texts tells, which is
+// why that is known only once they are scored): then it is not a result at
+// all, and nothing it scored counts.
+bool AskedNotToBeFound(ScanContext* context, ScannedDocument* texts)
+{
+    if (!texts->noIndex) return false;
+    ResetWordStats(context);
+    texts->title[0] = texts->description[0] = texts->keywords[0] = '\0';
+    return true;
+}
+
 // The first block as read gives the title and META texts, which are scored
 // before the text, as they are when the whole text is scored. The text is
 // read only when the document's bytes could give a term's text: false when
@@ -233,17 +245,16 @@ bool ScoreFirstBlockAndStartText(TextBlock* block, ScannedDocument* texts)
     const int32_t got = FillTextStream(stream);
     if (got <= 0) return false;
     const TextFilter& filter = context->plan->filter;
-    // Not a result at all: nothing is scored.
-    if (context->plan->mainContent && AsksNotToBeFound(context->plan->tags, raw, raw + got)) return false;
     if (block->folding ? FoldedFirstMayShowTerm(filter, &block->filtered, raw, got) : MayShowTerm(filter, raw, got, 0, false)) {
         FeedFirstBlock(block);
         ScoreFirst(block, raw, got, texts);
-        return true;
+        return !AskedNotToBeFound(context, texts);
     }
     char last[TextFilterCarry];
     const int32_t lastCount = std::min(got, TextFilterCarry);
     memcpy(last, raw + got - lastCount, static_cast<size_t>(lastCount));
     ScoreFirst(block, raw, got, texts);
+    if (AskedNotToBeFound(context, texts)) return false;
     if (!RestMayShowTerm(block, last, lastCount) || !MoveTextStream(stream, stored)) return false;
     if (FillTextStream(stream) <= 0) return false;
     FeedFirstBlock(block);
