@@ -1043,6 +1043,10 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
                    "<aside><header>h</header></aside><section><footer>i</footer></section><article></section>"
                    "<header>j</header>",
          "b c d e g h i j"},
+        {MainMode, "<section/><header>a</header>b<ARTICLE class=\"" + longValue + "\"><header>c</header></article><aside/>"
+                   "<footer>d</footer>e<section><section></section><footer>f</footer></section><footer>g</footer>"
+                   "</article><article><header>i</header>",
+         "b c e f i"},
         // Opt-outs with and without a value; void and self-closed tags hold nothing.
         {MainMode, "a<span data-trawlex-ignore>b</span>c<div data-trawlex-ignore=\"false\">d</div>e<p Data-Trawlex-Ignore=''>f"
                    "</p>g<div data-trawlex-ignore><div>h</div>i</div>j",

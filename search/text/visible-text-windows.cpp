@@ -492,25 +492,65 @@ __attribute__((always_inline)) inline size_t StraddlingTagEnd(const WindowMasks&
     return inValue ? 0 : greater + 1;
 }
 
+// Read for main content, past the ">" of a tag at `at` in the block at
+// `first`, where the masks tell it: in the block, or in the next as
+// StraddlingTagEnd tells; else 0.
+__attribute__((always_inline)) inline size_t CountableTagEnd(const WindowMasks& masks, size_t first, size_t at,
+                                                             uint64_t greater)
+{
+    const uint64_t ends = greater & ~BitsBelow(at - first + 1);
+    return ends ? first + static_cast<size_t>(__builtin_ctzll(ends)) + 1 : StraddlingTagEnd(masks, first, at);
+}
+
+// A tag counted where it stands that runs on past its block: the reading
+// goes on past its ">" if the next block is read byte by byte.
+__attribute__((always_inline)) inline void NoteStraddle(size_t first, size_t end, size_t* straddleEnd)
+{
+    if (end > first + BlockBytes) *straddleEnd = end;
+}
+
 // Read for main content, a tag at `at` in the block at `first` of a followed
 // element's name: counted where it stands, or taken by the state machine (a
 // tag that runs on past the block among them, unless the next block shows
-// its end as StraddlingTagEnd does: then *straddleEnd is past its ">", where
-// the reading goes on if that block is read byte by byte).
+// its end: see NoteStraddle).
 __attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& masks, size_t first, size_t at,
                                                             uint64_t greater, uint64_t key, bool closing,
                                                             VisibleTextReader* reader, size_t* straddleEnd)
 {
-    // Which elements are followed changes only where the state machine
-    // reads: most pages follow none, or one a few tags apart.
-    if (!FollowsName(reader, key)) return false;
-    const uint64_t ends = greater & ~BitsBelow(at - first + 1);
-    const size_t end = ends ? first + static_cast<size_t>(__builtin_ctzll(ends)) + 1 : StraddlingTagEnd(masks, first, at);
+    const size_t end = CountableTagEnd(masks, first, at, greater);
     if (end == 0) return true;
     const bool mayCloseItself = masks.bytes[end - 2] == '/';
     const int counted = CountFollowedTag(reader, key, closing, mayCloseItself);
-    if (counted == CountedHere && !ends) *straddleEnd = end;
+    if (counted == CountedHere) NoteStraddle(first, end, straddleEnd);
     return counted == TakenByStateMachine;
+}
+
+// The sectioning elements whose tags only count how many are open (what a
+// header or footer inside them is): <nav> and <main> do more.
+constexpr uint64_t CountedSectionKeys[] = {NameKey("article"), NameKey("aside"), NameKey("section")};
+constexpr int CountedSections[] = {SectionArticle, SectionAside, SectionSection};
+constexpr int CountedSectionNames = sizeof CountedSections / sizeof CountedSections[0];
+
+// Read for main content, a landmark's tag at `at` in the block at `first`,
+// which holds no attribute that main content reads (its attributes were
+// looked for first): an article, aside or section tag of a name no followed
+// element has is counted where it stands, as the state machine would count
+// it, unless it may close itself (then it counts nothing) or the masks do
+// not tell its end; the state machine takes the others.
+__attribute__((always_inline)) inline bool TakesLandmarkTag(const WindowMasks& masks, size_t first, size_t at,
+                                                            uint64_t greater, uint64_t key, bool closing,
+                                                            VisibleTextReader* reader, size_t* straddleEnd)
+{
+    int section = 0;
+    while (section < CountedSectionNames && CountedSectionKeys[section] != key) ++section;
+    if (section == CountedSectionNames) return true;
+    const size_t end = CountableTagEnd(masks, first, at, greater);
+    if (end == 0 || (!closing && masks.bytes[end - 2] == '/')) return true;
+    int64_t& open = reader->sections[CountedSections[section]];
+    if (!closing) ++open;
+    else if (open > 0) --open;
+    NoteStraddle(first, end, straddleEnd);
+    return false;
 }
 
 // The names of the tags that start at `starts` in the block at `first`:
@@ -535,9 +575,13 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
         lastKey = key;
         lastKind = kind;
         const uint64_t bit = LowestBit(starts);
+        // Which elements are followed changes only where the state machine
+        // reads: most pages follow none, or one a few tags apart.
+        const bool followedName = Main && FollowsName(reader, key);
         const bool counts =
-            Main && (kind == LandmarkName || TakesFollowedTag(masks, first, at, greater, key, closing, reader,
-                                                                      straddleEnd));
+            Main && (kind == LandmarkName
+                         ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
+                         : followedName && TakesFollowedTag(masks, first, at, greater, key, closing, reader, straddleEnd));
         if (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) {
             *stops |= bit;
             break;
