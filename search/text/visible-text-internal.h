@@ -173,6 +173,9 @@ inline bool TagEndsAt(unsigned char byte, unsigned char* quote, bool* afterEqual
 }
 // At a tag's ">": whether it stands as a blank, and the raw contents it opens.
 void EndTag(VisibleTextReader* reader);
+// Reads a tag's attributes from pass->at without looking at them, to its
+// ">" (true, pass->at past it) or the piece's end (false).
+bool ReadToTagEnd(Pass* pass);
 
 // ---- Main content (visible-text-main.cpp)
 

@@ -352,6 +352,14 @@ void visible_text_internal::ReadMainTag(Pass* pass)
     const unsigned char* at = pass->at;
     const unsigned char* end = pass->end;
     if (!reader->nameEnded) at = TakeElementName(reader, at, end);
+    // An end tag, or a tag that starts no element (a "<!" or "<?" tag, a
+    // name that "=" or a quote ended), counts by its name alone: its
+    // attributes are passed over as the whole text's reader passes them.
+    if (reader->nameEnded && (reader->closing || reader->tag.element == 0)) {
+        pass->at = at;
+        if (ReadToTagEnd(pass)) EndMainTag(reader);
+        return;
+    }
     // The attributes are read in copies, which no byte written aliases.
     TagAttributes tag = reader->tag;
     unsigned char quote = reader->quote;

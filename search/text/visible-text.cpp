@@ -394,6 +394,34 @@ void visible_text_internal::EndTag(VisibleTextReader* reader)
     else StartRawText(reader, reader->headUnclosed ? EndHeadAtBody : EndHead);
 }
 
+bool visible_text_internal::ReadToTagEnd(Pass* pass)
+{
+    VisibleTextReader* reader = pass->reader;
+    const unsigned char* at = pass->at;
+    const unsigned char* end = pass->end;
+    unsigned char quote = reader->quote;
+    bool afterEquals = reader->afterEquals;
+    bool ended = false;
+    while (at < end) {
+        if (quote) {
+            at = FindByte(at, end, quote);
+            if (at == end) break;
+            ++at;
+            quote = 0;
+            continue;
+        }
+        if (!afterEquals) {
+            at = FindTagMark(at, end);
+            if (at == end) break;
+        }
+        if ((ended = TagEndsAt(*at++, &quote, &afterEquals))) break;
+    }
+    reader->quote = quote;
+    reader->afterEquals = afterEquals;
+    pass->at = at;
+    return ended;
+}
+
 namespace {
 
 void EndName(VisibleTextReader* reader, unsigned char byte)
@@ -451,31 +479,8 @@ bool CommentEndsAt(unsigned char byte, int32_t* dashes)
 void ReadTag(Pass* pass)
 {
     VisibleTextReader* reader = pass->reader;
-    const unsigned char* at = pass->at;
-    const unsigned char* end = pass->end;
-    if (!reader->nameEnded) at = TakeName(reader, at, end);
-    unsigned char quote = reader->quote;
-    bool afterEquals = reader->afterEquals;
-    while (at < end) {
-        if (quote) {
-            at = FindByte(at, end, quote);
-            if (at == end) break;
-            ++at;
-            quote = 0;
-            continue;
-        }
-        if (!afterEquals) {
-            at = FindTagMark(at, end);
-            if (at == end) break;
-        }
-        if (TagEndsAt(*at++, &quote, &afterEquals)) {
-            EndTag(reader);
-            break;
-        }
-    }
-    reader->quote = quote;
-    reader->afterEquals = afterEquals;
-    pass->at = at;
+    if (!reader->nameEnded) pass->at = TakeName(reader, pass->at, pass->end);
+    if (ReadToTagEnd(pass)) EndTag(reader);
 }
 
 // A comment joins the text on either side.
