@@ -563,21 +563,26 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
                                                          size_t* straddleEnd)
 {
     uint64_t blankTags = 0;
-    // A tag's name is most often the last one's (its end tag, a list's items).
-    uint64_t lastKey = LongNameKey;
+    // A tag's name is most often the last one's (its end tag, a list's
+    // items). (No name's key is 1: its one byte would be below 0x20.)
+    uint64_t lastKey = 1;
     unsigned char lastKind = OtherName;
+    bool lastFollowed = false;
     for (; starts; starts &= starts - 1) {
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
         const bool closing = next == '/';
         const uint64_t key = NameKeyAt(masks, at + 1 + closing);
-        const unsigned char kind = key == lastKey ? lastKind : KindOfName(key);
+        const bool sameName = key == lastKey;
+        const unsigned char kind = sameName ? lastKind : KindOfName(key);
+        // Which elements are followed changes only where the state machine
+        // reads (no tag counted here starts or ends following one): most
+        // pages follow none, or one a few tags apart.
+        const bool followedName = Main && (sameName ? lastFollowed : FollowsName(reader, key));
         lastKey = key;
         lastKind = kind;
+        lastFollowed = followedName;
         const uint64_t bit = LowestBit(starts);
-        // Which elements are followed changes only where the state machine
-        // reads: most pages follow none, or one a few tags apart.
-        const bool followedName = Main && FollowsName(reader, key);
         const bool counts =
             Main && (kind == LandmarkName
                          ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
