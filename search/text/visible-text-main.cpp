@@ -228,6 +228,17 @@ void TakeAttributeByte(TagAttributes& tag, unsigned char byte)
     }
 }
 
+// Past the bytes from `at` that only lengthen an attribute name that main
+// content does not read (those it reads begin with "r" or "d") or an unquoted
+// value other than role's: they change nothing, up to the first that may.
+const unsigned char* SkipUnreadBytes(const TagAttributes& tag, const unsigned char* at, const unsigned char* end)
+{
+    const bool unreadName = tag.state == InAttributeName && tag.length == 1 && tag.text[0] != 'r' && tag.text[0] != 'd';
+    if (!unreadName && !(tag.state == InUnquotedValue && tag.value != RoleValue)) return at;
+    while (at < end && !IsBlank(*at) && *at != '=' && *at != '/' && *at != '>') ++at;
+    return at;
+}
+
 // A quoted value, from pass->at to its closing quote, past which it returns.
 const unsigned char* ReadQuotedValue(TagAttributes& tag, unsigned char* quote, const unsigned char* at,
                                      const unsigned char* end)
@@ -372,8 +383,12 @@ void visible_text_internal::ReadMainTag(Pass* pass)
         const unsigned char byte = *at++;
         const bool opensValue = afterEquals && (byte == '"' || byte == '\'');
         if ((ended = TagEndsAt(byte, &quote, &afterEquals))) break;
-        if (opensValue) tag.flags &= ~SlashLast;
-        else TakeAttributeByte(tag, byte);
+        if (opensValue) {
+            tag.flags &= ~SlashLast;
+        } else {
+            TakeAttributeByte(tag, byte);
+            at = SkipUnreadBytes(tag, at, end);
+        }
     }
     reader->tag = tag;
     reader->quote = quote;
