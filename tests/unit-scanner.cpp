@@ -957,6 +957,10 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
 {
     const std::string longZeros(28, '0');
     const std::string longValue(60, 'x');
+    // Candidates dense enough to be told at once: text, names, numbers and
+    // unknown names, against every block and window edge as the splits move them.
+    const std::string storm = "&a&amp;&#;&q;&lt&#65;&#x42;&AElig;&thetasym;&unknownname;&#12a;x&&lt;&#&gt;&ZZ9;&#x;&quot&euro;";
+    const std::string stormText = "&a&&#;&q;&ltAB\xC3\x86\xCF\x91&unknownname;&#12a;x&<&#>&ZZ9;&#x;&quot\xE2\x82\xAC";
     struct Row {
         int modes;
         std::string document, text;
@@ -1004,6 +1008,7 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
         {DecodeMode, "<a href=\"?x&amp;y\">z</a>&amp;", "z&"},
         {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
+        {DecodeMode, storm + storm + storm, stormText + stormText + stormText},
         // Main content: the marks, the owner's over the theme's, several and nested.
         {MainMode, "a<main>b<main>c</main>d</main>e<MAIN class=x>f</Main>", "b c d f"},
         {MainMode, "a<div ROLE=\"Main\">b<div>c</div>d</div>e<p role='note  MAIN'>f</p><i role=mainly>g</i>", "b c d f"},
