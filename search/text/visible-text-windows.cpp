@@ -529,10 +529,28 @@ __attribute__((always_inline)) inline bool TakesFollowedTag(const WindowMasks& m
     return counted == TakenByStateMachine;
 }
 
+// Whether the "<!" at `at`, in the block at `first`, opens a comment whose
+// "-->" is the first ">" after it in the block: the masks read it as a tag
+// then (or tell that they cannot, as for any tag), one that joins the text
+// on either side, as the byte-by-byte reading reads a comment. (A comment's
+// "-->" begins after its "<!--".)
+__attribute__((always_inline)) inline bool CommentInBlock(const WindowMasks& masks, uint64_t greater, size_t first,
+                                                          size_t at)
+{
+    const size_t start = at - first;
+    const uint64_t after = greater & ~BitsBelow(start + 1);
+    if (!after) return false;
+    const size_t end = static_cast<size_t>(__builtin_ctzll(after));
+    const unsigned char* const bytes = masks.bytes + first;
+    return end >= start + 6 && bytes[start + 2] == '-' && bytes[start + 3] == '-' && bytes[end - 2] == '-' &&
+           bytes[end - 1] == '-';
+}
+
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, up to the first that the byte-by-byte
-// reading takes, which is added to *stops: "<!" and "<?" tags, those opening
-// raw contents, and for main content, those whose name may count.
+// reading takes, which is added to *stops: "<!" and "<?" tags (but comments
+// that the block holds), those opening raw contents, and for main content,
+// those whose name may count.
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
                                                          uint64_t greater, VisibleTextReader* reader, uint64_t* stops,
@@ -545,6 +563,7 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
     for (; starts; starts &= starts - 1) {
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
+        if (next == '!' && CommentInBlock(masks, greater, first, at)) continue;
         const bool closing = next == '/';
         const uint64_t key = NameKeyAt(masks, at + 1 + closing);
         const unsigned char kind = key == lastKey ? lastKind : KindOfName(key);
@@ -701,11 +720,28 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     // Only the last candidate's run can reach the block's end or the window's.
     if (known && (carried || (ends & ~inWindow))) known &= ~(uint64_t{1} << (BlockBytes - 1 - __builtin_clzll(known)));
     const uint64_t knownEnds = ends & inWindow;
-    return CandidateEnds{known, knownEnds, known & ~Simd::EndingIn(semicolons, knownEnds, known)};
+    // "&#" with no digit after it is text whatever ends it.
+    const uint64_t noDigits = numbered & ~(names >> 2);
+    return CandidateEnds{known, knownEnds, known & (noDigits | ~Simd::EndingIn(semicolons, knownEnds, known))};
 }
 
-// The candidate at `at` of a block (its bytes), not known to be text, read
-// as ReadWholeReference reads it; a known name is looked up from its known end.
+// The value of the decimal digits of bytes [from, to), at most one above the
+// largest code point; -1 where one is no digit.
+__attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* bytes, int from, int to)
+{
+    constexpr int32_t Beyond = 0x10FFFF + 1;
+    int32_t value = 0;
+    for (int at = from; at < to; ++at) {
+        const unsigned digit = bytes[at] - unsigned{'0'};
+        if (digit > 9) return -1;
+        value = value < Beyond ? value * 10 + static_cast<int32_t>(digit) : Beyond;
+    }
+    return value;
+}
+
+// The candidate at `at` of a block (its bytes, of which 128 can be read), not
+// known to be text, read as ReadWholeReference reads it; a known name or
+// decimal number is decoded from its known end.
 __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& masks, size_t block,
                                                             const unsigned char* bytes, int at,
                                                             const CandidateEnds& candidates, char* decoded,
@@ -713,10 +749,21 @@ __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& m
 {
     if (candidates.known >> at & 1) {
         const int end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
+        const int length = end - at - 1;
+        if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
         if (bytes[at + 1] != '#') {
-            const int found = DecodeReference(reinterpret_cast<const char*>(bytes) + at, end - at, decoded);
+            if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
+            uint64_t name;
+            memcpy(&name, bytes + at + 1, sizeof name);
+            const int found = DecodeNameNumber(name & LeadingBytes[length], decoded);
             *decodedLength = found > 0 ? found : 0;
-            return found == ReferenceIsText ? int32_t{ReferenceIsText} : end - at + 1;
+            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+        }
+        const int32_t value = end > at + 2 ? DecimalValue(bytes, at + 2, end) : -1;
+        if (value >= 0) {
+            const int found = DecodeNumber(value, decoded);
+            *decodedLength = found > 0 ? found : 0;
+            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
         }
     }
     const size_t place = (block << BlockShift) + static_cast<size_t>(at);
