@@ -720,9 +720,10 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     // Only the last candidate's run can reach the block's end or the window's.
     if (known && (carried || (ends & ~inWindow))) known &= ~(uint64_t{1} << (BlockBytes - 1 - __builtin_clzll(known)));
     const uint64_t knownEnds = ends & inWindow;
-    // "&#" with no digit after it is text whatever ends it.
-    const uint64_t noDigits = numbered & ~(names >> 2);
-    return CandidateEnds{known, knownEnds, known & (noDigits | ~Simd::EndingIn(semicolons, knownEnds, known))};
+    // A run of one byte or none after "&" or "&#" (no name is of one byte) is
+    // text whatever ends it.
+    const uint64_t shortRun = ~(names >> 2);
+    return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
 }
 
 // The value of the decimal digits of bytes [from, to), at most one above the
