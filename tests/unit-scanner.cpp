@@ -963,6 +963,12 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
 {
     const std::string longZeros(28, '0');
     const std::string longValue(60, 'x');
+    // Candidates dense enough to be told at once: text, names, numbers and
+    // unknown names, against every block and window edge as the splits move them.
+    const std::string storm = "&a&amp;&#;&q;&lt&#65;&#x42;&AElig;&thetasym;&unknownname;&#12a;x&&lt;&#&gt;&ZZ9;&#x;&quot&euro;&#4294967361;";
+    const std::string stormText = "&a&&#;&q;&ltAB\xC3\x86\xCF\x91&unknownname;&#12a;x&<&#>&ZZ9;&#x;&quot\xE2\x82\xAC&#4294967361;";
+    const std::string comments =
+        "a<!---->b<!-- x -->c<!--->d-->e<!-- \"x>\" -->f<!-- '>' -->g<!--<p>-->h<!-- -- >i-->j<!DOCTYPE x>k<!-- a=\"-->\" -->l";
     struct Row {
         int modes;
         std::string document, text;
@@ -975,6 +981,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {BothModes, "a<br>b<BR/>c</ >d<!DOCTYPE html>e<?xml v?>f<!-x>g<!->h</>i", "a b c d e f g h i"},
         {BothModes, std::string("x<b\x01>y</\0b>z as text", 20), "x y z as text"},
         {BothModes, "wa<!-- <p> -->ter<!-->x-->y<!---->z<!--->w--->v<!-- open", "wateryzv"},
+        // Comments one after another, against every block edge as the splits move them.
+        {BothModes, comments + comments + comments, "abcefghj k\" -->labcefghj k\" -->labcefghj k\" -->l"},
         // What follows a comment is no clue to the tags before it.
         {BothModes, "a<br><!-- > x-->c d<br><!-- x -->e<b></b><!-- -> y -->f", "a c d ef"},
         // A quote opens a value only right after "=".
@@ -1010,6 +1018,9 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
         {DecodeMode, "<a href=\"?x&amp;y\">z</a>&amp;", "z&"},
         {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
+        {DecodeMode, storm + storm + storm, stormText + stormText + stormText},
+        {DecodeMode, "&#" + longZeros + "65;" + storm + "&#" + longZeros.substr(1) + "65;&lt;&gt;",
+         "&#" + longZeros + "65;" + stormText + "A<>"},
         // Main content: the marks, the owner's over the theme's, several and nested.
         {MainMode, "a<main>b<main>c</main>d</main>e<MAIN class=x>f</Main>", "b c d f"},
         {MainMode, "a<div ROLE=\"Main\">b<div>c</div>d</div>e<p role='note  MAIN'>f</p><i role=mainly>g</i>", "b c d f"},

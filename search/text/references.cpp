@@ -148,14 +148,38 @@ int EncodeUtf8(int32_t codePoint, char* bytes)
 
 }  // namespace
 
-int32_t CodePointOfName(const char* name, int length)
+namespace {
+
+// The code point of a name as a number (not 0, the empty slots' number), or -1.
+int32_t CodePointOfNameNumber(uint64_t number)
 {
-    if (length < 1 || length > NameLimit) return -1;
-    const uint64_t number = NameNumber(name, length);
     for (int slot = FirstSlot(number);; slot = (slot + 1) & ((1 << NameSlotBits) - 1)) {
         if (Names.number[slot] == number) return Names.codePoint[slot];
         if (Names.number[slot] == 0) return -1;
     }
+}
+
+}  // namespace
+
+int32_t CodePointOfName(const char* name, int length)
+{
+    if (length < 1 || length > NameLimit) return -1;
+    return CodePointOfNameNumber(NameNumber(name, length));
+}
+
+int DecodeNumber(int32_t value, char* bytes)
+{
+    if (value > LargestCodePoint || (value >= 0xD800 && value <= 0xDFFF)) return ReferenceIsText;
+    if (IsBlank(value)) return ReferenceIsBlank;
+    return EncodeUtf8(value, bytes);
+}
+
+int DecodeNameNumber(uint64_t name, char* bytes)
+{
+    const int32_t codePoint = CodePointOfNameNumber(name);
+    if (codePoint < 0) return ReferenceIsText;
+    if (codePoint == NoBreakSpace) return ReferenceIsBlank;
+    return EncodeUtf8(codePoint, bytes);
 }
 
 bool ContinuesReference(const char* reference, int length, unsigned char byte)

@@ -171,6 +171,15 @@ struct Sse2 {
 
     static uint64_t PrefixParity(uint64_t bits) { return ShiftedParity(bits); }
 
+    // Which of the candidates at `to` have their end at a bit of `bits`,
+    // their ends at `from` in the same order: told one by one.
+    static uint64_t EndingIn(uint64_t bits, uint64_t from, uint64_t to)
+    {
+        uint64_t ending = 0;
+        for (; from; from &= from - 1, to &= to - 1) ending |= (bits & LowestBit(from)) ? LowestBit(to) : 0;
+        return ending;
+    }
+
     static char* WriteKept(const unsigned char* bytes, uint64_t kept, uint64_t spaces, char* out)
     {
         return CopyRuns(bytes, kept, spaces, out);
@@ -339,6 +348,13 @@ struct Avx2 {
         const __m128i product =
             _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_set1_epi8(-1), 0);
         return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
+    }
+
+    // As the SSE2 EndingIn, at once: the bits at the ends gathered in order
+    // and spread to the candidates.
+    __attribute__((target("bmi2"))) static uint64_t EndingIn(uint64_t bits, uint64_t from, uint64_t to)
+    {
+        return _pdep_u64(_pext_u64(bits, from), to);
     }
 
     // Eight bytes at a time, shuffled so that those kept come first; each
@@ -553,10 +569,28 @@ __attribute__((always_inline)) inline bool TakesLandmarkTag(const WindowMasks& m
     return false;
 }
 
+// Whether the "<!" at `at`, in the block at `first`, opens a comment whose
+// "-->" is the first ">" after it in the block: the masks read it as a tag
+// then (or tell that they cannot, as for any tag), one that joins the text
+// on either side, as the byte-by-byte reading reads a comment. (A comment's
+// "-->" begins after its "<!--".)
+__attribute__((always_inline)) inline bool CommentInBlock(const WindowMasks& masks, uint64_t greater, size_t first,
+                                                          size_t at)
+{
+    const size_t start = at - first;
+    const uint64_t after = greater & ~BitsBelow(start + 1);
+    if (!after) return false;
+    const size_t end = static_cast<size_t>(__builtin_ctzll(after));
+    const unsigned char* const bytes = masks.bytes + first;
+    return end >= start + 6 && bytes[start + 2] == '-' && bytes[start + 3] == '-' && bytes[end - 2] == '-' &&
+           bytes[end - 1] == '-';
+}
+
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, up to the first that the byte-by-byte
-// reading takes, which is added to *stops: "<!" and "<?" tags, those opening
-// raw contents, and for main content, those whose name may count.
+// reading takes, which is added to *stops: "<!" and "<?" tags (but comments
+// that the block holds), those opening raw contents, and for main content,
+// those whose name may count.
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
                                                          uint64_t greater, VisibleTextReader* reader, uint64_t* stops,
@@ -571,6 +605,7 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
     for (; starts; starts &= starts - 1) {
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
+        if (next == '!' && CommentInBlock(masks, greater, first, at)) continue;
         const bool closing = next == '/';
         const uint64_t key = NameKeyAt(masks, at + 1 + closing);
         const bool sameName = key == lastKey;
@@ -695,28 +730,124 @@ struct BlockReferences {
     size_t skipNext;   // bytes of the next block that the last reference takes
 };
 
+// Where a block holds a few candidates or more (a storm of "&"), finding each
+// one's end byte by byte costs more than finding all of their ends at once.
+inline bool ManyCandidates(uint64_t ampersands)
+{
+    const uint64_t fromSecond = ampersands & (ampersands - 1);
+    return (fromSecond & (fromSecond - 1)) != 0;
+}
+
+// The ends of a block's candidates, found at once: a candidate's name (or
+// its number's digits, after "&#") is a run of ASCII letters and digits, and
+// adding the run's first bit to the block's mask of such bytes carries past
+// its last, to the byte that tells whether it may be a reference (";").
+struct CandidateEnds {
+    uint64_t known;  // the candidates whose end is in the block and the window
+    uint64_t ends;   // the byte after each known candidate's run
+    uint64_t text;   // the known candidates whose end is no ";": text for sure
+};
+
+template <typename Simd>
+__attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsigned char* bytes, uint64_t ampersands,
+                                                                     uint64_t inWindow)
+{
+    uint64_t names = 0, semicolons = 0;
+    for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
+        const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
+        names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
+        semicolons |= MaskOf(Equal(sixteen, ';')) << part;
+    }
+    // A candidate is "&" before a name byte or "#"; a run past the block is not known.
+    const uint64_t named = ampersands & (names >> 1) & BitsBelow(BlockBytes - 1);
+    const uint64_t numbered = ampersands & ~(names >> 1) & BitsBelow(BlockBytes - 2);
+    uint64_t sum;
+    const bool carried = __builtin_add_overflow(names, named << 1 | numbered << 2, &sum);
+    const uint64_t ends = sum & ~names;
+    uint64_t known = named | numbered;
+    // Only the last candidate's run can reach the block's end or the window's.
+    if (known && (carried || (ends & ~inWindow))) known &= ~(uint64_t{1} << (BlockBytes - 1 - __builtin_clzll(known)));
+    const uint64_t knownEnds = ends & inWindow;
+    // A run of one byte or none after "&" or "&#" (no name is of one byte) is
+    // text whatever ends it.
+    const uint64_t shortRun = ~(names >> 2);
+    return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
+}
+
+// The value of the decimal digits of bytes [from, to), at most one above the
+// largest code point; -1 where one is no digit.
+__attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* bytes, int from, int to)
+{
+    constexpr int32_t Beyond = 0x10FFFF + 1;
+    int32_t value = 0;
+    for (int at = from; at < to; ++at) {
+        const unsigned digit = bytes[at] - unsigned{'0'};
+        if (digit > 9) return -1;
+        value = value < Beyond ? value * 10 + static_cast<int32_t>(digit) : Beyond;
+    }
+    return value;
+}
+
+// The candidate at `at` of a block (its bytes, of which 128 can be read), not
+// known to be text, read as ReadWholeReference reads it; a known name or
+// decimal number is decoded from its known end.
+__attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& masks, size_t block,
+                                                            const unsigned char* bytes, int at,
+                                                            const CandidateEnds& candidates, char* decoded,
+                                                            int32_t* decodedLength)
+{
+    if (candidates.known >> at & 1) {
+        const int end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
+        const int length = end - at - 1;
+        if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
+        if (bytes[at + 1] != '#') {
+            if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
+            uint64_t name;
+            memcpy(&name, bytes + at + 1, sizeof name);
+            const int found = DecodeNameNumber(name & LeadingBytes[length], decoded);
+            *decodedLength = found > 0 ? found : 0;
+            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+        }
+        const int32_t value = end > at + 2 ? DecimalValue(bytes, at + 2, end) : -1;
+        if (value >= 0) {
+            const int found = DecodeNumber(value, decoded);
+            *decodedLength = found > 0 ? found : 0;
+            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+        }
+    }
+    const size_t place = (block << BlockShift) + static_cast<size_t>(at);
+    return ReadWholeReference(masks.bytes + place, static_cast<int32_t>(masks.length - place), decoded, decodedLength);
+}
+
 // Reads the references at `ampersands` (before every other stop) where the
 // window holds them whole and each one's character ends inside the block;
 // returns those read (an "&" that is text among them): the others, from the
 // first that is not, stay stops for the byte-by-byte reading.
+template <typename Simd>
 __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
                                                               uint64_t ampersands, BlockReferences* references)
 {
     const size_t first = block << BlockShift;
-    uint64_t read = 0;
-    for (; ampersands; ampersands &= ampersands - 1) {
+    const unsigned char* const bytes = BlockBytesAt(masks, block);
+    const CandidateEnds candidates = ManyCandidates(ampersands)
+                                         ? EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first))
+                                         : CandidateEnds{0, 0, 0};
+    // Those known to be text are read as they stand, wherever the others stop.
+    uint64_t read = candidates.text;
+    for (ampersands &= ~candidates.text; ampersands; ampersands &= ampersands - 1) {
         const int at = __builtin_ctzll(ampersands);
-        const size_t place = first + static_cast<size_t>(at);
-        char decoded[4];
+        // A reference is at least four bytes ("&lt;", "&#9;"), so its character's
+        // four bytes can be copied whole: those past it fall on the reference's own.
+        char decoded[4] = {};
         int32_t decodedLength = 0;
-        const int32_t length = ReadWholeReference(masks.bytes + place, static_cast<int32_t>(masks.length - place),
-                                                  decoded, &decodedLength);
+        const int32_t length = ReadCandidate(masks, block, bytes, at, candidates, decoded, &decodedLength);
         if (length == ReferenceNeedsMore || at + decodedLength > static_cast<int>(BlockBytes)) break;
         read |= LowestBit(ampersands);
         if (length == ReferenceIsText) continue;  // its bytes are text as they stand
-        if (!references->used) memcpy(references->bytes, BlockBytesAt(masks, block), sizeof references->bytes);
+        if (!references->used) memcpy(references->bytes, bytes, sizeof references->bytes);
         references->used = true;
-        memcpy(references->bytes + at, decoded, static_cast<size_t>(decodedLength));
+        memcpy(references->bytes + at, decoded, sizeof decoded);
         if (decodedLength == 0) references->blanks |= LowestBit(ampersands);
         const size_t shown = static_cast<size_t>(at + (decodedLength ? decodedLength : 1));
         const size_t past = static_cast<size_t>(at + length);
@@ -788,7 +919,7 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     references.used = false;
     references.skipped = references.blanks = 0;
     references.skipNext = 0;
-    if (ampersands) stops &= ~ReadReferences(*masks, block, ampersands & (LowestBit(stops & ~ampersands) - 1), &references);
+    if (ampersands) stops &= ~ReadReferences<Simd>(*masks, block, ampersands & (LowestBit(stops & ~ampersands) - 1), &references);
     // The masks must tell the tags up to the first stop, that included;
     // a tag that the byte-by-byte reading takes is a stop too.
     const bool misread = wrong & (LowestBit(stops) * 2 - 1);

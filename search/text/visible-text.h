@@ -139,6 +139,11 @@ bool ContinuesReference(const char* reference, int length, unsigned char byte);
 // bytes of its character, written to bytes (up to 4) and counted, or one of:
 enum : int { ReferenceIsText = -1, ReferenceIsBlank = 0 };
 int DecodeReference(const char* reference, int length, char* bytes);
+// As DecodeReference, of a name of one to eight bytes given as a number, its
+// first byte lowest.
+int DecodeNameNumber(uint64_t name, char* bytes);
+// As DecodeReference, of a number's value (above 0x10FFFF where it is larger).
+int DecodeNumber(int32_t value, char* bytes);
 // The length of the whole reference at bytes[0] ("&" name ";", "&#" digits
 // ";" or "&#x" hex digits ";", shorter than VisibleTextReferenceLimit), of
 // count bytes, or 0: a reference as it stands, whether or not it decodes.
