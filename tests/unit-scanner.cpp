@@ -1073,6 +1073,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
                    "</nav>g<script data-trawlex-ignore>h</script>i<style role=navigation>j</style>k<head><main>l</main>"
                    "</head>m",
          "ab c d g i k m"},
+        {MainMode, "a<!-- <nav -->b<!--<div role=navigation data-trawlex-body -->c<!-- </main --><main>d</main>", "d"},
+        {MainMode, "a<!-- <nav -->b<!--<div role=navigation -->c<!-- <main -->d", "abcd"},
         {MainMode, "<div class=\"" + longValue + "\" role=navigation>a</div>b<p class=\"" + longValue + "\"\nDATA-trawlex-body>c",
          "c"},
         // Inside what is left out, a role counts only where it may mark main content.
