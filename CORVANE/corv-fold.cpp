@@ -595,6 +595,40 @@ inline bool MayBeMark(const QuickTables& tables, const unsigned char* at)
     return at[0] >= 0xE0 || (tables.twoBytes[(at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu)].kind & QuickMark);
 }
 
+// The 4 bytes at `at` as one word, the first in the low byte.
+inline uint32_t LittleEndianWord(const unsigned char* at)
+{
+    uint32_t word;
+    memcpy(&word, at, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    return word;
+}
+
+// Copies the plain characters of three bytes (Han, most kana) that begin at
+// `at`, up to the last 3 bytes: returns where they end. Each is tested as
+// one word: a lead of 0xE0 to 0xEF, two continuation bytes, and its bit in
+// plainBlocks (clear for overlong sequences and surrogates). The 4 bytes
+// read are stored whole, at or before where they were read: the fourth
+// lands on a byte read already, or on room that out has.
+inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, const unsigned char* at,
+                                                  const unsigned char* end, unsigned char** out)
+{
+    unsigned char* target = *out;
+    while (end - at > 3) {
+        const uint32_t word = LittleEndianWord(at);
+        if ((word & 0xC0C0F0u) != 0x8080E0u ||
+            !(tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1))
+            break;
+        memmove(target, at, 4);
+        target += 3;
+        at += 3;
+    }
+    *out = target;
+    return at;
+}
+
 #if defined(__SSE2__)
 // How many of the 16 bytes at `at` (the byte after them is read too) are,
 // from the first, ASCII and whole small Cyrillic letters written as they
@@ -664,15 +698,10 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
     const QuickLetter* last = run->last;
     while (end - at > 3) {
         const unsigned char lead = at[0], second = at[1];
-        if (lead >= 0xE0) {  // three bytes: Han and kana first
-            if (lead >= 0xF0 || (second & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80 ||
-                !(tables.plainBlocks[(lead & 0x0Fu) << 6 | (second & 0x3Fu)] >> (at[2] & 0x3F) & 1))
-                break;
-            out[0] = lead;  // forward: the bytes after out that are overwritten are read
-            out[1] = second;
-            out[2] = at[2];
-            out += 3;
-            at += 3;
+        if (lead >= 0xE0) {  // three bytes: Han and kana first, a run of them in a loop of its own
+            const unsigned char* const first = at;
+            at = CopyPlainThreeByteRun(tables, at, end, &out);
+            if (at == first) break;
             last = &PlainLetter;
         } else if (lead >= 0xC0) {
             if ((second & 0xC0) != 0x80) break;
@@ -704,6 +733,32 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
     run->last = last;
 }
 
+#ifdef CORV_VECTOR_X86
+// 128 bytes at a time with AVX2 while none of them is past ASCII.
+__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
+{
+    int at = 0;
+    for (; at + 128 <= count; at += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
+    }
+    return at + AsciiPrefixLength(bytes + at, count - at);
+}
+#endif
+
+// The ASCII bytes that a text begins with, found as fast as the state's level allows.
+int AsciiRun(const FoldState* state, const char* bytes, int count)
+{
+#ifdef CORV_VECTOR_X86
+    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
+#endif
+    (void)state;
+    return AsciiPrefixLength(bytes, count);
+}
+
 // A letter's folded text as its record gives it: in the record, or in foldTexts.
 inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
 {
@@ -731,8 +786,12 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
-            const int ascii = CopyShortAsciiRun(out, at, end);
-            if (ascii == ShortAsciiRun) break;  // a long run: the vector way
+            int ascii = CopyShortAsciiRun(out, at, end);
+            if (ascii == ShortAsciiRun) {  // a long run (markup): found and copied 64 bytes at a time
+                const int rest = AsciiRun(state, reinterpret_cast<const char*>(at + ascii), static_cast<int>(end - at - ascii));
+                CopyBytes(reinterpret_cast<char*>(out + ascii), reinterpret_cast<const char*>(at + ascii), rest);
+                ascii += rest;
+            }
             baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
             markCount = 0;
             out += ascii;
@@ -784,36 +843,6 @@ void StartFolding(FoldState* state, CaseFolding mode, bool keepsPunctuation)
     state->level = VectorLevelInUse();
     state->keepsPunctuation = keepsPunctuation;
 }
-
-namespace {
-
-#ifdef CORV_VECTOR_X86
-// 128 bytes at a time with AVX2 while none of them is past ASCII.
-__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
-{
-    int at = 0;
-    for (; at + 128 <= count; at += 128) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
-        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
-    }
-    return at + AsciiPrefixLength(bytes + at, count - at);
-}
-#endif
-
-// The ASCII bytes that a text begins with, found as fast as the state's level allows.
-int AsciiRun(const FoldState* state, const char* bytes, int count)
-{
-#ifdef CORV_VECTOR_X86
-    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
-#endif
-    (void)state;
-    return AsciiPrefixLength(bytes, count);
-}
-
-}  // namespace
 
 int AsciiPrefixLength(const char* bytes, int count)
 {

@@ -375,6 +375,14 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                              "\u00DF\u00DF\u00DF\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430"
                              "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306"})
         ExpectQuickWaysExact(text, text);
+    // Runs of ASCII long enough to be copied 64 bytes at a time, between
+    // folded letters: a mark after one belongs to the run's last byte.
+    for (const size_t run : {63, 64, 65, 130}) {
+        const std::string letters = std::string(run - 1, 'x') + " ", blanks = std::string(run - 1, ' ') + "x";
+        for (const std::string& ascii : {letters, blanks})
+            ExpectQuickWaysExact("\u00C9\u6771" + ascii + "\u0301\u30AB" + ascii + "\u00E9",
+                                 "ASCII run of " + std::to_string(run) + " ending " + ascii.back());
+    }
 }
 
 }  // namespace
