@@ -655,15 +655,73 @@ inline int SmallCyrillicPrefix(const unsigned char* at)
 }
 #endif
 
-// Takes, when windows allow, the ASCII and small Cyrillic (the most of
-// Russian text) that begin at `at`, found 16 bytes at a time and copied
-// whole: false when it takes nothing. Out of the quick way's loop, which
-// other scripts take without it.
+// The last character of a window taken, for the marks after it.
+inline const QuickLetter* LastOfWindow(const QuickTables& tables, const unsigned char* at, int length)
+{
+    const unsigned char final = at[length - 1];
+    return final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[length - 2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+}
+
+#ifdef CORV_VECTOR_X86
+// SmallCyrillicPrefix for the 32 bytes at `at` (the byte after them is read too).
+__attribute__((target("avx2"))) inline int SmallCyrillicPrefixAvx2(const unsigned char* at)
+{
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    // Each byte's predecessor, across the halves (none before the first): the standard alignr of the
+    // bytes and their low half moved up.
+    const __m256i before = _mm256_alignr_epi8(bytes, _mm256_permute2x128_si256(bytes, bytes, 0x08), 15);
+    const __m256i ascii = _mm256_cmpgt_epi8(bytes, _mm256_set1_epi8(-1));
+    const __m256i nextFollows = _mm256_cmpeq_epi8(_mm256_and_si256(next, _mm256_set1_epi8(-0x40)), _mm256_set1_epi8(-0x80));
+    const __m256i d0 = _mm256_set1_epi8(static_cast<char>(0xD0)), d1 = _mm256_set1_epi8(static_cast<char>(0xD1));
+    const __m256i leads = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(bytes, d0), _mm256_cmpeq_epi8(bytes, d1)), nextFollows);
+    const __m256i high = _mm256_and_si256(bytes, _mm256_set1_epi8(-0x10));
+    const __m256i afterD0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xB9))),
+                                                _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(0xB0))));
+    const __m256i afterD1 = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(0x80)));
+    const __m256i seconds = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(before, d0), afterD0),
+                                            _mm256_and_si256(_mm256_cmpeq_epi8(before, d1), afterD1));
+    const uint32_t good = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(ascii, seconds), leads)));
+    const int length = ~good ? __builtin_ctz(~good) : 32;
+    return length > 0 && (static_cast<uint32_t>(_mm256_movemask_epi8(leads)) >> (length - 1) & 1) ? length - 1 : length;
+}
+
+// TakeSmallCyrillic's windows, 32 bytes at a time: where the text stands,
+// as long as a window's store reaches no byte not yet read. Returns true
+// when it stopped at a character that no window takes; else the 16-byte
+// windows take the rest.
 template <bool InPlace>
-inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+__attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+{
+    while (end - run->at > 32) {
+        const unsigned char* at = run->at;
+        const int length = SmallCyrillicPrefixAvx2(at);
+        if (length == 0 || (InPlace && run->out != at && run->out + 32 > at + length)) return false;
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        if (!InPlace || run->out != at) _mm256_storeu_si256(reinterpret_cast<__m256i*>(run->out), bytes);
+        run->last = LastOfWindow(tables, at, length);
+        run->out += length;
+        run->at += length;
+        if (length < 32) return true;
+    }
+    return false;
+}
+#endif
+
+// Takes, when windows allow, the ASCII and small Cyrillic (the most of
+// Russian text) that begin at `at`, found 16 bytes at a time (32 with
+// `wide`, AVX2) and copied whole: false when it takes nothing. Out of the
+// quick way's loop, which other scripts take without it.
+template <bool InPlace>
+inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool wide)
 {
 #if defined(__SSE2__)
     const unsigned char* const start = run->at;
+#ifdef CORV_VECTOR_X86
+    if (wide && end - start > 32 && TakeSmallCyrillicAvx2<InPlace>(tables, run, end)) return true;
+#else
+    (void)wide;
+#endif
     while (end - run->at > 16) {
         const unsigned char* at = run->at;
         const int length = SmallCyrillicPrefix(at);
@@ -671,27 +729,26 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
         if (length == 0 || (InPlace && run->out != at && run->out + 16 > at + length)) break;
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         if (!InPlace || run->out != at) _mm_storeu_si128(reinterpret_cast<__m128i*>(run->out), bytes);
-        const unsigned char final = at[length - 1];
-        run->last = final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[length - 2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+        run->last = LastOfWindow(tables, at, length);
         run->out += length;
         run->at += length;
         if (length < 16) break;
     }
     return run->at > start;
 #else
-    (void)tables, (void)run, (void)end;
+    (void)tables, (void)run, (void)end, (void)wide;
     return false;
 #endif
 }
 
 // Takes letters of the quick way, and with `blanks` a lone ASCII byte
-// between them, up to the last 3 bytes; with windows, runs of small
+// between them, up to the last 3 bytes; with windows (a vector level), runs of small
 // Cyrillic and ASCII as well. A letter that marks after it could change is
 // taken when the character after it is no mark. InPlace, each is written in
 // the bytes it was read from or before, so that text may be folded where it
 // stands; else out has room for 4 bytes more than a letter writes.
 template <bool InPlace>
-inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, bool windows)
+inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, int32_t windows)
 {
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
@@ -706,9 +763,9 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
         } else if (lead >= 0xC0) {
             if ((second & 0xC0) != 0x80) break;
             const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
-            if (windows && (quick->kind & QuickWindow)) {
+            if (windows >= VectorSse2 && (quick->kind & QuickWindow)) {
                 QuickRun window{at, out, last};
-                if (TakeSmallCyrillic<InPlace>(tables, &window, end)) {
+                if (TakeSmallCyrillic<InPlace>(tables, &window, end, windows == VectorAvx2)) {
                     at = window.at;
                     out = window.out;
                     last = window.last;
@@ -776,7 +833,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
 {
     if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
     const QuickTables& tables = QuickTablesOf(state->mode);
-    const bool windows = state->level >= VectorSse2 && tables.smallCyrillic;
+    const int32_t windows = tables.smallCyrillic ? state->level : VectorPortable;
     const int32_t mode = state->mode;
     const uint8_t hold = FlagHold << (mode - 1);
     const uint8_t mark = FlagMark | FlagHangul;
@@ -958,7 +1015,12 @@ int FoldApart(FoldState* state, const char* source, int count, char* target, voi
     int written = 0;
     for (int at = 0; at < count;) {
         const int ascii = AsciiRun(state, source + at, count - at);
-        if (ascii > 0) {
+        if (ascii > 0 && state->heldCount == 0 && state->pendingLength == 0) {  // their own folding: copied
+            CopyBytes(target + written, source + at, ascii);
+            NoteAsciiTaken(state, source + at, ascii);
+            written += ascii;
+            at += ascii;
+        } else if (ascii > 0) {
             const int made = FoldText(state, source + at, ascii, target + written, nullptr);
             foldedApart(target + written, made - ascii);  // what was held back before them
             written += made;
@@ -984,18 +1046,21 @@ int MoveAsciiRun(char* text, int written, int read, int count)
 {
     int ascii = 0;
 #if defined(__SSE2__)
-    const bool wholeChunks = read - written >= 16;
-    while (read + ascii + 16 <= count) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + read + ascii));
+    // Whole chunks of ASCII in a tight loop: each is read before it is
+    // stored, and the store ends before the next bytes to read.
+    const char* from = text + read;
+    char* to = text + written;
+    for (; read + ascii + 16 <= count; ascii += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + ascii));
         const int mask = _mm_movemask_epi8(chunk);
-        if (mask == 0 || wholeChunks) _mm_storeu_si128(reinterpret_cast<__m128i*>(text + written + ascii), chunk);
         if (mask != 0) {
             const int length = ascii + __builtin_ctz(static_cast<unsigned>(mask));
-            if (!wholeChunks)
-                for (; ascii < length; ++ascii) text[written + ascii] = text[read + ascii];
+            if (read - written >= 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + ascii), chunk);
+            else
+                for (; ascii < length; ++ascii) to[ascii] = from[ascii];
             return length;
         }
-        ascii += 16;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + ascii), chunk);
     }
 #endif
     for (; read + ascii < count && static_cast<unsigned char>(text[read + ascii]) < 0x80; ++ascii)
@@ -1010,7 +1075,7 @@ void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char
                       bool blanks)
 {
     QuickRun run{text + *read, text + *written, nullptr};
-    TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && state->level >= VectorSse2 && tables.smallCyrillic);
+    TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && tables.smallCyrillic ? state->level : VectorPortable);
     if (!run.last) return;
     state->baseFlags = run.last->letterFlags;
     state->markCount = run.last->marks;

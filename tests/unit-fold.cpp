@@ -363,7 +363,7 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                 if (codePoint < 0xD800 || codePoint > 0xDFFF) text.append(Utf8Of(codePoint)).append(next);
             ExpectQuickWaysExact(text, "from U+" + std::to_string(first) + " before " + next);
         }
-    // Runs of small Cyrillic, 16 bytes at a time, cut by what they leave to
+    // Runs of small Cyrillic, 16 or 32 bytes at a time, cut by what they leave to
     // the letters' way, after text that folding shrank (written before it stands).
     for (const char* text : {"\u00C9\u00E9 \u0442\u0435\u043A\u0441\u0442 \u0434\u043B\u044F \u043F\u0440\u043E\u0432\u0435"
                              "\u0440\u043A\u0438 \u0451\u0436 \u0439\u043E\u0434 \u00AB\u0416\u0443\u043A\u00BB, \u0441\u0431"
@@ -373,7 +373,10 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                              "\u044F\u0439",
                              "\u0436a\u0301\u0436 \u0436\u0301\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436e\u0301 x",
                              "\u00DF\u00DF\u00DF\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430"
-                             "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306"})
+                             "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306",
+                             "\u00C9\u043F\u0440\u043E\u0432\u0435\u0440\u043A\u0430\u043C\u0438\u0451\u0436\u0438\u043A\u0438 "
+                             "\u0435\u0449\u0451 \u0440\u0430\u0437 \u043F\u0440\u043E\u0432\u0435\u0440\u043A\u0430 \u0434\u043B\u044F "
+                             "\u043E\u043A\u043E\u043D \u043F\u043E 32 \u0431\u0430\u0439\u0442\u0430"})
         ExpectQuickWaysExact(text, text);
     // Runs of ASCII long enough to be copied 64 bytes at a time, between
     // folded letters: a mark after one belongs to the run's last byte.
