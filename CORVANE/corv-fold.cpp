@@ -481,6 +481,15 @@ enum : uint8_t {
 constexpr uint8_t QuickNone = 0xFF;
 constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits of their first two bytes
 
+// A character of three bytes from U+3000 to U+30FF (kana, and the voiced
+// kana that decompose to six bytes) as the quick way writes it when it is
+// not plain: its folded bytes, and what it leaves for the marks after it.
+struct QuickKana {
+    unsigned char text[8];
+    QuickLetter letter;  // its length, or QuickNone: the record's way
+};
+constexpr uint32_t KanaFirst = 0x3000;
+
 // Per mode, worked out from the records once: the letters of two bytes
 // (Latin, Greek, Cyrillic...) that are written at once, and the plain
 // three-byte characters (Han, most kana, symbols), written as they stand and
@@ -488,6 +497,7 @@ constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits o
 struct QuickTables {
     QuickLetter twoBytes[0x800];
     uint64_t plainBlocks[QuickBlocks];
+    QuickKana kana[0x100];
     bool smallCyrillic;  // а to я but й are written as they stand (vector windows may copy them)
 };
 
@@ -538,6 +548,29 @@ uint64_t PlainMask(uint32_t first, uint64_t* halves, bool* known)
     return halves[half];
 }
 
+// A letter's folded text as its record gives it: in the record, or in foldTexts.
+inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
+{
+    const unsigned char* text = record.text[mode - 1];
+    return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
+}
+
+// Letters whose folded text (8 bytes at most) the record holds or points
+// to; punctuation, marks and Hangul take the record's way.
+QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
+{
+    const FoldRecord& record = RecordOf(codePoint);
+    const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
+    const uint8_t kind = record.flags & (FlagHold << (mode - 1)) ? QuickHolds : 0;
+    const uint8_t letterFlags = record.flags & LetterFlags;
+    QuickKana kana{{0, 0, 0, 0, 0, 0, 0, 0}, {{0, 0, 0, 0}, QuickNone, letterFlags, record.marks, kind}};
+    if ((record.flags & (FlagMark | FlagHangul | FlagUnchanged)) || IsPunctuation(record, codePoint) || length > 8)
+        return kana;
+    memcpy(kana.text, RecordText(record, mode, length), static_cast<size_t>(length));
+    kana.letter.length = static_cast<uint8_t>(length);
+    return kana;
+}
+
 QuickTables MakeQuickTables(int32_t mode)
 {
     static_assert(FoldBlockShift == 7, "a block of the tables holds two quick blocks");
@@ -553,6 +586,7 @@ QuickTables MakeQuickTables(int32_t mode)
         const bool wellFormed = first >= 0x800 && (first < 0xD800 || first > 0xDFFF);
         tables.plainBlocks[block] = wellFormed ? PlainMask(first, halves, known) : 0;
     }
+    for (uint32_t i = 0; i < 0x100; ++i) tables.kana[i] = QuickKanaOf(mode, KanaFirst + i);
     tables.smallCyrillic = true;
     for (uint32_t codePoint = 0x0430; codePoint <= 0x044F; ++codePoint) {
         const QuickLetter& quick = tables.twoBytes[codePoint];
@@ -627,6 +661,38 @@ inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, con
     }
     *out = target;
     return at;
+}
+
+// Whether the character at `at` (4 bytes at least before the end) is known
+// to be no mark: ASCII, a letter of two bytes that is none, a plain
+// character of three bytes, or a kana with a text in the table.
+inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[0] < 0xE0) return !MayBeMark(tables, at);
+    const uint32_t word = LittleEndianWord(at);
+    if ((word & 0xC0C0F0u) != 0x8080E0u) return false;
+    if (tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1) return true;
+    const QuickKana& kana = tables.kana[(at[1] & 0x03u) << 6 | (at[2] & 0x3Fu)];
+    return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && kana.letter.length != QuickNone;
+}
+
+// A kana that folding writes longer (a voiced kana, as its letter and the
+// voicing mark) at `at`, written from its table at out (which has room for
+// 8 bytes): false when it takes the record's way. One that marks after it
+// could change waits until the character after it is known to be no mark.
+inline bool TakeKana(const QuickTables& tables, const unsigned char** at, const unsigned char* end, unsigned char** out,
+                     const QuickLetter** last)
+{
+    const unsigned char* bytes = *at;
+    if (bytes[0] != 0xE3 || (bytes[1] & 0xFC) != 0x80 || (bytes[2] & 0xC0) != 0x80) return false;  // U+3000 to U+30FF
+    const QuickKana& kana = tables.kana[(bytes[1] & 0x03u) << 6 | (bytes[2] & 0x3Fu)];
+    const bool waits = (kana.letter.kind & QuickHolds) && (end - bytes < 8 || !IsKnownNoMark(tables, bytes + 3));
+    if (kana.letter.length == QuickNone || waits) return false;
+    memcpy(*out, kana.text, 8);
+    *out += kana.letter.length;
+    *at += 3;
+    *last = &kana.letter;
+    return true;
 }
 
 #if defined(__SSE2__)
@@ -758,8 +824,11 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
         if (lead >= 0xE0) {  // three bytes: Han and kana first, a run of them in a loop of its own
             const unsigned char* const first = at;
             at = CopyPlainThreeByteRun(tables, at, end, &out);
-            if (at == first) break;
-            last = &PlainLetter;
+            if (at > first) {
+                last = &PlainLetter;
+            } else if (InPlace || !TakeKana(tables, &at, end, &out, &last)) {
+                break;
+            }
         } else if (lead >= 0xC0) {
             if ((second & 0xC0) != 0x80) break;
             const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
@@ -814,13 +883,6 @@ int AsciiRun(const FoldState* state, const char* bytes, int count)
 #endif
     (void)state;
     return AsciiPrefixLength(bytes, count);
-}
-
-// A letter's folded text as its record gives it: in the record, or in foldTexts.
-inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
-{
-    const unsigned char* text = record.text[mode - 1];
-    return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
 }
 
 // Most text in a tight loop: short runs of ASCII, letters of the quick way,
