@@ -885,12 +885,26 @@ int AsciiRun(const FoldState* state, const char* bytes, int count)
     return AsciiPrefixLength(bytes, count);
 }
 
-// Most text in a tight loop: short runs of ASCII, letters of the quick way,
+// Copies the ASCII bytes at `at` to out (which has room for 16 more) and
+// returns how many: a short run at once, a longer one (markup) found and
+// copied 64 bytes at a time.
+inline int CopyAsciiRun(const FoldState* state, unsigned char* out, const unsigned char* at, const unsigned char* end)
+{
+    int ascii = CopyShortAsciiRun(out, at, end);
+    if (ascii == ShortAsciiRun) {
+        const int rest = AsciiRun(state, reinterpret_cast<const char*>(at + ascii), static_cast<int>(end - at - ascii));
+        CopyBytes(reinterpret_cast<char*>(out + ascii), reinterpret_cast<const char*>(at + ascii), rest);
+        ascii += rest;
+    }
+    return ascii;
+}
+
+// Most text in a tight loop: runs of ASCII, letters of the quick way,
 // and other letters of two or three bytes written from their records, at
 // once or, when marks after them could change them, once the next character
 // is known to be no mark; while nothing is held back and no offsets are
-// asked for. Returns where it stopped: at a long run of ASCII, at the end,
-// or at what takes the long way.
+// asked for. Returns where it stopped: at the end, or at what takes the
+// long way.
 const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
 {
     if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
@@ -905,12 +919,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
-            int ascii = CopyShortAsciiRun(out, at, end);
-            if (ascii == ShortAsciiRun) {  // a long run (markup): found and copied 64 bytes at a time
-                const int rest = AsciiRun(state, reinterpret_cast<const char*>(at + ascii), static_cast<int>(end - at - ascii));
-                CopyBytes(reinterpret_cast<char*>(out + ascii), reinterpret_cast<const char*>(at + ascii), rest);
-                ascii += rest;
-            }
+            const int ascii = CopyAsciiRun(state, out, at, end);
             baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
             markCount = 0;
             out += ascii;
