@@ -481,6 +481,15 @@ enum : uint8_t {
 constexpr uint8_t QuickNone = 0xFF;
 constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits of their first two bytes
 
+// A character of three bytes from U+3000 to U+30FF (kana, and the voiced
+// kana that decompose to six bytes) as the quick way writes it when it is
+// not plain: its folded bytes, and what it leaves for the marks after it.
+struct QuickKana {
+    unsigned char text[8];
+    QuickLetter letter;  // its length, or QuickNone: the record's way
+};
+constexpr uint32_t KanaFirst = 0x3000;
+
 // Per mode, worked out from the records once: the letters of two bytes
 // (Latin, Greek, Cyrillic...) that are written at once, and the plain
 // three-byte characters (Han, most kana, symbols), written as they stand and
@@ -488,6 +497,7 @@ constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits o
 struct QuickTables {
     QuickLetter twoBytes[0x800];
     uint64_t plainBlocks[QuickBlocks];
+    QuickKana kana[0x100];
     bool smallCyrillic;  // а to я but й are written as they stand (vector windows may copy them)
 };
 
@@ -538,6 +548,29 @@ uint64_t PlainMask(uint32_t first, uint64_t* halves, bool* known)
     return halves[half];
 }
 
+// A letter's folded text as its record gives it: in the record, or in foldTexts.
+inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
+{
+    const unsigned char* text = record.text[mode - 1];
+    return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
+}
+
+// Letters whose folded text (8 bytes at most) the record holds or points
+// to; punctuation, marks and Hangul take the record's way.
+QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
+{
+    const FoldRecord& record = RecordOf(codePoint);
+    const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
+    const uint8_t kind = record.flags & (FlagHold << (mode - 1)) ? QuickHolds : 0;
+    const uint8_t letterFlags = record.flags & LetterFlags;
+    QuickKana kana{{0, 0, 0, 0, 0, 0, 0, 0}, {{0, 0, 0, 0}, QuickNone, letterFlags, record.marks, kind}};
+    if ((record.flags & (FlagMark | FlagHangul | FlagUnchanged)) || IsPunctuation(record, codePoint) || length > 8)
+        return kana;
+    memcpy(kana.text, RecordText(record, mode, length), static_cast<size_t>(length));
+    kana.letter.length = static_cast<uint8_t>(length);
+    return kana;
+}
+
 QuickTables MakeQuickTables(int32_t mode)
 {
     static_assert(FoldBlockShift == 7, "a block of the tables holds two quick blocks");
@@ -553,6 +586,7 @@ QuickTables MakeQuickTables(int32_t mode)
         const bool wellFormed = first >= 0x800 && (first < 0xD800 || first > 0xDFFF);
         tables.plainBlocks[block] = wellFormed ? PlainMask(first, halves, known) : 0;
     }
+    for (uint32_t i = 0; i < 0x100; ++i) tables.kana[i] = QuickKanaOf(mode, KanaFirst + i);
     tables.smallCyrillic = true;
     for (uint32_t codePoint = 0x0430; codePoint <= 0x044F; ++codePoint) {
         const QuickLetter& quick = tables.twoBytes[codePoint];
@@ -595,6 +629,72 @@ inline bool MayBeMark(const QuickTables& tables, const unsigned char* at)
     return at[0] >= 0xE0 || (tables.twoBytes[(at[0] & 0x1Fu) << 6 | (at[1] & 0x3Fu)].kind & QuickMark);
 }
 
+// The 4 bytes at `at` as one word, the first in the low byte.
+inline uint32_t LittleEndianWord(const unsigned char* at)
+{
+    uint32_t word;
+    memcpy(&word, at, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    return word;
+}
+
+// Copies the plain characters of three bytes (Han, most kana) that begin at
+// `at`, up to the last 3 bytes: returns where they end. Each is tested as
+// one word: a lead of 0xE0 to 0xEF, two continuation bytes, and its bit in
+// plainBlocks (clear for overlong sequences and surrogates). The 4 bytes
+// read are stored whole, at or before where they were read: the fourth
+// lands on a byte read already, or on room that out has.
+inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, const unsigned char* at,
+                                                  const unsigned char* end, unsigned char** out)
+{
+    unsigned char* target = *out;
+    while (end - at > 3) {
+        const uint32_t word = LittleEndianWord(at);
+        if ((word & 0xC0C0F0u) != 0x8080E0u ||
+            !(tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1))
+            break;
+        memmove(target, at, 4);
+        target += 3;
+        at += 3;
+    }
+    *out = target;
+    return at;
+}
+
+// Whether the character at `at` (4 bytes at least before the end) is known
+// to be no mark: ASCII, a letter of two bytes that is none, a plain
+// character of three bytes, or a kana with a text in the table.
+inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[0] < 0xE0) return !MayBeMark(tables, at);
+    const uint32_t word = LittleEndianWord(at);
+    if ((word & 0xC0C0F0u) != 0x8080E0u) return false;
+    if (tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1) return true;
+    const QuickKana& kana = tables.kana[(at[1] & 0x03u) << 6 | (at[2] & 0x3Fu)];
+    return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && kana.letter.length != QuickNone;
+}
+
+// A kana that folding writes longer (a voiced kana, as its letter and the
+// voicing mark) at `at`, written from its table at out (which has room for
+// 8 bytes): false when it takes the record's way. One that marks after it
+// could change waits until the character after it is known to be no mark.
+inline bool TakeKana(const QuickTables& tables, const unsigned char** at, const unsigned char* end, unsigned char** out,
+                     const QuickLetter** last)
+{
+    const unsigned char* bytes = *at;
+    if (bytes[0] != 0xE3 || (bytes[1] & 0xFC) != 0x80 || (bytes[2] & 0xC0) != 0x80) return false;  // U+3000 to U+30FF
+    const QuickKana& kana = tables.kana[(bytes[1] & 0x03u) << 6 | (bytes[2] & 0x3Fu)];
+    const bool waits = (kana.letter.kind & QuickHolds) && (end - bytes < 8 || !IsKnownNoMark(tables, bytes + 3));
+    if (kana.letter.length == QuickNone || waits) return false;
+    memcpy(*out, kana.text, 8);
+    *out += kana.letter.length;
+    *at += 3;
+    *last = &kana.letter;
+    return true;
+}
+
 #if defined(__SSE2__)
 // How many of the 16 bytes at `at` (the byte after them is read too) are,
 // from the first, ASCII and whole small Cyrillic letters written as they
@@ -621,15 +721,73 @@ inline int SmallCyrillicPrefix(const unsigned char* at)
 }
 #endif
 
-// Takes, when windows allow, the ASCII and small Cyrillic (the most of
-// Russian text) that begin at `at`, found 16 bytes at a time and copied
-// whole: false when it takes nothing. Out of the quick way's loop, which
-// other scripts take without it.
+// The last character of a window taken, for the marks after it.
+inline const QuickLetter* LastOfWindow(const QuickTables& tables, const unsigned char* at, int length)
+{
+    const unsigned char final = at[length - 1];
+    return final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[length - 2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+}
+
+#ifdef CORV_VECTOR_X86
+// SmallCyrillicPrefix for the 32 bytes at `at` (the byte after them is read too).
+__attribute__((target("avx2"))) inline int SmallCyrillicPrefixAvx2(const unsigned char* at)
+{
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    // Each byte's predecessor, across the halves (none before the first): the standard alignr of the
+    // bytes and their low half moved up.
+    const __m256i before = _mm256_alignr_epi8(bytes, _mm256_permute2x128_si256(bytes, bytes, 0x08), 15);
+    const __m256i ascii = _mm256_cmpgt_epi8(bytes, _mm256_set1_epi8(-1));
+    const __m256i nextFollows = _mm256_cmpeq_epi8(_mm256_and_si256(next, _mm256_set1_epi8(-0x40)), _mm256_set1_epi8(-0x80));
+    const __m256i d0 = _mm256_set1_epi8(static_cast<char>(0xD0)), d1 = _mm256_set1_epi8(static_cast<char>(0xD1));
+    const __m256i leads = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(bytes, d0), _mm256_cmpeq_epi8(bytes, d1)), nextFollows);
+    const __m256i high = _mm256_and_si256(bytes, _mm256_set1_epi8(-0x10));
+    const __m256i afterD0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xB9))),
+                                                _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(0xB0))));
+    const __m256i afterD1 = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(0x80)));
+    const __m256i seconds = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(before, d0), afterD0),
+                                            _mm256_and_si256(_mm256_cmpeq_epi8(before, d1), afterD1));
+    const uint32_t good = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(ascii, seconds), leads)));
+    const int length = ~good ? __builtin_ctz(~good) : 32;
+    return length > 0 && (static_cast<uint32_t>(_mm256_movemask_epi8(leads)) >> (length - 1) & 1) ? length - 1 : length;
+}
+
+// TakeSmallCyrillic's windows, 32 bytes at a time: where the text stands,
+// as long as a window's store reaches no byte not yet read. Returns true
+// when it stopped at a character that no window takes; else the 16-byte
+// windows take the rest.
 template <bool InPlace>
-inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+__attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+{
+    while (end - run->at > 32) {
+        const unsigned char* at = run->at;
+        const int length = SmallCyrillicPrefixAvx2(at);
+        if (length == 0 || (InPlace && run->out != at && run->out + 32 > at + length)) return false;
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        if (!InPlace || run->out != at) _mm256_storeu_si256(reinterpret_cast<__m256i*>(run->out), bytes);
+        run->last = LastOfWindow(tables, at, length);
+        run->out += length;
+        run->at += length;
+        if (length < 32) return true;
+    }
+    return false;
+}
+#endif
+
+// Takes, when windows allow, the ASCII and small Cyrillic (the most of
+// Russian text) that begin at `at`, found 16 bytes at a time (32 with
+// `wide`, AVX2) and copied whole: false when it takes nothing. Out of the
+// quick way's loop, which other scripts take without it.
+template <bool InPlace>
+inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool wide)
 {
 #if defined(__SSE2__)
     const unsigned char* const start = run->at;
+#ifdef CORV_VECTOR_X86
+    if (wide && end - start > 32 && TakeSmallCyrillicAvx2<InPlace>(tables, run, end)) return true;
+#else
+    (void)wide;
+#endif
     while (end - run->at > 16) {
         const unsigned char* at = run->at;
         const int length = SmallCyrillicPrefix(at);
@@ -637,49 +795,46 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
         if (length == 0 || (InPlace && run->out != at && run->out + 16 > at + length)) break;
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         if (!InPlace || run->out != at) _mm_storeu_si128(reinterpret_cast<__m128i*>(run->out), bytes);
-        const unsigned char final = at[length - 1];
-        run->last = final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[length - 2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+        run->last = LastOfWindow(tables, at, length);
         run->out += length;
         run->at += length;
         if (length < 16) break;
     }
     return run->at > start;
 #else
-    (void)tables, (void)run, (void)end;
+    (void)tables, (void)run, (void)end, (void)wide;
     return false;
 #endif
 }
 
 // Takes letters of the quick way, and with `blanks` a lone ASCII byte
-// between them, up to the last 3 bytes; with windows, runs of small
+// between them, up to the last 3 bytes; with windows (a vector level), runs of small
 // Cyrillic and ASCII as well. A letter that marks after it could change is
 // taken when the character after it is no mark. InPlace, each is written in
 // the bytes it was read from or before, so that text may be folded where it
 // stands; else out has room for 4 bytes more than a letter writes.
 template <bool InPlace>
-inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, bool windows)
+inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, int32_t windows)
 {
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
     const QuickLetter* last = run->last;
     while (end - at > 3) {
         const unsigned char lead = at[0], second = at[1];
-        if (lead >= 0xE0) {  // three bytes: Han and kana first
-            if (lead >= 0xF0 || (second & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80 ||
-                !(tables.plainBlocks[(lead & 0x0Fu) << 6 | (second & 0x3Fu)] >> (at[2] & 0x3F) & 1))
+        if (lead >= 0xE0) {  // three bytes: Han and kana first, a run of them in a loop of its own
+            const unsigned char* const first = at;
+            at = CopyPlainThreeByteRun(tables, at, end, &out);
+            if (at > first) {
+                last = &PlainLetter;
+            } else if (InPlace || !TakeKana(tables, &at, end, &out, &last)) {
                 break;
-            out[0] = lead;  // forward: the bytes after out that are overwritten are read
-            out[1] = second;
-            out[2] = at[2];
-            out += 3;
-            at += 3;
-            last = &PlainLetter;
+            }
         } else if (lead >= 0xC0) {
             if ((second & 0xC0) != 0x80) break;
             const QuickLetter* quick = &tables.twoBytes[(lead & 0x1Fu) << 6 | (second & 0x3Fu)];
-            if (windows && (quick->kind & QuickWindow)) {
+            if (windows >= VectorSse2 && (quick->kind & QuickWindow)) {
                 QuickRun window{at, out, last};
-                if (TakeSmallCyrillic<InPlace>(tables, &window, end)) {
+                if (TakeSmallCyrillic<InPlace>(tables, &window, end, windows == VectorAvx2)) {
                     at = window.at;
                     out = window.out;
                     last = window.last;
@@ -704,24 +859,57 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
     run->last = last;
 }
 
-// A letter's folded text as its record gives it: in the record, or in foldTexts.
-inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, int length)
+#ifdef CORV_VECTOR_X86
+// 128 bytes at a time with AVX2 while none of them is past ASCII.
+__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
 {
-    const unsigned char* text = record.text[mode - 1];
-    return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
+    int at = 0;
+    for (; at + 128 <= count; at += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
+    }
+    return at + AsciiPrefixLength(bytes + at, count - at);
+}
+#endif
+
+// The ASCII bytes that a text begins with, found as fast as the state's level allows.
+int AsciiRun(const FoldState* state, const char* bytes, int count)
+{
+#ifdef CORV_VECTOR_X86
+    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
+#endif
+    (void)state;
+    return AsciiPrefixLength(bytes, count);
 }
 
-// Most text in a tight loop: short runs of ASCII, letters of the quick way,
+// Copies the ASCII bytes at `at` to out (which has room for 16 more) and
+// returns how many: a short run at once, a longer one (markup) found and
+// copied 64 bytes at a time.
+inline int CopyAsciiRun(const FoldState* state, unsigned char* out, const unsigned char* at, const unsigned char* end)
+{
+    int ascii = CopyShortAsciiRun(out, at, end);
+    if (ascii == ShortAsciiRun) {
+        const int rest = AsciiRun(state, reinterpret_cast<const char*>(at + ascii), static_cast<int>(end - at - ascii));
+        CopyBytes(reinterpret_cast<char*>(out + ascii), reinterpret_cast<const char*>(at + ascii), rest);
+        ascii += rest;
+    }
+    return ascii;
+}
+
+// Most text in a tight loop: runs of ASCII, letters of the quick way,
 // and other letters of two or three bytes written from their records, at
 // once or, when marks after them could change them, once the next character
 // is known to be no mark; while nothing is held back and no offsets are
-// asked for. Returns where it stopped: at a long run of ASCII, at the end,
-// or at what takes the long way.
+// asked for. Returns where it stopped: at the end, or at what takes the
+// long way.
 const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
 {
     if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
     const QuickTables& tables = QuickTablesOf(state->mode);
-    const bool windows = state->level >= VectorSse2 && tables.smallCyrillic;
+    const int32_t windows = tables.smallCyrillic ? state->level : VectorPortable;
     const int32_t mode = state->mode;
     const uint8_t hold = FlagHold << (mode - 1);
     const uint8_t mark = FlagMark | FlagHangul;
@@ -731,8 +919,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
-            const int ascii = CopyShortAsciiRun(out, at, end);
-            if (ascii == ShortAsciiRun) break;  // a long run: the vector way
+            const int ascii = CopyAsciiRun(state, out, at, end);
             baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
             markCount = 0;
             out += ascii;
@@ -784,36 +971,6 @@ void StartFolding(FoldState* state, CaseFolding mode, bool keepsPunctuation)
     state->level = VectorLevelInUse();
     state->keepsPunctuation = keepsPunctuation;
 }
-
-namespace {
-
-#ifdef CORV_VECTOR_X86
-// 128 bytes at a time with AVX2 while none of them is past ASCII.
-__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
-{
-    int at = 0;
-    for (; at + 128 <= count; at += 128) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
-        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
-    }
-    return at + AsciiPrefixLength(bytes + at, count - at);
-}
-#endif
-
-// The ASCII bytes that a text begins with, found as fast as the state's level allows.
-int AsciiRun(const FoldState* state, const char* bytes, int count)
-{
-#ifdef CORV_VECTOR_X86
-    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
-#endif
-    (void)state;
-    return AsciiPrefixLength(bytes, count);
-}
-
-}  // namespace
 
 int AsciiPrefixLength(const char* bytes, int count)
 {
@@ -929,7 +1086,12 @@ int FoldApart(FoldState* state, const char* source, int count, char* target, voi
     int written = 0;
     for (int at = 0; at < count;) {
         const int ascii = AsciiRun(state, source + at, count - at);
-        if (ascii > 0) {
+        if (ascii > 0 && state->heldCount == 0 && state->pendingLength == 0) {  // their own folding: copied
+            CopyBytes(target + written, source + at, ascii);
+            NoteAsciiTaken(state, source + at, ascii);
+            written += ascii;
+            at += ascii;
+        } else if (ascii > 0) {
             const int made = FoldText(state, source + at, ascii, target + written, nullptr);
             foldedApart(target + written, made - ascii);  // what was held back before them
             written += made;
@@ -955,18 +1117,21 @@ int MoveAsciiRun(char* text, int written, int read, int count)
 {
     int ascii = 0;
 #if defined(__SSE2__)
-    const bool wholeChunks = read - written >= 16;
-    while (read + ascii + 16 <= count) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + read + ascii));
+    // Whole chunks of ASCII in a tight loop: each is read before it is
+    // stored, and the store ends before the next bytes to read.
+    const char* from = text + read;
+    char* to = text + written;
+    for (; read + ascii + 16 <= count; ascii += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + ascii));
         const int mask = _mm_movemask_epi8(chunk);
-        if (mask == 0 || wholeChunks) _mm_storeu_si128(reinterpret_cast<__m128i*>(text + written + ascii), chunk);
         if (mask != 0) {
             const int length = ascii + __builtin_ctz(static_cast<unsigned>(mask));
-            if (!wholeChunks)
-                for (; ascii < length; ++ascii) text[written + ascii] = text[read + ascii];
+            if (read - written >= 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + ascii), chunk);
+            else
+                for (; ascii < length; ++ascii) to[ascii] = from[ascii];
             return length;
         }
-        ascii += 16;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + ascii), chunk);
     }
 #endif
     for (; read + ascii < count && static_cast<unsigned char>(text[read + ascii]) < 0x80; ++ascii)
@@ -981,7 +1146,7 @@ void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char
                       bool blanks)
 {
     QuickRun run{text + *read, text + *written, nullptr};
-    TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && state->level >= VectorSse2 && tables.smallCyrillic);
+    TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && tables.smallCyrillic ? state->level : VectorPortable);
     if (!run.last) return;
     state->baseFlags = run.last->letterFlags;
     state->markCount = run.last->marks;

@@ -355,7 +355,12 @@ void ExpectQuickWaysExact(const std::string& text, const std::string& label)
 
 TEST(Fold, QuickWaysGiveTheExactBytes)
 {
-    const char* const nexts[] = {"\u0301", "\u0323\u0301", "\u3099", "a", " ", "\u0439", "\u0416", "\u00E9", "\u6771", "\u30AB"};
+    // After each character: marks (two that canonical order puts before the
+    // kana voicing mark, of classes 1 and 6 against 8, one of them of four
+    // bytes, then a plain letter, so that the quick ways meet the next
+    // character afresh), and letters of every quick way.
+    const char* const nexts[] = {"\u0301", "\u0323\u0301", "\u3099", "\u0334\u6771", "\U00016FF0\u6771", "a", " ", "\u0439",
+                                 "\u0416", "\u00E9", "\u6771", "\u30AB", "\u30AC"};
     for (const char* next : nexts)
         for (uint32_t first = 0x80; first < 0x10000; first += 256) {
             std::string text;
@@ -363,7 +368,7 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                 if (codePoint < 0xD800 || codePoint > 0xDFFF) text.append(Utf8Of(codePoint)).append(next);
             ExpectQuickWaysExact(text, "from U+" + std::to_string(first) + " before " + next);
         }
-    // Runs of small Cyrillic, 16 bytes at a time, cut by what they leave to
+    // Runs of small Cyrillic, 16 or 32 bytes at a time, cut by what they leave to
     // the letters' way, after text that folding shrank (written before it stands).
     for (const char* text : {"\u00C9\u00E9 \u0442\u0435\u043A\u0441\u0442 \u0434\u043B\u044F \u043F\u0440\u043E\u0432\u0435"
                              "\u0440\u043A\u0438 \u0451\u0436 \u0439\u043E\u0434 \u00AB\u0416\u0443\u043A\u00BB, \u0441\u0431"
@@ -373,8 +378,19 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                              "\u044F\u0439",
                              "\u0436a\u0301\u0436 \u0436\u0301\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436e\u0301 x",
                              "\u00DF\u00DF\u00DF\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430"
-                             "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306"})
+                             "\u0430\u0430\u0430\u0430\u0430\u0430\u0430\u0430 \u0430\u0306",
+                             "\u00C9\u043F\u0440\u043E\u0432\u0435\u0440\u043A\u0430\u043C\u0438\u0451\u0436\u0438\u043A\u0438 "
+                             "\u0435\u0449\u0451 \u0440\u0430\u0437 \u043F\u0440\u043E\u0432\u0435\u0440\u043A\u0430 \u0434\u043B\u044F "
+                             "\u043E\u043A\u043E\u043D \u043F\u043E 32 \u0431\u0430\u0439\u0442\u0430"})
         ExpectQuickWaysExact(text, text);
+    // Runs of ASCII long enough to be copied 64 bytes at a time, between
+    // folded letters: a mark after one belongs to the run's last byte.
+    for (const size_t run : {63, 64, 65, 130}) {
+        const std::string letters = std::string(run - 1, 'x') + " ", blanks = std::string(run - 1, ' ') + "x";
+        for (const std::string& ascii : {letters, blanks})
+            ExpectQuickWaysExact("\u00C9\u6771" + ascii + "\u0301\u30AB" + ascii + "\u00E9",
+                                 "ASCII run of " + std::to_string(run) + " ending " + ascii.back());
+    }
 }
 
 }  // namespace
