@@ -413,9 +413,10 @@ __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, co
 // The 64 nameEnd bits from `at` on, the first lowest.
 __attribute__((always_inline)) inline uint64_t NameEndsFrom(const WindowMasks& masks, size_t at)
 {
-    const int shift = at & (BlockBytes - 1);
-    const uint64_t next = masks.blocks[(at >> BlockShift) + 1].nameEnd;
-    return masks.blocks[at >> BlockShift].nameEnd >> shift | (next << 1) << (BlockBytes - 1 - shift);
+    // One double-width shift (shrd) joins the block's bits and the next's.
+    const BlockMasks* const blocks = masks.blocks + (at >> BlockShift);
+    const unsigned __int128 both = static_cast<unsigned __int128>(blocks[1].nameEnd) << BlockBytes | blocks[0].nameEnd;
+    return static_cast<uint64_t>(both >> (at & (BlockBytes - 1)));
 }
 
 // The first bytes of a word, none to all eight.
