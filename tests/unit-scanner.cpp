@@ -988,6 +988,7 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         // A quote opens a value only right after "=".
         {BothModes, "<p class=don't>a<a title = \"1>2\" x='>'>b<p \"c>d\"><a=\">\">e", "ab d\"> e"},
         {BothModes, "x<a href=\"never closed>y", "x"},
+        {BothModes, "<html><head><title>No end</title><BODY clas==\"<head>\">text<head>more<body>last", "text last"},
         {BothModes, "a<b title='x>y'>c", "ac"},
         {BothModes, "a<b x\"y=\"v>w\">z", "az"},
         {BothModes, "a<b title=\"<!x\">c<p>d", "ac d"},

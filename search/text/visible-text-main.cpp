@@ -387,7 +387,9 @@ void visible_text_internal::ReadMainTag(Pass* pass)
             tag.flags &= ~SlashLast;
         } else {
             TakeAttributeByte(tag, byte);
-            at = SkipUnreadBytes(tag, at, end);
+            // Right after an "=", a quote opens a value even inside an
+            // unquoted one, as the whole text's reader reads it.
+            if (!afterEquals) at = SkipUnreadBytes(tag, at, end);
         }
     }
     reader->tag = tag;
