@@ -506,19 +506,20 @@ uint8_t AsciiLetterFlags(uint32_t byte)
     return IsAsciiLetter(static_cast<unsigned char>(byte)) ? uint8_t{FlagAccented} : uint8_t{0};
 }
 
-// Marks, Hangul, punctuation (written as it stands or not, as the caller
-// asks) and texts that a record does not hold take the record's way. Below
-// U+0080 (no letter of two bytes: the sequence is overlong) an entry tells
-// what an ASCII byte leaves for marks after it.
-QuickLetter QuickLetterOf(int32_t mode, uint32_t codePoint)
+// Marks, Hangul, punctuation that becomes ASCII and texts that a record
+// does not hold take the record's way; punctuation that the caller keeps is
+// written as it stands. Below U+0080 (no letter of two bytes: the sequence
+// is overlong) an entry tells what an ASCII byte leaves for marks after it.
+QuickLetter QuickLetterOf(int32_t mode, bool keepsPunctuation, uint32_t codePoint)
 {
     if (codePoint < 0x80) return QuickLetter{{0, 0, 0, 0}, QuickNone, AsciiLetterFlags(codePoint), 0, 0};
     const FoldRecord& record = RecordOf(codePoint);
     const uint8_t kind = (record.flags & (FlagHold << (mode - 1)) ? QuickHolds : 0) | (record.flags & FlagMark ? QuickMark : 0);
     QuickLetter quick{{0, 0, 0, 0}, QuickNone, static_cast<uint8_t>(record.flags & LetterFlags), record.marks, kind};
     const int length = record.lengths >> (4 * (mode - 1)) & 0x0F;
-    if ((record.flags & (FlagMark | FlagHangul)) || IsPunctuation(record, codePoint)) return quick;
-    if (record.flags & FlagUnchanged) {
+    const bool punctuation = IsPunctuation(record, codePoint);
+    if ((record.flags & (FlagMark | FlagHangul)) || (punctuation && !keepsPunctuation)) return quick;
+    if ((record.flags & FlagUnchanged) || punctuation) {
         quick.length = static_cast<uint8_t>(Encode(codePoint, quick.text));
     } else if (length <= 4) {
         memcpy(quick.text, record.text[mode - 1], 4);
@@ -527,14 +528,17 @@ QuickLetter QuickLetterOf(int32_t mode, uint32_t codePoint)
     return quick;
 }
 
-bool IsPlainRecord(const FoldRecord& record)
+// Written as it stands (kept punctuation too, all of it of two bytes or
+// more), and leaving nothing for marks after it.
+bool IsPlainRecord(const FoldRecord& record, bool keepsPunctuation)
 {
-    return (record.flags & FlagUnchanged) && !(record.flags & (FlagMark | LetterFlags)) && record.marks == 0;
+    const bool asItStands = (record.flags & FlagUnchanged) || (keepsPunctuation && IsPunctuation(record, 0x80));
+    return asItStands && !(record.flags & (FlagMark | LetterFlags)) && record.marks == 0;
 }
 
 // Which of the 64 code points from `first` are plain, looked up through the
 // table's block of 128 that holds them (blocks repeat: each is looked at once).
-uint64_t PlainMask(uint32_t first, uint64_t* halves, bool* known)
+uint64_t PlainMask(uint32_t first, bool keepsPunctuation, uint64_t* halves, bool* known)
 {
     const uint32_t block = foldBlockIndex[first >> FoldBlockShift];
     const uint32_t half = block * 2 + (first >> 6 & 1);
@@ -542,7 +546,7 @@ uint64_t PlainMask(uint32_t first, uint64_t* halves, bool* known)
         known[half] = true;
         halves[half] = 0;
         for (uint32_t i = 0; i < 64; ++i)
-            if (IsPlainRecord(foldRecords[foldBlocks[block << FoldBlockShift | ((first & 0x40) + i)]]))
+            if (IsPlainRecord(foldRecords[foldBlocks[block << FoldBlockShift | ((first & 0x40) + i)]], keepsPunctuation))
                 halves[half] |= uint64_t{1} << i;
     }
     return halves[half];
@@ -571,12 +575,12 @@ QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
     return kana;
 }
 
-QuickTables MakeQuickTables(int32_t mode)
+QuickTables MakeQuickTables(int32_t mode, bool keepsPunctuation)
 {
     static_assert(FoldBlockShift == 7, "a block of the tables holds two quick blocks");
     QuickTables tables;
     for (uint32_t codePoint = 0; codePoint < 0x800; ++codePoint)
-        tables.twoBytes[codePoint] = QuickLetterOf(mode, codePoint);
+        tables.twoBytes[codePoint] = QuickLetterOf(mode, keepsPunctuation, codePoint);
     constexpr size_t Halves = 2 * (sizeof foldBlocks / sizeof foldBlocks[0] >> FoldBlockShift);
     uint64_t halves[Halves];
     bool known[Halves] = {};
@@ -584,7 +588,7 @@ QuickTables MakeQuickTables(int32_t mode)
         const uint32_t first = block << 6;  // the lead's low bits, then the second byte's
         // Below U+0800 the sequence is overlong; U+D800 to U+DFFF are surrogates.
         const bool wellFormed = first >= 0x800 && (first < 0xD800 || first > 0xDFFF);
-        tables.plainBlocks[block] = wellFormed ? PlainMask(first, halves, known) : 0;
+        tables.plainBlocks[block] = wellFormed ? PlainMask(first, keepsPunctuation, halves, known) : 0;
     }
     for (uint32_t i = 0; i < 0x100; ++i) tables.kana[i] = QuickKanaOf(mode, KanaFirst + i);
     tables.smallCyrillic = true;
@@ -600,13 +604,22 @@ QuickTables MakeQuickTables(int32_t mode)
     return tables;
 }
 
-const QuickTables& QuickTablesOf(int32_t mode)
+// Made when first asked for: a request folds in one way.
+const QuickTables& QuickTablesOf(const FoldState* state)
 {
-    if (mode == CaseFoldUnicode) {
-        static const QuickTables unicode = MakeQuickTables(CaseFoldUnicode);
+    if (state->keepsPunctuation) {
+        if (state->mode == CaseFoldUnicode) {
+            static const QuickTables unicode = MakeQuickTables(CaseFoldUnicode, true);
+            return unicode;
+        }
+        static const QuickTables accents = MakeQuickTables(CaseFoldAccents, true);
+        return accents;
+    }
+    if (state->mode == CaseFoldUnicode) {
+        static const QuickTables unicode = MakeQuickTables(CaseFoldUnicode, false);
         return unicode;
     }
-    static const QuickTables accents = MakeQuickTables(CaseFoldAccents);
+    static const QuickTables accents = MakeQuickTables(CaseFoldAccents, false);
     return accents;
 }
 
@@ -772,6 +785,7 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
     }
     return false;
 }
+
 #endif
 
 // Takes, when windows allow, the ASCII and small Cyrillic (the most of
@@ -807,15 +821,78 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
 #endif
 }
 
+#ifdef CORV_VECTOR_X86
+// 128 bytes at a time with AVX2 while none of them is past ASCII.
+__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
+{
+    int at = 0;
+    for (; at + 128 <= count; at += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
+    }
+    return at + AsciiPrefixLength(bytes + at, count - at);
+}
+#endif
+
+// The ASCII bytes that a text begins with, found as fast as the state's level allows.
+int AsciiRunAt(int32_t level, const char* bytes, int count)
+{
+#ifdef CORV_VECTOR_X86
+    if (level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
+#endif
+    (void)level;
+    return AsciiPrefixLength(bytes, count);
+}
+
+int AsciiRun(const FoldState* state, const char* bytes, int count) { return AsciiRunAt(state->level, bytes, count); }
+
+#ifdef CORV_VECTOR_X86
+// Copies the ASCII bytes at `at` to out and returns how many, found and
+// moved in one pass, 32 at a time while 32 remain (out has room for them:
+// folding writes 3 bytes at most for each byte it reads).
+__attribute__((target("avx2"))) int CopyAsciiRunAvx2(unsigned char* out, const unsigned char* at, const unsigned char* end)
+{
+    int ascii = 0;
+    for (; end - at - ascii >= 32; ascii += 32) {
+        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + ascii));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ascii), chunk);
+        const uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(chunk));
+        if (mask) return ascii + __builtin_ctz(mask);
+    }
+    return ascii + CopyShortAsciiRun(out + ascii, at + ascii, end);
+}
+#endif
+
+// Copies the ASCII bytes at `at` to out (which has room for 16 more) and
+// returns how many: a short run at once, a longer one (markup) found and
+// copied 64 bytes at a time.
+inline int CopyAsciiRun(int32_t level, unsigned char* out, const unsigned char* at, const unsigned char* end)
+{
+#ifdef CORV_VECTOR_X86
+    if (level == VectorAvx2) return CopyAsciiRunAvx2(out, at, end);
+#endif
+    int ascii = CopyShortAsciiRun(out, at, end);
+    if (ascii == ShortAsciiRun) {
+        const int rest = AsciiRunAt(level, reinterpret_cast<const char*>(at + ascii), static_cast<int>(end - at - ascii));
+        CopyBytes(reinterpret_cast<char*>(out + ascii), reinterpret_cast<const char*>(at + ascii), rest);
+        ascii += rest;
+    }
+    return ascii;
+}
+
 // Takes letters of the quick way, and with `blanks` a lone ASCII byte
-// between them, up to the last 3 bytes; with windows (a vector level), runs of small
-// Cyrillic and ASCII as well. A letter that marks after it could change is
+// between them, up to the last 3 bytes; at a vector level, runs of small
+// Cyrillic and ASCII (with `blanks`) and of plain CJK as well. A letter that marks after it could change is
 // taken when the character after it is no mark. InPlace, each is written in
 // the bytes it was read from or before, so that text may be folded where it
 // stands; else out has room for 4 bytes more than a letter writes.
 template <bool InPlace>
-inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, int32_t windows)
+inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, int32_t level)
 {
+    const int32_t windows = blanks && tables.smallCyrillic ? level : VectorPortable;
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
     const QuickLetter* last = run->last;
@@ -846,6 +923,11 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
             out += quick->length;
             at += 2;
             last = quick;
+        } else if (blanks && lead < 0x80 && !InPlace) {  // where text moves, a run of ASCII is copied in the loop
+            const int ascii = CopyAsciiRun(level, out, at, end);
+            out += ascii;
+            at += ascii;
+            last = &tables.twoBytes[at[-1]];
         } else if (blanks && lead < 0x80 && second >= 0x80) {
             *out++ = lead;
             ++at;
@@ -859,45 +941,6 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
     run->last = last;
 }
 
-#ifdef CORV_VECTOR_X86
-// 128 bytes at a time with AVX2 while none of them is past ASCII.
-__attribute__((target("avx2"))) int AsciiPrefixLengthAvx2(const char* bytes, int count)
-{
-    int at = 0;
-    for (; at + 128 <= count; at += 128) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 32));
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 64));
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at + 96));
-        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) break;
-    }
-    return at + AsciiPrefixLength(bytes + at, count - at);
-}
-#endif
-
-// The ASCII bytes that a text begins with, found as fast as the state's level allows.
-int AsciiRun(const FoldState* state, const char* bytes, int count)
-{
-#ifdef CORV_VECTOR_X86
-    if (state->level == VectorAvx2) return AsciiPrefixLengthAvx2(bytes, count);
-#endif
-    (void)state;
-    return AsciiPrefixLength(bytes, count);
-}
-
-// Copies the ASCII bytes at `at` to out (which has room for 16 more) and
-// returns how many: a short run at once, a longer one (markup) found and
-// copied 64 bytes at a time.
-inline int CopyAsciiRun(const FoldState* state, unsigned char* out, const unsigned char* at, const unsigned char* end)
-{
-    int ascii = CopyShortAsciiRun(out, at, end);
-    if (ascii == ShortAsciiRun) {
-        const int rest = AsciiRun(state, reinterpret_cast<const char*>(at + ascii), static_cast<int>(end - at - ascii));
-        CopyBytes(reinterpret_cast<char*>(out + ascii), reinterpret_cast<const char*>(at + ascii), rest);
-        ascii += rest;
-    }
-    return ascii;
-}
 
 // Most text in a tight loop: runs of ASCII, letters of the quick way,
 // and other letters of two or three bytes written from their records, at
@@ -908,8 +951,7 @@ inline int CopyAsciiRun(const FoldState* state, unsigned char* out, const unsign
 const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned char* at, const unsigned char* end)
 {
     if (sink->offsets || state->heldCount > 0 || state->pendingLength > 0) return at;
-    const QuickTables& tables = QuickTablesOf(state->mode);
-    const int32_t windows = tables.smallCyrillic ? state->level : VectorPortable;
+    const QuickTables& tables = QuickTablesOf(state);
     const int32_t mode = state->mode;
     const uint8_t hold = FlagHold << (mode - 1);
     const uint8_t mark = FlagMark | FlagHangul;
@@ -919,7 +961,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         if (*at < 0x80) {
-            const int ascii = CopyAsciiRun(state, out, at, end);
+            const int ascii = CopyAsciiRun(state->level, out, at, end);
             baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
             markCount = 0;
             out += ascii;
@@ -927,7 +969,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
             continue;
         }
         QuickRun run{at, out, nullptr};
-        TakeQuickRun<false>(tables, &run, end, true, windows);
+        TakeQuickRun<false>(tables, &run, end, true, state->level);
         if (run.at > at) {
             baseFlags = run.last->letterFlags;
             markCount = run.last->marks;
@@ -1146,7 +1188,7 @@ void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char
                       bool blanks)
 {
     QuickRun run{text + *read, text + *written, nullptr};
-    TakeQuickRun<true>(tables, &run, text + count, blanks, blanks && tables.smallCyrillic ? state->level : VectorPortable);
+    TakeQuickRun<true>(tables, &run, text + count, blanks, state->level);
     if (!run.last) return;
     state->baseFlags = run.last->letterFlags;
     state->markCount = run.last->marks;
@@ -1169,7 +1211,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
     }
     unsigned char* bytes = reinterpret_cast<unsigned char*>(text);
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
-    const QuickTables& tables = QuickTablesOf(state->mode);
+    const QuickTables& tables = QuickTablesOf(state);
     int read = 0, written = 0;
     while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
         const int ascii = written < read ? MoveAsciiRun(text, written, read, count) : AsciiRun(state, text + read, count - read);

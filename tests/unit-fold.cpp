@@ -358,8 +358,9 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
     // After each character: marks (two that canonical order puts before the
     // kana voicing mark, of classes 1 and 6 against 8, one of them of four
     // bytes, then a plain letter, so that the quick ways meet the next
-    // character afresh), and letters of every quick way.
-    const char* const nexts[] = {"\u0301", "\u0323\u0301", "\u3099", "\u0334\u6771", "\U00016FF0\u6771", "a", " ", "\u0439",
+    // character afresh), letters of every quick way, and nothing: the code
+    // points in a row meet the vector windows at every place in them.
+    const char* const nexts[] = {"", "\u0301", "\u0323\u0301", "\u3099", "\u0334\u6771", "\U00016FF0\u6771", "a", " ", "\u0439",
                                  "\u0416", "\u00E9", "\u6771", "\u30AB", "\u30AC"};
     for (const char* next : nexts)
         for (uint32_t first = 0x80; first < 0x10000; first += 256) {
