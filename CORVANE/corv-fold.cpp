@@ -742,27 +742,24 @@ inline const QuickLetter* LastOfWindow(const QuickTables& tables, const unsigned
 }
 
 #ifdef CORV_VECTOR_X86
-// SmallCyrillicPrefix for the 32 bytes at `at` (the byte after them is read too).
+// SmallCyrillicPrefix for the 32 bytes at `at` (the byte after them is read
+// too), told from where letters begin: a lead whose next byte makes it a
+// small letter written as it stands covers that byte as well.
 __attribute__((target("avx2"))) inline int SmallCyrillicPrefixAvx2(const unsigned char* at)
 {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-    // Each byte's predecessor, across the halves (none before the first): the standard alignr of the
-    // bytes and their low half moved up.
-    const __m256i before = _mm256_alignr_epi8(bytes, _mm256_permute2x128_si256(bytes, bytes, 0x08), 15);
-    const __m256i ascii = _mm256_cmpgt_epi8(bytes, _mm256_set1_epi8(-1));
-    const __m256i nextFollows = _mm256_cmpeq_epi8(_mm256_and_si256(next, _mm256_set1_epi8(-0x40)), _mm256_set1_epi8(-0x80));
-    const __m256i d0 = _mm256_set1_epi8(static_cast<char>(0xD0)), d1 = _mm256_set1_epi8(static_cast<char>(0xD1));
-    const __m256i leads = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(bytes, d0), _mm256_cmpeq_epi8(bytes, d1)), nextFollows);
-    const __m256i high = _mm256_and_si256(bytes, _mm256_set1_epi8(-0x10));
-    const __m256i afterD0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xB9))),
+    const __m256i high = _mm256_and_si256(next, _mm256_set1_epi8(-0x10));
+    const __m256i afterD0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(0xB9))),
                                                 _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(0xB0))));
     const __m256i afterD1 = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(0x80)));
-    const __m256i seconds = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(before, d0), afterD0),
-                                            _mm256_and_si256(_mm256_cmpeq_epi8(before, d1), afterD1));
-    const uint32_t good = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(ascii, seconds), leads)));
+    const __m256i leads = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xD0))), afterD0),
+                                          _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xD1))), afterD1));
+    const uint32_t leadBits = static_cast<uint32_t>(_mm256_movemask_epi8(leads));
+    const uint32_t good = ~static_cast<uint32_t>(_mm256_movemask_epi8(bytes)) | leadBits | leadBits << 1;
     const int length = ~good ? __builtin_ctz(~good) : 32;
-    return length > 0 && (static_cast<uint32_t>(_mm256_movemask_epi8(leads)) >> (length - 1) & 1) ? length - 1 : length;
+    // A letter whose second byte is not among them is not taken.
+    return length > 0 && (leadBits >> (length - 1) & 1) ? length - 1 : length;
 }
 
 // TakeSmallCyrillic's windows, 32 bytes at a time: where the text stands,
@@ -772,18 +769,27 @@ __attribute__((target("avx2"))) inline int SmallCyrillicPrefixAvx2(const unsigne
 template <bool InPlace>
 __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& tables, QuickRun* run, const unsigned char* end)
 {
-    while (end - run->at > 32) {
-        const unsigned char* at = run->at;
+    const unsigned char* at = run->at;
+    unsigned char* out = run->out;
+    bool stopped = false;
+    while (end - at > 32) {
         const int length = SmallCyrillicPrefixAvx2(at);
-        if (length == 0 || (InPlace && run->out != at && run->out + 32 > at + length)) return false;
+        if (length == 0 || (InPlace && out != at && out + 32 > at + length)) break;
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        if (!InPlace || run->out != at) _mm256_storeu_si256(reinterpret_cast<__m256i*>(run->out), bytes);
-        run->last = LastOfWindow(tables, at, length);
-        run->out += length;
-        run->at += length;
-        if (length < 32) return true;
+        if (!InPlace || out != at) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
+        out += length;
+        at += length;
+        if (length < 32) {
+            stopped = true;
+            break;
+        }
     }
-    return false;
+    if (at > run->at) {
+        run->last = LastOfWindow(tables, at, 0);
+        run->at = at;
+        run->out = out;
+    }
+    return stopped;
 }
 
 #endif
