@@ -32,6 +32,7 @@ struct FoldedStream {
     int64_t made;        // folded bytes made so far
     int64_t blockStart;  // where the block's first byte lies among them
     bool ended;          // every stored byte is read and folded
+    bool moves;          // folding changed the last piece's length: text that folds so is folded from a copy
     Anchors anchors;
 };
 
@@ -94,21 +95,33 @@ void ScoreFirstBytes(FoldedStream* stream, char* bytes, int32_t count, ScannedDo
     bytes[count] = kept;
 }
 
+// Folds the `got` bytes read at `bytes` into target: where they stand while
+// folding keeps their length (ASCII, most letters of Russian or Greek),
+// else from where they were read aside, as the last piece tells. Folding
+// where the text stands would copy it aside all the same once a letter grows.
+int32_t FoldPiece(FoldedStream* stream, char* bytes, int got, char* target)
+{
+    const int32_t written = bytes != target ? FoldText(&stream->fold, bytes, got, target, nullptr)
+                                            : FoldInPlace(&stream->fold, target, got, stream->context->raw, nullptr);
+    stream->moves = written != got;
+    return written;
+}
+
 // The next `need` folded bytes (fewer at the text's end) at target: their
-// count. Stored bytes are read straight after those made so far, a little
-// more than the block needs (folding mostly shrinks text a little), and
-// folded where they stand; what is folded beyond the block stays after it,
-// made ahead.
+// count. Stored bytes are read straight after those made so far (or aside),
+// a little more than the block needs (folding mostly shrinks text a little),
+// and folded; what is folded beyond the block stays after it, made ahead.
 int32_t FillBlock(FoldedStream* stream, char* target, int32_t need, bool first, ScannedDocument* texts)
 {
     int32_t have = stream->ahead;
     while (have < need && !stream->ended) {
         const int32_t wanted = need - have + ScanReadAhead(stream->context->blockSize);
         const int64_t stored = PlatReadOffset(stream->file);
-        const int got = std::max(0, PlatRead(stream->file, target + have, wanted));
-        if (first && have == 0 && got > 0) ScoreFirstBytes(stream, target, std::min(got, need), texts);
+        char* read = stream->moves ? stream->context->raw : target + have;
+        const int got = std::max(0, PlatRead(stream->file, read, wanted));
+        if (first && have == 0 && got > 0) ScoreFirstBytes(stream, read, std::min(got, need), texts);
         NoteAnchor(stream, stored, got);
-        const int32_t written = FoldInPlace(&stream->fold, target + have, got, stream->context->raw, nullptr);
+        const int32_t written = FoldPiece(stream, read, got, target + have);
         stream->made += written;
         have += written;
         have += NoteRead(stream, got, wanted, target + have);
@@ -129,6 +142,7 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
     stream.ahead = 0;
     stream.made = 0;
     stream.ended = false;
+    stream.moves = false;
     stream.anchors.count = 0;
     context->offsetOf = StoredOffset;
     context->offsetMap = &stream;
