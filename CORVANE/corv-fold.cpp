@@ -575,12 +575,24 @@ QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
     return kana;
 }
 
+// The quick way writes no ASCII punctuation for other characters (letters
+// that would go the record's way), so that those who must tell such bytes
+// apart (FoldApart's foldedApart) need not be told of what it writes.
+bool WritesAsciiPunctuation(const QuickLetter& quick)
+{
+    for (int i = 0; quick.length != QuickNone && i < quick.length; ++i)
+        if (quick.text[i] < 0x80 && !IsAsciiLetter(quick.text[i]) && !IsAsciiDigit(quick.text[i])) return true;
+    return false;
+}
+
 QuickTables MakeQuickTables(int32_t mode, bool keepsPunctuation)
 {
     static_assert(FoldBlockShift == 7, "a block of the tables holds two quick blocks");
     QuickTables tables;
-    for (uint32_t codePoint = 0; codePoint < 0x800; ++codePoint)
+    for (uint32_t codePoint = 0; codePoint < 0x800; ++codePoint) {
         tables.twoBytes[codePoint] = QuickLetterOf(mode, keepsPunctuation, codePoint);
+        if (WritesAsciiPunctuation(tables.twoBytes[codePoint])) tables.twoBytes[codePoint].length = QuickNone;
+    }
     constexpr size_t Halves = 2 * (sizeof foldBlocks / sizeof foldBlocks[0] >> FoldBlockShift);
     uint64_t halves[Halves];
     bool known[Halves] = {};
@@ -1047,6 +1059,19 @@ int AsciiPrefixLength(const char* bytes, int count)
     return at;
 }
 
+int NonAsciiPrefixLength(const char* bytes, int count)
+{
+    int at = 0;
+#if defined(__SSE2__)
+    for (; at + 16 <= count; at += 16) {
+        const unsigned ascii = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)))) & 0xFFFFu;
+        if (ascii) return at + __builtin_ctz(ascii);
+    }
+#endif
+    while (at < count && static_cast<unsigned char>(bytes[at]) >= 0x80) ++at;
+    return at;
+}
+
 void CopyBytes(char* target, const char* source, int count)
 {
     int at = 0;
@@ -1126,13 +1151,37 @@ int FoldedLength(const FoldState* state, const FoldRecord& record, uint32_t code
     return record.lengths >> (4 * (state->mode - 1)) & 0x0F;
 }
 
+// ASCII and letters of the quick way from `source`, folded into target
+// (which has room for them all): the bytes taken; *made tells the bytes
+// written. Nothing may be held back.
+int TakeQuickApart(FoldState* state, const char* source, int count, char* target, int* made)
+{
+    const unsigned char* from = reinterpret_cast<const unsigned char*>(source);
+    QuickRun run{from, reinterpret_cast<unsigned char*>(target), nullptr};
+    TakeQuickRun<false>(QuickTablesOf(state), &run, from + count, true, state->level);
+    *made = static_cast<int>(run.out - reinterpret_cast<unsigned char*>(target));
+    if (!run.last) return 0;
+    state->baseFlags = run.last->letterFlags;
+    state->markCount = run.last->marks;
+    const int taken = static_cast<int>(run.at - from);
+    state->offset += taken;
+    return taken;
+}
+
 }  // namespace
 
+// The quick way's letters write no ASCII punctuation for other characters:
+// what it takes goes untold.
 int FoldApart(FoldState* state, const char* source, int count, char* target, void (*foldedApart)(char*, int))
 {
     if (!foldedApart) return FoldText(state, source, count, target, nullptr);
     int written = 0;
     for (int at = 0; at < count;) {
+        if (state->heldCount == 0 && state->pendingLength == 0 && state->mode != CaseFoldAscii) {
+            int made = 0;
+            at += TakeQuickApart(state, source + at, count - at, target + written, &made);
+            written += made;
+        }
         const int ascii = AsciiRun(state, source + at, count - at);
         if (ascii > 0 && state->heldCount == 0 && state->pendingLength == 0) {  // their own folding: copied
             CopyBytes(target + written, source + at, ascii);
@@ -1145,8 +1194,7 @@ int FoldApart(FoldState* state, const char* source, int count, char* target, voi
             written += made;
             at += ascii;
         }
-        int run = 0;
-        while (at + run < count && static_cast<unsigned char>(source[at + run]) >= 0x80) ++run;
+        const int run = NonAsciiPrefixLength(source + at, count - at);
         if (run == 0) continue;
         const int made = FoldText(state, source + at, run, target + written, nullptr);
         foldedApart(target + written, made);
@@ -1227,12 +1275,9 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
             read += ascii;
             continue;
         }
-        const int quickFrom = written, readFrom = read;
-        TakeQuickInPlace(state, tables, bytes, &written, &read, count, !foldedApart);
-        if (read > readFrom) {
-            if (foldedApart) foldedApart(text + quickFrom, written - quickFrom);
-            continue;
-        }
+        const int readFrom = read;
+        TakeQuickInPlace(state, tables, bytes, &written, &read, count, true);  // untold, as in FoldApart
+        if (read > readFrom) continue;
         const int length = Utf8SequenceLength(bytes + read, bytes + count);
         if (length <= 0) break;
         const uint32_t codePoint = Decode(bytes + read, length);

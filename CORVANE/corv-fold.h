@@ -85,9 +85,11 @@ int FinishFolding(FoldState* state, char* target, int64_t* offsets);
 // nothing is held back), takes them as FoldText would and returns true: the
 // caller uses them where they stand. Otherwise takes nothing.
 bool FoldTakeAscii(FoldState* state, const char* source, int count);
-// As FoldText, telling foldedApart (when not null) of each stretch written
-// for characters outside ASCII or held back before an ASCII byte, so that
-// ASCII written for other characters can be told from ASCII as it stood.
+// As FoldText, telling foldedApart (when not null) of stretches written for
+// characters outside ASCII or held back before an ASCII byte: of every one
+// that holds ASCII punctuation (not a letter or digit) written for such a
+// character, so that it can be told from ASCII punctuation as it stood.
+// Letters written from the quick tables (which write no such byte) go untold.
 int FoldApart(FoldState* state, const char* source, int count, char* target, void (*foldedApart)(char*, int));
 // Folds count bytes where they stand: returns the bytes written there
 // (foldedApart as for FoldApart). The text stays where it is as long as its
@@ -105,6 +107,8 @@ int FoldWord(CaseFolding mode, const char* source, int count, char* target, int 
 
 // The number of ASCII bytes that bytes begins with, found 16 at a time.
 int AsciiPrefixLength(const char* bytes, int count);
+// The number of bytes past ASCII that bytes begins with, found as fast.
+int NonAsciiPrefixLength(const char* bytes, int count);
 // Copies count bytes 16 at a time (the ranges do not overlap, or the
 // target lies before the source): the C
 // library's copy of some kilobytes between addresses of different

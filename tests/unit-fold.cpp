@@ -42,13 +42,15 @@ Folded FoldPieces(CaseFolding mode, const std::string& text, const std::vector<s
     return folded;
 }
 
+bool IsAsciiPunctuationByte(unsigned char byte) { return byte < 0x80 && !IsAsciiLetter(byte) && !IsAsciiDigit(byte); }
+
 // The same text folded where it stands, in two pieces cut at `cut`, and
-// folded apart (what the folder wrote for characters outside ASCII marked
-// with "#" by the callback, ASCII as it stood kept).
+// folded apart (ASCII punctuation that the folder wrote for characters
+// outside ASCII marked with "#" by the callback, ASCII as it stood kept).
 void HashOut(char* bytes, int count)
 {
     for (int i = 0; i < count; ++i)
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) bytes[i] = '#';
+        if (IsAsciiPunctuationByte(static_cast<unsigned char>(bytes[i]))) bytes[i] = '#';
 }
 
 std::string FoldInPlaceAt(CaseFolding mode, const std::string& text, size_t cut, bool apart)
@@ -75,9 +77,10 @@ std::string FoldInPlaceAt(CaseFolding mode, const std::string& text, size_t cut,
 Folded FoldEveryWay(CaseFolding mode, const std::string& text)
 {
     const Folded whole = FoldPieces(mode, text, {});
-    std::string marked = whole.text;  // ASCII written for a character past ASCII, as "#"
+    std::string marked = whole.text;  // ASCII punctuation written for a character past ASCII, as "#"
     for (size_t i = 0; i < marked.size(); ++i)
-        if (static_cast<unsigned char>(marked[i]) < 0x80 && static_cast<unsigned char>(text[static_cast<size_t>(whole.offsets[i])]) >= 0x80)
+        if (IsAsciiPunctuationByte(static_cast<unsigned char>(marked[i])) &&
+            static_cast<unsigned char>(text[static_cast<size_t>(whole.offsets[i])]) >= 0x80)
             marked[i] = '#';
     std::vector<size_t> eachByte;
     for (size_t cut = 0; cut <= text.size(); ++cut) {

@@ -539,6 +539,8 @@ namespace {
 void HidePunctuation(char* bytes, int32_t count)
 {
     for (int32_t i = 0; i < count; ++i) {
+        i += NonAsciiPrefixLength(bytes + i, count - i);  // most stretches hold nothing else
+        if (i == count) break;
         const unsigned char byte = static_cast<unsigned char>(bytes[i]);
         if (byte < 0x80 && !IsAsciiLetter(byte) && !IsAsciiDigit(byte)) bytes[i] = static_cast<char>(FoldedPunctuation);
     }
