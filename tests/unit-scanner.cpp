@@ -522,6 +522,8 @@ TEST_F(Scanner, TextFilterPassesOverWhatCannotShowATerm)
         {"ecole", "e&#x301;cole", true, CaseFoldAccents},
         {"\xC3\xA9" "cole", "e<b>\xCC\x81</b>cole", true, CaseFoldUnicode},
         {"ecole", "e<b>\xCC\x81" "cole", true, CaseFoldAccents, 6},  // the mark held back to the next read
+        {"ecole", std::string(40, ' ') + "e<b>\xCC\x81" "cole", true, CaseFoldAccents},  // tag ends found 16 bytes at a time
+        {"ecole", std::string(40, ' ') + "e&amp;\xCC\x81" "cole e&amp;cole", true, CaseFoldAccents},
         {"\xC3\xA9" "cole", "\xC3<b>\xA9</b>cole", true, CaseFoldUnicode},
         {"l'\xC3\xA9" "cole", "l\xE2\x80\x99\xC3\xA9" "cole", true, CaseFoldAccents},
         {"zone", "zo<a title=\xE2\x80\x9Cx>ne", true, CaseFoldUnicode},
