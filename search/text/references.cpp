@@ -85,9 +85,39 @@ constexpr int NameLength(const char* name)
 
 constexpr int FirstSlot(uint64_t number) { return static_cast<int>((number * NameMultiplier) >> (64 - NameSlotBits)); }
 
+constexpr int32_t NoBreakSpace = 0xA0;
+constexpr int32_t LargestCodePoint = 0x10FFFF;
+
+// A code point's UTF-8 bytes and their count.
+struct Utf8 {
+    char bytes[4];
+    int length;
+};
+
+constexpr Utf8 Utf8Of(int32_t codePoint)
+{
+    Utf8 encoded{};
+    if (codePoint < 0x80) {
+        encoded.bytes[0] = static_cast<char>(codePoint);
+        encoded.length = 1;
+        return encoded;
+    }
+    encoded.length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+    const int leads[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (int at = encoded.length - 1; at > 0; --at) {
+        encoded.bytes[at] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        codePoint >>= 6;
+    }
+    encoded.bytes[0] = static_cast<char>(leads[encoded.length] | codePoint);
+    return encoded;
+}
+
+// Each name's character is kept decoded, as DecodeNameNumber gives it, for
+// a reference costs a lookup alone however often it comes.
 struct NameTable {
     uint64_t number[1 << NameSlotBits];
     int32_t codePoint[1 << NameSlotBits];
+    Utf8 decoded[1 << NameSlotBits];  // no bytes for a blank
     int longestProbe;
 };
 
@@ -100,6 +130,7 @@ constexpr NameTable MakeNameTable()
         for (; table.number[slot] != 0; ++probe) slot = (slot + 1) & ((1 << NameSlotBits) - 1);
         table.number[slot] = number;
         table.codePoint[slot] = entry.codePoint;
+        if (entry.codePoint != NoBreakSpace) table.decoded[slot] = Utf8Of(entry.codePoint);
         if (probe > table.longestProbe) table.longestProbe = probe;
     }
     return table;
@@ -107,9 +138,6 @@ constexpr NameTable MakeNameTable()
 
 constexpr NameTable Names = MakeNameTable();
 static_assert(Names.longestProbe <= 4, "a name is found within a few slots");
-
-constexpr int32_t NoBreakSpace = 0xA0;
-constexpr int32_t LargestCodePoint = 0x10FFFF;
 
 bool IsBlank(int32_t byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
 
@@ -150,13 +178,20 @@ int EncodeUtf8(int32_t codePoint, char* bytes)
 
 namespace {
 
-// The code point of a name as a number (not 0, the empty slots' number), or -1.
-int32_t CodePointOfNameNumber(uint64_t number)
+// The slot of a name as a number (not 0, the empty slots' number), or -1.
+int NameSlotOf(uint64_t number)
 {
     for (int slot = FirstSlot(number);; slot = (slot + 1) & ((1 << NameSlotBits) - 1)) {
-        if (Names.number[slot] == number) return Names.codePoint[slot];
+        if (Names.number[slot] == number) return slot;
         if (Names.number[slot] == 0) return -1;
     }
+}
+
+// The code point of a name as a number, or -1.
+int32_t CodePointOfNameNumber(uint64_t number)
+{
+    const int slot = NameSlotOf(number);
+    return slot < 0 ? -1 : Names.codePoint[slot];
 }
 
 }  // namespace
@@ -176,10 +211,10 @@ int DecodeNumber(int32_t value, char* bytes)
 
 int DecodeNameNumber(uint64_t name, char* bytes)
 {
-    const int32_t codePoint = CodePointOfNameNumber(name);
-    if (codePoint < 0) return ReferenceIsText;
-    if (codePoint == NoBreakSpace) return ReferenceIsBlank;
-    return EncodeUtf8(codePoint, bytes);
+    const int slot = NameSlotOf(name);
+    if (slot < 0) return ReferenceIsText;
+    memcpy(bytes, Names.decoded[slot].bytes, sizeof Names.decoded[slot].bytes);
+    return Names.decoded[slot].length;
 }
 
 bool ContinuesReference(const char* reference, int length, unsigned char byte)

@@ -6,6 +6,7 @@
 // reading a window's end is a piece's end. What the masks cannot tell, and
 // what is rare (comments, references when decoding, raw contents), the state
 // machine reads.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -31,6 +32,7 @@ constexpr size_t WindowBlocks = WindowBytes / BlockBytes + 1;
 // A block's bytes of each kind, a bit a byte, its first byte lowest.
 struct BlockMasks {
     uint64_t tagStart;  // "<" before a letter, "/", "!" or "?"
+    uint64_t markupStart;  // "<" before "!" or "?"
     uint64_t greater;
     uint64_t doubleQuote;
     uint64_t singleQuote;
@@ -115,15 +117,17 @@ __m128i InRange(__m128i bytes, char low, char count)
 // Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
 void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
 {
-    const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
+    const __m128i bangOrQuestion = _mm_or_si128(Equal(next, '!'), Equal(next, '?'));
     const __m128i letter = InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26);
-    const __m128i nameFirst = _mm_or_si128(letter, markup);
+    const __m128i nameFirst = _mm_or_si128(_mm_or_si128(letter, bangOrQuestion), Equal(next, '/'));
     const __m128i referenceGoesOn = _mm_or_si128(_mm_or_si128(letter, InRange(next, '0', 10)), Equal(next, '#'));
     // tab, line feed, form feed and carriage return: 9 to 13 but 11
     const __m128i respace = _mm_andnot_si128(Equal(bytes, '\v'), InRange(bytes, 9, 5));
     const __m128i blank = _mm_or_si128(Equal(bytes, ' '), respace);
     const __m128i greater = Equal(bytes, '>');
-    masks->tagStart |= MaskOf(_mm_and_si128(Equal(bytes, '<'), nameFirst)) << shift;
+    const __m128i less = Equal(bytes, '<');
+    masks->tagStart |= MaskOf(_mm_and_si128(less, nameFirst)) << shift;
+    masks->markupStart |= MaskOf(_mm_and_si128(less, bangOrQuestion)) << shift;
     masks->greater |= MaskOf(greater) << shift;
     masks->doubleQuote |= MaskOf(Equal(bytes, '"')) << shift;
     masks->singleQuote |= MaskOf(Equal(bytes, '\'')) << shift;
@@ -170,6 +174,21 @@ struct Sse2 {
     }
 
     static uint64_t PrefixParity(uint64_t bits) { return ShiftedParity(bits); }
+
+    // A block's ASCII letters and digits, the bytes a reference's name or
+    // number is made of, and its ";" bytes.
+    static uint64_t NameBytesOf(const unsigned char* bytes, uint64_t* semicolons)
+    {
+        uint64_t names = 0;
+        *semicolons = 0;
+        for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
+            const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
+            const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
+            names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
+            *semicolons |= MaskOf(Equal(sixteen, ';')) << part;
+        }
+        return names;
+    }
 
     // Which of the candidates at `to` have their end at a bit of `bits`,
     // their ends at `from` in the same order: told one by one.
@@ -296,14 +315,16 @@ struct Avx2 {
                                                                   uint64_t* attributeStart)
     {
         const __m256i kinds = KindsOf(bytes);
-        const __m256i markup = _mm256_or_si256(_mm256_or_si256(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
+        const uint64_t bangOrQuestion = MaskOf(_mm256_or_si256(Equal(next, '!'), Equal(next, '?')));
         const __m256i letter = InRange(_mm256_or_si256(next, _mm256_set1_epi8(0x20)), 'a', 26);
-        const uint64_t nameFirst = MaskOf(_mm256_or_si256(letter, markup));
+        const uint64_t nameFirst = MaskOf(_mm256_or_si256(letter, Equal(next, '/'))) | bangOrQuestion;
         const __m256i referenceGoesOn =
             _mm256_or_si256(_mm256_or_si256(letter, InRange(next, '0', 10)), Equal(next, '#'));
         const uint64_t greater = BytesOf<GreaterKind>(kinds), respace = BytesOf<RespaceKind>(kinds);
         const uint64_t blank = BytesOf<SpaceKind>(kinds) | respace;
-        masks->tagStart |= (BytesOf<LessKind>(kinds) & nameFirst) << shift;
+        const uint64_t less = BytesOf<LessKind>(kinds);
+        masks->tagStart |= (less & nameFirst) << shift;
+        masks->markupStart |= (less & bangOrQuestion) << shift;
         masks->greater |= greater << shift;
         masks->doubleQuote |= BytesOf<QuoteKind>(kinds) << shift;
         masks->singleQuote |= BytesOf<ApostropheKind>(kinds) << shift;
@@ -340,6 +361,20 @@ struct Avx2 {
             masks->blocks[block] = bits;
             if (Main) masks->attributeStarts[block] = attributeStart;
         }
+    }
+
+    // As the SSE2 NameBytesOf, 32 bytes at a time.
+    __attribute__((target("avx2"))) static uint64_t NameBytesOf(const unsigned char* bytes, uint64_t* semicolons)
+    {
+        uint64_t names = 0;
+        *semicolons = 0;
+        for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
+            const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
+            const __m256i letter = InRange(_mm256_or_si256(thirtyTwo, _mm256_set1_epi8(0x20)), 'a', 26);
+            names |= MaskOf(_mm256_or_si256(letter, InRange(thirtyTwo, '0', 10))) << part;
+            *semicolons |= MaskOf(Equal(thirtyTwo, ';')) << part;
+        }
+        return names;
     }
 
     // A carry-less product with all ones.
@@ -587,43 +622,61 @@ __attribute__((always_inline)) inline bool CommentInBlock(const WindowMasks& mas
            bytes[end - 1] == '-';
 }
 
+// The "<!" and "<?" tags among `starts` in the block at `first`: a comment
+// that the block holds joins the text on either side; the first other one is
+// a stop, added to *stops. Returns the tags before that stop that are not
+// these, whose names are read.
+__attribute__((always_inline)) inline uint64_t NamedTags(const WindowMasks& masks, size_t first, uint64_t starts,
+                                                         uint64_t greater, uint64_t* stops)
+{
+    const uint64_t markup = starts & masks.blocks[first >> BlockShift].markupStart;
+    for (uint64_t left = markup; left; left &= left - 1) {
+        const size_t at = first + static_cast<size_t>(__builtin_ctzll(left));
+        if (masks.bytes[at + 1] == '!' && CommentInBlock(masks, greater, first, at)) continue;
+        *stops |= LowestBit(left);
+        return starts & ~markup & (LowestBit(left) - 1);
+    }
+    return starts & ~markup;
+}
+
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, up to the first that the byte-by-byte
 // reading takes, which is added to *stops: "<!" and "<?" tags (but comments
 // that the block holds), those opening raw contents, and for main content,
-// those whose name may count.
+// those whose name may count. On markup that changes from tag to tag
+// (comments among inline and block tags), a branch on each tag's kind is
+// mispredicted half the time: the "<!" tags are told first (NamedTags), an
+// end tag by the masks, and each name's kind looked up whatever the last.
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         uint64_t greater, VisibleTextReader* reader, uint64_t* stops,
-                                                         size_t* straddleEnd)
+                                                         uint64_t greater, VisibleTextReader* reader, bool followsSome,
+                                                         uint64_t* stops, size_t* straddleEnd)
 {
     uint64_t blankTags = 0;
+    starts = NamedTags(masks, first, starts, greater, stops);
+    // After "<", a name ends at once only at the "/" of an end tag.
+    const uint64_t closings = starts & NameEndsFrom(masks, first + 1);
     // A tag's name is most often the last one's (its end tag, a list's
     // items). (No name's key is 1: its one byte would be below 0x20.)
     uint64_t lastKey = 1;
-    unsigned char lastKind = OtherName;
     bool lastFollowed = false;
     for (; starts; starts &= starts - 1) {
+        const uint64_t bit = LowestBit(starts);
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
-        const unsigned char next = masks.bytes[at + 1];
-        if (next == '!' && CommentInBlock(masks, greater, first, at)) continue;
-        const bool closing = next == '/';
+        const bool closing = (closings & bit) != 0;
         const uint64_t key = NameKeyAt(masks, at + 1 + closing);
-        const bool sameName = key == lastKey;
-        const unsigned char kind = sameName ? lastKind : KindOfName(key);
+        const unsigned char kind = KindOfName(key);
         // Which elements are followed changes only where the state machine
         // reads (no tag counted here starts or ends following one): most
         // pages follow none, or one a few tags apart.
-        const bool followedName = Main && (sameName ? lastFollowed : FollowsName(reader, key));
+        const bool followedName = Main && followsSome && (key == lastKey ? lastFollowed : FollowsName(reader, key));
         lastKey = key;
-        lastKind = kind;
         lastFollowed = followedName;
-        const uint64_t bit = LowestBit(starts);
         const bool counts =
             Main && (kind == LandmarkName
                          ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
                          : followedName && TakesFollowedTag(masks, first, at, greater, key, closing, reader, straddleEnd));
-        if (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) {
+        if (OpensRawContents(kind, closing) || counts) {
             *stops |= bit;
             break;
         }
@@ -731,18 +784,11 @@ struct BlockReferences {
     size_t skipNext;   // bytes of the next block that the last reference takes
 };
 
-// Where a block holds a few candidates or more (a storm of "&"), finding each
-// one's end byte by byte costs more than finding all of their ends at once.
-inline bool ManyCandidates(uint64_t ampersands)
-{
-    const uint64_t fromSecond = ampersands & (ampersands - 1);
-    return (fromSecond & (fromSecond - 1)) != 0;
-}
-
-// The ends of a block's candidates, found at once: a candidate's name (or
-// its number's digits, after "&#") is a run of ASCII letters and digits, and
-// adding the run's first bit to the block's mask of such bytes carries past
-// its last, to the byte that tells whether it may be a reference (";").
+// The ends of a block's candidates, found at once, which costs less than
+// finding even one's end byte by byte: a candidate's name (or its number's
+// digits, after "&#") is a run of ASCII letters and digits, and adding the
+// run's first bit to the block's mask of such bytes carries past its last, to
+// the byte that tells whether it may be a reference (";").
 struct CandidateEnds {
     uint64_t known;  // the candidates whose end is in the block and the window
     uint64_t ends;   // the byte after each known candidate's run
@@ -753,13 +799,8 @@ template <typename Simd>
 __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsigned char* bytes, uint64_t ampersands,
                                                                      uint64_t inWindow)
 {
-    uint64_t names = 0, semicolons = 0;
-    for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
-        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
-        const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
-        names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
-        semicolons |= MaskOf(Equal(sixteen, ';')) << part;
-    }
+    uint64_t semicolons;
+    const uint64_t names = Simd::NameBytesOf(bytes, &semicolons);
     // A candidate is "&" before a name byte or "#"; a run past the block is not known.
     const uint64_t named = ampersands & (names >> 1) & BitsBelow(BlockBytes - 1);
     const uint64_t numbered = ampersands & ~(names >> 1) & BitsBelow(BlockBytes - 2);
@@ -776,11 +817,30 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
 }
 
-// The value of the decimal digits of bytes [from, to), at most one above the
-// largest code point; -1 where one is no digit.
+// The value of `count` decimal digits (one to eight) at bytes, of which eight
+// can be read, or -1 where one is no digit: the digits of a word at once (SWAR),
+// left-padded with zeros to eight, then joined in pairs, fours and eights.
+__attribute__((always_inline)) inline int32_t EightDigitsValue(const unsigned char* bytes, int count)
+{
+    constexpr uint64_t Zeros = 0x3030303030303030, HighHalves = 0xF0F0F0F0F0F0F0F0;
+    uint64_t word;
+    memcpy(&word, bytes, sizeof word);
+    const uint64_t used = LeadingBytes[count];
+    // A digit is 0x30 to 0x39: its high half is 3, and stays 3 with 6 added.
+    const uint64_t wrong = ((word & HighHalves) ^ Zeros) | (((word + 0x0606060606060606) & HighHalves) ^ Zeros);
+    if (wrong & used) return -1;
+    uint64_t digits = ((word - Zeros) & used) << (8 * (sizeof word - static_cast<size_t>(count)));
+    digits = (digits * 10 + (digits >> 8)) & 0x00FF00FF00FF00FF;
+    digits = (digits * 100 + (digits >> 16)) & 0x0000FFFF0000FFFF;
+    return static_cast<int32_t>((digits * 10000 + (digits >> 32)) & 0xFFFFFFFF);
+}
+
+// The value of the decimal digits of bytes [from, to), above the largest
+// code point where it is larger; -1 where one is no digit.
 __attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* bytes, int from, int to)
 {
     constexpr int32_t Beyond = 0x10FFFF + 1;
+    if (to - from <= static_cast<int>(sizeof(uint64_t))) return EightDigitsValue(bytes + from, to - from);
     int32_t value = 0;
     for (int at = from; at < to; ++at) {
         const unsigned digit = bytes[at] - unsigned{'0'};
@@ -831,12 +891,17 @@ __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks&
 {
     const size_t first = block << BlockShift;
     const unsigned char* const bytes = BlockBytesAt(masks, block);
-    const CandidateEnds candidates = ManyCandidates(ampersands)
-                                         ? EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first))
-                                         : CandidateEnds{0, 0, 0};
+    const CandidateEnds candidates = EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first));
     // Those known to be text are read as they stand, wherever the others stop.
     uint64_t read = candidates.text;
-    for (ampersands &= ~candidates.text; ampersands; ampersands &= ampersands - 1) {
+    ampersands &= ~candidates.text;
+    // Copied whether or not one decodes: a branch on the first that does
+    // would be mispredicted as often as references and text alternate.
+    if (ampersands) {
+        memcpy(references->bytes, bytes, sizeof references->bytes);
+        references->used = true;
+    }
+    for (; ampersands; ampersands &= ampersands - 1) {
         const int at = __builtin_ctzll(ampersands);
         // A reference is at least four bytes ("&lt;", "&#9;"), so its character's
         // four bytes can be copied whole: those past it fall on the reference's own.
@@ -844,13 +909,12 @@ __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks&
         int32_t decodedLength = 0;
         const int32_t length = ReadCandidate(masks, block, bytes, at, candidates, decoded, &decodedLength);
         if (length == ReferenceNeedsMore || at + decodedLength > static_cast<int>(BlockBytes)) break;
-        read |= LowestBit(ampersands);
+        const uint64_t bit = LowestBit(ampersands);
+        read |= bit;
         if (length == ReferenceIsText) continue;  // its bytes are text as they stand
-        if (!references->used) memcpy(references->bytes, bytes, sizeof references->bytes);
-        references->used = true;
         memcpy(references->bytes + at, decoded, sizeof decoded);
-        if (decodedLength == 0) references->blanks |= LowestBit(ampersands);
-        const size_t shown = static_cast<size_t>(at + (decodedLength ? decodedLength : 1));
+        references->blanks |= decodedLength == 0 ? bit : 0;
+        const size_t shown = static_cast<size_t>(at + std::max(decodedLength, 1));
         const size_t past = static_cast<size_t>(at + length);
         references->skipped |= BitsBelow(past) & ~BitsBelow(shown);
         references->skipNext = past > BlockBytes ? past - BlockBytes : 0;
@@ -867,6 +931,10 @@ struct MaskReading {
     size_t skip;  // bytes at the block's start that a reference before it takes
     size_t end;   // where the reading stopped
     size_t straddleEnd;  // past a counted tag that runs on into the next block (see TakesFollowedTag), or 0
+    // Read for main content, whether an element is followed: no tag that
+    // the masks read starts or ends following one, so most often none is
+    // throughout and no tag's name need be compared with theirs.
+    bool followsSome;
 };
 
 enum class BlockEnd { Read, Stopped, Misread, Resumed };
@@ -925,8 +993,8 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     // a tag that the byte-by-byte reading takes is a stop too.
     const bool misread = wrong & (LowestBit(stops) * 2 - 1);
     const uint64_t named = starts & (LowestBit(stops) - 1);
-    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader, &stops,
-                                                                      &read->straddleEnd);
+    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader,
+                                                                      read->followsSome, &stops, &read->straddleEnd);
     if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
         // A tag counted in the block before is not read again.
         read->end = inTagBefore ? (carriedEnd ? carriedEnd : read->carries.tagStart)
@@ -964,7 +1032,8 @@ __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMa
 {
     VisibleTextReader* reader = pass->reader;
     const bool shown = !Main || MainTextShown(reader);
-    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0, 0};
+    const bool followsSome = Main && (reader->shown.depth > 0 || reader->hidden.depth > 0 || reader->within.depth > 0);
+    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0, 0, followsSome};
     BlockEnd ended = BlockEnd::Resumed;
     for (size_t from = static_cast<size_t>(pass->at - masks->bytes); ended == BlockEnd::Resumed; from = read.end) {
         read.carries = Carries{0, 0, 0, 0, 0, from};
