@@ -981,6 +981,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {BothModes, "a<br>b<BR/>c</ >d<!DOCTYPE html>e<?xml v?>f<!-x>g<!->h</>i", "a b c d e f g h i"},
         {BothModes, std::string("x<b\x01>y</\0b>z as text", 20), "x y z as text"},
         {BothModes, "wa<!-- <p> -->ter<!-->x-->y<!---->z<!--->w--->v<!-- open", "wateryzv"},
+        // "<!" and "<?" tags among names in a block: only "<!--" opens a comment.
+        {BothModes, "a<?--x-->b<i>c</i><!x>d<i>e</i><!-- y -->f</!x>g<?x?>h<b>i<!-->j</b>", "a bc def g hi"},
         // Comments one after another, against every block edge as the splits move them.
         {BothModes, comments + comments + comments, "abcefghj k\" -->labcefghj k\" -->labcefghj k\" -->l"},
         // What follows a comment is no clue to the tags before it.
@@ -1017,6 +1019,10 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#&; &&amp; &amp &am<b>p; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9",
          "&#&; && &amp &amp; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9"},
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
+        // One to nine digits, few to a block: each is read at once or by the state machine.
+        {DecodeMode, "&#65;&#066;&#0067;&#00068;&#000069;&#0000070;&#00000071;&#000000072; &#1114111;&#1114112;&#99999999;"
+                     "&#9;x&#6Z;&#0;",
+         std::string("ABCDEFGH \xF4\x8F\xBF\xBF&#1114112;&#99999999; x&#6Z;\0", 42)},
         {DecodeMode, "<a href=\"?x&amp;y\">z</a>&amp;", "z&"},
         {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
         {DecodeMode, storm + storm + storm, stormText + stormText + stormText},

@@ -64,10 +64,13 @@ constexpr CharacterName characterNames[] = {
 };
 
 // The names are at most eight bytes: each is a number, its first byte lowest,
-// in a table of open addressing whose slots are chosen by a multiplication.
+// in a table whose slots are chosen by a multiplication: a perfect hash (the
+// multiplier found by trying random odd numbers), so that a lookup is one
+// compare, without a probe loop whose length a branch would mispredict where
+// references of several names alternate.
 constexpr int NameLimit = 8;
-constexpr int NameSlotBits = 10;
-constexpr uint64_t NameMultiplier = 0x9E3779B97F4A7C15;
+constexpr int NameSlotBits = 12;
+constexpr uint64_t NameMultiplier = 0x65f456aad6cff719;
 
 constexpr uint64_t NameNumber(const char* name, int length)
 {
@@ -114,30 +117,38 @@ constexpr Utf8 Utf8Of(int32_t codePoint)
 
 // Each name's character is kept decoded, as DecodeNameNumber gives it, for
 // a reference costs a lookup alone however often it comes.
+struct NameSlot {
+    uint64_t number;  // 0 for none
+    int32_t codePoint : 24;
+    int32_t decodedLength : 8;  // ReferenceIsBlank, or the bytes in `decoded`
+    char decoded[4];
+};
+static_assert(sizeof(NameSlot) == 16, "a slot in a quarter of a cache line");
+
 struct NameTable {
-    uint64_t number[1 << NameSlotBits];
-    int32_t codePoint[1 << NameSlotBits];
-    Utf8 decoded[1 << NameSlotBits];  // no bytes for a blank
-    int longestProbe;
+    NameSlot slots[1 << NameSlotBits];
+    bool slotsOfTheirOwn;
 };
 
 constexpr NameTable MakeNameTable()
 {
     NameTable table{};
+    table.slotsOfTheirOwn = true;
     for (const CharacterName& entry : characterNames) {
         const uint64_t number = NameNumber(entry.name, NameLength(entry.name));
-        int slot = FirstSlot(number), probe = 1;
-        for (; table.number[slot] != 0; ++probe) slot = (slot + 1) & ((1 << NameSlotBits) - 1);
-        table.number[slot] = number;
-        table.codePoint[slot] = entry.codePoint;
-        if (entry.codePoint != NoBreakSpace) table.decoded[slot] = Utf8Of(entry.codePoint);
-        if (probe > table.longestProbe) table.longestProbe = probe;
+        NameSlot& slot = table.slots[FirstSlot(number)];
+        if (slot.number != 0) table.slotsOfTheirOwn = false;
+        slot.number = number;
+        slot.codePoint = entry.codePoint;
+        const Utf8 encoded = Utf8Of(entry.codePoint);
+        slot.decodedLength = entry.codePoint == NoBreakSpace ? int{ReferenceIsBlank} : encoded.length;
+        for (int at = 0; at < slot.decodedLength; ++at) slot.decoded[at] = encoded.bytes[at];
     }
     return table;
 }
 
 constexpr NameTable Names = MakeNameTable();
-static_assert(Names.longestProbe <= 4, "a name is found within a few slots");
+static_assert(Names.slotsOfTheirOwn, "two names share a slot");
 
 bool IsBlank(int32_t byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
 
@@ -178,20 +189,18 @@ int EncodeUtf8(int32_t codePoint, char* bytes)
 
 namespace {
 
-// The slot of a name as a number (not 0, the empty slots' number), or -1.
-int NameSlotOf(uint64_t number)
+// The slot of a name as a number, or null.
+const NameSlot* NameSlotOf(uint64_t number)
 {
-    for (int slot = FirstSlot(number);; slot = (slot + 1) & ((1 << NameSlotBits) - 1)) {
-        if (Names.number[slot] == number) return slot;
-        if (Names.number[slot] == 0) return -1;
-    }
+    const NameSlot& slot = Names.slots[FirstSlot(number)];
+    return slot.number == number && number != 0 ? &slot : nullptr;
 }
 
 // The code point of a name as a number, or -1.
 int32_t CodePointOfNameNumber(uint64_t number)
 {
-    const int slot = NameSlotOf(number);
-    return slot < 0 ? -1 : Names.codePoint[slot];
+    const NameSlot* slot = NameSlotOf(number);
+    return slot ? slot->codePoint : -1;
 }
 
 }  // namespace
@@ -211,10 +220,10 @@ int DecodeNumber(int32_t value, char* bytes)
 
 int DecodeNameNumber(uint64_t name, char* bytes)
 {
-    const int slot = NameSlotOf(name);
-    if (slot < 0) return ReferenceIsText;
-    memcpy(bytes, Names.decoded[slot].bytes, sizeof Names.decoded[slot].bytes);
-    return Names.decoded[slot].length;
+    const NameSlot* slot = NameSlotOf(name);
+    if (!slot) return ReferenceIsText;
+    memcpy(bytes, slot->decoded, sizeof slot->decoded);
+    return slot->decodedLength;
 }
 
 bool ContinuesReference(const char* reference, int length, unsigned char byte)

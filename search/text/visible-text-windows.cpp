@@ -817,26 +817,26 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
 }
 
-// The value of `count` decimal digits (one to eight) at bytes, of which eight
-// can be read, or -1 where one is no digit: the digits of a word at once (SWAR),
-// left-padded with zeros to eight, then joined in pairs, fours and eights.
+// The value of `count` ASCII letters and digits (one to eight) at bytes, of
+// which eight can be read, or -1 where one is a letter: the digits of a word
+// at once (SWAR), left-padded with zeros to eight, then joined in pairs, fours
+// and eights.
 __attribute__((always_inline)) inline int32_t EightDigitsValue(const unsigned char* bytes, int count)
 {
     constexpr uint64_t Zeros = 0x3030303030303030, HighHalves = 0xF0F0F0F0F0F0F0F0;
     uint64_t word;
     memcpy(&word, bytes, sizeof word);
     const uint64_t used = LeadingBytes[count];
-    // A digit is 0x30 to 0x39: its high half is 3, and stays 3 with 6 added.
-    const uint64_t wrong = ((word & HighHalves) ^ Zeros) | (((word + 0x0606060606060606) & HighHalves) ^ Zeros);
-    if (wrong & used) return -1;
+    // Of letters and digits, only the digits have the high half 3.
+    if (((word & HighHalves) ^ Zeros) & used) return -1;
     uint64_t digits = ((word - Zeros) & used) << (8 * (sizeof word - static_cast<size_t>(count)));
     digits = (digits * 10 + (digits >> 8)) & 0x00FF00FF00FF00FF;
     digits = (digits * 100 + (digits >> 16)) & 0x0000FFFF0000FFFF;
     return static_cast<int32_t>((digits * 10000 + (digits >> 32)) & 0xFFFFFFFF);
 }
 
-// The value of the decimal digits of bytes [from, to), above the largest
-// code point where it is larger; -1 where one is no digit.
+// The value of the run of ASCII letters and digits of bytes [from, to), above
+// the largest code point where it is larger; -1 where one is a letter.
 __attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* bytes, int from, int to)
 {
     constexpr int32_t Beyond = 0x10FFFF + 1;
