@@ -850,35 +850,61 @@ __attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* 
     return value;
 }
 
+// The end of the run of ASCII letters and digits from bytes[at + from] (after
+// "&" or "&#" at bytes[at]), found in the 32 bytes from the "&" at once: at
+// most at + 32, where the limit makes the candidate text.
+__attribute__((always_inline)) inline int RunEndFrom(const unsigned char* bytes, int at, int from)
+{
+    static_assert(VisibleTextReferenceLimit == 32, "the run is looked for in the limit's bytes");
+    uint64_t names = 0;
+    for (int part = 0; part < VisibleTextReferenceLimit; part += 16) {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + part));
+        const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
+        names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
+    }
+    return at + from + __builtin_ctzll(~(names >> from));
+}
+
 // The candidate at `at` of a block (its bytes, of which 128 can be read), not
-// known to be text, read as ReadWholeReference reads it; a known name or
-// decimal number is decoded from its known end.
+// known to be text, read as ReadWholeReference reads it: a name or decimal
+// number is decoded from its run's end, known from the block's masks or, for
+// one whose run goes on past the block, found at once where the window holds
+// the limit's bytes (a loop byte by byte would be mispredicted on each).
 __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& masks, size_t block,
                                                             const unsigned char* bytes, int at,
                                                             const CandidateEnds& candidates, char* decoded,
                                                             int32_t* decodedLength)
 {
-    if (candidates.known >> at & 1) {
-        const int end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
-        const int length = end - at - 1;
-        if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
-        if (bytes[at + 1] != '#') {
-            if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
-            uint64_t name;
-            memcpy(&name, bytes + at + 1, sizeof name);
-            const int found = DecodeNameNumber(name & LeadingBytes[length], decoded);
-            *decodedLength = found > 0 ? found : 0;
-            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
-        }
-        const int32_t value = end > at + 2 ? DecimalValue(bytes, at + 2, end) : -1;
-        if (value >= 0) {
-            const int found = DecodeNumber(value, decoded);
-            *decodedLength = found > 0 ? found : 0;
-            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
-        }
-    }
     const size_t place = (block << BlockShift) + static_cast<size_t>(at);
-    return ReadWholeReference(masks.bytes + place, static_cast<int32_t>(masks.length - place), decoded, decodedLength);
+    const int32_t left = static_cast<int32_t>(masks.length - place);
+    const bool numbered = bytes[at + 1] == '#';
+    int end;
+    if (candidates.known >> at & 1) {
+        end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
+    } else {
+        if (left <= VisibleTextReferenceLimit)
+            return ReadWholeReference(masks.bytes + place, left, decoded, decodedLength);
+        end = RunEndFrom(bytes, at, 1 + numbered);
+        if (end - at < VisibleTextReferenceLimit && (end == at + 1 + numbered || bytes[end] != ';'))
+            return ReferenceIsText;
+    }
+    const int length = end - at - 1;
+    if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
+    if (!numbered) {
+        if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
+        uint64_t name;
+        memcpy(&name, bytes + at + 1, sizeof name);
+        const int found = DecodeNameNumber(name & LeadingBytes[length], decoded);
+        *decodedLength = found > 0 ? found : 0;
+        return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+    }
+    const int32_t value = end > at + 2 ? DecimalValue(bytes, at + 2, end) : -1;
+    if (value >= 0) {
+        const int found = DecodeNumber(value, decoded);
+        *decodedLength = found > 0 ? found : 0;
+        return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+    }
+    return ReadWholeReference(masks.bytes + place, left, decoded, decodedLength);
 }
 
 // Reads the references at `ampersands` (before every other stop) where the
@@ -913,7 +939,8 @@ __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks&
         read |= bit;
         if (length == ReferenceIsText) continue;  // its bytes are text as they stand
         memcpy(references->bytes + at, decoded, sizeof decoded);
-        references->blanks |= decodedLength == 0 ? bit : 0;
+        // A mask, not a branch: blanks (&nbsp;) and characters alternate.
+        references->blanks |= bit & (0 - static_cast<uint64_t>(decodedLength == 0));
         const size_t shown = static_cast<size_t>(at + std::max(decodedLength, 1));
         const size_t past = static_cast<size_t>(at + length);
         references->skipped |= BitsBelow(past) & ~BitsBelow(shown);
