@@ -885,8 +885,7 @@ __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& m
         if (left <= VisibleTextReferenceLimit)
             return ReadWholeReference(masks.bytes + place, left, decoded, decodedLength);
         end = RunEndFrom(bytes, at, 1 + numbered);
-        if (end - at < VisibleTextReferenceLimit && (end == at + 1 + numbered || bytes[end] != ';'))
-            return ReferenceIsText;
+        if (end - at < VisibleTextReferenceLimit && bytes[end] != ';') return ReferenceIsText;
     }
     const int length = end - at - 1;
     if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
