@@ -445,13 +445,15 @@ __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, co
         masks->blocks[(length - 1) >> BlockShift].ampersand |= uint64_t{1} << ((length - 1) & (BlockBytes - 1));
 }
 
-// The 64 nameEnd bits from `at` on, the first lowest.
-__attribute__((always_inline)) inline uint64_t NameEndsFrom(const WindowMasks& masks, size_t at)
+// The nameEnd bits of the block at `first` and of the next, the first lowest:
+// a name's end bits are taken from them by one double-width shift (shrd),
+// held in registers for all the block's tags.
+using TwoBlocks = unsigned __int128;
+
+__attribute__((always_inline)) inline TwoBlocks NameEndsOfBlocks(const WindowMasks& masks, size_t first)
 {
-    // One double-width shift (shrd) joins the block's bits and the next's.
-    const BlockMasks* const blocks = masks.blocks + (at >> BlockShift);
-    const unsigned __int128 both = static_cast<unsigned __int128>(blocks[1].nameEnd) << BlockBytes | blocks[0].nameEnd;
-    return static_cast<uint64_t>(both >> (at & (BlockBytes - 1)));
+    const BlockMasks* const blocks = masks.blocks + (first >> BlockShift);
+    return TwoBlocks{blocks[1].nameEnd} << BlockBytes | blocks[0].nameEnd;
 }
 
 // The first bytes of a word, none to all eight.
@@ -465,17 +467,17 @@ constexpr uint64_t LeadingBytes[] = {0,
                                      0xFFFFFFFFFFFFFF,
                                      ~uint64_t{0}};
 
-// The key of the tag name at `start`, which the window has eight bytes
-// from. The name runs to a blank, "/" or ">", so it may take in "=" or a
-// quote that the byte-by-byte reading ends it at: either way, such a name is
-// no known name, as known names are of letters only (see NameKey), and no
-// element's name (see ElementNameOf).
-__attribute__((always_inline)) inline uint64_t NameKeyAt(const WindowMasks& masks, size_t start)
+// The key of the tag name at `start`, of which eight bytes can be read, its
+// nameEnd bits from it on in `ends`. The name runs to a blank, "/" or ">", so
+// it may take in "=" or a quote that the byte-by-byte reading ends it at:
+// either way, such a name is no known name, as known names are of letters
+// only (see NameKey), and no element's name (see ElementNameOf).
+__attribute__((always_inline)) inline uint64_t NameKeyAt(const unsigned char* start, uint64_t ends)
 {
     constexpr uint64_t KeyBits = 0x2020202020202020;  // NameKeyByte on every byte
-    const int length = __builtin_ctzll(NameEndsFrom(masks, start) | 0x100);
+    const int length = __builtin_ctzll(ends | 0x100);
     uint64_t name;
-    memcpy(&name, masks.bytes + start, sizeof name);
+    memcpy(&name, start, sizeof name);
     return length > NameBytes ? LongNameKey : (name | KeyBits) & LeadingBytes[length];
 }
 
@@ -654,8 +656,9 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
 {
     uint64_t blankTags = 0;
     starts = NamedTags(masks, first, starts, greater, stops);
+    const TwoBlocks nameEnds = NameEndsOfBlocks(masks, first);
     // After "<", a name ends at once only at the "/" of an end tag.
-    const uint64_t closings = starts & NameEndsFrom(masks, first + 1);
+    const uint64_t closings = starts & static_cast<uint64_t>(nameEnds >> 1);
     // A tag's name is most often the last one's (its end tag, a list's
     // items). (No name's key is 1: its one byte would be below 0x20.)
     uint64_t lastKey = 1;
@@ -664,7 +667,8 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
         const uint64_t bit = LowestBit(starts);
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const bool closing = (closings & bit) != 0;
-        const uint64_t key = NameKeyAt(masks, at + 1 + closing);
+        const size_t name = at - first + 1 + closing;
+        const uint64_t key = NameKeyAt(masks.bytes + first + name, static_cast<uint64_t>(nameEnds >> name));
         const unsigned char kind = KindOfName(key);
         // Which elements are followed changes only where the state machine
         // reads (no tag counted here starts or ends following one): most
