@@ -1019,6 +1019,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#&; &&amp; &amp &am<b>p; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9",
          "&#&; && &amp &amp; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9"},
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
+        // Names of up to eight bytes are looked up; a longer one is text, though it begins with one.
+        {DecodeMode, "&thetasymx;&thetasym;&alefsym;&zwnj;x&Thetasym;", "&thetasymx;\xCF\x91\xE2\x84\xB5\xE2\x80\x8Cx&Thetasym;"},
         // One to nine digits, few to a block: each is read at once or by the state machine.
         {DecodeMode, "&#65;&#066;&#0067;&#00068;&#000069;&#0000070;&#00000071;&#000000072; &#1114111;&#1114112;&#99999999;"
                      "&#9;x&#6Z;&#0;",
