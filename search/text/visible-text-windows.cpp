@@ -641,28 +641,58 @@ __attribute__((always_inline)) inline uint64_t NamedTags(const WindowMasks& mask
     return starts & ~markup;
 }
 
+// The name of a tag read through the masks, and the last one's: most often
+// the same (its end tag, a list's items). (No name's key is 1: its one byte
+// would be below 0x20.)
+struct TagName {
+    uint64_t key;
+    bool followed;
+};
+
+// Whether the byte-by-byte reading takes the tag at `at` in the block at
+// `first`, of this name and kind: one that opens raw contents, and for main
+// content, one whose name may count (counted here where it can be).
+template <bool Main>
+__attribute__((always_inline)) inline bool TakesTag(const WindowMasks& masks, size_t first, size_t at, uint64_t greater,
+                                                    uint64_t key, unsigned char kind, bool closing,
+                                                    VisibleTextReader* reader, bool followsSome, TagName* last,
+                                                    size_t* straddleEnd)
+{
+    // Which elements are followed changes only where the state machine
+    // reads (no tag counted here starts or ends following one): most pages
+    // follow none, or one a few tags apart.
+    const bool followedName = Main && followsSome && (key == last->key ? last->followed : FollowsName(reader, key));
+    *last = TagName{key, followedName};
+    const bool counts =
+        Main && (kind == LandmarkName
+                     ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
+                     : followedName && TakesFollowedTag(masks, first, at, greater, key, closing, reader, straddleEnd));
+    return OpensRawContents(kind, closing) || counts;
+}
+
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, up to the first that the byte-by-byte
 // reading takes, which is added to *stops: "<!" and "<?" tags (but comments
-// that the block holds), those opening raw contents, and for main content,
-// those whose name may count. On markup that changes from tag to tag
-// (comments among inline and block tags), a branch on each tag's kind is
-// mispredicted half the time: the "<!" tags are told first (NamedTags), an
-// end tag by the masks, and each name's kind looked up whatever the last.
+// that the block holds), and those TakesTag tells. On markup that changes
+// from tag to tag (comments among inline and block tags), a branch on each
+// tag's kind is mispredicted half the time: the "<!" tags are told first
+// (NamedTags), an end tag by the masks, each name's kind looked up whatever
+// the last, and one compare of it (and whether an element is followed) passes
+// over the tags that neither open raw contents nor may count.
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
                                                          uint64_t greater, VisibleTextReader* reader, bool followsSome,
                                                          uint64_t* stops, size_t* straddleEnd)
 {
+    static_assert(ScriptName < StyleName && StyleName < HeadName && HeadName < LandmarkName &&
+                      OtherName < ScriptName && InlineName < ScriptName,
+                  "the kinds that may be taken come last");
     uint64_t blankTags = 0;
     starts = NamedTags(masks, first, starts, greater, stops);
     const TwoBlocks nameEnds = NameEndsOfBlocks(masks, first);
     // After "<", a name ends at once only at the "/" of an end tag.
     const uint64_t closings = starts & static_cast<uint64_t>(nameEnds >> 1);
-    // A tag's name is most often the last one's (its end tag, a list's
-    // items). (No name's key is 1: its one byte would be below 0x20.)
-    uint64_t lastKey = 1;
-    bool lastFollowed = false;
+    TagName last{1, false};
     for (; starts; starts &= starts - 1) {
         const uint64_t bit = LowestBit(starts);
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
@@ -670,17 +700,8 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
         const size_t name = at - first + 1 + closing;
         const uint64_t key = NameKeyAt(masks.bytes + first + name, static_cast<uint64_t>(nameEnds >> name));
         const unsigned char kind = KindOfName(key);
-        // Which elements are followed changes only where the state machine
-        // reads (no tag counted here starts or ends following one): most
-        // pages follow none, or one a few tags apart.
-        const bool followedName = Main && followsSome && (key == lastKey ? lastFollowed : FollowsName(reader, key));
-        lastKey = key;
-        lastFollowed = followedName;
-        const bool counts =
-            Main && (kind == LandmarkName
-                         ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
-                         : followedName && TakesFollowedTag(masks, first, at, greater, key, closing, reader, straddleEnd));
-        if (OpensRawContents(kind, closing) || counts) {
+        if (((Main && followsSome) || kind >= ScriptName) &&
+            TakesTag<Main>(masks, first, at, greater, key, kind, closing, reader, followsSome, &last, straddleEnd)) {
             *stops |= bit;
             break;
         }
