@@ -687,6 +687,7 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
     static_assert(ScriptName < StyleName && StyleName < HeadName && HeadName < LandmarkName &&
                       OtherName < ScriptName && InlineName < ScriptName,
                   "the kinds that may be taken come last");
+    if (!starts) return 0;
     uint64_t blankTags = 0;
     starts = NamedTags(masks, first, starts, greater, stops);
     const TwoBlocks nameEnds = NameEndsOfBlocks(masks, first);
@@ -842,30 +843,11 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
 }
 
-// The value of `count` ASCII letters and digits (one to eight) at bytes, of
-// which eight can be read, or -1 where one is a letter: the digits of a word
-// at once (SWAR), left-padded with zeros to eight, then joined in pairs, fours
-// and eights.
-__attribute__((always_inline)) inline int32_t EightDigitsValue(const unsigned char* bytes, int count)
-{
-    constexpr uint64_t Zeros = 0x3030303030303030, HighHalves = 0xF0F0F0F0F0F0F0F0;
-    uint64_t word;
-    memcpy(&word, bytes, sizeof word);
-    const uint64_t used = LeadingBytes[count];
-    // Of letters and digits, only the digits have the high half 3.
-    if (((word & HighHalves) ^ Zeros) & used) return -1;
-    uint64_t digits = ((word - Zeros) & used) << (8 * (sizeof word - static_cast<size_t>(count)));
-    digits = (digits * 10 + (digits >> 8)) & 0x00FF00FF00FF00FF;
-    digits = (digits * 100 + (digits >> 16)) & 0x0000FFFF0000FFFF;
-    return static_cast<int32_t>((digits * 10000 + (digits >> 32)) & 0xFFFFFFFF);
-}
-
-// The value of the run of ASCII letters and digits of bytes [from, to), above
-// the largest code point where it is larger; -1 where one is a letter.
+// The value of the decimal digits of bytes [from, to), at most one above the
+// largest code point; -1 where one is no digit.
 __attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* bytes, int from, int to)
 {
     constexpr int32_t Beyond = 0x10FFFF + 1;
-    if (to - from <= static_cast<int>(sizeof(uint64_t))) return EightDigitsValue(bytes + from, to - from);
     int32_t value = 0;
     for (int at = from; at < to; ++at) {
         const unsigned digit = bytes[at] - unsigned{'0'};
@@ -890,31 +872,17 @@ __attribute__((always_inline)) inline int RunEndFrom(const unsigned char* bytes,
     return at + from + __builtin_ctzll(~(names >> from));
 }
 
-// The candidate at `at` of a block (its bytes, of which 128 can be read), not
-// known to be text, read as ReadWholeReference reads it: a name or decimal
-// number is decoded from its run's end, known from the block's masks or, for
-// one whose run goes on past the block, found at once where the window holds
-// the limit's bytes (a loop byte by byte would be mispredicted on each).
-__attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& masks, size_t block,
-                                                            const unsigned char* bytes, int at,
-                                                            const CandidateEnds& candidates, char* decoded,
-                                                            int32_t* decodedLength)
+// The candidate at `at` of a block (its bytes, of which 128 can be read)
+// whose run ends at `end`, read as ReadWholeReference reads it (`whole`, of
+// `left` bytes, is where the window has it): a name or decimal number is
+// decoded from its end.
+__attribute__((always_inline)) inline int32_t DecodeRun(const unsigned char* bytes, int at, int end,
+                                                        const unsigned char* whole, int32_t left, char* decoded,
+                                                        int32_t* decodedLength)
 {
-    const size_t place = (block << BlockShift) + static_cast<size_t>(at);
-    const int32_t left = static_cast<int32_t>(masks.length - place);
-    const bool numbered = bytes[at + 1] == '#';
-    int end;
-    if (candidates.known >> at & 1) {
-        end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
-    } else {
-        if (left <= VisibleTextReferenceLimit)
-            return ReadWholeReference(masks.bytes + place, left, decoded, decodedLength);
-        end = RunEndFrom(bytes, at, 1 + numbered);
-        if (end - at < VisibleTextReferenceLimit && bytes[end] != ';') return ReferenceIsText;
-    }
     const int length = end - at - 1;
     if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
-    if (!numbered) {
+    if (bytes[at + 1] != '#') {
         if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
         uint64_t name;
         memcpy(&name, bytes + at + 1, sizeof name);
@@ -928,7 +896,36 @@ __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& m
         *decodedLength = found > 0 ? found : 0;
         return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
     }
-    return ReadWholeReference(masks.bytes + place, left, decoded, decodedLength);
+    return ReadWholeReference(whole, left, decoded, decodedLength);
+}
+
+// As DecodeRun, a candidate whose run the block's masks do not end (it goes
+// on past the block): where the window holds the limit's bytes, its end is
+// found in the 32 bytes from its "&" at once (a loop byte by byte would be
+// mispredicted on each). Not inlined, so that the reading of the others
+// keeps its registers.
+__attribute__((noinline)) int32_t ReadRunningCandidate(const unsigned char* bytes, int at, const unsigned char* whole,
+                                                       int32_t left, char* decoded, int32_t* decodedLength)
+{
+    if (left <= VisibleTextReferenceLimit) return ReadWholeReference(whole, left, decoded, decodedLength);
+    const int end = RunEndFrom(bytes, at, bytes[at + 1] == '#' ? 2 : 1);
+    if (end - at < VisibleTextReferenceLimit && bytes[end] != ';') return ReferenceIsText;
+    return DecodeRun(bytes, at, end, whole, left, decoded, decodedLength);
+}
+
+// The candidate at `at` of a block, not known to be text, read as
+// ReadWholeReference reads it.
+__attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& masks, size_t block,
+                                                            const unsigned char* bytes, int at,
+                                                            const CandidateEnds& candidates, char* decoded,
+                                                            int32_t* decodedLength)
+{
+    const size_t place = (block << BlockShift) + static_cast<size_t>(at);
+    const int32_t left = static_cast<int32_t>(masks.length - place);
+    if (!(candidates.known >> at & 1))
+        return ReadRunningCandidate(bytes, at, masks.bytes + place, left, decoded, decodedLength);
+    const int end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
+    return DecodeRun(bytes, at, end, masks.bytes + place, left, decoded, decodedLength);
 }
 
 // Reads the references at `ampersands` (before every other stop) where the
