@@ -670,6 +670,43 @@ __attribute__((always_inline)) inline bool TakesTag(const WindowMasks& masks, si
     return OpensRawContents(kind, closing) || counts;
 }
 
+// As BlankTags, read for main content where an element is followed (most
+// often the main content itself): there each tag's name is compared with
+// the followed ones, and most often the same as the last one's (its end tag,
+// a list's items), so the last name's kind and whether it is followed are
+// taken again, each tag's first byte telling what it is.
+__attribute__((always_inline)) inline uint64_t FollowedBlankTags(const WindowMasks& masks, size_t first,
+                                                                 uint64_t starts, uint64_t greater,
+                                                                 VisibleTextReader* reader, uint64_t* stops,
+                                                                 size_t* straddleEnd)
+{
+    const TwoBlocks nameEnds = NameEndsOfBlocks(masks, first);
+    uint64_t blankTags = 0;
+    TagName last{1, false};
+    unsigned char lastKind = OtherName;
+    for (; starts; starts &= starts - 1) {
+        const uint64_t bit = LowestBit(starts);
+        const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
+        const unsigned char next = masks.bytes[at + 1];
+        if (next == '!' && CommentInBlock(masks, greater, first, at)) continue;
+        if (next == '!' || next == '?') {
+            *stops |= bit;
+            break;
+        }
+        const bool closing = next == '/';
+        const size_t name = at - first + 1 + closing;
+        const uint64_t key = NameKeyAt(masks.bytes + first + name, static_cast<uint64_t>(nameEnds >> name));
+        const unsigned char kind = key == last.key ? lastKind : KindOfName(key);
+        lastKind = kind;
+        if (TakesTag<true>(masks, first, at, greater, key, kind, closing, reader, true, &last, straddleEnd)) {
+            *stops |= bit;
+            break;
+        }
+        blankTags |= kind != InlineName ? bit : 0;
+    }
+    return blankTags;
+}
+
 // The names of the tags that start at `starts` in the block at `first`:
 // returns those that stand as a blank, up to the first that the byte-by-byte
 // reading takes, which is added to *stops: "<!" and "<?" tags (but comments
@@ -687,6 +724,7 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
     static_assert(ScriptName < StyleName && StyleName < HeadName && HeadName < LandmarkName &&
                       OtherName < ScriptName && InlineName < ScriptName,
                   "the kinds that may be taken come last");
+    if (Main && followsSome) return FollowedBlankTags(masks, first, starts, greater, reader, stops, straddleEnd);
     if (!starts) return 0;
     uint64_t blankTags = 0;
     starts = NamedTags(masks, first, starts, greater, stops);
@@ -816,9 +854,10 @@ struct BlockReferences {
 // run's first bit to the block's mask of such bytes carries past its last, to
 // the byte that tells whether it may be a reference (";").
 struct CandidateEnds {
-    uint64_t known;  // the candidates whose end is in the block and the window
-    uint64_t ends;   // the byte after each known candidate's run
-    uint64_t text;   // the known candidates whose end is no ";": text for sure
+    uint64_t known;     // the candidates whose end is in the block and the window
+    uint64_t ends;      // the byte after each known candidate's run
+    uint64_t text;      // the known candidates whose end is no ";": text for sure
+    uint64_t numbered;  // "&" before "#" (or a name byte in the next block)
 };
 
 template <typename Simd>
@@ -840,7 +879,8 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     // A run of one byte or none after "&" or "&#" (no name is of one byte) is
     // text whatever ends it.
     const uint64_t shortRun = ~(names >> 2);
-    return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
+    return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known)),
+                         ampersands & ~(names >> 1)};
 }
 
 // The value of the decimal digits of bytes [from, to), at most one above the
@@ -928,26 +968,14 @@ __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& m
     return DecodeRun(bytes, at, end, masks.bytes + place, left, decoded, decodedLength);
 }
 
-// Reads the references at `ampersands` (before every other stop) where the
-// window holds them whole and each one's character ends inside the block;
-// returns those read (an "&" that is text among them): the others, from the
-// first that is not, stay stops for the byte-by-byte reading.
-template <typename Simd>
-__attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
-                                                              uint64_t ampersands, BlockReferences* references)
+// Reads the candidates at `ampersands` in order, to the first that cannot be
+// read here; returns those read (an "&" that is text among them).
+__attribute__((always_inline)) inline uint64_t ReadCandidates(const WindowMasks& masks, size_t block,
+                                                              const unsigned char* bytes, uint64_t ampersands,
+                                                              const CandidateEnds& candidates,
+                                                              BlockReferences* references)
 {
-    const size_t first = block << BlockShift;
-    const unsigned char* const bytes = BlockBytesAt(masks, block);
-    const CandidateEnds candidates = EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first));
-    // Those known to be text are read as they stand, wherever the others stop.
-    uint64_t read = candidates.text;
-    ampersands &= ~candidates.text;
-    // Copied whether or not one decodes: a branch on the first that does
-    // would be mispredicted as often as references and text alternate.
-    if (ampersands) {
-        memcpy(references->bytes, bytes, sizeof references->bytes);
-        references->used = true;
-    }
+    uint64_t read = 0;
     for (; ampersands; ampersands &= ampersands - 1) {
         const int at = __builtin_ctzll(ampersands);
         // A reference is at least four bytes ("&lt;", "&#9;"), so its character's
@@ -965,9 +993,36 @@ __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks&
         const size_t shown = static_cast<size_t>(at + std::max(decodedLength, 1));
         const size_t past = static_cast<size_t>(at + length);
         references->skipped |= BitsBelow(past) & ~BitsBelow(shown);
-        references->skipNext = past > BlockBytes ? past - BlockBytes : 0;
+        if (past > BlockBytes) references->skipNext = past - BlockBytes;
     }
     return read;
+}
+
+// Reads the references at `ampersands` (before every other stop) where the
+// window holds them whole and each one's character ends inside the block;
+// returns those read (an "&" that is text among them): the others, from the
+// first that is not, stay stops for the byte-by-byte reading. Numbers and
+// names are read apart, each kind in order: a branch on the kind would be
+// mispredicted as often as they alternate. (What is read past the first
+// that is not is past the block's first stop, and never written.)
+template <typename Simd>
+__attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
+                                                              uint64_t ampersands, BlockReferences* references)
+{
+    const size_t first = block << BlockShift;
+    const unsigned char* const bytes = BlockBytesAt(masks, block);
+    const CandidateEnds candidates = EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first));
+    // Those known to be text are read as they stand, wherever the others stop.
+    ampersands &= ~candidates.text;
+    // Copied whether or not one decodes: a branch on the first that does
+    // would be mispredicted as often as references and text alternate.
+    if (ampersands) {
+        memcpy(references->bytes, bytes, sizeof references->bytes);
+        references->used = true;
+    }
+    const uint64_t numbers = ampersands & candidates.numbered;
+    return candidates.text | ReadCandidates(masks, block, bytes, numbers, candidates, references) |
+           ReadCandidates(masks, block, bytes, ampersands & ~numbers, candidates, references);
 }
 
 // What one call of ReadThroughMasks carries from block to block.
