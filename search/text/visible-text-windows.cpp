@@ -714,8 +714,8 @@ __attribute__((always_inline)) inline uint64_t FollowedBlankTags(const WindowMas
 // from tag to tag (comments among inline and block tags), a branch on each
 // tag's kind is mispredicted half the time: the "<!" tags are told first
 // (NamedTags), an end tag by the masks, each name's kind looked up whatever
-// the last, and one compare of it (and whether an element is followed) passes
-// over the tags that neither open raw contents nor may count.
+// the last, and one compare of it passes over the tags that neither open raw
+// contents nor may count (no element being followed).
 template <bool Main>
 __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
                                                          uint64_t greater, VisibleTextReader* reader, bool followsSome,
@@ -739,8 +739,8 @@ __attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& mask
         const size_t name = at - first + 1 + closing;
         const uint64_t key = NameKeyAt(masks.bytes + first + name, static_cast<uint64_t>(nameEnds >> name));
         const unsigned char kind = KindOfName(key);
-        if (((Main && followsSome) || kind >= ScriptName) &&
-            TakesTag<Main>(masks, first, at, greater, key, kind, closing, reader, followsSome, &last, straddleEnd)) {
+        if (kind >= ScriptName &&
+            TakesTag<Main>(masks, first, at, greater, key, kind, closing, reader, false, &last, straddleEnd)) {
             *stops |= bit;
             break;
         }
