@@ -983,6 +983,8 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {BothModes, "a<br>b<BR/>c</ >d<!DOCTYPE html>e<?xml v?>f<!-x>g<!->h</>i", "a b c d e f g h i"},
         {BothModes, std::string("x<b\x01>y</\0b>z as text", 20), "x y z as text"},
         {BothModes, "wa<!-- <p> -->ter<!-->x-->y<!---->z<!--->w--->v<!-- open", "wateryzv"},
+        // "<!" and "<?" tags among names in a block: only "<!--" opens a comment.
+        {BothModes, "a<?--x-->b<i>c</i><!x>d<i>e</i><!-- y -->f</!x>g<?x?>h<b>i<!-->j</b>", "a bc def g hi"},
         // Comments one after another, against every block edge as the splits move them.
         {BothModes, comments + comments + comments, "abcefghj k\" -->labcefghj k\" -->labcefghj k\" -->l"},
         // What follows a comment is no clue to the tags before it.
@@ -1019,6 +1021,12 @@ TEST(ScannerVisibleText, EverySplitGivesTheSameText)
         {DecodeMode, "&#&; &&amp; &amp &am<b>p; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9",
          "&#&; && &amp &amp; &unknown; &AMP; &; &#; &#x; &#xG; &#12a; x&#xE9"},
         {DecodeMode, "&#1114112; &#xD800; &#xDFFF; &#99999999999;", "&#1114112; &#xD800; &#xDFFF; &#99999999999;"},
+        // Names of up to eight bytes are looked up; a longer one is text, though it begins with one.
+        {DecodeMode, "&thetasymx;&thetasym;&alefsym;&zwnj;x&Thetasym;", "&thetasymx;\xCF\x91\xE2\x84\xB5\xE2\x80\x8Cx&Thetasym;"},
+        // One to nine digits, few to a block: each is read at once or by the state machine.
+        {DecodeMode, "&#65;&#066;&#0067;&#00068;&#000069;&#0000070;&#00000071;&#000000072; &#1114111;&#1114112;&#99999999;"
+                     "&#9;x&#6Z;&#0;",
+         std::string("ABCDEFGH \xF4\x8F\xBF\xBF&#1114112;&#99999999; x&#6Z;\0", 42)},
         {DecodeMode, "<a href=\"?x&amp;y\">z</a>&amp;", "z&"},
         {DecodeMode, "&#" + longZeros.substr(1) + "65; &#" + longZeros + "65;", "A &#" + longZeros + "65;"},
         {DecodeMode, storm + storm + storm, stormText + stormText + stormText},

@@ -64,10 +64,13 @@ constexpr CharacterName characterNames[] = {
 };
 
 // The names are at most eight bytes: each is a number, its first byte lowest,
-// in a table of open addressing whose slots are chosen by a multiplication.
+// in a table whose slots are chosen by a multiplication: a perfect hash (the
+// multiplier found by trying random odd numbers), so that a lookup is one
+// compare, without a probe loop whose length a branch would mispredict where
+// references of several names alternate.
 constexpr int NameLimit = 8;
-constexpr int NameSlotBits = 10;
-constexpr uint64_t NameMultiplier = 0x9E3779B97F4A7C15;
+constexpr int NameSlotBits = 12;
+constexpr uint64_t NameMultiplier = 0x65f456aad6cff719;
 
 constexpr uint64_t NameNumber(const char* name, int length)
 {
@@ -85,31 +88,67 @@ constexpr int NameLength(const char* name)
 
 constexpr int FirstSlot(uint64_t number) { return static_cast<int>((number * NameMultiplier) >> (64 - NameSlotBits)); }
 
+constexpr int32_t NoBreakSpace = 0xA0;
+constexpr int32_t LargestCodePoint = 0x10FFFF;
+
+// A code point's UTF-8 bytes and their count.
+struct Utf8 {
+    char bytes[4];
+    int length;
+};
+
+constexpr Utf8 Utf8Of(int32_t codePoint)
+{
+    Utf8 encoded{};
+    if (codePoint < 0x80) {
+        encoded.bytes[0] = static_cast<char>(codePoint);
+        encoded.length = 1;
+        return encoded;
+    }
+    encoded.length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+    const int leads[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (int at = encoded.length - 1; at > 0; --at) {
+        encoded.bytes[at] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        codePoint >>= 6;
+    }
+    encoded.bytes[0] = static_cast<char>(leads[encoded.length] | codePoint);
+    return encoded;
+}
+
+// Each name's character is kept decoded, as DecodeNameNumber gives it, for
+// a reference costs a lookup alone however often it comes.
+struct NameSlot {
+    uint64_t number;  // 0 for none
+    int32_t codePoint : 24;
+    int32_t decodedLength : 8;  // ReferenceIsBlank, or the bytes in `decoded`
+    char decoded[4];
+};
+static_assert(sizeof(NameSlot) == 16, "a slot in a quarter of a cache line");
+
 struct NameTable {
-    uint64_t number[1 << NameSlotBits];
-    int32_t codePoint[1 << NameSlotBits];
-    int longestProbe;
+    NameSlot slots[1 << NameSlotBits];
+    bool slotsOfTheirOwn;
 };
 
 constexpr NameTable MakeNameTable()
 {
     NameTable table{};
+    table.slotsOfTheirOwn = true;
     for (const CharacterName& entry : characterNames) {
         const uint64_t number = NameNumber(entry.name, NameLength(entry.name));
-        int slot = FirstSlot(number), probe = 1;
-        for (; table.number[slot] != 0; ++probe) slot = (slot + 1) & ((1 << NameSlotBits) - 1);
-        table.number[slot] = number;
-        table.codePoint[slot] = entry.codePoint;
-        if (probe > table.longestProbe) table.longestProbe = probe;
+        NameSlot& slot = table.slots[FirstSlot(number)];
+        if (slot.number != 0) table.slotsOfTheirOwn = false;
+        slot.number = number;
+        slot.codePoint = entry.codePoint;
+        const Utf8 encoded = Utf8Of(entry.codePoint);
+        slot.decodedLength = entry.codePoint == NoBreakSpace ? int{ReferenceIsBlank} : encoded.length;
+        for (int at = 0; at < slot.decodedLength; ++at) slot.decoded[at] = encoded.bytes[at];
     }
     return table;
 }
 
 constexpr NameTable Names = MakeNameTable();
-static_assert(Names.longestProbe <= 4, "a name is found within a few slots");
-
-constexpr int32_t NoBreakSpace = 0xA0;
-constexpr int32_t LargestCodePoint = 0x10FFFF;
+static_assert(Names.slotsOfTheirOwn, "two names share a slot");
 
 bool IsBlank(int32_t byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f'; }
 
@@ -150,13 +189,18 @@ int EncodeUtf8(int32_t codePoint, char* bytes)
 
 namespace {
 
-// The code point of a name as a number (not 0, the empty slots' number), or -1.
+// The slot of a name as a number, or null.
+const NameSlot* NameSlotOf(uint64_t number)
+{
+    const NameSlot& slot = Names.slots[FirstSlot(number)];
+    return slot.number == number && number != 0 ? &slot : nullptr;
+}
+
+// The code point of a name as a number, or -1.
 int32_t CodePointOfNameNumber(uint64_t number)
 {
-    for (int slot = FirstSlot(number);; slot = (slot + 1) & ((1 << NameSlotBits) - 1)) {
-        if (Names.number[slot] == number) return Names.codePoint[slot];
-        if (Names.number[slot] == 0) return -1;
-    }
+    const NameSlot* slot = NameSlotOf(number);
+    return slot ? slot->codePoint : -1;
 }
 
 }  // namespace
@@ -176,10 +220,10 @@ int DecodeNumber(int32_t value, char* bytes)
 
 int DecodeNameNumber(uint64_t name, char* bytes)
 {
-    const int32_t codePoint = CodePointOfNameNumber(name);
-    if (codePoint < 0) return ReferenceIsText;
-    if (codePoint == NoBreakSpace) return ReferenceIsBlank;
-    return EncodeUtf8(codePoint, bytes);
+    const NameSlot* slot = NameSlotOf(name);
+    if (!slot) return ReferenceIsText;
+    memcpy(bytes, slot->decoded, sizeof slot->decoded);
+    return slot->decodedLength;
 }
 
 bool ContinuesReference(const char* reference, int length, unsigned char byte)

@@ -6,6 +6,7 @@
 // reading a window's end is a piece's end. What the masks cannot tell, and
 // what is rare (comments, references when decoding, raw contents), the state
 // machine reads.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -31,6 +32,7 @@ constexpr size_t WindowBlocks = WindowBytes / BlockBytes + 1;
 // A block's bytes of each kind, a bit a byte, its first byte lowest.
 struct BlockMasks {
     uint64_t tagStart;  // "<" before a letter, "/", "!" or "?"
+    uint64_t markupStart;  // "<" before "!" or "?"
     uint64_t greater;
     uint64_t doubleQuote;
     uint64_t singleQuote;
@@ -115,15 +117,17 @@ __m128i InRange(__m128i bytes, char low, char count)
 // Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
 void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
 {
-    const __m128i markup = _mm_or_si128(_mm_or_si128(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
+    const __m128i bangOrQuestion = _mm_or_si128(Equal(next, '!'), Equal(next, '?'));
     const __m128i letter = InRange(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 26);
-    const __m128i nameFirst = _mm_or_si128(letter, markup);
+    const __m128i nameFirst = _mm_or_si128(_mm_or_si128(letter, bangOrQuestion), Equal(next, '/'));
     const __m128i referenceGoesOn = _mm_or_si128(_mm_or_si128(letter, InRange(next, '0', 10)), Equal(next, '#'));
     // tab, line feed, form feed and carriage return: 9 to 13 but 11
     const __m128i respace = _mm_andnot_si128(Equal(bytes, '\v'), InRange(bytes, 9, 5));
     const __m128i blank = _mm_or_si128(Equal(bytes, ' '), respace);
     const __m128i greater = Equal(bytes, '>');
-    masks->tagStart |= MaskOf(_mm_and_si128(Equal(bytes, '<'), nameFirst)) << shift;
+    const __m128i less = Equal(bytes, '<');
+    masks->tagStart |= MaskOf(_mm_and_si128(less, nameFirst)) << shift;
+    masks->markupStart |= MaskOf(_mm_and_si128(less, bangOrQuestion)) << shift;
     masks->greater |= MaskOf(greater) << shift;
     masks->doubleQuote |= MaskOf(Equal(bytes, '"')) << shift;
     masks->singleQuote |= MaskOf(Equal(bytes, '\'')) << shift;
@@ -170,6 +174,21 @@ struct Sse2 {
     }
 
     static uint64_t PrefixParity(uint64_t bits) { return ShiftedParity(bits); }
+
+    // A block's ASCII letters and digits, the bytes a reference's name or
+    // number is made of, and its ";" bytes.
+    static uint64_t NameBytesOf(const unsigned char* bytes, uint64_t* semicolons)
+    {
+        uint64_t names = 0;
+        *semicolons = 0;
+        for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
+            const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
+            const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
+            names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
+            *semicolons |= MaskOf(Equal(sixteen, ';')) << part;
+        }
+        return names;
+    }
 
     // Which of the candidates at `to` have their end at a bit of `bits`,
     // their ends at `from` in the same order: told one by one.
@@ -296,14 +315,16 @@ struct Avx2 {
                                                                   uint64_t* attributeStart)
     {
         const __m256i kinds = KindsOf(bytes);
-        const __m256i markup = _mm256_or_si256(_mm256_or_si256(Equal(next, '/'), Equal(next, '!')), Equal(next, '?'));
+        const uint64_t bangOrQuestion = MaskOf(_mm256_or_si256(Equal(next, '!'), Equal(next, '?')));
         const __m256i letter = InRange(_mm256_or_si256(next, _mm256_set1_epi8(0x20)), 'a', 26);
-        const uint64_t nameFirst = MaskOf(_mm256_or_si256(letter, markup));
+        const uint64_t nameFirst = MaskOf(_mm256_or_si256(letter, Equal(next, '/'))) | bangOrQuestion;
         const __m256i referenceGoesOn =
             _mm256_or_si256(_mm256_or_si256(letter, InRange(next, '0', 10)), Equal(next, '#'));
         const uint64_t greater = BytesOf<GreaterKind>(kinds), respace = BytesOf<RespaceKind>(kinds);
         const uint64_t blank = BytesOf<SpaceKind>(kinds) | respace;
-        masks->tagStart |= (BytesOf<LessKind>(kinds) & nameFirst) << shift;
+        const uint64_t less = BytesOf<LessKind>(kinds);
+        masks->tagStart |= (less & nameFirst) << shift;
+        masks->markupStart |= (less & bangOrQuestion) << shift;
         masks->greater |= greater << shift;
         masks->doubleQuote |= BytesOf<QuoteKind>(kinds) << shift;
         masks->singleQuote |= BytesOf<ApostropheKind>(kinds) << shift;
@@ -340,6 +361,20 @@ struct Avx2 {
             masks->blocks[block] = bits;
             if (Main) masks->attributeStarts[block] = attributeStart;
         }
+    }
+
+    // As the SSE2 NameBytesOf, 32 bytes at a time.
+    __attribute__((target("avx2"))) static uint64_t NameBytesOf(const unsigned char* bytes, uint64_t* semicolons)
+    {
+        uint64_t names = 0;
+        *semicolons = 0;
+        for (int part = 0; part < static_cast<int>(BlockBytes); part += 32) {
+            const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + part));
+            const __m256i letter = InRange(_mm256_or_si256(thirtyTwo, _mm256_set1_epi8(0x20)), 'a', 26);
+            names |= MaskOf(_mm256_or_si256(letter, InRange(thirtyTwo, '0', 10))) << part;
+            *semicolons |= MaskOf(Equal(thirtyTwo, ';')) << part;
+        }
+        return names;
     }
 
     // A carry-less product with all ones.
@@ -410,13 +445,15 @@ __attribute__((always_inline)) inline void ClassifyWindow(WindowMasks* masks, co
         masks->blocks[(length - 1) >> BlockShift].ampersand |= uint64_t{1} << ((length - 1) & (BlockBytes - 1));
 }
 
-// The 64 nameEnd bits from `at` on, the first lowest.
-__attribute__((always_inline)) inline uint64_t NameEndsFrom(const WindowMasks& masks, size_t at)
+// The nameEnd bits of the block at `first` and of the next, the first lowest:
+// a name's end bits are taken from them by one double-width shift (shrd),
+// held in registers for all the block's tags.
+using TwoBlocks = unsigned __int128;
+
+__attribute__((always_inline)) inline TwoBlocks NameEndsOfBlocks(const WindowMasks& masks, size_t first)
 {
-    // One double-width shift (shrd) joins the block's bits and the next's.
-    const BlockMasks* const blocks = masks.blocks + (at >> BlockShift);
-    const unsigned __int128 both = static_cast<unsigned __int128>(blocks[1].nameEnd) << BlockBytes | blocks[0].nameEnd;
-    return static_cast<uint64_t>(both >> (at & (BlockBytes - 1)));
+    const BlockMasks* const blocks = masks.blocks + (first >> BlockShift);
+    return TwoBlocks{blocks[1].nameEnd} << BlockBytes | blocks[0].nameEnd;
 }
 
 // The first bytes of a word, none to all eight.
@@ -430,17 +467,17 @@ constexpr uint64_t LeadingBytes[] = {0,
                                      0xFFFFFFFFFFFFFF,
                                      ~uint64_t{0}};
 
-// The key of the tag name at `start`, which the window has eight bytes
-// from. The name runs to a blank, "/" or ">", so it may take in "=" or a
-// quote that the byte-by-byte reading ends it at: either way, such a name is
-// no known name, as known names are of letters only (see NameKey), and no
-// element's name (see ElementNameOf).
-__attribute__((always_inline)) inline uint64_t NameKeyAt(const WindowMasks& masks, size_t start)
+// The key of the tag name at `start`, of which eight bytes can be read, its
+// nameEnd bits from it on in `ends`. The name runs to a blank, "/" or ">", so
+// it may take in "=" or a quote that the byte-by-byte reading ends it at:
+// either way, such a name is no known name, as known names are of letters
+// only (see NameKey), and no element's name (see ElementNameOf).
+__attribute__((always_inline)) inline uint64_t NameKeyAt(const unsigned char* start, uint64_t ends)
 {
     constexpr uint64_t KeyBits = 0x2020202020202020;  // NameKeyByte on every byte
-    const int length = __builtin_ctzll(NameEndsFrom(masks, start) | 0x100);
+    const int length = __builtin_ctzll(ends | 0x100);
     uint64_t name;
-    memcpy(&name, masks.bytes + start, sizeof name);
+    memcpy(&name, start, sizeof name);
     return length > NameBytes ? LongNameKey : (name | KeyBits) & LeadingBytes[length];
 }
 
@@ -587,43 +624,123 @@ __attribute__((always_inline)) inline bool CommentInBlock(const WindowMasks& mas
            bytes[end - 1] == '-';
 }
 
-// The names of the tags that start at `starts` in the block at `first`:
-// returns those that stand as a blank, up to the first that the byte-by-byte
-// reading takes, which is added to *stops: "<!" and "<?" tags (but comments
-// that the block holds), those opening raw contents, and for main content,
-// those whose name may count.
-template <bool Main>
-__attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
-                                                         uint64_t greater, VisibleTextReader* reader, uint64_t* stops,
-                                                         size_t* straddleEnd)
+// The "<!" and "<?" tags among `starts` in the block at `first`: a comment
+// that the block holds joins the text on either side; the first other one is
+// a stop, added to *stops. Returns the tags before that stop that are not
+// these, whose names are read.
+__attribute__((always_inline)) inline uint64_t NamedTags(const WindowMasks& masks, size_t first, uint64_t starts,
+                                                         uint64_t greater, uint64_t* stops)
 {
+    const uint64_t markup = starts & masks.blocks[first >> BlockShift].markupStart;
+    for (uint64_t left = markup; left; left &= left - 1) {
+        const size_t at = first + static_cast<size_t>(__builtin_ctzll(left));
+        if (masks.bytes[at + 1] == '!' && CommentInBlock(masks, greater, first, at)) continue;
+        *stops |= LowestBit(left);
+        return starts & ~markup & (LowestBit(left) - 1);
+    }
+    return starts & ~markup;
+}
+
+// The name of a tag read through the masks, and the last one's: most often
+// the same (its end tag, a list's items). (No name's key is 1: its one byte
+// would be below 0x20.)
+struct TagName {
+    uint64_t key;
+    bool followed;
+};
+
+// Whether the byte-by-byte reading takes the tag at `at` in the block at
+// `first`, of this name and kind: one that opens raw contents, and for main
+// content, one whose name may count (counted here where it can be).
+template <bool Main>
+__attribute__((always_inline)) inline bool TakesTag(const WindowMasks& masks, size_t first, size_t at, uint64_t greater,
+                                                    uint64_t key, unsigned char kind, bool closing,
+                                                    VisibleTextReader* reader, bool followsSome, TagName* last,
+                                                    size_t* straddleEnd)
+{
+    // Which elements are followed changes only where the state machine
+    // reads (no tag counted here starts or ends following one): most pages
+    // follow none, or one a few tags apart.
+    const bool followedName = Main && followsSome && (key == last->key ? last->followed : FollowsName(reader, key));
+    *last = TagName{key, followedName};
+    const bool counts =
+        Main && (kind == LandmarkName
+                     ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
+                     : followedName && TakesFollowedTag(masks, first, at, greater, key, closing, reader, straddleEnd));
+    return OpensRawContents(kind, closing) || counts;
+}
+
+// As BlankTags, read for main content where an element is followed (most
+// often the main content itself): there each tag's name is compared with
+// the followed ones, and most often the same as the last one's (its end tag,
+// a list's items), so the last name's kind and whether it is followed are
+// taken again, each tag's first byte telling what it is.
+__attribute__((always_inline)) inline uint64_t FollowedBlankTags(const WindowMasks& masks, size_t first,
+                                                                 uint64_t starts, uint64_t greater,
+                                                                 VisibleTextReader* reader, uint64_t* stops,
+                                                                 size_t* straddleEnd)
+{
+    const TwoBlocks nameEnds = NameEndsOfBlocks(masks, first);
     uint64_t blankTags = 0;
-    // A tag's name is most often the last one's (its end tag, a list's
-    // items). (No name's key is 1: its one byte would be below 0x20.)
-    uint64_t lastKey = 1;
+    TagName last{1, false};
     unsigned char lastKind = OtherName;
-    bool lastFollowed = false;
     for (; starts; starts &= starts - 1) {
+        const uint64_t bit = LowestBit(starts);
         const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
         const unsigned char next = masks.bytes[at + 1];
         if (next == '!' && CommentInBlock(masks, greater, first, at)) continue;
+        if (next == '!' || next == '?') {
+            *stops |= bit;
+            break;
+        }
         const bool closing = next == '/';
-        const uint64_t key = NameKeyAt(masks, at + 1 + closing);
-        const bool sameName = key == lastKey;
-        const unsigned char kind = sameName ? lastKind : KindOfName(key);
-        // Which elements are followed changes only where the state machine
-        // reads (no tag counted here starts or ends following one): most
-        // pages follow none, or one a few tags apart.
-        const bool followedName = Main && (sameName ? lastFollowed : FollowsName(reader, key));
-        lastKey = key;
+        const size_t name = at - first + 1 + closing;
+        const uint64_t key = NameKeyAt(masks.bytes + first + name, static_cast<uint64_t>(nameEnds >> name));
+        const unsigned char kind = key == last.key ? lastKind : KindOfName(key);
         lastKind = kind;
-        lastFollowed = followedName;
+        if (TakesTag<true>(masks, first, at, greater, key, kind, closing, reader, true, &last, straddleEnd)) {
+            *stops |= bit;
+            break;
+        }
+        blankTags |= kind != InlineName ? bit : 0;
+    }
+    return blankTags;
+}
+
+// The names of the tags that start at `starts` in the block at `first`:
+// returns those that stand as a blank, up to the first that the byte-by-byte
+// reading takes, which is added to *stops: "<!" and "<?" tags (but comments
+// that the block holds), and those TakesTag tells. On markup that changes
+// from tag to tag (comments among inline and block tags), a branch on each
+// tag's kind is mispredicted half the time: the "<!" tags are told first
+// (NamedTags), an end tag by the masks, each name's kind looked up whatever
+// the last, and one compare of it passes over the tags that neither open raw
+// contents nor may count (no element being followed).
+template <bool Main>
+__attribute__((always_inline)) inline uint64_t BlankTags(const WindowMasks& masks, size_t first, uint64_t starts,
+                                                         uint64_t greater, VisibleTextReader* reader, bool followsSome,
+                                                         uint64_t* stops, size_t* straddleEnd)
+{
+    static_assert(ScriptName < StyleName && StyleName < HeadName && HeadName < LandmarkName &&
+                      OtherName < ScriptName && InlineName < ScriptName,
+                  "the kinds that may be taken come last");
+    if (Main && followsSome) return FollowedBlankTags(masks, first, starts, greater, reader, stops, straddleEnd);
+    if (!starts) return 0;
+    uint64_t blankTags = 0;
+    starts = NamedTags(masks, first, starts, greater, stops);
+    const TwoBlocks nameEnds = NameEndsOfBlocks(masks, first);
+    // After "<", a name ends at once only at the "/" of an end tag.
+    const uint64_t closings = starts & static_cast<uint64_t>(nameEnds >> 1);
+    TagName last{1, false};
+    for (; starts; starts &= starts - 1) {
         const uint64_t bit = LowestBit(starts);
-        const bool counts =
-            Main && (kind == LandmarkName
-                         ? followedName || TakesLandmarkTag(masks, first, at, greater, key, closing, reader, straddleEnd)
-                         : followedName && TakesFollowedTag(masks, first, at, greater, key, closing, reader, straddleEnd));
-        if (next == '!' || next == '?' || OpensRawContents(kind, closing) || counts) {
+        const size_t at = first + static_cast<size_t>(__builtin_ctzll(starts));
+        const bool closing = (closings & bit) != 0;
+        const size_t name = at - first + 1 + closing;
+        const uint64_t key = NameKeyAt(masks.bytes + first + name, static_cast<uint64_t>(nameEnds >> name));
+        const unsigned char kind = KindOfName(key);
+        if (kind >= ScriptName &&
+            TakesTag<Main>(masks, first, at, greater, key, kind, closing, reader, false, &last, straddleEnd)) {
             *stops |= bit;
             break;
         }
@@ -731,35 +848,24 @@ struct BlockReferences {
     size_t skipNext;   // bytes of the next block that the last reference takes
 };
 
-// Where a block holds a few candidates or more (a storm of "&"), finding each
-// one's end byte by byte costs more than finding all of their ends at once.
-inline bool ManyCandidates(uint64_t ampersands)
-{
-    const uint64_t fromSecond = ampersands & (ampersands - 1);
-    return (fromSecond & (fromSecond - 1)) != 0;
-}
-
-// The ends of a block's candidates, found at once: a candidate's name (or
-// its number's digits, after "&#") is a run of ASCII letters and digits, and
-// adding the run's first bit to the block's mask of such bytes carries past
-// its last, to the byte that tells whether it may be a reference (";").
+// The ends of a block's candidates, found at once, which costs less than
+// finding even one's end byte by byte: a candidate's name (or its number's
+// digits, after "&#") is a run of ASCII letters and digits, and adding the
+// run's first bit to the block's mask of such bytes carries past its last, to
+// the byte that tells whether it may be a reference (";").
 struct CandidateEnds {
-    uint64_t known;  // the candidates whose end is in the block and the window
-    uint64_t ends;   // the byte after each known candidate's run
-    uint64_t text;   // the known candidates whose end is no ";": text for sure
+    uint64_t known;     // the candidates whose end is in the block and the window
+    uint64_t ends;      // the byte after each known candidate's run
+    uint64_t text;      // the known candidates whose end is no ";": text for sure
+    uint64_t numbered;  // "&" before "#" (or a name byte in the next block)
 };
 
 template <typename Simd>
 __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsigned char* bytes, uint64_t ampersands,
                                                                      uint64_t inWindow)
 {
-    uint64_t names = 0, semicolons = 0;
-    for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
-        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
-        const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
-        names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
-        semicolons |= MaskOf(Equal(sixteen, ';')) << part;
-    }
+    uint64_t semicolons;
+    const uint64_t names = Simd::NameBytesOf(bytes, &semicolons);
     // A candidate is "&" before a name byte or "#"; a run past the block is not known.
     const uint64_t named = ampersands & (names >> 1) & BitsBelow(BlockBytes - 1);
     const uint64_t numbered = ampersands & ~(names >> 1) & BitsBelow(BlockBytes - 2);
@@ -773,7 +879,8 @@ __attribute__((always_inline)) inline CandidateEnds EndsOfCandidates(const unsig
     // A run of one byte or none after "&" or "&#" (no name is of one byte) is
     // text whatever ends it.
     const uint64_t shortRun = ~(names >> 2);
-    return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known))};
+    return CandidateEnds{known, knownEnds, known & (shortRun | ~Simd::EndingIn(semicolons, knownEnds, known)),
+                         ampersands & ~(names >> 1)};
 }
 
 // The value of the decimal digits of bytes [from, to), at most one above the
@@ -790,53 +897,86 @@ __attribute__((always_inline)) inline int32_t DecimalValue(const unsigned char* 
     return value;
 }
 
-// The candidate at `at` of a block (its bytes, of which 128 can be read), not
-// known to be text, read as ReadWholeReference reads it; a known name or
-// decimal number is decoded from its known end.
+// The end of the run of ASCII letters and digits from bytes[at + from] (after
+// "&" or "&#" at bytes[at]), found in the 32 bytes from the "&" at once: at
+// most at + 32, where the limit makes the candidate text.
+__attribute__((always_inline)) inline int RunEndFrom(const unsigned char* bytes, int at, int from)
+{
+    static_assert(VisibleTextReferenceLimit == 32, "the run is looked for in the limit's bytes");
+    uint64_t names = 0;
+    for (int part = 0; part < VisibleTextReferenceLimit; part += 16) {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + part));
+        const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
+        names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
+    }
+    return at + from + __builtin_ctzll(~(names >> from));
+}
+
+// The candidate at `at` of a block (its bytes, of which 128 can be read)
+// whose run ends at `end`, read as ReadWholeReference reads it (`whole`, of
+// `left` bytes, is where the window has it): a name or decimal number is
+// decoded from its end.
+__attribute__((always_inline)) inline int32_t DecodeRun(const unsigned char* bytes, int at, int end,
+                                                        const unsigned char* whole, int32_t left, char* decoded,
+                                                        int32_t* decodedLength)
+{
+    const int length = end - at - 1;
+    if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
+    if (bytes[at + 1] != '#') {
+        if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
+        uint64_t name;
+        memcpy(&name, bytes + at + 1, sizeof name);
+        const int found = DecodeNameNumber(name & LeadingBytes[length], decoded);
+        *decodedLength = found > 0 ? found : 0;
+        return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+    }
+    const int32_t value = end > at + 2 ? DecimalValue(bytes, at + 2, end) : -1;
+    if (value >= 0) {
+        const int found = DecodeNumber(value, decoded);
+        *decodedLength = found > 0 ? found : 0;
+        return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
+    }
+    return ReadWholeReference(whole, left, decoded, decodedLength);
+}
+
+// As DecodeRun, a candidate whose run the block's masks do not end (it goes
+// on past the block): where the window holds the limit's bytes, its end is
+// found in the 32 bytes from its "&" at once (a loop byte by byte would be
+// mispredicted on each). Not inlined, so that the reading of the others
+// keeps its registers.
+__attribute__((noinline)) int32_t ReadRunningCandidate(const unsigned char* bytes, int at, const unsigned char* whole,
+                                                       int32_t left, char* decoded, int32_t* decodedLength)
+{
+    if (left <= VisibleTextReferenceLimit) return ReadWholeReference(whole, left, decoded, decodedLength);
+    const int end = RunEndFrom(bytes, at, bytes[at + 1] == '#' ? 2 : 1);
+    if (end - at < VisibleTextReferenceLimit && bytes[end] != ';') return ReferenceIsText;
+    return DecodeRun(bytes, at, end, whole, left, decoded, decodedLength);
+}
+
+// The candidate at `at` of a block, not known to be text, read as
+// ReadWholeReference reads it.
 __attribute__((always_inline)) inline int32_t ReadCandidate(const WindowMasks& masks, size_t block,
                                                             const unsigned char* bytes, int at,
                                                             const CandidateEnds& candidates, char* decoded,
                                                             int32_t* decodedLength)
 {
-    if (candidates.known >> at & 1) {
-        const int end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
-        const int length = end - at - 1;
-        if (end - at >= VisibleTextReferenceLimit) return ReferenceIsText;  // as the byte-by-byte reading gives up
-        if (bytes[at + 1] != '#') {
-            if (length > static_cast<int>(sizeof(uint64_t))) return ReferenceIsText;  // longer than any name
-            uint64_t name;
-            memcpy(&name, bytes + at + 1, sizeof name);
-            const int found = DecodeNameNumber(name & LeadingBytes[length], decoded);
-            *decodedLength = found > 0 ? found : 0;
-            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
-        }
-        const int32_t value = end > at + 2 ? DecimalValue(bytes, at + 2, end) : -1;
-        if (value >= 0) {
-            const int found = DecodeNumber(value, decoded);
-            *decodedLength = found > 0 ? found : 0;
-            return found == ReferenceIsText ? int32_t{ReferenceIsText} : length + 2;
-        }
-    }
     const size_t place = (block << BlockShift) + static_cast<size_t>(at);
-    return ReadWholeReference(masks.bytes + place, static_cast<int32_t>(masks.length - place), decoded, decodedLength);
+    const int32_t left = static_cast<int32_t>(masks.length - place);
+    if (!(candidates.known >> at & 1))
+        return ReadRunningCandidate(bytes, at, masks.bytes + place, left, decoded, decodedLength);
+    const int end = at + 1 + __builtin_ctzll(candidates.ends >> at >> 1);
+    return DecodeRun(bytes, at, end, masks.bytes + place, left, decoded, decodedLength);
 }
 
-// Reads the references at `ampersands` (before every other stop) where the
-// window holds them whole and each one's character ends inside the block;
-// returns those read (an "&" that is text among them): the others, from the
-// first that is not, stay stops for the byte-by-byte reading.
-template <typename Simd>
-__attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
-                                                              uint64_t ampersands, BlockReferences* references)
+// Reads the candidates at `ampersands` in order, to the first that cannot be
+// read here; returns those read (an "&" that is text among them).
+__attribute__((always_inline)) inline uint64_t ReadCandidates(const WindowMasks& masks, size_t block,
+                                                              const unsigned char* bytes, uint64_t ampersands,
+                                                              const CandidateEnds& candidates,
+                                                              BlockReferences* references)
 {
-    const size_t first = block << BlockShift;
-    const unsigned char* const bytes = BlockBytesAt(masks, block);
-    const CandidateEnds candidates = ManyCandidates(ampersands)
-                                         ? EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first))
-                                         : CandidateEnds{0, 0, 0};
-    // Those known to be text are read as they stand, wherever the others stop.
-    uint64_t read = candidates.text;
-    for (ampersands &= ~candidates.text; ampersands; ampersands &= ampersands - 1) {
+    uint64_t read = 0;
+    for (; ampersands; ampersands &= ampersands - 1) {
         const int at = __builtin_ctzll(ampersands);
         // A reference is at least four bytes ("&lt;", "&#9;"), so its character's
         // four bytes can be copied whole: those past it fall on the reference's own.
@@ -844,18 +984,45 @@ __attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks&
         int32_t decodedLength = 0;
         const int32_t length = ReadCandidate(masks, block, bytes, at, candidates, decoded, &decodedLength);
         if (length == ReferenceNeedsMore || at + decodedLength > static_cast<int>(BlockBytes)) break;
-        read |= LowestBit(ampersands);
+        const uint64_t bit = LowestBit(ampersands);
+        read |= bit;
         if (length == ReferenceIsText) continue;  // its bytes are text as they stand
-        if (!references->used) memcpy(references->bytes, bytes, sizeof references->bytes);
-        references->used = true;
         memcpy(references->bytes + at, decoded, sizeof decoded);
-        if (decodedLength == 0) references->blanks |= LowestBit(ampersands);
-        const size_t shown = static_cast<size_t>(at + (decodedLength ? decodedLength : 1));
+        // A mask, not a branch: blanks (&nbsp;) and characters alternate.
+        references->blanks |= bit & (0 - static_cast<uint64_t>(decodedLength == 0));
+        const size_t shown = static_cast<size_t>(at + std::max(decodedLength, 1));
         const size_t past = static_cast<size_t>(at + length);
         references->skipped |= BitsBelow(past) & ~BitsBelow(shown);
-        references->skipNext = past > BlockBytes ? past - BlockBytes : 0;
+        if (past > BlockBytes) references->skipNext = past - BlockBytes;
     }
     return read;
+}
+
+// Reads the references at `ampersands` (before every other stop) where the
+// window holds them whole and each one's character ends inside the block;
+// returns those read (an "&" that is text among them): the others, from the
+// first that is not, stay stops for the byte-by-byte reading. Numbers and
+// names are read apart, each kind in order: a branch on the kind would be
+// mispredicted as often as they alternate. (What is read past the first
+// that is not is past the block's first stop, and never written.)
+template <typename Simd>
+__attribute__((always_inline)) inline uint64_t ReadReferences(const WindowMasks& masks, size_t block,
+                                                              uint64_t ampersands, BlockReferences* references)
+{
+    const size_t first = block << BlockShift;
+    const unsigned char* const bytes = BlockBytesAt(masks, block);
+    const CandidateEnds candidates = EndsOfCandidates<Simd>(bytes, ampersands, BitsBelow(masks.length - first));
+    // Those known to be text are read as they stand, wherever the others stop.
+    ampersands &= ~candidates.text;
+    // Copied whether or not one decodes: a branch on the first that does
+    // would be mispredicted as often as references and text alternate.
+    if (ampersands) {
+        memcpy(references->bytes, bytes, sizeof references->bytes);
+        references->used = true;
+    }
+    const uint64_t numbers = ampersands & candidates.numbered;
+    return candidates.text | ReadCandidates(masks, block, bytes, numbers, candidates, references) |
+           ReadCandidates(masks, block, bytes, ampersands & ~numbers, candidates, references);
 }
 
 // What one call of ReadThroughMasks carries from block to block.
@@ -867,6 +1034,10 @@ struct MaskReading {
     size_t skip;  // bytes at the block's start that a reference before it takes
     size_t end;   // where the reading stopped
     size_t straddleEnd;  // past a counted tag that runs on into the next block (see TakesFollowedTag), or 0
+    // Read for main content, whether an element is followed: no tag that
+    // the masks read starts or ends following one, so most often none is
+    // throughout and no tag's name need be compared with theirs.
+    bool followsSome;
 };
 
 enum class BlockEnd { Read, Stopped, Misread, Resumed };
@@ -925,8 +1096,8 @@ __attribute__((always_inline)) inline BlockEnd ReadBlock(WindowMasks* masks, siz
     // a tag that the byte-by-byte reading takes is a stop too.
     const bool misread = wrong & (LowestBit(stops) * 2 - 1);
     const uint64_t named = starts & (LowestBit(stops) - 1);
-    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader, &stops,
-                                                                      &read->straddleEnd);
+    const uint64_t blankTags = misread ? 0 : BlankTags<Main>(*masks, first, named, bits.greater, reader,
+                                                                      read->followsSome, &stops, &read->straddleEnd);
     if (misread || (wrong & (LowestBit(stops) * 2 - 1))) {
         // A tag counted in the block before is not read again.
         read->end = inTagBefore ? (carriedEnd ? carriedEnd : read->carries.tagStart)
@@ -964,7 +1135,8 @@ __attribute__((always_inline)) inline void ReadThroughMasks(Pass* pass, WindowMa
 {
     VisibleTextReader* reader = pass->reader;
     const bool shown = !Main || MainTextShown(reader);
-    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0, 0};
+    const bool followsSome = Main && (reader->shown.depth > 0 || reader->hidden.depth > 0 || reader->within.depth > 0);
+    MaskReading read{Carries{}, TextOut{pass->out, reader->blankPending, reader->wroteText}, 0, 0, 0, 0, 0, followsSome};
     BlockEnd ended = BlockEnd::Resumed;
     for (size_t from = static_cast<size_t>(pass->at - masks->bytes); ended == BlockEnd::Resumed; from = read.end) {
         read.carries = Carries{0, 0, 0, 0, 0, from};

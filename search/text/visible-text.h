@@ -140,7 +140,7 @@ bool ContinuesReference(const char* reference, int length, unsigned char byte);
 enum : int { ReferenceIsText = -1, ReferenceIsBlank = 0 };
 int DecodeReference(const char* reference, int length, char* bytes);
 // As DecodeReference, of a name of one to eight bytes given as a number, its
-// first byte lowest.
+// first byte lowest; writes four bytes.
 int DecodeNameNumber(uint64_t name, char* bytes);
 // As DecodeReference, of a number's value (above 0x10FFFF where it is larger).
 int DecodeNumber(int32_t value, char* bytes);
