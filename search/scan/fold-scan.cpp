@@ -4,8 +4,10 @@
 // block of stored bytes would take. Bytes are read straight into the block
 // and folded there: plain ASCII, with nothing held back, is its own folding
 // and is scored where it stands, so that an ASCII page costs what it costs
-// without folding; what follows a block's first byte outside ASCII is folded
-// back into the block from a copy.
+// without folding; what follows a character held back, or whose folding
+// outgrows its bytes, is folded back into the block from a copy, and once
+// folding changed a piece's length the next is read aside and folded into
+// the block.
 #include <algorithm>
 #include <cstring>
 
