@@ -580,7 +580,8 @@ QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
 // apart (FoldApart's foldedApart) need not be told of what it writes.
 bool WritesAsciiPunctuation(const QuickLetter& quick)
 {
-    for (int i = 0; quick.length != QuickNone && i < quick.length; ++i)
+    if (quick.length == QuickNone) return false;
+    for (int i = 0; i < quick.length; ++i)
         if (quick.text[i] < 0x80 && !IsAsciiLetter(quick.text[i]) && !IsAsciiDigit(quick.text[i])) return true;
     return false;
 }
@@ -961,6 +962,18 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
 }
 
 
+// What a quick run that began at `from` leaves in the state (the marks
+// that its last letter allows after it, the bytes taken): the bytes taken.
+int NoteQuickRun(FoldState* state, const QuickRun& run, const unsigned char* from)
+{
+    if (!run.last) return 0;
+    state->baseFlags = run.last->letterFlags;
+    state->markCount = run.last->marks;
+    const int taken = static_cast<int>(run.at - from);
+    state->offset += taken;
+    return taken;
+}
+
 // Most text in a tight loop: runs of ASCII, letters of the quick way,
 // and other letters of two or three bytes written from their records, at
 // once or, when marks after them could change them, once the next character
@@ -979,15 +992,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     int32_t markCount = state->markCount;
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
-        if (*at < 0x80) {
-            const int ascii = CopyAsciiRun(state->level, out, at, end);
-            baseFlags = IsAsciiLetter(at[ascii - 1]) ? FlagAccented : 0;
-            markCount = 0;
-            out += ascii;
-            at += ascii;
-            continue;
-        }
-        QuickRun run{at, out, nullptr};
+        QuickRun run{at, out, nullptr};  // runs of ASCII too
         TakeQuickRun<false>(tables, &run, end, true, state->level);
         if (run.at > at) {
             baseFlags = run.last->letterFlags;
@@ -1161,12 +1166,7 @@ int TakeQuickApart(FoldState* state, const char* source, int count, char* target
     QuickRun run{from, reinterpret_cast<unsigned char*>(target), nullptr};
     TakeQuickRun<false>(QuickTablesOf(state), &run, from + count, true, state->level);
     *made = static_cast<int>(run.out - reinterpret_cast<unsigned char*>(target));
-    if (!run.last) return 0;
-    state->baseFlags = run.last->letterFlags;
-    state->markCount = run.last->marks;
-    const int taken = static_cast<int>(run.at - from);
-    state->offset += taken;
-    return taken;
+    return NoteQuickRun(state, run, from);
 }
 
 }  // namespace
@@ -1244,11 +1244,7 @@ void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char
 {
     QuickRun run{text + *read, text + *written, nullptr};
     TakeQuickRun<true>(tables, &run, text + count, blanks, state->level);
-    if (!run.last) return;
-    state->baseFlags = run.last->letterFlags;
-    state->markCount = run.last->marks;
-    const int taken = static_cast<int>(run.at - text) - *read;
-    state->offset += taken;
+    const int taken = NoteQuickRun(state, run, text + *read);
     *read += taken;
     *written = static_cast<int>(run.out - text);
 }
