@@ -747,11 +747,12 @@ inline int SmallCyrillicPrefix(const unsigned char* at)
 }
 #endif
 
-// The last character of a window taken, for the marks after it.
-inline const QuickLetter* LastOfWindow(const QuickTables& tables, const unsigned char* at, int length)
+// The character that ends just before `at`, the last that windows took
+// (ASCII or a small Cyrillic letter), for the marks after it.
+inline const QuickLetter* LastBefore(const QuickTables& tables, const unsigned char* at)
 {
-    const unsigned char final = at[length - 1];
-    return final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[length - 2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+    const unsigned char final = at[-1];
+    return final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[-2] & 0x1Fu) << 6 | (final & 0x3Fu)];
 }
 
 #ifdef CORV_VECTOR_X86
@@ -798,7 +799,7 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
         }
     }
     if (at > run->at) {
-        run->last = LastOfWindow(tables, at, 0);
+        run->last = LastBefore(tables, at);
         run->at = at;
         run->out = out;
     }
@@ -828,12 +829,13 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
         if (length == 0 || (InPlace && run->out != at && run->out + 16 > at + length)) break;
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         if (!InPlace || run->out != at) _mm_storeu_si128(reinterpret_cast<__m128i*>(run->out), bytes);
-        run->last = LastOfWindow(tables, at, length);
         run->out += length;
         run->at += length;
         if (length < 16) break;
     }
-    return run->at > start;
+    if (run->at == start) return false;
+    run->last = LastBefore(tables, run->at);
+    return true;
 #else
     (void)tables, (void)run, (void)end, (void)wide;
     return false;
@@ -1237,13 +1239,13 @@ int MoveAsciiRun(char* text, int written, int read, int count)
 }
 
 // Letters of the quick way folded where they stand, text[*read] written at
-// text[*written] (never after it), and with `blanks` the lone ASCII bytes
-// between them. Nothing may be held back.
-void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char* text, int* written, int* read, int count,
-                      bool blanks)
+// text[*written] (never after it), with the lone ASCII bytes between them
+// (and, at a vector level, runs of small Cyrillic and ASCII). Nothing may be
+// held back.
+void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char* text, int* written, int* read, int count)
 {
     QuickRun run{text + *read, text + *written, nullptr};
-    TakeQuickRun<true>(tables, &run, text + count, blanks, state->level);
+    TakeQuickRun<true>(tables, &run, text + count, true, state->level);
     const int taken = NoteQuickRun(state, run, text + *read);
     *read += taken;
     *written = static_cast<int>(run.out - text);
@@ -1273,7 +1275,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
             continue;
         }
         const int readFrom = read;
-        TakeQuickInPlace(state, tables, bytes, &written, &read, count, true);  // untold, as in FoldApart
+        TakeQuickInPlace(state, tables, bytes, &written, &read, count);  // untold, as in FoldApart
         if (read > readFrom) continue;
         const int length = Utf8SequenceLength(bytes + read, bytes + count);
         if (length <= 0) break;

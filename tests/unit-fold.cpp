@@ -253,6 +253,20 @@ TEST(Fold, AsciiTakenWhereItStands)
     EXPECT_EQ(FoldWord(CaseFoldUnicode, "STRAßE", 7, word, 6), -1);
 }
 
+// Runs found 16 bytes at a time: a run of each length up to past four
+// chunks, ended by one byte of the other kind or by the text's end.
+TEST(Fold, PrefixLengthsAtEveryLength)
+{
+    for (int count = 0; count <= 70; ++count) {
+        for (int other = 0; other <= count; ++other) {
+            std::string ascii(static_cast<size_t>(count), 'a'), past(static_cast<size_t>(count), '\xA9');
+            if (other < count) ascii[static_cast<size_t>(other)] = '\xC3', past[static_cast<size_t>(other)] = 'a';
+            EXPECT_EQ(AsciiPrefixLength(ascii.data(), count), other) << count << " bytes, other at " << other;
+            EXPECT_EQ(NonAsciiPrefixLength(past.data(), count), other) << count << " bytes, other at " << other;
+        }
+    }
+}
+
 TEST(Fold, CharacterQueries)
 {
     // A character folded alone, as a word of it folds.

@@ -97,21 +97,26 @@ struct Utf8 {
     int length;
 };
 
+constexpr int EncodeUtf8(int32_t codePoint, char* bytes)
+{
+    if (codePoint < 0x80) {
+        bytes[0] = static_cast<char>(codePoint);
+        return 1;
+    }
+    int length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+    const int leads[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (int i = length - 1; i > 0; --i) {
+        bytes[i] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        codePoint >>= 6;
+    }
+    bytes[0] = static_cast<char>(leads[length] | codePoint);
+    return length;
+}
+
 constexpr Utf8 Utf8Of(int32_t codePoint)
 {
     Utf8 encoded{};
-    if (codePoint < 0x80) {
-        encoded.bytes[0] = static_cast<char>(codePoint);
-        encoded.length = 1;
-        return encoded;
-    }
-    encoded.length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
-    const int leads[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    for (int at = encoded.length - 1; at > 0; --at) {
-        encoded.bytes[at] = static_cast<char>(0x80 | (codePoint & 0x3F));
-        codePoint >>= 6;
-    }
-    encoded.bytes[0] = static_cast<char>(leads[encoded.length] | codePoint);
+    encoded.length = EncodeUtf8(codePoint, encoded.bytes);
     return encoded;
 }
 
@@ -167,22 +172,6 @@ int32_t CodePointOfNumber(const char* reference, int length)
     }
     if (value >= 0xD800 && value <= 0xDFFF) return -1;
     return value;
-}
-
-int EncodeUtf8(int32_t codePoint, char* bytes)
-{
-    if (codePoint < 0x80) {
-        bytes[0] = static_cast<char>(codePoint);
-        return 1;
-    }
-    int length = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
-    const unsigned char leads[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    for (int i = length - 1; i > 0; --i) {
-        bytes[i] = static_cast<char>(0x80 | (codePoint & 0x3F));
-        codePoint >>= 6;
-    }
-    bytes[0] = static_cast<char>(leads[length] | codePoint);
-    return length;
 }
 
 }  // namespace

@@ -114,6 +114,13 @@ __m128i InRange(__m128i bytes, char low, char count)
     return _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + count)));
 }
 
+// Which of 16 bytes are ASCII letters or digits (what a reference's name or number is made of).
+uint64_t NameByteMask(__m128i sixteen)
+{
+    const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
+    return MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10)));
+}
+
 // Adds the masks of 16 bytes at `shift`, the byte after each in `next`.
 void ClassifySixteen(__m128i bytes, __m128i next, __m128i decode, int shift, BlockMasks* masks)
 {
@@ -183,8 +190,7 @@ struct Sse2 {
         *semicolons = 0;
         for (int part = 0; part < static_cast<int>(BlockBytes); part += 16) {
             const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + part));
-            const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
-            names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
+            names |= NameByteMask(sixteen) << part;
             *semicolons |= MaskOf(Equal(sixteen, ';')) << part;
         }
         return names;
@@ -906,11 +912,8 @@ __attribute__((always_inline)) inline int RunEndFrom(const unsigned char* bytes,
 {
     static_assert(VisibleTextReferenceLimit == 32, "the run is looked for in the limit's bytes");
     uint64_t names = 0;
-    for (int part = 0; part < VisibleTextReferenceLimit; part += 16) {
-        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + part));
-        const __m128i letter = InRange(_mm_or_si128(sixteen, _mm_set1_epi8(0x20)), 'a', 26);
-        names |= MaskOf(_mm_or_si128(letter, InRange(sixteen, '0', 10))) << part;
-    }
+    for (int part = 0; part < VisibleTextReferenceLimit; part += 16)
+        names |= NameByteMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + part))) << part;
     return at + from + __builtin_ctzll(~(names >> from));
 }
 
