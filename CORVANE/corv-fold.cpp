@@ -904,17 +904,16 @@ inline int CopyAsciiRun(int32_t level, unsigned char* out, const unsigned char* 
     return ascii;
 }
 
-// Takes letters of the quick way, and with `blanks` the ASCII between them
-// (a lone byte where the text stands, a whole run where it moves), up to
-// the last 3 bytes; with `blanks` at a vector level, runs of small Cyrillic
-// and ASCII as well. A letter that marks after it could change is taken
+// Takes letters of the quick way and the ASCII between them (a lone byte
+// where the text stands, a whole run where it moves), up to the last 3
+// bytes; at a vector level, runs of small Cyrillic and ASCII as well. A letter that marks after it could change is taken
 // when the character after it is no mark. InPlace, each is written in the
 // bytes it was read from or before, so that text may be folded where it
 // stands; else out has room for 4 bytes more than a letter writes.
 template <bool InPlace>
-inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, bool blanks, int32_t level)
+inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, int32_t level)
 {
-    const int32_t windows = blanks && tables.smallCyrillic ? level : VectorPortable;
+    const int32_t windows = tables.smallCyrillic ? level : VectorPortable;
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
     const QuickLetter* last = run->last;
@@ -945,12 +944,12 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
             out += quick->length;
             at += 2;
             last = quick;
-        } else if (blanks && lead < 0x80 && !InPlace) {  // where text moves, a run of ASCII is copied in the loop
+        } else if (lead < 0x80 && !InPlace) {  // where text moves, a run of ASCII is copied in the loop
             const int ascii = CopyAsciiRun(level, out, at, end);
             out += ascii;
             at += ascii;
             last = &tables.twoBytes[at[-1]];
-        } else if (blanks && lead < 0x80 && second >= 0x80) {
+        } else if (lead < 0x80 && second >= 0x80) {
             *out++ = lead;
             ++at;
             last = &tables.twoBytes[lead];
@@ -962,7 +961,6 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
     run->out = out;
     run->last = last;
 }
-
 
 // What a quick run that began at `from` leaves in the state (the marks
 // that its last letter allows after it, the bytes taken): the bytes taken.
@@ -995,7 +993,7 @@ const unsigned char* TakeCommon(FoldState* state, Sink* sink, const unsigned cha
     unsigned char* out = sink->bytes + sink->length;
     while (at < end) {
         QuickRun run{at, out, nullptr};  // runs of ASCII too
-        TakeQuickRun<false>(tables, &run, end, true, state->level);
+        TakeQuickRun<false>(tables, &run, end, state->level);
         if (run.at > at) {
             baseFlags = run.last->letterFlags;
             markCount = run.last->marks;
@@ -1166,7 +1164,7 @@ int TakeQuickApart(FoldState* state, const char* source, int count, char* target
 {
     const unsigned char* from = reinterpret_cast<const unsigned char*>(source);
     QuickRun run{from, reinterpret_cast<unsigned char*>(target), nullptr};
-    TakeQuickRun<false>(QuickTablesOf(state), &run, from + count, true, state->level);
+    TakeQuickRun<false>(QuickTablesOf(state), &run, from + count, state->level);
     *made = static_cast<int>(run.out - reinterpret_cast<unsigned char*>(target));
     return NoteQuickRun(state, run, from);
 }
@@ -1245,7 +1243,7 @@ int MoveAsciiRun(char* text, int written, int read, int count)
 void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char* text, int* written, int* read, int count)
 {
     QuickRun run{text + *read, text + *written, nullptr};
-    TakeQuickRun<true>(tables, &run, text + count, true, state->level);
+    TakeQuickRun<true>(tables, &run, text + count, state->level);
     const int taken = NoteQuickRun(state, run, text + *read);
     *read += taken;
     *written = static_cast<int>(run.out - text);
