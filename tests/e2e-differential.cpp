@@ -236,6 +236,12 @@ void FurnishData(const TestSite& site, const std::string& searchPath, int thread
     site.Data("bodyCompact.htm", "&Search.Match;. &Search.Title; (&Search.Percent;)\n");
 }
 
+// An empty or cut page says little by itself: how the program ended does.
+std::string HowItEnded(const RunResult& run)
+{
+    return "\nexit code " + std::to_string(run.exitCode) + ", standard error: " + run.err;
+}
+
 // Every query on one thread, and a share of them on two to four threads
 // (the reference scans on one); a test run that sets the threads
 // (TRAWLEX_TEST_THREADS) sets them for both.
@@ -254,7 +260,7 @@ TEST(Differential, PagesMatchThePlainReferenceProgram)
             const std::string& query = queries[(i + static_cast<size_t>(threads)) % queries.size()];
             RunResult fast = Get(site, query);
             RunResult plain = Get(reference, query);
-            EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << query;
+            EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << query << HowItEnded(fast);
             EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << query;
         }
     }
@@ -266,7 +272,7 @@ void CompareQueries(const TestSite& site, const TestSite& reference, const std::
     for (size_t i = 0; i < queries.size(); i += step) {
         RunResult fast = Get(site, queries[i]);
         RunResult plain = Get(reference, queries[i]);
-        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i];
+        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i] << HowItEnded(fast);
         EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
     }
 }
