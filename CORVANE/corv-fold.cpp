@@ -906,10 +906,11 @@ inline int CopyAsciiRun(int32_t level, unsigned char* out, const unsigned char* 
 
 // Takes letters of the quick way and the ASCII between them (a lone byte
 // where the text stands, a whole run where it moves), up to the last 3
-// bytes; at a vector level, runs of small Cyrillic and ASCII as well. A letter that marks after it could change is taken
-// when the character after it is no mark. InPlace, each is written in the
-// bytes it was read from or before, so that text may be folded where it
-// stands; else out has room for 4 bytes more than a letter writes.
+// bytes; at a vector level, runs of small Cyrillic and ASCII as well. A
+// letter that marks after it could change is taken when the character after
+// it is no mark. InPlace, each is written in the bytes it was read from or
+// before, so that text may be folded where it stands; else out has room for
+// 4 bytes more than a letter writes.
 template <bool InPlace>
 inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, int32_t level)
 {

@@ -260,7 +260,8 @@ TEST(Differential, PagesMatchThePlainReferenceProgram)
             const std::string& query = queries[(i + static_cast<size_t>(threads)) % queries.size()];
             RunResult fast = Get(site, query);
             RunResult plain = Get(reference, query);
-            EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << query << HowItEnded(fast);
+            EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out))
+                << threads << " threads, query: " << query << HowItEnded(fast);
             EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << query;
         }
     }
@@ -272,7 +273,8 @@ void CompareQueries(const TestSite& site, const TestSite& reference, const std::
     for (size_t i = 0; i < queries.size(); i += step) {
         RunResult fast = Get(site, queries[i]);
         RunResult plain = Get(reference, queries[i]);
-        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out)) << threads << " threads, query: " << queries[i] << HowItEnded(fast);
+        EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out))
+            << threads << " threads, query: " << queries[i] << HowItEnded(fast);
         EXPECT_NE(fast.out.find("files searched"), std::string::npos) << "query: " << queries[i];
     }
 }

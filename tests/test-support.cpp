@@ -143,14 +143,17 @@ void PrefixEmulator(const std::string& program, std::string& executable, std::ve
 // the request's variables stay as they are. Wine carries Linux names and the
 // environment into the program through the locale's character set: with
 // UTF-8 (the program's own code page too) every valid byte sequence arrives
-// as it is.
-void PrepareCommand(const std::string& program, std::string& executable, std::vector<std::string>& arguments,
+// as it is. Returns whether the launcher starts the program.
+bool PrepareCommand(const std::string& program, std::string& executable, std::vector<std::string>& arguments,
                     std::map<std::string, std::string>& environment)
 {
     executable = program;
-    if (!IsWindowsProgram(program)) return PrefixEmulator(program, executable, arguments);
+    if (!IsWindowsProgram(program)) {
+        PrefixEmulator(program, executable, arguments);
+        return false;
+    }
     std::vector<std::string> launcher = LauncherWords();
-    if (launcher.empty()) return;
+    if (launcher.empty()) return false;
     executable = launcher[0];
     arguments.insert(arguments.begin(), launcher.begin(), launcher.end());
     for (char** entry = environ; *entry; ++entry) {
@@ -161,6 +164,7 @@ void PrepareCommand(const std::string& program, std::string& executable, std::ve
             environment.emplace(name, setting.substr(equals + 1));
     }
     environment.emplace("LC_ALL", "C.UTF-8");
+    return true;
 }
 
 // Where ThreadSanitizer writes its reports, and whether it stops at the first, hold for
@@ -278,8 +282,7 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
     std::vector<std::string> arguments{options.argument0.empty() ? program : options.argument0};
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
     std::string executable;
-    PrepareCommand(program, executable, arguments, settings);
-    const bool underWine = executable != program && IsWindowsProgram(program);
+    const bool underWine = PrepareCommand(program, executable, arguments, settings);
     KeepThreadSanitizerSettings(settings);
     std::vector<std::string> environment;
     for (const auto& [name, value] : settings) environment.push_back(name + "=" + value);
@@ -325,6 +328,7 @@ StartedProgram StartProgram(const std::string& program, const RunOptions& option
     }
     started.processId = child;
     started.secondsLimit = options.secondsLimit;
+    started.underWine = underWine;
     return started;
 }
 
@@ -362,13 +366,14 @@ RunResult FinishProgram(StartedProgram& started)
 
 namespace {
 
-// The program always writes its page or its report: a Windows program that
-// ended with exit code 1 and wrote nothing never ran, because Wine could not start.
-bool WineCouldNotStart(const std::string& program, const RunResult& result)
+// The program always writes its page or its report: one that Wine started
+// and that ended with exit code 1, having written nothing, never ran.
+bool WineCouldNotStart(bool underWine, const RunResult& result)
 {
-    return result.exitCode == 1 && result.out.empty() && result.err.empty() && IsWindowsProgram(program) &&
-           !LauncherWords().empty();
+    return underWine && result.exitCode == 1 && result.out.empty() && result.err.empty();
 }
+
+constexpr int WineStarts = 3;
 
 }  // namespace
 
@@ -377,7 +382,7 @@ RunResult RunProgram(const std::string& program, const RunOptions& options)
     for (int start = 1;; ++start) {
         StartedProgram started = StartProgram(program, options);
         RunResult result = FinishProgram(started);
-        if (start == 3 || !WineCouldNotStart(program, result)) return result;
+        if (start == WineStarts || !WineCouldNotStart(started.underWine, result)) return result;
     }
 }
 

@@ -74,6 +74,7 @@ struct StartedProgram {
     int processId = -1;
     int secondsLimit = 0;
     std::string scratchFolder;  // its standard streams; removed by FinishProgram
+    bool underWine = false;     // a Windows program, started by the launcher
 };
 StartedProgram StartProgram(const std::string& program, const RunOptions& options);
 RunResult FinishProgram(StartedProgram& started);
