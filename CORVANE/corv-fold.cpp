@@ -200,25 +200,45 @@ void PutInCanonicalOrder(Item* items, int count)
     }
 }
 
-// The held letter's first part is written at once (it folds to no mark);
+constexpr uint32_t KanaFirst = 0x3000;
+constexpr uint32_t VoicingMark = 0x3099, SemiVoicingMark = 0x309A;
+
+// The voiced kana that a kana and a voicing mark right after it make, or 0:
+// kana are written composed, as Japanese text writes them.
+uint32_t VoicedKana(uint32_t kana, uint32_t mark)
+{
+    if (kana - KanaFirst > 0xFF || mark - VoicingMark > SemiVoicingMark - VoicingMark) return 0;
+    const uint8_t low = foldVoicedKana[mark - VoicingMark][kana - KanaFirst];
+    return low ? KanaFirst + low : 0;
+}
+
+// The held letter's first part is written first (it folds to no mark), with
+// the first mark after it in canonical order when they make a voiced kana;
 // the rest, and the marks, are decomposed into items in canonical order.
 int DecomposeHeld(FoldState* state, Sink* sink, Item* items)
 {
     int count = 0;
+    uint32_t base = 0;
     for (int i = 0; i < state->heldCount; ++i) {
         const uint32_t codePoint = state->held[i];
         const FoldRecord& record = RecordOf(codePoint);
         int codeCount = 1;
         const uint32_t* codes = record.decomposition ? CodesOf(record.decomposition, &codeCount) : &codePoint;
         if (i == 0 && state->heldBase) {
-            PutCodePoint(sink, state->mode, RecordOf(codes[0]), codes[0], state->heldOffset[0]);
+            base = codes[0];
             ++codes;
             --codeCount;
         }
         Append(items, &count, codes, codeCount, state->heldOffset[i]);
     }
     PutInCanonicalOrder(items, count);
-    return count;
+    if (!state->heldBase) return count;
+    const uint32_t voiced = count > 0 ? VoicedKana(base, items[0].codePoint) : 0;
+    const uint32_t first = voiced ? voiced : base;
+    PutCodePoint(sink, state->mode, RecordOf(first), first, state->heldOffset[0]);
+    if (!voiced) return count;
+    for (int i = 1; i < count; ++i) items[i - 1] = items[i];
+    return count - 1;
 }
 
 // Case folding changes no mark's class (it leaves marks as they are, or makes
@@ -481,14 +501,13 @@ enum : uint8_t {
 constexpr uint8_t QuickNone = 0xFF;
 constexpr int QuickBlocks = 16 * 64;  // three-byte characters by the low bits of their first two bytes
 
-// A character of three bytes from U+3000 to U+30FF (kana, and the voiced
-// kana that decompose to six bytes) as the quick way writes it when it is
-// not plain: its folded bytes, and what it leaves for the marks after it.
+// A character of three bytes from U+3000 to U+30FF (kana, voiced or that a
+// voicing mark may follow) as the quick way writes it when it is not plain:
+// its folded bytes, and what it leaves for the marks after it.
 struct QuickKana {
     unsigned char text[8];
     QuickLetter letter;  // its length, or QuickNone: the record's way
 };
-constexpr uint32_t KanaFirst = 0x3000;
 
 // Per mode, worked out from the records once: the letters of two bytes
 // (Latin, Greek, Cyrillic...) that are written at once, and the plain
@@ -499,6 +518,12 @@ struct QuickTables {
     uint64_t plainBlocks[QuickBlocks];
     QuickKana kana[0x100];
     bool smallCyrillic;  // а to я but й are written as they stand (vector windows may copy them)
+    // Han from U+4000 to U+9FFF is plain, and these of U+3000 to U+30FF (bit
+    // col & 7 of byte row * 8 + col / 8 for U+3000 + row * 64 + col) are
+    // written as they stand, plain or waiting only for no mark after them:
+    // vector windows may copy Japanese text.
+    bool kanaWindows;
+    alignas(32) uint8_t kanaWindowBits[32];
 };
 
 uint8_t AsciiLetterFlags(uint32_t byte)
@@ -529,11 +554,11 @@ QuickLetter QuickLetterOf(int32_t mode, bool keepsPunctuation, uint32_t codePoin
 }
 
 // Written as it stands (kept punctuation too, all of it of two bytes or
-// more), and leaving nothing for marks after it.
+// more), leaving nothing for marks after it and waiting for none.
 bool IsPlainRecord(const FoldRecord& record, bool keepsPunctuation)
 {
     const bool asItStands = (record.flags & FlagUnchanged) || (keepsPunctuation && IsPunctuation(record, 0x80));
-    return asItStands && !(record.flags & (FlagMark | LetterFlags)) && record.marks == 0;
+    return asItStands && !(record.flags & (FlagMark | LetterFlags | FlagHold | FlagHold << 1)) && record.marks == 0;
 }
 
 // Which of the 64 code points from `first` are plain, looked up through the
@@ -559,8 +584,8 @@ inline const unsigned char* RecordText(const FoldRecord& record, int32_t mode, i
     return length <= 4 ? text : foldTexts + (text[0] | text[1] << 8);
 }
 
-// Letters whose folded text (8 bytes at most) the record holds or points
-// to; punctuation, marks and Hangul take the record's way.
+// Letters written as they stand, or whose folded text (8 bytes at most) the
+// record holds or points to; punctuation, marks and Hangul take the record's way.
 QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
 {
     const FoldRecord& record = RecordOf(codePoint);
@@ -568,8 +593,11 @@ QuickKana QuickKanaOf(int32_t mode, uint32_t codePoint)
     const uint8_t kind = record.flags & (FlagHold << (mode - 1)) ? QuickHolds : 0;
     const uint8_t letterFlags = record.flags & LetterFlags;
     QuickKana kana{{0, 0, 0, 0, 0, 0, 0, 0}, {{0, 0, 0, 0}, QuickNone, letterFlags, record.marks, kind}};
-    if ((record.flags & (FlagMark | FlagHangul | FlagUnchanged)) || IsPunctuation(record, codePoint) || length > 8)
+    if ((record.flags & (FlagMark | FlagHangul)) || IsPunctuation(record, codePoint) || length > 8) return kana;
+    if (record.flags & FlagUnchanged) {
+        kana.letter.length = static_cast<uint8_t>(Encode(codePoint, kana.text));
         return kana;
+    }
     memcpy(kana.text, RecordText(record, mode, length), static_cast<size_t>(length));
     kana.letter.length = static_cast<uint8_t>(length);
     return kana;
@@ -584,6 +612,32 @@ bool WritesAsciiPunctuation(const QuickLetter& quick)
     for (int i = 0; i < quick.length; ++i)
         if (quick.text[i] < 0x80 && !IsAsciiLetter(quick.text[i]) && !IsAsciiDigit(quick.text[i])) return true;
     return false;
+}
+
+// Whether the plain bit of a three-byte character is set, or its entry
+// among the kana writes it as it stands.
+bool IsPlainThreeByte(const QuickTables& tables, uint32_t codePoint)
+{
+    return tables.plainBlocks[(codePoint >> 6 & 0x3FF)] >> (codePoint & 0x3F) & 1;
+}
+
+bool IsKanaAsItStands(const QuickTables& tables, uint32_t codePoint)
+{
+    const QuickKana& kana = tables.kana[codePoint - KanaFirst];
+    unsigned char own[4];
+    Encode(codePoint, own);
+    return kana.letter.length == 3 && kana.letter.letterFlags == 0 && memcmp(kana.text, own, 3) == 0;
+}
+
+void NoteKanaWindows(QuickTables* tables)
+{
+    tables->kanaWindows = true;
+    for (uint32_t block = 0x4000 >> 6; block <= 0x9FFF >> 6; ++block)
+        if (~tables->plainBlocks[block]) tables->kanaWindows = false;
+    memset(tables->kanaWindowBits, 0, sizeof tables->kanaWindowBits);
+    for (uint32_t i = 0; i < 0x100; ++i)
+        if (IsPlainThreeByte(*tables, KanaFirst + i) || IsKanaAsItStands(*tables, KanaFirst + i))
+            tables->kanaWindowBits[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
 }
 
 QuickTables MakeQuickTables(int32_t mode, bool keepsPunctuation)
@@ -614,6 +668,7 @@ QuickTables MakeQuickTables(int32_t mode, bool keepsPunctuation)
     }
     for (uint32_t codePoint = 0x0430; tables.smallCyrillic && codePoint <= 0x044F; ++codePoint)
         if (codePoint != 0x0439) tables.twoBytes[codePoint].kind = QuickWindow;
+    NoteKanaWindows(&tables);
     return tables;
 }
 
@@ -702,10 +757,13 @@ inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
     return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && kana.letter.length != QuickNone;
 }
 
-// A kana that folding writes longer (a voiced kana, as its letter and the
-// voicing mark) at `at`, written from its table at out (which has room for
-// 8 bytes): false when it takes the record's way. One that marks after it
-// could change waits until the character after it is known to be no mark.
+// A kana that is not plain at `at` (one that a voicing mark after it would
+// compose with, a voiced kana, one that folding changes), written from its
+// table at out: false when it takes the record's way. One that marks after
+// it could change waits until the character after it is known to be no
+// mark. Out has room for 8 bytes; InPlace, a text of 3 bytes at most is
+// written, within the bytes read.
+template <bool InPlace>
 inline bool TakeKana(const QuickTables& tables, const unsigned char** at, const unsigned char* end, unsigned char** out,
                      const QuickLetter** last)
 {
@@ -713,8 +771,9 @@ inline bool TakeKana(const QuickTables& tables, const unsigned char** at, const 
     if (bytes[0] != 0xE3 || (bytes[1] & 0xFC) != 0x80 || (bytes[2] & 0xC0) != 0x80) return false;  // U+3000 to U+30FF
     const QuickKana& kana = tables.kana[(bytes[1] & 0x03u) << 6 | (bytes[2] & 0x3Fu)];
     const bool waits = (kana.letter.kind & QuickHolds) && (end - bytes < 8 || !IsKnownNoMark(tables, bytes + 3));
-    if (kana.letter.length == QuickNone || waits) return false;
-    memcpy(*out, kana.text, 8);
+    if (kana.letter.length == QuickNone || waits || (InPlace && kana.letter.length > 3)) return false;
+    if (InPlace) memcpy(*out, kana.text, 3);
+    else memcpy(*out, kana.text, 8);
     *out += kana.letter.length;
     *at += 3;
     *last = &kana.letter;
@@ -804,6 +863,108 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
         run->out = out;
     }
     return stopped;
+}
+
+// Where the bytes of the 32 at `at` that a kana window may copy begin a
+// character (the two bytes after them are read too): a plain Han character
+// from U+4000 to U+9FFF, or one of U+3000 to U+30FF whose bit kanaWindowBits
+// sets, each with its two continuation bytes.
+__attribute__((target("avx2"))) inline uint32_t KanaWindowLeads(const QuickTables& tables, const unsigned char* at)
+{
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    const __m256i third = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2));
+    const __m256i top = _mm256_set1_epi8(-0x40), follows = _mm256_set1_epi8(-0x80);
+    const __m256i continued = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(second, top), follows),
+                                               _mm256_cmpeq_epi8(_mm256_and_si256(third, top), follows));
+    const __m256i fromHan = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xE4)));
+    const __m256i han = _mm256_cmpeq_epi8(_mm256_min_epu8(fromHan, _mm256_set1_epi8(5)), fromHan);  // E4 to E9
+    const __m256i kanaLead = _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xE3))),
+                                              _mm256_cmpeq_epi8(_mm256_and_si256(second, _mm256_set1_epi8(-4)), follows));
+    // The kana's bit: byte (second & 3) * 8 + (third & 63) / 8 of the 32, bit third & 7.
+    const __m256i index = _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(second, _mm256_set1_epi8(3)), 3),
+                                          _mm256_and_si256(_mm256_srli_epi16(third, 3), _mm256_set1_epi8(7)));
+    const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(tables.kanaWindowBits));
+    const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(tables.kanaWindowBits + 16));
+    const __m256i lowTable = _mm256_broadcastsi128_si256(low), highTable = _mm256_broadcastsi128_si256(high);
+    const __m256i nibble = _mm256_and_si256(index, _mm256_set1_epi8(0x0F));
+    const __m256i upper = _mm256_cmpgt_epi8(index, _mm256_set1_epi8(0x0F));
+    const __m256i row = _mm256_blendv_epi8(_mm256_shuffle_epi8(lowTable, nibble), _mm256_shuffle_epi8(highTable, nibble), upper);
+    const __m256i bitOf = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0,
+                                           1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i bit = _mm256_shuffle_epi8(bitOf, _mm256_and_si256(third, _mm256_set1_epi8(7)));
+    const __m256i kana = _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_and_si256(row, bit), _mm256_setzero_si256()), kanaLead);
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_or_si256(han, kana), continued)));
+}
+
+// The last character that kana windows took ends just before `at`: ASCII,
+// or a character of three bytes. A kana that waits for no mark after it is
+// given back (the bytes before `at` are taken back) unless the character
+// after it is known to be none (4 bytes at least lie at `at`).
+inline int GivenBack(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[-1] < 0x80 || at[-3] != 0xE3) return 0;
+    const QuickKana& kana = tables.kana[(at[-2] & 0x03u) << 6 | (at[-1] & 0x3Fu)];
+    return (kana.letter.kind & QuickHolds) && !IsKnownNoMark(tables, at) ? 3 : 0;
+}
+
+// KanaWindowLeads of the 64 bytes at `at` (the two after them are read too),
+// where bytes past ASCII other than `carried` ask for them: markup need not.
+__attribute__((target("avx2"))) inline uint64_t KanaWindowLeads64(const QuickTables& tables, const unsigned char* at,
+                                                                  uint64_t high, uint64_t carried)
+{
+    const uint64_t asked = high & ~carried;
+    const uint64_t low = static_cast<uint32_t>(asked) ? KanaWindowLeads(tables, at) : 0;
+    return asked >> 32 ? low | uint64_t{KanaWindowLeads(tables, at + 32)} << 32 : low;
+}
+
+// Kana windows: ASCII and the characters of KanaWindowLeads from `at`, 64
+// bytes at a time, copied whole (InPlace, where the text stands, as long as
+// a window's store reaches no byte not yet read; where it stands already,
+// not at all) up to the first other byte: false when they take nothing. A
+// character may go on into the next window, which takes its last bytes as
+// carried; one still cut where the windows end is left to what follows.
+template <bool InPlace>
+__attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+{
+    const unsigned char* at = run->at;
+    unsigned char* out = run->out;
+    uint64_t carried = 0;  // the first bytes of the window, which end a character begun before it
+    while (end - at >= 72) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+        const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(first)) |
+                              uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(second))} << 32;
+        const uint64_t leads = KanaWindowLeads64(tables, at, high, carried);
+        const uint64_t taken = ~high | carried | leads | leads << 1 | leads << 2;
+        const int length = ~taken ? __builtin_ctzll(~taken) : 64;
+        if (InPlace && out != at && out + 64 > at + length) break;
+        if (!InPlace || out != at) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), first);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), second);
+        }
+        out += length;
+        at += length;
+        if (length < 64) {
+            carried = 0;
+            break;
+        }
+        carried = (leads >> 62 & 1) | (leads >> 63) * 3;
+    }
+    const int cut = carried == 0 ? 0 : carried == 1 ? 2 : 1;  // the bytes taken of a character cut short
+    at -= cut;
+    out -= cut;
+    const int back = at > run->at ? GivenBack(tables, at) : 0;
+    at -= back;
+    out -= back;
+    if (at <= run->at) return false;
+    const unsigned char final = at[-1];
+    if (final < 0x80) run->last = &tables.twoBytes[final];
+    else if (at[-3] == 0xE3) run->last = &tables.kana[(at[-2] & 0x03u) << 6 | (final & 0x3Fu)].letter;
+    else run->last = &PlainLetter;
+    run->at = at;
+    run->out = out;
+    return true;
 }
 
 #endif
@@ -915,17 +1076,29 @@ template <bool InPlace>
 inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, int32_t level)
 {
     const int32_t windows = tables.smallCyrillic ? level : VectorPortable;
+#ifdef CORV_VECTOR_X86
+    const bool kanaWindows = tables.kanaWindows && level == VectorAvx2;
+#endif
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
     const QuickLetter* last = run->last;
     while (end - at > 3) {
         const unsigned char lead = at[0], second = at[1];
         if (lead >= 0xE0) {  // three bytes: Han and kana first, a run of them in a loop of its own
+#ifdef CORV_VECTOR_X86
+            QuickRun window{at, out, last};
+            if (kanaWindows && TakeKanaWindows<InPlace>(tables, &window, end)) {
+                at = window.at;
+                out = window.out;
+                last = window.last;
+                continue;
+            }
+#endif
             const unsigned char* const first = at;
             at = CopyPlainThreeByteRun(tables, at, end, &out);
             if (at > first) {
                 last = &PlainLetter;
-            } else if (InPlace || !TakeKana(tables, &at, end, &out, &last)) {
+            } else if (!TakeKana<InPlace>(tables, &at, end, &out, &last)) {
                 break;
             }
         } else if (lead >= 0xC0) {

@@ -5,7 +5,10 @@
 // canonically (Hangul syllables by arithmetic), case folded fully (ß is ss,
 // ﬁ is fi, final sigma is sigma) and decomposed again, and the marks after a
 // letter are put in canonical order: a precomposed é and e followed by U+0301
-// give the same bytes, as do marks typed in either order.
+// give the same bytes, as do marks typed in either order. Kana alone are
+// written composed: a kana that a voicing mark follows in that order is
+// written as the voiced kana they make (か and U+3099 as が), so that
+// Japanese text, which writes voiced kana, stays as it stands.
 // accents: as unicode, then the marks after Latin, Greek and Cyrillic letters
 // are left out (é is e, ά is α, ё is е) except the breve of Cyrillic й, and
 // the letters ø, ł, đ, ħ, æ and œ are written o, l, d, h, ae and oe. Marks

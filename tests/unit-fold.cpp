@@ -401,6 +401,18 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                              "\u0435\u0449\u0451 \u0440\u0430\u0437 \u043F\u0440\u043E\u0432\u0435\u0440\u043A\u0430 \u0434\u043B\u044F "
                              "\u043E\u043A\u043E\u043D \u043F\u043E 32 \u0431\u0430\u0439\u0442\u0430"})
         ExpectQuickWaysExact(text, text);
+    // Japanese text in kana windows, 64 bytes at a time, where what they
+    // leave (a voicing mark that composes with the kana before it, a mark
+    // after Han, a voiced kana before a mark, punctuation, another letter)
+    // and the character that a window's end cuts stand at every place, and
+    // where the windows end too.
+    const std::string japanese = "\u3053\u308C\u306F\u65E5\u672C\u8A9E\u306E\u30C6\u30AD\u30B9\u30C8 <b>\u30D1\u30C3"
+                                 "\u30B1\u30FC\u30B8</b>\u3092\u8A2D\u5B9A\u3059\u308B";
+    for (int lead = 0; lead < 72; ++lead)
+        for (const char* stop : {"\u304B\u3099", "\u30CF\u309A", "\u6771\u0301", "\u30AC\u0334", "\u3002", "\u00C9", "\u3099"})
+            ExpectQuickWaysExact(std::string(static_cast<size_t>(lead), 'a') + japanese + stop + std::string(static_cast<size_t>(lead), 'b') +
+                                     japanese + japanese + stop + "0123456789",
+                                 std::to_string(lead) + " ASCII bytes, then Japanese text and " + stop);
     // Runs of ASCII long enough to be copied 64 bytes at a time, between
     // folded letters: a mark after one belongs to the run's last byte.
     for (const size_t run : {63, 64, 65, 130}) {
