@@ -865,36 +865,37 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
     return stopped;
 }
 
-// Where the bytes of the 32 at `at` that a kana window may copy begin a
-// character (the two bytes after them are read too): a plain Han character
-// from U+4000 to U+9FFF, or one of U+3000 to U+30FF whose bit kanaWindowBits
-// sets, each with its two continuation bytes.
-__attribute__((target("avx2"))) inline uint32_t KanaWindowLeads(const QuickTables& tables, const unsigned char* at)
+// Where the bytes of the 32 at `at` (`bytes`) that a kana window may copy
+// begin a character (the two bytes after them are read too): a plain Han
+// character from U+4000 to U+9FFF, or one of U+3000 to U+30FF whose bit
+// kanaWindowBits sets, each with its two continuation bytes.
+__attribute__((target("avx2"))) inline uint32_t KanaWindowLeads(const QuickTables& tables, const unsigned char* at,
+                                                                 __m256i bytes)
 {
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
     const __m256i third = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2));
     const __m256i top = _mm256_set1_epi8(-0x40), follows = _mm256_set1_epi8(-0x80);
-    const __m256i continued = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(second, top), follows),
-                                               _mm256_cmpeq_epi8(_mm256_and_si256(third, top), follows));
     const __m256i fromHan = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xE4)));
-    const __m256i han = _mm256_cmpeq_epi8(_mm256_min_epu8(fromHan, _mm256_set1_epi8(5)), fromHan);  // E4 to E9
+    const __m256i han = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(fromHan, _mm256_set1_epi8(5)), fromHan),  // E4 to E9
+                                         _mm256_cmpeq_epi8(_mm256_and_si256(second, top), follows));
+    // A second byte of 0x80 to 0x83 after 0xE3 is one, and the kana's bit is
+    // bit third & 7 of byte (second & 3) * 8 + (third & 63) / 8 of the 32.
     const __m256i kanaLead = _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xE3))),
                                               _mm256_cmpeq_epi8(_mm256_and_si256(second, _mm256_set1_epi8(-4)), follows));
-    // The kana's bit: byte (second & 3) * 8 + (third & 63) / 8 of the 32, bit third & 7.
     const __m256i index = _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(second, _mm256_set1_epi8(3)), 3),
                                           _mm256_and_si256(_mm256_srli_epi16(third, 3), _mm256_set1_epi8(7)));
-    const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(tables.kanaWindowBits));
-    const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(tables.kanaWindowBits + 16));
-    const __m256i lowTable = _mm256_broadcastsi128_si256(low), highTable = _mm256_broadcastsi128_si256(high);
-    const __m256i nibble = _mm256_and_si256(index, _mm256_set1_epi8(0x0F));
-    const __m256i upper = _mm256_cmpgt_epi8(index, _mm256_set1_epi8(0x0F));
-    const __m256i row = _mm256_blendv_epi8(_mm256_shuffle_epi8(lowTable, nibble), _mm256_shuffle_epi8(highTable, nibble), upper);
+    const __m256i lowTable = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(tables.kanaWindowBits)));
+    const __m256i highTable =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(tables.kanaWindowBits + 16)));
+    // An index with its top bit set reads 0: each table answers for its half.
+    const __m256i row = _mm256_or_si256(_mm256_shuffle_epi8(lowTable, _mm256_add_epi8(index, _mm256_set1_epi8(0x70))),
+                                        _mm256_shuffle_epi8(highTable, _mm256_sub_epi8(index, _mm256_set1_epi8(0x10))));
     const __m256i bitOf = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0,
                                            1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m256i bit = _mm256_shuffle_epi8(bitOf, _mm256_and_si256(third, _mm256_set1_epi8(7)));
     const __m256i kana = _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_and_si256(row, bit), _mm256_setzero_si256()), kanaLead);
-    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_or_si256(han, kana), continued)));
+    const __m256i thirdFollows = _mm256_cmpeq_epi8(_mm256_and_si256(third, top), follows);
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_or_si256(han, kana), thirdFollows)));
 }
 
 // The last character that kana windows took ends just before `at`: ASCII,
@@ -911,11 +912,12 @@ inline int GivenBack(const QuickTables& tables, const unsigned char* at)
 // KanaWindowLeads of the 64 bytes at `at` (the two after them are read too),
 // where bytes past ASCII other than `carried` ask for them: markup need not.
 __attribute__((target("avx2"))) inline uint64_t KanaWindowLeads64(const QuickTables& tables, const unsigned char* at,
-                                                                  uint64_t high, uint64_t carried)
+                                                                  __m256i first, __m256i second, uint64_t high,
+                                                                  uint64_t carried)
 {
     const uint64_t asked = high & ~carried;
-    const uint64_t low = static_cast<uint32_t>(asked) ? KanaWindowLeads(tables, at) : 0;
-    return asked >> 32 ? low | uint64_t{KanaWindowLeads(tables, at + 32)} << 32 : low;
+    const uint64_t low = static_cast<uint32_t>(asked) ? KanaWindowLeads(tables, at, first) : 0;
+    return asked >> 32 ? low | uint64_t{KanaWindowLeads(tables, at + 32, second)} << 32 : low;
 }
 
 // Kana windows: ASCII and the characters of KanaWindowLeads from `at`, 64
@@ -935,9 +937,9 @@ __attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, 
         const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
         const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(first)) |
                               uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(second))} << 32;
-        const uint64_t leads = KanaWindowLeads64(tables, at, high, carried);
-        const uint64_t taken = ~high | carried | leads | leads << 1 | leads << 2;
-        const int length = ~taken ? __builtin_ctzll(~taken) : 64;
+        const uint64_t leads = KanaWindowLeads64(tables, at, first, second, high, carried);
+        const uint64_t left = high & ~(carried | leads | leads << 1 | leads << 2);
+        const int length = left ? __builtin_ctzll(left) : 64;
         if (InPlace && out != at && out + 64 > at + length) break;
         if (!InPlace || out != at) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), first);
@@ -945,11 +947,11 @@ __attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, 
         }
         out += length;
         at += length;
-        if (length < 64) {
+        if (left) {
             carried = 0;
             break;
         }
-        carried = (leads >> 62 & 1) | (leads >> 63) * 3;
+        carried = leads >> 62 | leads >> 63;  // a lead at 62 leaves one byte to the next window, one at 63 two
     }
     const int cut = carried == 0 ? 0 : carried == 1 ? 2 : 1;  // the bytes taken of a character cut short
     at -= cut;
