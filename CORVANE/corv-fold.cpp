@@ -1088,8 +1088,8 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
         const unsigned char lead = at[0], second = at[1];
         if (lead >= 0xE0) {  // three bytes: Han and kana first, a run of them in a loop of its own
 #ifdef CORV_VECTOR_X86
-            QuickRun window{at, out, last};
-            if (kanaWindows && TakeKanaWindows<InPlace>(tables, &window, end)) {
+            QuickRun window{at, out, last};  // from kana or Han (lead 0xE3 to 0xE9) only: other text would not go far
+            if (kanaWindows && lead - 0xE3u <= 0xE9u - 0xE3u && TakeKanaWindows<InPlace>(tables, &window, end)) {
                 at = window.at;
                 out = window.out;
                 last = window.last;
