@@ -516,6 +516,10 @@ struct QuickKana {
 struct QuickTables {
     QuickLetter twoBytes[0x800];
     uint64_t plainBlocks[QuickBlocks];
+    // As plainBlocks, with the kana of kanaWindowBits: the characters that a
+    // run of them copies, a kana that waits for no mark after it given back
+    // at the run's end unless the character after it is known to be none.
+    uint64_t runBlocks[QuickBlocks];
     QuickKana kana[0x100];
     bool smallCyrillic;  // а to я but й are written as they stand (vector windows may copy them)
     // Han from U+4000 to U+9FFF is plain, and these of U+3000 to U+30FF (bit
@@ -635,9 +639,12 @@ void NoteKanaWindows(QuickTables* tables)
     for (uint32_t block = 0x4000 >> 6; block <= 0x9FFF >> 6; ++block)
         if (~tables->plainBlocks[block]) tables->kanaWindows = false;
     memset(tables->kanaWindowBits, 0, sizeof tables->kanaWindowBits);
+    memcpy(tables->runBlocks, tables->plainBlocks, sizeof tables->runBlocks);
     for (uint32_t i = 0; i < 0x100; ++i)
-        if (IsPlainThreeByte(*tables, KanaFirst + i) || IsKanaAsItStands(*tables, KanaFirst + i))
+        if (IsPlainThreeByte(*tables, KanaFirst + i) || IsKanaAsItStands(*tables, KanaFirst + i)) {
             tables->kanaWindowBits[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
+            tables->runBlocks[(KanaFirst + i) >> 6] |= uint64_t{1} << (i & 0x3F);
+        }
 }
 
 QuickTables MakeQuickTables(int32_t mode, bool keepsPunctuation)
@@ -721,29 +728,6 @@ inline uint32_t LittleEndianWord(const unsigned char* at)
     return word;
 }
 
-// Copies the plain characters of three bytes (Han, most kana) that begin at
-// `at`, up to the last 3 bytes: returns where they end. Each is tested as
-// one word: a lead of 0xE0 to 0xEF, two continuation bytes, and its bit in
-// plainBlocks (clear for overlong sequences and surrogates). The 4 bytes
-// read are stored whole, at or before where they were read: the fourth
-// lands on a byte read already, or on room that out has.
-inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, const unsigned char* at,
-                                                  const unsigned char* end, unsigned char** out)
-{
-    unsigned char* target = *out;
-    while (end - at > 3) {
-        const uint32_t word = LittleEndianWord(at);
-        if ((word & 0xC0C0F0u) != 0x8080E0u ||
-            !(tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1))
-            break;
-        memmove(target, at, 4);
-        target += 3;
-        at += 3;
-    }
-    *out = target;
-    return at;
-}
-
 // Whether the character at `at` (4 bytes at least before the end) is known
 // to be no mark: ASCII, a letter of two bytes that is none, a plain
 // character of three bytes, or a kana with a text in the table.
@@ -755,6 +739,49 @@ inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
     if (tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1) return true;
     const QuickKana& kana = tables.kana[(at[1] & 0x03u) << 6 | (at[2] & 0x3Fu)];
     return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && kana.letter.length != QuickNone;
+}
+
+// The last character that a run or kana windows took ends just before
+// `at`: ASCII, or a character of three bytes. A kana that waits for no mark
+// after it is given back (its bytes are taken back) unless the character
+// after it is known to be none (4 bytes at least lie at `at`).
+inline int GivenBack(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[-1] < 0x80 || at[-3] != 0xE3) return 0;
+    const QuickKana& kana = tables.kana[(at[-2] & 0x03u) << 6 | (at[-1] & 0x3Fu)];
+    return (kana.letter.kind & QuickHolds) && !IsKnownNoMark(tables, at) ? 3 : 0;
+}
+
+// GivenBack where fewer than 4 bytes lie at `at`: the character after is not known.
+inline int GivenBackAtEnd(const QuickTables& tables, const unsigned char* at)
+{
+    if (at[-1] < 0x80 || at[-3] != 0xE3) return 0;
+    return tables.kana[(at[-2] & 0x03u) << 6 | (at[-1] & 0x3Fu)].letter.kind & QuickHolds ? 3 : 0;
+}
+
+// Copies the characters of three bytes of runBlocks (Han, kana) that begin
+// at `at`, up to the last 3 bytes: returns where they end. Each is tested as
+// one word: a lead of 0xE0 to 0xEF, two continuation bytes, and its bit in
+// runBlocks (clear for overlong sequences and surrogates). The 4 bytes read
+// are stored whole, at or before where they were read: the fourth lands on a
+// byte read already, or on room that out has.
+inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, const unsigned char* at,
+                                                  const unsigned char* end, unsigned char** out)
+{
+    const unsigned char* const start = at;
+    unsigned char* target = *out;
+    while (end - at > 3) {
+        const uint32_t word = LittleEndianWord(at);
+        if ((word & 0xC0C0F0u) != 0x8080E0u ||
+            !(tables.runBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1))
+            break;
+        memmove(target, at, 4);
+        target += 3;
+        at += 3;
+    }
+    const int back = at == start ? 0 : end - at < 4 ? GivenBackAtEnd(tables, at) : GivenBack(tables, at);
+    *out = target - back;
+    return at - back;
 }
 
 // A kana that is not plain at `at` (one that a voicing mark after it would
@@ -896,17 +923,6 @@ __attribute__((target("avx2"))) inline uint32_t KanaWindowLeads(const QuickTable
     const __m256i kana = _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_and_si256(row, bit), _mm256_setzero_si256()), kanaLead);
     const __m256i thirdFollows = _mm256_cmpeq_epi8(_mm256_and_si256(third, top), follows);
     return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_or_si256(han, kana), thirdFollows)));
-}
-
-// The last character that kana windows took ends just before `at`: ASCII,
-// or a character of three bytes. A kana that waits for no mark after it is
-// given back (the bytes before `at` are taken back) unless the character
-// after it is known to be none (4 bytes at least lie at `at`).
-inline int GivenBack(const QuickTables& tables, const unsigned char* at)
-{
-    if (at[-1] < 0x80 || at[-3] != 0xE3) return 0;
-    const QuickKana& kana = tables.kana[(at[-2] & 0x03u) << 6 | (at[-1] & 0x3Fu)];
-    return (kana.letter.kind & QuickHolds) && !IsKnownNoMark(tables, at) ? 3 : 0;
 }
 
 // KanaWindowLeads of the 64 bytes at `at` (the two after them are read too),
@@ -1078,9 +1094,6 @@ template <bool InPlace>
 inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigned char* end, int32_t level)
 {
     const int32_t windows = tables.smallCyrillic ? level : VectorPortable;
-#ifdef CORV_VECTOR_X86
-    const bool kanaWindows = tables.kanaWindows && level == VectorAvx2;
-#endif
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
     const QuickLetter* last = run->last;
@@ -1089,7 +1102,8 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
         if (lead >= 0xE0) {  // three bytes: Han and kana first, a run of them in a loop of its own
 #ifdef CORV_VECTOR_X86
             QuickRun window{at, out, last};  // from kana or Han (lead 0xE3 to 0xE9) only: other text would not go far
-            if (kanaWindows && lead - 0xE3u <= 0xE9u - 0xE3u && TakeKanaWindows<InPlace>(tables, &window, end)) {
+            if (lead - 0xE3u <= 0xE9u - 0xE3u && level == VectorAvx2 && tables.kanaWindows &&
+                TakeKanaWindows<InPlace>(tables, &window, end)) {
                 at = window.at;
                 out = window.out;
                 last = window.last;
