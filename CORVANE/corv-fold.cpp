@@ -618,13 +618,14 @@ bool WritesAsciiPunctuation(const QuickLetter& quick)
     return false;
 }
 
-// Whether the plain bit of a three-byte character is set, or its entry
-// among the kana writes it as it stands.
+// Whether a character of three bytes has its plain bit.
 bool IsPlainThreeByte(const QuickTables& tables, uint32_t codePoint)
 {
     return tables.plainBlocks[(codePoint >> 6 & 0x3FF)] >> (codePoint & 0x3F) & 1;
 }
 
+// Whether the quick way writes a kana as it stands (it may wait for no mark
+// after it first).
 bool IsKanaAsItStands(const QuickTables& tables, uint32_t codePoint)
 {
     const QuickKana& kana = tables.kana[codePoint - KanaFirst];
