@@ -742,22 +742,37 @@ inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
     return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && kana.letter.length != QuickNone;
 }
 
-// The last character that a run or kana windows took ends just before
-// `at`: ASCII, or a character of three bytes. A kana that waits for no mark
-// after it is given back (its bytes are taken back) unless the character
-// after it is known to be none (4 bytes at least lie at `at`).
-inline int GivenBack(const QuickTables& tables, const unsigned char* at)
+// Whether the last character that a run or kana windows took, written as
+// it stands just before `written` (ASCII, or a character of three bytes),
+// is a kana that waits for no mark after it. It is read where it was
+// written: where the text stands, the bytes it was read from may have been
+// written over.
+inline bool EndsWaiting(const QuickTables& tables, const unsigned char* written)
 {
-    if (at[-1] < 0x80 || at[-3] != 0xE3) return 0;
-    const QuickKana& kana = tables.kana[(at[-2] & 0x03u) << 6 | (at[-1] & 0x3Fu)];
-    return (kana.letter.kind & QuickHolds) && !IsKnownNoMark(tables, at) ? 3 : 0;
+    if (written[-1] < 0x80 || written[-3] != 0xE3) return false;
+    return tables.kana[(written[-2] & 0x03u) << 6 | (written[-1] & 0x3Fu)].letter.kind & QuickHolds;
 }
 
-// GivenBack where fewer than 4 bytes lie at `at`: the character after is not known.
-inline int GivenBackAtEnd(const QuickTables& tables, const unsigned char* at)
+// The bytes to give back at a run's end: such a kana's, unless the
+// character after it, at `next` (4 bytes at least before the end), is known
+// to be no mark.
+inline int GivenBack(const QuickTables& tables, const unsigned char* written, const unsigned char* next)
 {
-    if (at[-1] < 0x80 || at[-3] != 0xE3) return 0;
-    return tables.kana[(at[-2] & 0x03u) << 6 | (at[-1] & 0x3Fu)].letter.kind & QuickHolds ? 3 : 0;
+    return EndsWaiting(tables, written) && !IsKnownNoMark(tables, next) ? 3 : 0;
+}
+
+// Takes back the last `back` bytes that a run copied, up to `at` and `out`:
+// where the text stands (InPlace), they are written back where they were
+// read, which the run's stores may have written over, to be read again.
+template <bool InPlace>
+inline void TakeBack(int back, const unsigned char** at, unsigned char** out)
+{
+    if (InPlace && back > 0 && *out != *at) {
+        unsigned char* const read = *out + (*at - *out);  // the same bytes as *at, which may be written
+        memmove(read - back, *out - back, static_cast<size_t>(back));
+    }
+    *at -= back;
+    *out -= back;
 }
 
 // Copies the characters of three bytes of runBlocks (Han, kana) that begin
@@ -765,7 +780,10 @@ inline int GivenBackAtEnd(const QuickTables& tables, const unsigned char* at)
 // one word: a lead of 0xE0 to 0xEF, two continuation bytes, and its bit in
 // runBlocks (clear for overlong sequences and surrogates). The 4 bytes read
 // are stored whole, at or before where they were read: the fourth lands on a
-// byte read already, or on room that out has.
+// byte read already, or on room that out has. A kana that waits for no mark
+// after it is given back at the end unless the character after it is known
+// to be none.
+template <bool InPlace>
 inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, const unsigned char* at,
                                                   const unsigned char* end, unsigned char** out)
 {
@@ -780,9 +798,12 @@ inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, con
         target += 3;
         at += 3;
     }
-    const int back = at == start ? 0 : end - at < 4 ? GivenBackAtEnd(tables, at) : GivenBack(tables, at);
-    *out = target - back;
-    return at - back;
+    if (at > start) {
+        const int back = end - at < 4 ? (EndsWaiting(tables, target) ? 3 : 0) : GivenBack(tables, target, at);
+        TakeBack<InPlace>(back, &at, &target);
+    }
+    *out = target;
+    return at;
 }
 
 // A kana that is not plain at `at` (one that a voicing mark after it would
@@ -834,12 +855,14 @@ inline int SmallCyrillicPrefix(const unsigned char* at)
 }
 #endif
 
-// The character that ends just before `at`, the last that windows took
-// (ASCII or a small Cyrillic letter), for the marks after it.
-inline const QuickLetter* LastBefore(const QuickTables& tables, const unsigned char* at)
+// The last character that windows took (ASCII or a small Cyrillic letter),
+// for the marks after it: read where it was written, as it stands, just
+// before `written` (where text is folded in place, a window's store may
+// have written over the bytes it was read from).
+inline const QuickLetter* LastBefore(const QuickTables& tables, const unsigned char* written)
 {
-    const unsigned char final = at[-1];
-    return final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(at[-2] & 0x1Fu) << 6 | (final & 0x3Fu)];
+    const unsigned char final = written[-1];
+    return final < 0x80 ? &tables.twoBytes[final] : &tables.twoBytes[(written[-2] & 0x1Fu) << 6 | (final & 0x3Fu)];
 }
 
 #ifdef CORV_VECTOR_X86
@@ -886,7 +909,7 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
         }
     }
     if (at > run->at) {
-        run->last = LastBefore(tables, at);
+        run->last = LastBefore(tables, out);
         run->at = at;
         run->out = out;
     }
@@ -942,7 +965,8 @@ __attribute__((target("avx2"))) inline uint64_t KanaWindowLeads64(const QuickTab
 // a window's store reaches no byte not yet read; where it stands already,
 // not at all) up to the first other byte: false when they take nothing. A
 // character may go on into the next window, which takes its last bytes as
-// carried; one still cut where the windows end is left to what follows.
+// carried; one still cut where the windows end is taken back, as TakeBack
+// says, and left to what follows.
 template <bool InPlace>
 __attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, QuickRun* run, const unsigned char* end)
 {
@@ -971,15 +995,12 @@ __attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, 
         carried = leads >> 62 | leads >> 63;  // a lead at 62 leaves one byte to the next window, one at 63 two
     }
     const int cut = carried == 0 ? 0 : carried == 1 ? 2 : 1;  // the bytes taken of a character cut short
-    at -= cut;
-    out -= cut;
-    const int back = at > run->at ? GivenBack(tables, at) : 0;
-    at -= back;
-    out -= back;
+    const int back = cut == 0 && at > run->at ? GivenBack(tables, out, at) : 0;  // one cut short is no mark
+    TakeBack<InPlace>(cut + back, &at, &out);
     if (at <= run->at) return false;
-    const unsigned char final = at[-1];
+    const unsigned char final = out[-1];
     if (final < 0x80) run->last = &tables.twoBytes[final];
-    else if (at[-3] == 0xE3) run->last = &tables.kana[(at[-2] & 0x03u) << 6 | (final & 0x3Fu)].letter;
+    else if (out[-3] == 0xE3) run->last = &tables.kana[(out[-2] & 0x03u) << 6 | (final & 0x3Fu)].letter;
     else run->last = &PlainLetter;
     run->at = at;
     run->out = out;
@@ -1014,7 +1035,7 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
         if (length < 16) break;
     }
     if (run->at == start) return false;
-    run->last = LastBefore(tables, run->at);
+    run->last = LastBefore(tables, run->out);
     return true;
 #else
     (void)tables, (void)run, (void)end, (void)wide;
@@ -1112,7 +1133,7 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
             }
 #endif
             const unsigned char* const first = at;
-            at = CopyPlainThreeByteRun(tables, at, end, &out);
+            at = CopyPlainThreeByteRun<InPlace>(tables, at, end, &out);
             if (at > first) {
                 last = &PlainLetter;
             } else if (!TakeKana<InPlace>(tables, &at, end, &out, &last)) {

@@ -127,7 +127,7 @@ TEST(Fold, PairsThatMatchUnderEachMode)
         {"é\u0323", "ẹ\u0301", true, true},
         {"ᾼ", "αι", true, true},             {"ά", "α", false, true},            {"Ά", "ά", true, true},
         {"東京", "東京", true, true},          {"東京", "京都", false, false},        {"ガ", "カ\u3099", true, true},
-        {"ガ", "カ", false, false},           {"कि", "क", false, false},           {"한국", "\u1112\u1161\u11AB\u1100\u116E\u11A8", true, true},
+        {"ガ", "カ", false, false},           {"「ガ」", "「カ\u3099」", true, true},  {"कि", "क", false, false},           {"한국", "\u1112\u1161\u11AB\u1100\u116E\u11A8", true, true},
         {"\xE9" "cole", "école", false, false}, {"\xC9" "COLE", "\xE9" "cole", false, false},
         {"«\u00A0école\u00A0»", "\" école \"", true, true}, {"“école”", "\"école\"", true, true},
         {"l’école", "l'école", true, true},  {"a–b—c", "a-b-c", true, true},     {"Москва", "МОСКВА", true, true},
