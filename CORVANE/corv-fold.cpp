@@ -729,6 +729,21 @@ inline uint32_t LittleEndianWord(const unsigned char* at)
     return word;
 }
 
+// Whether the character of three bytes that `word` (LittleEndianWord of
+// it: a lead of 0xE0 to 0xEF and two continuation bytes) holds has its bit
+// in `blocks` (plainBlocks, runBlocks).
+inline bool HasBlockBit(const uint64_t* blocks, uint32_t word)
+{
+    return blocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1;
+}
+
+// The table's kana of U+3000 to U+30FF whose last two bytes are `second`
+// and `third`.
+inline const QuickKana& KanaOf(const QuickTables& tables, unsigned char second, unsigned char third)
+{
+    return tables.kana[(second & 0x03u) << 6 | (third & 0x3Fu)];
+}
+
 // Whether the character at `at` (4 bytes at least before the end) is known
 // to be no mark: ASCII, a letter of two bytes that is none, a plain
 // character of three bytes, or a kana with a text in the table.
@@ -737,9 +752,8 @@ inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
     if (at[0] < 0xE0) return !MayBeMark(tables, at);
     const uint32_t word = LittleEndianWord(at);
     if ((word & 0xC0C0F0u) != 0x8080E0u) return false;
-    if (tables.plainBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1) return true;
-    const QuickKana& kana = tables.kana[(at[1] & 0x03u) << 6 | (at[2] & 0x3Fu)];
-    return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && kana.letter.length != QuickNone;
+    if (HasBlockBit(tables.plainBlocks, word)) return true;
+    return at[0] == 0xE3 && (at[1] & 0xFC) == 0x80 && KanaOf(tables, at[1], at[2]).letter.length != QuickNone;
 }
 
 // Whether the last character that a run or kana windows took, written as
@@ -750,7 +764,7 @@ inline bool IsKnownNoMark(const QuickTables& tables, const unsigned char* at)
 inline bool EndsWaiting(const QuickTables& tables, const unsigned char* written)
 {
     if (written[-1] < 0x80 || written[-3] != 0xE3) return false;
-    return tables.kana[(written[-2] & 0x03u) << 6 | (written[-1] & 0x3Fu)].letter.kind & QuickHolds;
+    return KanaOf(tables, written[-2], written[-1]).letter.kind & QuickHolds;
 }
 
 // The bytes to give back at a run's end: such a kana's, unless the
@@ -791,9 +805,7 @@ inline const unsigned char* CopyPlainThreeByteRun(const QuickTables& tables, con
     unsigned char* target = *out;
     while (end - at > 3) {
         const uint32_t word = LittleEndianWord(at);
-        if ((word & 0xC0C0F0u) != 0x8080E0u ||
-            !(tables.runBlocks[(word & 0x0Fu) << 6 | (word >> 8 & 0x3Fu)] >> (word >> 16 & 0x3Fu) & 1))
-            break;
+        if ((word & 0xC0C0F0u) != 0x8080E0u || !HasBlockBit(tables.runBlocks, word)) break;
         memmove(target, at, 4);
         target += 3;
         at += 3;
@@ -818,7 +830,7 @@ inline bool TakeKana(const QuickTables& tables, const unsigned char** at, const 
 {
     const unsigned char* bytes = *at;
     if (bytes[0] != 0xE3 || (bytes[1] & 0xFC) != 0x80 || (bytes[2] & 0xC0) != 0x80) return false;  // U+3000 to U+30FF
-    const QuickKana& kana = tables.kana[(bytes[1] & 0x03u) << 6 | (bytes[2] & 0x3Fu)];
+    const QuickKana& kana = KanaOf(tables, bytes[1], bytes[2]);
     const bool waits = (kana.letter.kind & QuickHolds) && (end - bytes < 8 || !IsKnownNoMark(tables, bytes + 3));
     if (kana.letter.length == QuickNone || waits || (InPlace && kana.letter.length > 3)) return false;
     if (InPlace) memcpy(*out, kana.text, 3);
@@ -1000,7 +1012,7 @@ __attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, 
     if (at <= run->at) return false;
     const unsigned char final = out[-1];
     if (final < 0x80) run->last = &tables.twoBytes[final];
-    else if (out[-3] == 0xE3) run->last = &tables.kana[(out[-2] & 0x03u) << 6 | (final & 0x3Fu)].letter;
+    else if (out[-3] == 0xE3) run->last = &KanaOf(tables, out[-2], final).letter;
     else run->last = &PlainLetter;
     run->at = at;
     run->out = out;
