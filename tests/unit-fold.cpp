@@ -414,12 +414,16 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                                      japanese + japanese + stop + "0123456789",
                                  std::to_string(lead) + " ASCII bytes, then Japanese text and " + stop);
     // Runs of ASCII long enough to be copied 64 bytes at a time, between
-    // folded letters: a mark after one belongs to the run's last byte.
-    for (const size_t run : {63, 64, 65, 130}) {
+    // folded letters (Latin alone, or after Han, where kana windows take
+    // them): a mark after one belongs to the run's last byte.
+    for (const size_t run : {31, 63, 64, 65, 96, 130}) {
         const std::string letters = std::string(run - 1, 'x') + " ", blanks = std::string(run - 1, ' ') + "x";
-        for (const std::string& ascii : {letters, blanks})
+        for (const std::string& ascii : {letters, blanks}) {
             ExpectQuickWaysExact("\u00C9\u6771" + ascii + "\u0301\u30AB" + ascii + "\u00E9",
+                                 "ASCII run of " + std::to_string(run) + " ending " + ascii.back() + " after Han");
+            ExpectQuickWaysExact("\u00C9" + ascii + "\u0301\u00E9" + ascii + "\u00E9",
                                  "ASCII run of " + std::to_string(run) + " ending " + ascii.back());
+        }
     }
 }
 
