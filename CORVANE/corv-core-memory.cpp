@@ -58,7 +58,10 @@ void* MemAlloc(int32_t size, const char* module, int line)
     if (block < 0 || stats.bytesInUse + block > stats.limit)
         AbortAt(module, line, "Memory exceeds limit ((%d + %d) / %d)\n", stats.bytesInUse,
                 static_cast<int32_t>(block < 0 ? INT32_MAX : block), stats.limit);
-    char* system = static_cast<char*>(malloc(UserAreaOffset - GuardSize + static_cast<size_t>(block)));
+    // calloc, not malloc and a fill: memory fresh from the system is zero
+    // already, and pages of a large buffer (the room that folding might
+    // need) that are never written are then never touched.
+    char* system = static_cast<char*>(calloc(1, UserAreaOffset - GuardSize + static_cast<size_t>(block)));
     if (!system)
         AbortAt(module, line, "No Memory available (%d / %d)\n", size, static_cast<int32_t>(block));
     stats.liveCount += 1;
@@ -67,7 +70,6 @@ void* MemAlloc(int32_t size, const char* module, int line)
     if (stats.peakBytes < stats.bytesInUse) stats.peakBytes = stats.bytesInUse;
     char* user = system + UserAreaOffset;
     memset(user - GuardSize, GuardByte, GuardSize);
-    memset(user, 0, static_cast<size_t>(block) - 2 * GuardSize);
     memset(user + block - 2 * GuardSize, GuardByte, GuardSize);
     LockLeave();
     return user;

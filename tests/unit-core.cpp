@@ -243,7 +243,7 @@ TEST_F(TrackedMemory, BlocksAreGuardedZeroFilledAndCounted)
         int32_t size;
         int32_t block;
     };
-    const Row rows[] = {{1, 12}, {4, 12}, {5, 16}, {8, 16}, {9, 20}, {1000, 1008}};
+    const Row rows[] = {{1, 12}, {4, 12}, {5, 16}, {8, 16}, {9, 20}, {1000, 1008}, {300000, 300008}};
     const MemStats before = MemGetStats();
     std::vector<unsigned char*> blocks;
     int32_t total = 0;
@@ -272,6 +272,13 @@ TEST_F(TrackedMemory, BlocksAreGuardedZeroFilledAndCounted)
     EXPECT_EQ(after.bytesInUse, before.bytesInUse);
     EXPECT_EQ(after.peakCount, full.liveCount);
     EXPECT_EQ(after.peakBytes, full.bytesInUse);
+    // Blocks again where written ones were freed are zero-filled too.
+    for (const Row& row : rows) {
+        auto* user = static_cast<unsigned char*>(MemAlloc(row.size, "winmain", 1));
+        for (int i = 0; i < row.block - 8; ++i) ASSERT_EQ(user[i], 0) << row.size << " at " << i;
+        void* again = user;
+        MemFree(&again, row.size, "winmain", 2);
+    }
     void* block = MemAlloc(5, "winmain", 1);
     EXPECT_EQ(MemFree(&block, 8, "winmain", 2), 1);  // the same block size
 }
