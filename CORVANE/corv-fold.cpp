@@ -878,6 +878,13 @@ inline const QuickLetter* LastBefore(const QuickTables& tables, const unsigned c
 }
 
 #ifdef CORV_VECTOR_X86
+// The high bits of the 64 bytes of `first` and `second`, the first in the low bit.
+__attribute__((target("avx2"))) inline uint64_t HighBits64(__m256i first, __m256i second)
+{
+    return static_cast<uint32_t>(_mm256_movemask_epi8(first)) |
+           uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(second))} << 32;
+}
+
 // SmallCyrillicPrefix for the 32 bytes at `at` (the byte after them is read
 // too), told from where letters begin: a lead whose next byte makes it a
 // small letter written as it stands covers that byte as well.
@@ -988,8 +995,7 @@ __attribute__((target("avx2"))) bool TakeKanaWindows(const QuickTables& tables, 
     while (end - at >= 72) {
         const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
-        const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(first)) |
-                              uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(second))} << 32;
+        const uint64_t high = HighBits64(first, second);
         const uint64_t leads = KanaWindowLeads64(tables, at, first, second, high, carried);
         const uint64_t left = high & ~(carried | leads | leads << 1 | leads << 2);
         const int length = left ? __builtin_ctzll(left) : 64;
@@ -1095,8 +1101,7 @@ __attribute__((target("avx2"))) int CopyAsciiRunAvx2(unsigned char* out, const u
         const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + ascii + 32));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ascii), first);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ascii + 32), second);
-        const uint64_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(first)) |
-                              uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(second))} << 32;
+        const uint64_t mask = HighBits64(first, second);
         if (mask) return ascii + __builtin_ctzll(mask);
     }
     for (; end - at - ascii >= 32; ascii += 32) {
