@@ -841,6 +841,23 @@ inline bool TakeKana(const QuickTables& tables, const unsigned char** at, const 
     return true;
 }
 
+// Where text moves, the letter of two bytes at `at` (4 bytes at least
+// before the end) that the table writes at once, taken as the quick way's
+// loop takes it, unless its kind is among `refused`: the letter, or null.
+inline const QuickLetter* TakeTwoByteLetter(const QuickTables& tables, const unsigned char** at, unsigned char** out,
+                                            uint8_t refused)
+{
+    const unsigned char* bytes = *at;
+    if (bytes[0] < 0xC0 || bytes[0] >= 0xE0 || (bytes[1] & 0xC0) != 0x80) return nullptr;
+    const QuickLetter* quick = &tables.twoBytes[(bytes[0] & 0x1Fu) << 6 | (bytes[1] & 0x3Fu)];
+    if (quick->length > 4 || (quick->kind & refused) || ((quick->kind & QuickHolds) && MayBeMark(tables, bytes + 2)))
+        return nullptr;  // QuickNone too
+    memcpy(*out, quick->text, 4);
+    *out += quick->length;
+    *at += 2;
+    return quick;
+}
+
 #if defined(__SSE2__)
 // How many of the 16 bytes at `at` (the byte after them is read too) are,
 // from the first, ASCII and whole small Cyrillic letters written as they
@@ -888,9 +905,8 @@ __attribute__((target("avx2"))) inline uint64_t HighBits64(__m256i first, __m256
 // SmallCyrillicPrefix for the 32 bytes at `at` (the byte after them is read
 // too), told from where letters begin: a lead whose next byte makes it a
 // small letter written as it stands covers that byte as well.
-__attribute__((target("avx2"))) inline int SmallCyrillicPrefixAvx2(const unsigned char* at)
+__attribute__((target("avx2"))) inline int SmallCyrillicPrefixAvx2(const unsigned char* at, __m256i bytes)
 {
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
     const __m256i high = _mm256_and_si256(next, _mm256_set1_epi8(-0x10));
     const __m256i afterD0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(0xB9))),
@@ -914,21 +930,32 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
 {
     const unsigned char* at = run->at;
     unsigned char* out = run->out;
+    const QuickLetter* letter = nullptr;  // the last letter taken between windows, and where it ends
+    const unsigned char* letterEnd = nullptr;
     bool stopped = false;
     while (end - at > 32) {
-        const int length = SmallCyrillicPrefixAvx2(at);
-        if (length == 0 || (InPlace && out != at && out + 32 > at + length)) break;
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        // Markup between the words is ASCII alone: half the windows of a Russian page.
+        const int length = _mm256_movemask_epi8(bytes) ? SmallCyrillicPrefixAvx2(at, bytes) : 32;
+        if (InPlace && (length == 0 || (out != at && out + 32 > at + length))) break;
         if (!InPlace || out != at) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
         out += length;
         at += length;
-        if (length < 32) {
-            stopped = true;
-            break;
+        if (length == 32) continue;
+        // Where text moves, a letter that no window takes (a capital, й) is
+        // written from the table, and the windows go on after it.
+        if (!InPlace && end - at > 3) {
+            if (const QuickLetter* taken = TakeTwoByteLetter(tables, &at, &out, 0)) {
+                letter = taken;
+                letterEnd = out;
+                continue;
+            }
         }
+        stopped = length > 0;
+        break;
     }
     if (at > run->at) {
-        run->last = LastBefore(tables, out);
+        run->last = out == letterEnd ? letter : LastBefore(tables, out);
         run->at = at;
         run->out = out;
     }
@@ -1041,6 +1068,7 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
 #else
     (void)wide;
 #endif
+    const unsigned char* const narrow = run->at;  // what the wide windows took keeps their last letter
     while (end - run->at > 16) {
         const unsigned char* at = run->at;
         const int length = SmallCyrillicPrefix(at);
@@ -1052,7 +1080,7 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
         run->at += length;
         if (length < 16) break;
     }
-    if (run->at == start) return false;
+    if (run->at == narrow) return run->at != start;
     run->last = LastBefore(tables, run->out);
     return true;
 #else
@@ -1111,6 +1139,41 @@ __attribute__((target("avx2"))) int CopyAsciiRunAvx2(unsigned char* out, const u
         if (mask) return ascii + __builtin_ctz(mask);
     }
     return ascii + CopyShortAsciiRun(out + ascii, at + ascii, end);
+}
+
+// Where text moves: runs of ASCII, 64 bytes at a time, and the letters of
+// two bytes between them that the table writes at once (é as e and its
+// accent, Ä as ä), without leaving the loop for each letter, as most of a
+// page in French, German or Spanish goes. Stops at any other character
+// (small Cyrillic to its windows), and where fewer than 68 bytes remain: a
+// letter found at a window's end is read with the two bytes after it.
+__attribute__((target("avx2"))) void TakeLatinRunAvx2(const QuickTables& tables, QuickRun* run, const unsigned char* end)
+{
+    const unsigned char* at = run->at;
+    unsigned char* out = run->out;
+    const QuickLetter* letter = run->last;  // the last letter taken
+    while (end - at >= 68) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), first);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), second);
+        const uint64_t high = HighBits64(first, second);
+        if (!high) {
+            at += 64;
+            out += 64;
+            continue;
+        }
+        const int ascii = __builtin_ctzll(high);
+        at += ascii;
+        out += ascii;
+        const QuickLetter* taken = TakeTwoByteLetter(tables, &at, &out, QuickWindow);
+        if (!taken) break;
+        letter = taken;
+    }
+    if (at == run->at) return;
+    run->last = at[-1] < 0x80 ? &tables.twoBytes[at[-1]] : letter;
+    run->at = at;
+    run->out = out;
 }
 #endif
 
@@ -1182,15 +1245,25 @@ inline void TakeQuickRun(const QuickTables& tables, QuickRun* run, const unsigne
             out += quick->length;
             at += 2;
             last = quick;
+        } else if (lead < 0x80 && second >= 0x80) {  // a lone byte, as between words of Cyrillic
+            *out++ = lead;
+            ++at;
+            last = &tables.twoBytes[lead];
         } else if (lead < 0x80 && !InPlace) {  // where text moves, a run of ASCII is copied in the loop
+#ifdef CORV_VECTOR_X86
+            if (level == VectorAvx2 && end - at >= 68) {  // the letters between the runs too
+                QuickRun latin{at, out, last};
+                TakeLatinRunAvx2(tables, &latin, end);
+                at = latin.at;
+                out = latin.out;
+                last = latin.last;
+                continue;
+            }
+#endif
             const int ascii = CopyAsciiRun(level, out, at, end);
             out += ascii;
             at += ascii;
             last = &tables.twoBytes[at[-1]];
-        } else if (lead < 0x80 && second >= 0x80) {
-            *out++ = lead;
-            ++at;
-            last = &tables.twoBytes[lead];
         } else {
             break;
         }

@@ -401,6 +401,16 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                              "\u0435\u0449\u0451 \u0440\u0430\u0437 \u043F\u0440\u043E\u0432\u0435\u0440\u043A\u0430 \u0434\u043B\u044F "
                              "\u043E\u043A\u043E\u043D \u043F\u043E 32 \u0431\u0430\u0439\u0442\u0430"})
         ExpectQuickWaysExact(text, text);
+    // Between windows of small Cyrillic, where text moves, letters that no
+    // window takes (their table's way): one that a mark after it reorders,
+    // and marks up to the limit and past it after a letter that brings one.
+    std::string small;
+    for (int i = 0; i < 20; ++i) small += "\u0436";
+    std::string marks;
+    for (int i = 0; i < 30; ++i) marks += "\u0301";
+    ExpectQuickWaysExact("\u00C9" + small + "\u00E9\u0323" + small + "\u0416" + marks + "\u0301" + small + "\u00E9" + marks + small +
+                             "\u00E9" + marks + "\u0301" + small + " x",
+                         "letters between Cyrillic windows");
     // Japanese text in kana windows, 64 bytes at a time, where what they
     // leave (a voicing mark that composes with the kana before it, a mark
     // after Han, a voiced kana before a mark, punctuation, another letter)
@@ -423,6 +433,8 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                                  "ASCII run of " + std::to_string(run) + " ending " + ascii.back() + " after Han");
             ExpectQuickWaysExact("\u00C9" + ascii + "\u0301\u00E9" + ascii + "\u00E9",
                                  "ASCII run of " + std::to_string(run) + " ending " + ascii.back());
+            ExpectQuickWaysExact("\u00C9" + ascii + "\u00E9\u0323" + ascii + "\u00E9" + ascii + "\u00E9",
+                                 "ASCII run of " + std::to_string(run) + " ending " + ascii.back() + " before a mark");
         }
     }
 }
