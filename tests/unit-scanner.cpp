@@ -372,6 +372,8 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"\xD1\x91\xD0\xB6", "\xD0\x81\xD0\x96", {0, 100, 100}},                        // ёж ЁЖ
         {"\xD0\xB5\xD0\xB6", "\xD1\x91\xD0\xB6", {0, 0, 100}},                          // еж ёж
         {"\xD0\xB8", "\xD0\xB9", {0, 0, 0}},                                             // и й
+        {"\xD0\xBA\xD1\x82\xD0\xBE", "\xD0\xBA\xD1\x82\xD0\xBE\xD2\x83", {50, 0, 100}},  // кто and a titlo
+        {"\xD0\xBA\xD1\x82\xD0\xBE", "\xD1\x82\xD0\xBE\xD0\x9A\xD0\xA2\xD0\x9E\xD1\x82\xD0\xBE", {0, 25, 25}},  // тоКТОто
         {"\xD0\xB9", "\xD0\xB8", {0, 0, 0}},                                             // й и
         {"\xC7\x86", "\xC7\x84 \xC7\x85", {0, 100, 100}},                                // ǆ Ǆ ǅ
         {"kelvin", "\xE2\x84\xAA" "elvin", {0, 100, 100}},                              // K (Kelvin sign)

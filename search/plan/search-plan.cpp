@@ -117,11 +117,19 @@ bool CutByStart(const char* start, const char* at)
     return true;
 }
 
+// Whether the two bytes at `at` are a character from U+0400 to U+047F:
+// Cyrillic letters, none of them a mark or punctuation, which most of the
+// letters around a hit on a Russian page are.
+inline bool IsPlainCyrillic(const char* at)
+{
+    return (static_cast<unsigned char>(at[0]) & 0xFE) == 0xD0 && (static_cast<unsigned char>(at[1]) & 0xC0) == 0x80;
+}
+
 unsigned char FoldedByteBefore(const char* start, const char* at)
 {
     const unsigned char byte = static_cast<unsigned char>(at[-1]);
     uint32_t codePoint = 0;
-    if (byte < 0x80) return byte;
+    if (byte < 0x80 || (at - start >= 2 && IsPlainCyrillic(at - 2))) return byte;
     if (CodePointBefore(start, at, &codePoint) == 0) return CutByStart(start, at) ? 0 : byte;
     const unsigned char punctuation = PunctuationByte(codePoint);
     return punctuation ? punctuation : byte;
@@ -131,7 +139,7 @@ unsigned char FoldedByteAt(const char* at, const char* end)
 {
     const unsigned char byte = static_cast<unsigned char>(*at);
     uint32_t codePoint = 0;
-    if (byte < 0x80) return byte;
+    if (byte < 0x80 || (end - at >= 2 && IsPlainCyrillic(at))) return byte;
     if (CodePointAt(at, end, &codePoint) == 0) return IsCutCodePoint(at, end) ? 0 : byte;
     const unsigned char punctuation = PunctuationByte(codePoint);
     return punctuation ? punctuation : byte;
@@ -141,7 +149,7 @@ FoldedHitEnd FoldedEndOfHit(const char* after, const char* end)
 {
     if (after >= end) return FoldedHitEnd::Unknown;
     // Combining marks and the Hangul letters that go on a syllable are U+0300 and above.
-    if (static_cast<unsigned char>(*after) < 0xCC) return FoldedHitEnd::Ends;
+    if (static_cast<unsigned char>(*after) < 0xCC || (end - after >= 2 && IsPlainCyrillic(after))) return FoldedHitEnd::Ends;
     uint32_t codePoint = 0;
     if (CodePointAt(after, end, &codePoint) > 0)
         return ContinuesCharacter(codePoint) ? FoldedHitEnd::Continues : FoldedHitEnd::Ends;
