@@ -1690,3 +1690,208 @@ bool IsUnspacedScript(uint32_t codePoint)
 {
     return codePoint < 0x110000 && (RecordOf(codePoint).flags & FlagUnspaced);
 }
+
+// ---- Words of ASCII letters and digits in stored text -------------------------------
+
+namespace {
+
+// The ASCII letters and digits that a character's folding writes where a
+// hit of such words may take them (not before a mark), a bit each (a to z,
+// then 0 to 9), for the characters that write any; a test that reads every
+// code point finds no other.
+uint64_t AsciiLettersFoldedFrom(uint32_t codePoint)
+{
+    constexpr uint64_t s = AsciiLetterBit('s');
+    switch (codePoint) {
+    case 0x00DF: case 0x017F: case 0x1E9E: return s;  // ß ſ ẞ
+    case 0x0149: return AsciiLetterBit('n');          // ŉ
+    case 0x1E9A: return AsciiLetterBit('a');          // ẚ
+    case 0x212A: return AsciiLetterBit('k');          // the Kelvin sign
+    case 0xFB00: return AsciiLetterBit('f');
+    case 0xFB01: case 0xFB03: return AsciiLetterBit('f') | AsciiLetterBit('i');
+    case 0xFB02: case 0xFB04: return AsciiLetterBit('f') | AsciiLetterBit('l');
+    case 0xFB05: case 0xFB06: return s | AsciiLetterBit('t');
+    default: return 0;
+    }
+}
+
+// Whether a character's folding is nothing (a soft hyphen, the zero-width
+// spaces), which joins the letters on either side, or holds ASCII
+// punctuation that a scan of markup would read (≠, ≮, ≯).
+bool FoldsToNothingOrMarkup(uint32_t codePoint)
+{
+    switch (codePoint) {
+    case 0x00AD: case 0x200B: case 0x2060: case 0xFEFF: case 0x2260: case 0x226E: case 0x226F: return true;
+    default: return false;
+    }
+}
+
+// Whether the character that begins at `at` is one of them for words of
+// `letters`; one that the end cuts may be.
+bool ChangerAt(const unsigned char* at, const unsigned char* end, uint64_t letters)
+{
+    uint32_t codePoint = 0;
+    if (CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint) == 0)
+        return IsCutSequence(at, end);
+    return FoldsToNothingOrMarkup(codePoint) || (AsciiLettersFoldedFrom(codePoint) & letters);
+}
+
+// Whether the bytes at `at` may begin one: C2 AD, C3 9F, C5 89, C5 BF,
+// E1 BA, E2 80 to E2 89, EF AC or EF BB.
+inline bool MayBeChanger(const unsigned char* at, const unsigned char* end)
+{
+    if (at[0] < 0xC2 || end - at < 2) return at[0] >= 0xC2;
+    const uint32_t pair = uint32_t{at[0]} << 8 | at[1];
+    return pair == 0xC2AD || pair == 0xC39F || pair == 0xC589 || pair == 0xC5BF || pair == 0xE1BA ||
+           (pair >= 0xE280 && pair <= 0xE289) || pair == 0xEFAC || pair == 0xEFBB;
+}
+
+bool MayChangeAsciiWordsPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
+{
+    for (; at < end; ++at)
+        if (MayBeChanger(at, end) && ChangerAt(at, end, letters)) return true;
+    return false;
+}
+
+#ifdef CORV_VECTOR_X86
+// The pairs of a lead and its next byte that may begin a changer, a bit
+// each: C2 AD, C3 9F, C5 89, E1 BA, E2 80 to E2 89 (with a third byte to
+// look at), EF AC, EF BB and C5 BF.
+enum : uint8_t {
+    PairC2AD = 0x01, PairC39F = 0x02, PairC589 = 0x04, PairE1BA = 0x08,
+    PairE28x = 0x10, PairEFAC = 0x20, PairEFBB = 0x40, PairC5BF = 0x80
+};
+
+// The pairs that words of `letters` need looked at: those that fold to
+// nothing or to punctuation always, the others as their letters say.
+uint8_t PairsFor(uint64_t letters)
+{
+    const bool s = letters & AsciiLetterBit('s');
+    return PairC2AD | PairE28x | PairEFAC | PairEFBB | (s ? PairC39F | PairC5BF : 0) |
+           (letters & AsciiLetterBit('n') ? PairC589 : 0) | (s || (letters & AsciiLetterBit('a')) ? PairE1BA : 0);
+}
+
+// For each value of a byte's high nibble and of its low one, the pairs
+// that such a byte may stand in at one place of a pair (for E2, the third
+// byte that must follow too): a byte may when both its nibbles' entries
+// have the pair's bit.
+struct NibbleClasses {
+    alignas(16) uint8_t high[16];
+    alignas(16) uint8_t low[16];
+};
+constexpr uint8_t PairsOfC = PairC2AD | PairC39F | PairC589 | PairC5BF, PairsOfE = PairE1BA | PairE28x | PairEFAC | PairEFBB;
+constexpr uint8_t AnyButE2 = static_cast<uint8_t>(~PairE28x);
+constexpr NibbleClasses ChangerFirsts = {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, PairsOfC, 0, PairsOfE, 0},
+                                         {0, PairE1BA, PairC2AD | PairE28x, PairC39F, 0, PairC589 | PairC5BF, 0, 0, 0, 0,
+                                          0, 0, 0, 0, 0, PairEFAC | PairEFBB}};
+constexpr NibbleClasses ChangerSeconds = {
+    {0, 0, 0, 0, 0, 0, 0, 0, PairC589 | PairE28x, PairC39F, PairC2AD | PairEFAC, PairE1BA | PairEFBB | PairC5BF, 0, 0, 0, 0},
+    {PairE28x, PairE28x, 0, 0, PairE28x, 0, 0, 0, 0, PairC589 | PairE28x, PairE1BA, PairEFBB, PairEFAC, PairC2AD, 0,
+     PairC39F | PairC5BF}};
+// After E2: 8B, A0, AA, AE and AF (U+200B, U+2060, U+212A, U+2260, U+226E,
+// U+226F), and a few more that the nibbles cannot tell apart.
+constexpr NibbleClasses ChangerThirds = {
+    {AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, 0xFF, AnyButE2, 0xFF, AnyButE2,
+     AnyButE2, AnyButE2, AnyButE2, AnyButE2},
+    {0xFF, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, 0xFF, 0xFF, AnyButE2,
+     AnyButE2, 0xFF, 0xFF}};
+
+// The nibble tables in vectors, loaded once, and the pairs asked for.
+struct ChangerVectors {
+    __m256i high[3];
+    __m256i low[3];
+    __m256i pairs;
+};
+
+__attribute__((target("avx2"))) inline __m256i Broadcast(const uint8_t* table)
+{
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+__attribute__((target("avx2"))) inline ChangerVectors ChangerVectorsFor(uint64_t letters)
+{
+    const NibbleClasses* tables[3] = {&ChangerFirsts, &ChangerSeconds, &ChangerThirds};
+    ChangerVectors vectors;
+    for (int i = 0; i < 3; ++i) {
+        vectors.high[i] = Broadcast(tables[i]->high);
+        vectors.low[i] = Broadcast(tables[i]->low);
+    }
+    vectors.pairs = _mm256_set1_epi8(static_cast<char>(PairsFor(letters)));
+    return vectors;
+}
+
+// The class bits of the 32 bytes at `at` in the place `place` of a pair.
+__attribute__((target("avx2"))) inline __m256i ClassesOf(const unsigned char* at, const ChangerVectors& vectors, int place)
+{
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    return _mm256_and_si256(_mm256_shuffle_epi8(vectors.high[place], _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)),
+                            _mm256_shuffle_epi8(vectors.low[place], _mm256_and_si256(bytes, nibble)));
+}
+
+// Where in the 32 bytes at `at` (the two after them are read too) one of
+// the pairs asked for may begin. Most bytes begin none: the bytes after
+// them are looked at only when some do.
+__attribute__((target("avx2"))) inline uint32_t ChangerLeads(const unsigned char* at, const ChangerVectors& vectors)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i leads = _mm256_and_si256(ClassesOf(at, vectors, 0), vectors.pairs);
+    if (!~_mm256_movemask_epi8(_mm256_cmpeq_epi8(leads, zero))) return 0;
+    const __m256i classes =
+        _mm256_and_si256(_mm256_and_si256(leads, ClassesOf(at + 1, vectors, 1)), ClassesOf(at + 2, vectors, 2));
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(classes, zero)));
+}
+
+// Whether a changer for words of `letters` may begin among the 32 bytes at
+// `at` (the two after them are read too).
+__attribute__((target("avx2"))) inline bool MayChangeAt(const unsigned char* at, const unsigned char* end,
+                                                        const ChangerVectors& vectors, uint64_t letters)
+{
+    for (uint32_t leads = ChangerLeads(at, vectors); leads; leads &= leads - 1)
+        if (ChangerAt(at + __builtin_ctz(leads), end, letters)) return true;
+    return false;
+}
+
+// Whether a changer may begin among the 64 bytes at `at` (the two after
+// them are read too); 32 of them that are all ASCII need no closer look.
+__attribute__((target("avx2"))) inline bool MayChange64(const unsigned char* at, const unsigned char* end,
+                                                        const ChangerVectors& vectors, uint64_t letters)
+{
+    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+    return (_mm256_movemask_epi8(first) && MayChangeAt(at, end, vectors, letters)) ||
+           (_mm256_movemask_epi8(second) && MayChangeAt(at + 32, end, vectors, letters));
+}
+
+// 128 bytes at a time passed over while all are ASCII (most of a page's
+// bytes, its markup), else 64 at a time; the last ones with some before
+// them again, and the last two, whose next bytes are not there, one by one.
+__attribute__((target("avx2"))) bool MayChangeAsciiWordsAvx2(const unsigned char* at, const unsigned char* end,
+                                                             uint64_t letters)
+{
+    if (end - at < 66) return MayChangeAsciiWordsPortable(at, end, letters);
+    const ChangerVectors vectors = ChangerVectorsFor(letters);
+    for (; end - at >= 130; at += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 96));
+        if (!_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) continue;
+        if (MayChange64(at, end, vectors, letters) || MayChange64(at + 64, end, vectors, letters)) return true;
+    }
+    if (end - at >= 66 && MayChange64(at, end, vectors, letters)) return true;
+    return MayChange64(end - 66, end, vectors, letters) || MayChangeAsciiWordsPortable(end - 2, end, letters);
+}
+#endif
+
+}  // namespace
+
+bool MayChangeAsciiWords(int32_t level, const char* bytes, int count, uint64_t letters)
+{
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
+#ifdef CORV_VECTOR_X86
+    if (level == VectorAvx2) return MayChangeAsciiWordsAvx2(at, at + count, letters);
+#endif
+    (void)level;
+    return MayChangeAsciiWordsPortable(at, at + count, letters);
+}

@@ -141,3 +141,21 @@ bool ContinuesCharacter(uint32_t codePoint);
 // Of Han, Hiragana, Katakana, Thai, Lao, Khmer or Myanmar, written without
 // spaces between words.
 bool IsUnspacedScript(uint32_t codePoint);
+
+// A bit for each ASCII letter (in either case) and digit: a to z, then 0 to 9.
+constexpr uint64_t AsciiLetterBit(unsigned char byte)
+{
+    return byte >= 'a' && byte <= 'z'   ? uint64_t{1} << (byte - 'a')
+           : byte >= 'A' && byte <= 'Z' ? uint64_t{1} << (byte - 'A')
+           : byte >= '0' && byte <= '9' ? uint64_t{1} << (26 + byte - '0')
+                                        : 0;
+}
+// Under CaseFoldUnicode, for words of ASCII letters and digits alone (whose
+// letters AsciiLetterBit gives) in text that keeps its punctuation: whether
+// `count` bytes hold a character that could make a search of their folding
+// find otherwise than a search of the bytes as they stand: one whose folding
+// writes some of those letters (ß, ﬁ, the Kelvin sign), nothing (a soft
+// hyphen), or ASCII punctuation. A character the end cuts may be one. (What
+// the folding of a character beside a hit reads as, ś as an s, the reader
+// of the hit tells.) Found at the vector level given, as fast as it allows.
+bool MayChangeAsciiWords(int32_t level, const char* bytes, int count, uint64_t letters);

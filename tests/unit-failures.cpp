@@ -237,6 +237,19 @@ TEST_F(Failures, AFailedMoveEndsADocumentWhereItIs)
             EXPECT_EQ(excerpt.find("[x x x") != std::string::npos, failingSeek != 0) << excerpt;
         }
     }
+    // Folded, a soft hyphen (which folds to nothing) sends the scan of the
+    // stored bytes back to the start to fold them: when that move fails, the
+    // document is not searched, rather than scored from half a reading.
+    PutDocument(site_, "a.htm", "<P>do\xC2\xADg " + filler + "dog</P>\n");
+    site_.Config(std::string(DefaultConfig) + "CASEFOLD unicode\n");
+    for (const int failingSeek : {0, 1}) {
+        FaultPlan faults;
+        faults.document = "a.htm";
+        faults.failingSeek = failingSeek;
+        const std::string page = Request("Search=dog", faults);
+        EXPECT_EQ(page.find("a.htm 100% [") == std::string::npos, failingSeek != 0) << page;
+        EXPECT_EQ(page.find("Unable to search 1 files") != std::string::npos, failingSeek != 0) << page;
+    }
 }
 
 int OpenDescriptors()

@@ -350,8 +350,11 @@ std::string Difference(const std::string& a, const std::string& b)
 std::string Utf8Of(uint32_t codePoint)
 {
     if (codePoint < 0x800) return {static_cast<char>(0xC0 | codePoint >> 6), static_cast<char>(0x80 | (codePoint & 0x3F))};
-    return {static_cast<char>(0xE0 | codePoint >> 12), static_cast<char>(0x80 | (codePoint >> 6 & 0x3F)),
-            static_cast<char>(0x80 | (codePoint & 0x3F))};
+    if (codePoint < 0x10000)
+        return {static_cast<char>(0xE0 | codePoint >> 12), static_cast<char>(0x80 | (codePoint >> 6 & 0x3F)),
+                static_cast<char>(0x80 | (codePoint & 0x3F))};
+    return {static_cast<char>(0xF0 | codePoint >> 18), static_cast<char>(0x80 | (codePoint >> 12 & 0x3F)),
+            static_cast<char>(0x80 | (codePoint >> 6 & 0x3F)), static_cast<char>(0x80 | (codePoint & 0x3F))};
 }
 
 void ExpectQuickWaysExact(const std::string& text, const std::string& label)
@@ -437,6 +440,56 @@ TEST(Fold, QuickWaysGiveTheExactBytes)
                                  "ASCII run of " + std::to_string(run) + " ending " + ascii.back() + " before a mark");
         }
     }
+}
+
+
+// What a character's folding writes that a search for words of ASCII
+// letters and digits could meet: whether it is nothing or holds ASCII
+// punctuation, and the letters and digits that no mark follows in it.
+struct AsciiInFolding {
+    bool nothingOrPunctuation;
+    uint64_t letters;
+};
+
+AsciiInFolding AsciiInFoldingOf(const std::string& folded)
+{
+    AsciiInFolding found{folded.empty(), 0};
+    for (size_t i = 0; i < folded.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(folded[i]);
+        uint32_t next = 0;
+        if (byte >= 0x80) continue;
+        if (!IsAsciiLetter(byte) && !IsAsciiDigit(byte)) found.nothingOrPunctuation = true;
+        else if (CodePointAt(&folded[i + 1], folded.data() + folded.size(), &next) == 0 || !ContinuesCharacter(next))
+            found.letters |= AsciiLetterBit(byte);
+    }
+    return found;
+}
+
+// Every code point, among ASCII at a place that moves through the vector
+// windows and the last bytes, at every vector level: it changes what words
+// of the letters its folding writes find, and never others, unless that
+// folding is nothing or punctuation; cut by the end, it may change them.
+TEST(Fold, EveryCodePointChangesTheAsciiWordsItsFoldingWrites)
+{
+    constexpr uint64_t allLetters = (uint64_t{1} << 36) - 1;
+    int changers = 0;
+    for (uint32_t codePoint = 0x80; codePoint < 0x110000; ++codePoint) {
+        if (codePoint >= 0xD800 && codePoint <= 0xDFFF) continue;
+        const std::string character = Utf8Of(codePoint);
+        const AsciiInFolding found = AsciiInFoldingOf(FoldExactly(CaseFoldUnicode, true, character));
+        const bool changes = found.nothingOrPunctuation || found.letters;
+        changers += changes;
+        const std::string text = std::string(codePoint % 150, 'x') + character + std::string(codePoint % 7, 'y');
+        for (VectorLevel level : {VectorPortable, HighestVectorLevel()}) {
+            SCOPED_TRACE(testing::Message() << "U+" << std::hex << codePoint << " vectors " << level);
+            ASSERT_EQ(MayChangeAsciiWords(level, text.data(), static_cast<int>(text.size()), allLetters), changes);
+            ASSERT_EQ(MayChangeAsciiWords(level, text.data(), static_cast<int>(text.size()), allLetters & ~found.letters),
+                      found.nothingOrPunctuation);
+            const int cut = static_cast<int>(text.size() - codePoint % 7 - 1);  // the character's last byte is missing
+            EXPECT_TRUE(!changes || MayChangeAsciiWords(level, text.data(), cut, 0));
+        }
+    }
+    EXPECT_EQ(changers, 20);  // ß, ﬁ, the Kelvin sign, a soft hyphen...: a new version of Unicode may bring more
 }
 
 }  // namespace

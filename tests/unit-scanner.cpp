@@ -397,6 +397,14 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"\"cat dog\"", "cat\xC2\xA0" "dog", {0, 100, 100}},                              // a phrase, a no-break space
         {"l'ecole", "l\xE2\x80\x99\xC3\xA9" "cole", {0, 0, 100}},                         // a curly apostrophe
         {"cole", "\xC3\xA9" "cole", {50, 50, 50}},                                          // a letter before, whole or cut
+        // Words of ASCII letters are found in the stored bytes: what stands
+        // beside them reads as what it folds to, ś and ß as a plural's s,
+        // U+0345 as the letter ι; ẚ, which folds to a and ʾ, sends the scan
+        // back to fold the text.
+        {"cat", "cat\xC5\x9B", {50, 90, 90}},
+        {"paket", "Paket\xC3\x9F", {50, 90, 90}},
+        {"cat", "cat\xCD\x85", {50, 50, 50}},
+        {"ca", "c\xE1\xBA\x9A", {0, 50, 50}},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

@@ -163,6 +163,7 @@ struct RegionScan {
     // Under folding, where in the stored file a byte of the region lies, when set.
     int64_t (*offsetOf)(const void* map, int32_t at);
     const void* offsetMap;
+    bool asStored;  // under folding: the bytes are stored ones, read as what they fold to
     bool markup;
     ScanField field;
     FieldStrengths* strengths;
@@ -319,13 +320,13 @@ void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
 {
     const TermScoring& scoring = scan.plan->scoring[term];
     const char* after = hit + scoring.length;
-    const FoldedHitEnd ending = FoldedEndOfHit(after, scan.end);
+    const FoldedHitEnd ending = scan.asStored ? StoredEndOfHit(after, scan.end) : FoldedEndOfHit(after, scan.end);
     if (ending == FoldedHitEnd::Continues) return;
     unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
     unsigned char next = after < scan.end ? static_cast<unsigned char>(*after) : 0;
     if (scan.plan->keepsPunctuation) {  // punctuation outside ASCII counts as what it folds to
-        if (before >= 0x80) before = FoldedByteBefore(scan.start, hit);
-        if (next >= 0x80) next = FoldedByteAt(after, scan.end);
+        if (before >= 0x80) before = scan.asStored ? StoredByteBefore(scan.start, hit) : FoldedByteBefore(scan.start, hit);
+        if (next >= 0x80) next = scan.asStored ? StoredByteAt(after, scan.end) : FoldedByteAt(after, scan.end);
     }
     const double score = scoring.left[before] * scoring.right[next];
     const int64_t offset = FoldedOffset(scan, hit);
@@ -349,7 +350,8 @@ void ResolveTail(ScanContext* context, const char* bytes, int count, bool ended)
     const int take = std::min(count, static_cast<int>(sizeof tail.bytes) - tail.byteCount);
     if (take > 0) memcpy(tail.bytes + tail.byteCount, bytes, static_cast<size_t>(take));
     tail.byteCount += std::max(take, 0);
-    const FoldedHitEnd ending = FoldedEndOfHit(tail.bytes, tail.bytes + tail.byteCount);
+    const char* const end = tail.bytes + tail.byteCount;
+    const FoldedHitEnd ending = context->asStored ? StoredEndOfHit(tail.bytes, end) : FoldedEndOfHit(tail.bytes, end);
     if (ending == FoldedHitEnd::Unknown && !ended) return;  // the character is not whole yet
     if (ending != FoldedHitEnd::Continues)
         for (int32_t i = 0; i < tail.hitCount; ++i) {
@@ -425,6 +427,7 @@ void StartRegion(ScanContext* context, const char* start, const char* end, doubl
     region->tail = tail;
     region->offsetOf = tail ? context->offsetOf : nullptr;
     region->offsetMap = tail ? context->offsetMap : nullptr;
+    region->asStored = tail && context->asStored;
     region->markup = !context->plan->textOnly;
     const int32_t termCount = context->plan->expression->termCount;
     for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
@@ -489,10 +492,10 @@ bool ScanDocument(ScanContext* context, const char* path, ScannedDocument* docum
     ResetWordStats(context);
     if (context->plan->textOnly) ScoreVisibleText(context, file.get(), document);
     else if (context->plan->relevance) ScoreStoredText(context, file.get(), document);
-    else if (context->plan->folding != CaseFoldAscii) ScoreFoldedFileText(context, file.get(), document);
+    else if (context->plan->folding != CaseFoldAscii) document->unreadable = !ScoreFoldedFileText(context, file.get(), document);
     else ScoreFileText(context, file.get(), document);
     // Part of it could not be read: its score would not be its own.
-    document->unreadable = PlatReadFailed(file.get()) != 0;
+    document->unreadable = document->unreadable || PlatReadFailed(file.get()) != 0;
     if (document->unreadable) return false;
     int found = 0;
     document->matched = ScoreDocument(context, &found, &document->percent, &document->weight);

@@ -84,6 +84,7 @@ struct ScanContext {
     // set (else blockOffset and the byte's place in the block tell).
     int64_t (*offsetOf)(const void* map, int32_t at);
     const void* offsetMap;
+    bool asStored;  // under folding, the block is stored bytes searched as they stand (asciiWordsAsStored)
     TermCounts counts[PatternSetLimit];
     FoldedTail tail;
     // Relevance only. The text is the stored bytes as read (markup searched)
@@ -147,9 +148,12 @@ int ScoreBlock(ScanContext* context, int dataLength, int carried, int following 
 // After the last block: a hit that waited for the character after it counts.
 void EndBlocks(ScanContext* context);
 // Under folding, outside text only: reads the open document, its first
-// block as read giving the title and META texts, folds it as it is read and
-// scores the folded bytes in blocks, as ScoreBlock scores them.
-void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
+// block as read giving the title and META texts, and scores it in blocks as
+// ScoreBlock scores them: as its stored bytes stand, for the plan's words of
+// ASCII letters and digits, until a character that would fold otherwise
+// comes; else (and then from the start again) folded as it is read. False
+// when the document could not be read again.
+bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 // Scores a stretch of visible text that goes on from the last: each term's
 // search begins at from[term] (bytes after start), and a hit counts only
 // when the byte after it is known (the stretch ends after it, or the text

@@ -8,6 +8,13 @@
 // outgrows its bytes, is folded back into the block from a copy, and once
 // folding changed a piece's length the next is read aside and folded into
 // the block.
+//
+// Words of ASCII letters and digits alone (under Unicode folding) are
+// searched in the stored bytes as they stand, as without folding: a
+// character whose folding could change what such words find (ß for a word
+// with an s, a soft hyphen for any) sends the scan back to the document's
+// start to fold it, and the characters beside a hit are read as what they
+// fold to.
 #include <algorithm>
 #include <cstring>
 
@@ -133,9 +140,7 @@ int32_t FillBlock(FoldedStream* stream, char* target, int32_t need, bool first, 
     return taken;
 }
 
-}  // namespace
-
-void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+void FoldAndScoreFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     FoldedStream stream;
     stream.context = context;
@@ -161,4 +166,60 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
     EndBlocks(context);
     context->offsetOf = nullptr;
     context->offsetMap = nullptr;
+}
+
+// The bytes at the end of `count` that begin a character they cut short.
+int CutCharacterLength(const char* bytes, int count)
+{
+    for (int back = 1; back <= 3 && back <= count; ++back)
+        if (IsCutCodePoint(bytes + count - back, bytes + count)) return back;
+    return 0;
+}
+
+// The plan's words of ASCII letters and digits in the stored bytes as they
+// stand, scored with the folded rules for a hit's ends, as long as no
+// character that would fold otherwise comes: false then. A character that
+// a block's read cuts waits after the carried bytes for the rest, so that
+// each is looked at whole.
+bool ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    char* buffer = context->block;
+    int carry = 0;
+    int held = 0;  // the first bytes of a character that the last read cut
+    for (bool first = true;; first = false) {
+        const int64_t readAt = PlatReadOffset(file);
+        const int wanted = context->blockSize - 1 - carry - held;
+        const int got = std::max(0, PlatRead(file, buffer + carry + held, wanted));
+        if (got == 0 && held == 0) break;
+        const int end = carry + held + got;
+        // A short read ends the text; a block too small to hold the rest
+        // of a cut character next time looks at it as it is.
+        const bool more = got > 0 && got == wanted && context->blockSize >= context->plan->expression->longestTerm + 8;
+        const int cut = more ? CutCharacterLength(buffer + carry, end - carry) : 0;
+        if (MayChangeAsciiWords(context->plan->level, buffer + carry, end - cut - carry, context->plan->asciiWordLetters))
+            return false;
+        context->blockOffset = readAt - held - carry;
+        buffer[end] = '\0';
+        if (first) ScoreFirstBlock(context, buffer, buffer + end, texts);
+        carry = ScoreBlock(context, end - cut, carry, cut);
+        held = cut;
+    }
+    EndBlocks(context);
+    return true;
+}
+
+}  // namespace
+
+bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+{
+    if (context->plan->asciiWordsAsStored) {
+        context->asStored = true;
+        const bool scored = ScoreAsciiWordsAsStored(context, file, texts);
+        context->asStored = false;
+        if (scored) return true;
+        ResetWordStats(context);  // what the stored bytes scored goes
+        if (!PlatSeek(file, 0)) return false;
+    }
+    FoldAndScoreFileText(context, file, texts);
+    return true;
 }

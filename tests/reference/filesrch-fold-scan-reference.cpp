@@ -8,12 +8,12 @@
 
 #include "document-scan.h"
 
-void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     std::string document;
     char chunk[4096];
     for (int got; (got = PlatRead(file, chunk, sizeof chunk)) > 0;) document.append(chunk, static_cast<size_t>(got));
-    if (document.empty()) return;
+    if (document.empty()) return true;
     std::string first = document.substr(0, static_cast<size_t>(context->blockSize - 1));
     ScoreFirstBlock(context, &first[0], first.data() + first.size(), texts);
     document.replace(0, first.size(), first);
@@ -32,4 +32,5 @@ void ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
         carry = ScoreBlock(context, carry + take, carry);
     }
     EndBlocks(context);
+    return true;
 }
