@@ -85,6 +85,10 @@ struct ScanContext {
     int64_t (*offsetOf)(const void* map, int32_t at);
     const void* offsetMap;
     bool asStored;  // under folding, the block is stored bytes searched as they stand (asciiWordsAsStored)
+    // Documents in a row whose stored bytes sent the scan back to fold them:
+    // after two, those that follow are folded from the start (a site whose
+    // pages all hold such characters).
+    int32_t foldedAgain;
     TermCounts counts[PatternSetLimit];
     FoldedTail tail;
     // Relevance only. The text is the stored bytes as read (markup searched)

@@ -212,10 +212,11 @@ bool ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocume
 
 bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
-    if (context->plan->asciiWordsAsStored) {
+    if (context->plan->asciiWordsAsStored && context->foldedAgain < 2) {
         context->asStored = true;
         const bool scored = ScoreAsciiWordsAsStored(context, file, texts);
         context->asStored = false;
+        context->foldedAgain = scored ? 0 : context->foldedAgain + 1;
         if (scored) return true;
         ResetWordStats(context);  // what the stored bytes scored goes
         if (!PlatSeek(file, 0)) return false;
