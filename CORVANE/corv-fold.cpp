@@ -1726,9 +1726,9 @@ bool FoldsToNothingOrMarkup(uint32_t codePoint)
     }
 }
 
-// Whether the character that begins at `at` is one of them for words of
-// `letters`; one that the end cuts may be.
-bool ChangerAt(const unsigned char* at, const unsigned char* end, uint64_t letters)
+// Under CaseFoldUnicode, whether the character that begins at `at` is one
+// of them for words of `letters`; one that the end cuts may be.
+bool UnicodeChangerAt(const unsigned char* at, const unsigned char* end, uint64_t letters)
 {
     uint32_t codePoint = 0;
     if (CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint) == 0)
@@ -1736,9 +1736,40 @@ bool ChangerAt(const unsigned char* at, const unsigned char* end, uint64_t lette
     return FoldsToNothingOrMarkup(codePoint) || (AsciiLettersFoldedFrom(codePoint) & letters);
 }
 
-// Whether the bytes at `at` may begin one: C2 AD, C3 9F, C5 89, C5 BF,
-// E1 BA, E2 80 to E2 89, EF AC or EF BB.
-inline bool MayBeChanger(const unsigned char* at, const unsigned char* end)
+// Under CaseFoldAccents, the same. Marks, and the Hangul vowels that join a
+// syllable, count whatever their folding: after an ASCII letter, folding
+// drops most marks, which joins the letters on either side. Other
+// characters count when their folding is nothing, or writes ASCII
+// punctuation or any of `letters` (é for words with an e); some 500 Latin
+// letters do, so their folding tells rather than a list. Punctuation
+// outside ASCII stays as written in text that keeps it.
+bool AccentChangerAt(const unsigned char* at, const unsigned char* end, uint64_t letters)
+{
+    uint32_t codePoint = 0;
+    const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
+    if (length == 0) return IsCutSequence(at, end);
+    if (ContinuesCharacter(codePoint)) return true;
+    const FoldRecord& record = RecordOf(codePoint);
+    if (record.flags & FlagUnchanged || IsPunctuation(record, codePoint)) return false;  // kept as written
+    char folded[FoldOutputCapacity(4)];
+    const int written = FoldCharacter(CaseFoldAccents, reinterpret_cast<const char*>(at), length, folded);
+    if (written == 0) return true;
+    for (int i = 0; i < written; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(folded[i]);
+        if (byte < 0x80 && ((!IsAsciiLetter(byte) && !IsAsciiDigit(byte)) || (AsciiLetterBit(byte) & letters))) return true;
+    }
+    return false;
+}
+
+template <CaseFolding Folding>
+inline bool ChangerAt(const unsigned char* at, const unsigned char* end, uint64_t letters)
+{
+    return Folding == CaseFoldAccents ? AccentChangerAt(at, end, letters) : UnicodeChangerAt(at, end, letters);
+}
+
+// Whether the bytes at `at` may begin one under CaseFoldUnicode: C2 AD,
+// C3 9F, C5 89, C5 BF, E1 BA, E2 80 to E2 89, EF AC or EF BB.
+inline bool MayBeUnicodeChanger(const unsigned char* at, const unsigned char* end)
 {
     if (at[0] < 0xC2 || end - at < 2) return at[0] >= 0xC2;
     const uint32_t pair = uint32_t{at[0]} << 8 | at[1];
@@ -1746,17 +1777,54 @@ inline bool MayBeChanger(const unsigned char* at, const unsigned char* end)
            (pair >= 0xE280 && pair <= 0xE289) || pair == 0xEFAC || pair == 0xEFBB;
 }
 
+// Under CaseFoldAccents: C2 to C9 (Latin letters), CC and CD (marks), D2
+// and D6 to DF (marks of Cyrillic and of the scripts written right to
+// left), E0, E1, EA, ED and F0 to F4 (marks of many scripts, Latin letters
+// with marks, Hangul vowels), E2 80, 81, 83, 84, 89, B3, B5 and B7, E3 80
+// and 82 (the kana voicing marks), EF AC, B8 and BB. Not D0 and D1, the
+// Cyrillic letters, nor the kana and Han of E3 to E9.
+inline bool MayBeAccentChanger(const unsigned char* at, const unsigned char* end)
+{
+    const unsigned char lead = at[0];
+    if (lead < 0xC2) return false;
+    if (lead <= 0xC9 || lead == 0xCC || lead == 0xCD || lead == 0xD2 || (lead >= 0xD6 && lead <= 0xDF) || lead == 0xE0 ||
+        lead == 0xE1 || lead == 0xEA || lead == 0xED || (lead >= 0xF0 && lead <= 0xF4) || end - at < 2)
+        return true;
+    const unsigned char second = at[1];
+    switch (lead) {
+    case 0xE2:
+        return second == 0x80 || second == 0x81 || second == 0x83 || second == 0x84 || second == 0x89 || second == 0xB3 ||
+               second == 0xB5 || second == 0xB7;
+    case 0xE3: return second == 0x80 || second == 0x82;
+    case 0xEF: return second == 0xAC || second == 0xB8 || second == 0xBB;
+    default: return false;
+    }
+}
+
+template <CaseFolding Folding>
 bool MayChangeAsciiWordsPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
 {
     for (; at < end; ++at)
-        if (MayBeChanger(at, end) && ChangerAt(at, end, letters)) return true;
+        if ((Folding == CaseFoldAccents ? MayBeAccentChanger(at, end) : MayBeUnicodeChanger(at, end)) &&
+            ChangerAt<Folding>(at, end, letters))
+            return true;
     return false;
 }
 
 #ifdef CORV_VECTOR_X86
-// The pairs of a lead and its next byte that may begin a changer, a bit
-// each: C2 AD, C3 9F, C5 89, E1 BA, E2 80 to E2 89 (with a third byte to
-// look at), EF AC, EF BB and C5 BF.
+// For each value of a byte's high nibble and of its low one, the classes of
+// sequence that such a byte may stand in at one place of the first three
+// bytes of a character (eight classes, a bit each): a byte may when both
+// its nibbles' entries have the class's bit. Where a class is of fewer
+// bytes, its entries at the later places hold any byte.
+struct NibbleClasses {
+    alignas(16) uint8_t high[16];
+    alignas(16) uint8_t low[16];
+};
+
+// Under CaseFoldUnicode, the classes are pairs of a lead and its next byte:
+// C2 AD, C3 9F, C5 89, E1 BA, E2 80 to E2 89 (with a third byte to look
+// at), EF AC, EF BB and C5 BF.
 enum : uint8_t {
     PairC2AD = 0x01, PairC39F = 0x02, PairC589 = 0x04, PairE1BA = 0x08,
     PairE28x = 0x10, PairEFAC = 0x20, PairEFBB = 0x40, PairC5BF = 0x80
@@ -1771,32 +1839,55 @@ uint8_t PairsFor(uint64_t letters)
            (letters & AsciiLetterBit('n') ? PairC589 : 0) | (s || (letters & AsciiLetterBit('a')) ? PairE1BA : 0);
 }
 
-// For each value of a byte's high nibble and of its low one, the pairs
-// that such a byte may stand in at one place of a pair (for E2, the third
-// byte that must follow too): a byte may when both its nibbles' entries
-// have the pair's bit.
-struct NibbleClasses {
-    alignas(16) uint8_t high[16];
-    alignas(16) uint8_t low[16];
-};
 constexpr uint8_t PairsOfC = PairC2AD | PairC39F | PairC589 | PairC5BF, PairsOfE = PairE1BA | PairE28x | PairEFAC | PairEFBB;
 constexpr uint8_t AnyButE2 = static_cast<uint8_t>(~PairE28x);
-constexpr NibbleClasses ChangerFirsts = {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, PairsOfC, 0, PairsOfE, 0},
+constexpr NibbleClasses UnicodeFirsts = {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, PairsOfC, 0, PairsOfE, 0},
                                          {0, PairE1BA, PairC2AD | PairE28x, PairC39F, 0, PairC589 | PairC5BF, 0, 0, 0, 0,
                                           0, 0, 0, 0, 0, PairEFAC | PairEFBB}};
-constexpr NibbleClasses ChangerSeconds = {
+constexpr NibbleClasses UnicodeSeconds = {
     {0, 0, 0, 0, 0, 0, 0, 0, PairC589 | PairE28x, PairC39F, PairC2AD | PairEFAC, PairE1BA | PairEFBB | PairC5BF, 0, 0, 0, 0},
     {PairE28x, PairE28x, 0, 0, PairE28x, 0, 0, 0, 0, PairC589 | PairE28x, PairE1BA, PairEFBB, PairEFAC, PairC2AD, 0,
      PairC39F | PairC5BF}};
 // After E2: 8B, A0, AA, AE and AF (U+200B, U+2060, U+212A, U+2260, U+226E,
 // U+226F), and a few more that the nibbles cannot tell apart.
-constexpr NibbleClasses ChangerThirds = {
+constexpr NibbleClasses UnicodeThirds = {
     {AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, 0xFF, AnyButE2, 0xFF, AnyButE2,
      AnyButE2, AnyButE2, AnyButE2, AnyButE2},
     {0xFF, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, 0xFF, 0xFF, AnyButE2,
      AnyButE2, 0xFF, 0xFF}};
 
-// The nibble tables in vectors, loaded once, and the pairs asked for.
+// Under CaseFoldAccents, the classes of MayBeAccentChanger: leads of any
+// next bytes (C2 to C9, CC, CD and F0 to F4 share one, with bytes that
+// never lead), D2 and D6 to DF, E0, E1, EA and ED; E2 80, 81, 84 and 89
+// with a third byte of 80, 8A, 8B, 8E, 8F, A0, AA, AB, AE or AF; E2 83, 85,
+// 87, B3, B5 and B7; E3 80 AA to AF and E3 82 99 and 9A (the marks among
+// the kana's punctuation and letters); EF A8, AB, AC, B8, BB and BC.
+enum : uint8_t {
+    LeadCF = 0x01, LeadD = 0x02, LeadE = 0x04, PairE2Few = 0x08, PairE2Any = 0x10, MarksE380 = 0x20, MarksE382 = 0x40,
+    PairEF = 0x80
+};
+constexpr uint8_t AnyNext = LeadCF | LeadD | LeadE;
+constexpr uint8_t AnyThird = AnyNext | PairE2Any | PairEF;
+constexpr NibbleClasses AccentFirsts = {
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, LeadCF, LeadD, LeadE | PairE2Few | PairE2Any | MarksE380 | MarksE382 | PairEF, LeadCF},
+    {LeadCF | LeadE, LeadCF | LeadE, LeadCF | LeadD | PairE2Few | PairE2Any, LeadCF | MarksE380 | MarksE382, LeadCF,
+     LeadCF, LeadCF | LeadD, LeadCF | LeadD, LeadCF | LeadD, LeadCF | LeadD, LeadD | LeadE, LeadD, LeadCF | LeadD,
+     LeadCF | LeadD | LeadE, LeadD, LeadD | PairEF}};
+constexpr NibbleClasses AccentSeconds = {
+    {AnyNext, AnyNext, AnyNext, AnyNext, AnyNext, AnyNext, AnyNext, AnyNext,
+     AnyNext | PairE2Few | PairE2Any | MarksE380 | MarksE382, AnyNext, AnyNext | PairEF, AnyNext | PairE2Any | PairEF,
+     AnyNext, AnyNext, AnyNext, AnyNext},
+    {AnyNext | PairE2Few | MarksE380, AnyNext | PairE2Few, AnyNext | MarksE382, AnyNext | PairE2Any, AnyNext | PairE2Few,
+     AnyNext | PairE2Any, AnyNext, AnyNext | PairE2Any, AnyNext | PairEF, AnyNext | PairE2Few, AnyNext,
+     AnyNext | PairEF, AnyNext | PairEF, AnyNext, AnyNext, AnyNext}};
+constexpr NibbleClasses AccentThirds = {
+    {AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird | PairE2Few,
+     AnyThird | MarksE382, AnyThird | PairE2Few | MarksE380, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird},
+    {AnyThird | PairE2Few, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird,
+     AnyThird | MarksE382, AnyThird | PairE2Few | MarksE380 | MarksE382, AnyThird | PairE2Few | MarksE380,
+     AnyThird | MarksE380, AnyThird | MarksE380, AnyThird | PairE2Few | MarksE380, AnyThird | PairE2Few | MarksE380}};
+
+// The nibble tables in vectors, loaded once, and the classes asked for.
 struct ChangerVectors {
     __m256i high[3];
     __m256i low[3];
@@ -1808,19 +1899,22 @@ __attribute__((target("avx2"))) inline __m256i Broadcast(const uint8_t* table)
     return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
 }
 
+template <CaseFolding Folding>
 __attribute__((target("avx2"))) inline ChangerVectors ChangerVectorsFor(uint64_t letters)
 {
-    const NibbleClasses* tables[3] = {&ChangerFirsts, &ChangerSeconds, &ChangerThirds};
+    const bool accents = Folding == CaseFoldAccents;
+    const NibbleClasses* tables[3] = {accents ? &AccentFirsts : &UnicodeFirsts, accents ? &AccentSeconds : &UnicodeSeconds,
+                                      accents ? &AccentThirds : &UnicodeThirds};
     ChangerVectors vectors;
     for (int i = 0; i < 3; ++i) {
         vectors.high[i] = Broadcast(tables[i]->high);
         vectors.low[i] = Broadcast(tables[i]->low);
     }
-    vectors.pairs = _mm256_set1_epi8(static_cast<char>(PairsFor(letters)));
+    vectors.pairs = _mm256_set1_epi8(static_cast<char>(accents ? 0xFF : PairsFor(letters)));
     return vectors;
 }
 
-// The class bits of the 32 bytes at `at` in the place `place` of a pair.
+// The class bits of the 32 bytes at `at` in the place `place` of a character.
 __attribute__((target("avx2"))) inline __m256i ClassesOf(const unsigned char* at, const ChangerVectors& vectors, int place)
 {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
@@ -1830,7 +1924,7 @@ __attribute__((target("avx2"))) inline __m256i ClassesOf(const unsigned char* at
 }
 
 // Where in the 32 bytes at `at` (the two after them are read too) one of
-// the pairs asked for may begin. Most bytes begin none: the bytes after
+// the classes asked for may begin. Most bytes begin none: the bytes after
 // them are looked at only when some do.
 __attribute__((target("avx2"))) inline uint32_t ChangerLeads(const unsigned char* at, const ChangerVectors& vectors)
 {
@@ -1844,54 +1938,66 @@ __attribute__((target("avx2"))) inline uint32_t ChangerLeads(const unsigned char
 
 // Whether a changer for words of `letters` may begin among the 32 bytes at
 // `at` (the two after them are read too).
+template <CaseFolding Folding>
 __attribute__((target("avx2"))) inline bool MayChangeAt(const unsigned char* at, const unsigned char* end,
                                                         const ChangerVectors& vectors, uint64_t letters)
 {
     for (uint32_t leads = ChangerLeads(at, vectors); leads; leads &= leads - 1)
-        if (ChangerAt(at + __builtin_ctz(leads), end, letters)) return true;
+        if (ChangerAt<Folding>(at + __builtin_ctz(leads), end, letters)) return true;
     return false;
 }
 
 // Whether a changer may begin among the 64 bytes at `at` (the two after
 // them are read too); 32 of them that are all ASCII need no closer look.
+template <CaseFolding Folding>
 __attribute__((target("avx2"))) inline bool MayChange64(const unsigned char* at, const unsigned char* end,
                                                         const ChangerVectors& vectors, uint64_t letters)
 {
     const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
-    return (_mm256_movemask_epi8(first) && MayChangeAt(at, end, vectors, letters)) ||
-           (_mm256_movemask_epi8(second) && MayChangeAt(at + 32, end, vectors, letters));
+    return (_mm256_movemask_epi8(first) && MayChangeAt<Folding>(at, end, vectors, letters)) ||
+           (_mm256_movemask_epi8(second) && MayChangeAt<Folding>(at + 32, end, vectors, letters));
 }
 
 // 128 bytes at a time passed over while all are ASCII (most of a page's
 // bytes, its markup), else 64 at a time; the last ones with some before
 // them again, and the last two, whose next bytes are not there, one by one.
+template <CaseFolding Folding>
 __attribute__((target("avx2"))) bool MayChangeAsciiWordsAvx2(const unsigned char* at, const unsigned char* end,
                                                              uint64_t letters)
 {
-    if (end - at < 66) return MayChangeAsciiWordsPortable(at, end, letters);
-    const ChangerVectors vectors = ChangerVectorsFor(letters);
+    if (end - at < 66) return MayChangeAsciiWordsPortable<Folding>(at, end, letters);
+    const ChangerVectors vectors = ChangerVectorsFor<Folding>(letters);
     for (; end - at >= 130; at += 128) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 64));
         const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 96));
         if (!_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) continue;
-        if (MayChange64(at, end, vectors, letters) || MayChange64(at + 64, end, vectors, letters)) return true;
+        if (MayChange64<Folding>(at, end, vectors, letters) || MayChange64<Folding>(at + 64, end, vectors, letters))
+            return true;
     }
-    if (end - at >= 66 && MayChange64(at, end, vectors, letters)) return true;
-    return MayChange64(end - 66, end, vectors, letters) || MayChangeAsciiWordsPortable(end - 2, end, letters);
+    if (end - at >= 66 && MayChange64<Folding>(at, end, vectors, letters)) return true;
+    return MayChange64<Folding>(end - 66, end, vectors, letters) ||
+           MayChangeAsciiWordsPortable<Folding>(end - 2, end, letters);
 }
 #endif
 
-}  // namespace
-
-bool MayChangeAsciiWords(int32_t level, const char* bytes, int count, uint64_t letters)
+template <CaseFolding Folding>
+bool MayChangeAsciiWordsAt(int32_t level, const unsigned char* at, const unsigned char* end, uint64_t letters)
 {
-    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
 #ifdef CORV_VECTOR_X86
-    if (level == VectorAvx2) return MayChangeAsciiWordsAvx2(at, at + count, letters);
+    if (level == VectorAvx2) return MayChangeAsciiWordsAvx2<Folding>(at, end, letters);
 #endif
     (void)level;
-    return MayChangeAsciiWordsPortable(at, at + count, letters);
+    return MayChangeAsciiWordsPortable<Folding>(at, end, letters);
+}
+
+}  // namespace
+
+bool MayChangeAsciiWords(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters)
+{
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
+    return folding == CaseFoldAccents ? MayChangeAsciiWordsAt<CaseFoldAccents>(level, at, at + count, letters)
+                                      : MayChangeAsciiWordsAt<CaseFoldUnicode>(level, at, at + count, letters);
 }

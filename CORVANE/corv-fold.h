@@ -150,12 +150,14 @@ constexpr uint64_t AsciiLetterBit(unsigned char byte)
            : byte >= '0' && byte <= '9' ? uint64_t{1} << (26 + byte - '0')
                                         : 0;
 }
-// Under CaseFoldUnicode, for words of ASCII letters and digits alone (whose
-// letters AsciiLetterBit gives) in text that keeps its punctuation: whether
-// `count` bytes hold a character that could make a search of their folding
-// find otherwise than a search of the bytes as they stand: one whose folding
-// writes some of those letters (ß, ﬁ, the Kelvin sign), nothing (a soft
-// hyphen), or ASCII punctuation. A character the end cuts may be one. (What
-// the folding of a character beside a hit reads as, ś as an s, the reader
-// of the hit tells.) Found at the vector level given, as fast as it allows.
-bool MayChangeAsciiWords(int32_t level, const char* bytes, int count, uint64_t letters);
+// Under CaseFoldUnicode or CaseFoldAccents (`folding`), for words of ASCII
+// letters and digits alone (whose letters AsciiLetterBit gives) in text that
+// keeps its punctuation: whether `count` bytes hold a character that could
+// make a search of their folding find otherwise than a search of the bytes
+// as they stand: one whose folding writes some of those letters (ß, ﬁ, the
+// Kelvin sign; under accents é and most Latin letters with marks), nothing
+// (a soft hyphen), or ASCII punctuation, and under accents any mark. A
+// character the end cuts may be one. (What the folding of a character beside
+// a hit reads as, ś as an s, the reader of the hit tells.) Found at the
+// vector level given, as fast as it allows.
+bool MayChangeAsciiWords(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters);

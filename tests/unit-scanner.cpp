@@ -401,11 +401,14 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         // Words of ASCII letters are found in the stored bytes: what stands
         // beside them reads as what it folds to, ś and ß as a plural's s,
         // U+0345 as the letter ι; ẚ, which folds to a and ʾ, sends the scan
-        // back to fold the text.
+        // back to fold the text, and so does a mark, which folding without
+        // accents drops to join the letters on either side.
         {"cat", "cat\xC5\x9B", {50, 90, 90}},
         {"paket", "Paket\xC3\x9F", {50, 90, 90}},
         {"cat", "cat\xCD\x85", {50, 50, 50}},
         {"ca", "c\xE1\xBA\x9A", {0, 50, 50}},
+        {"cat", "cat\xCC\x81s", {50, 0, 90}},
+        {"viet", "Vi\xE1\xBB\x87t", {0, 0, 100}},
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

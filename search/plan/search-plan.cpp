@@ -175,41 +175,41 @@ namespace {
 // The well-formed character of two bytes or more at `at` (up to end)
 // folded alone into `folded` (FoldOutputCapacity(4) bytes): the length
 // written, or -1 for one byte (read as it stands).
-int FoldedAlone(const char* at, const char* end, char* folded)
+int FoldedAlone(CaseFolding folding, const char* at, const char* end, char* folded)
 {
     uint32_t codePoint = 0;
     const int length = CodePointAt(at, end, &codePoint);
-    return length >= 2 ? FoldCharacter(CaseFoldUnicode, at, length, folded) : -1;
+    return length >= 2 ? FoldCharacter(folding, at, length, folded) : -1;
 }
 
 }  // namespace
 
-FoldedHitEnd StoredEndOfHit(const char* after, const char* end)
+FoldedHitEnd StoredEndOfHit(CaseFolding folding, const char* after, const char* end)
 {
     const FoldedHitEnd asItStands = FoldedEndOfHit(after, end);
     if (asItStands == FoldedHitEnd::Unknown || static_cast<unsigned char>(*after) < 0x80 ||
         (end - after >= 2 && IsPlainCyrillic(after)))
         return asItStands;
     char folded[FoldOutputCapacity(4)];
-    const int length = FoldedAlone(after, end, folded);
+    const int length = FoldedAlone(folding, after, end, folded);
     return length > 0 ? FoldedEndOfHit(folded, folded + length) : asItStands;
 }
 
-unsigned char StoredByteBefore(const char* start, const char* at)
+unsigned char StoredByteBefore(CaseFolding folding, const char* start, const char* at)
 {
     if (static_cast<unsigned char>(at[-1]) < 0x80 || (at - start >= 2 && IsPlainCyrillic(at - 2))) return at[-1];
     uint32_t codePoint = 0;
     const int back = CodePointBefore(start, at, &codePoint);
     char folded[FoldOutputCapacity(4)];
-    const int length = back >= 2 ? FoldCharacter(CaseFoldUnicode, at - back, back, folded) : -1;
+    const int length = back >= 2 ? FoldCharacter(folding, at - back, back, folded) : -1;
     return length > 0 ? FoldedByteBefore(folded, folded + length) : FoldedByteBefore(start, at);
 }
 
-unsigned char StoredByteAt(const char* at, const char* end)
+unsigned char StoredByteAt(CaseFolding folding, const char* at, const char* end)
 {
     if (static_cast<unsigned char>(*at) < 0x80 || (end - at >= 2 && IsPlainCyrillic(at))) return *at;
     char folded[FoldOutputCapacity(4)];
-    const int length = FoldedAlone(at, end, folded);
+    const int length = FoldedAlone(folding, at, end, folded);
     return length > 0 ? FoldedByteAt(folded, folded + length) : FoldedByteAt(at, end);
 }
 
@@ -225,7 +225,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->folding = expression->folding;
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;
-    plan->asciiWordsAsStored = plan->folding == CaseFoldUnicode && !plan->textOnly && !relevance &&
+    plan->asciiWordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance &&
                                TermsAreAsciiWords(*expression, &plan->asciiWordLetters);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);

@@ -68,7 +68,7 @@ struct SearchPlan {
     // term could hold what they fold to), and a hit's neighbours are read as
     // what they fold to (FoldedByteBefore, FoldedByteAt).
     bool keepsPunctuation;
-    // Under Unicode folding, markup searched without the relevance ranking,
+    // Under folding, markup searched without the relevance ranking,
     // when every term is ASCII letters and digits alone: a document's stored
     // bytes are searched as they stand while they hold no character that
     // would fold otherwise around such words (MayChangeAsciiWords).
@@ -108,9 +108,9 @@ FoldedHitEnd FoldedEndOfHit(const char* after, const char* end);
 unsigned char FoldedByteBefore(const char* start, const char* at);
 unsigned char FoldedByteAt(const char* at, const char* end);
 // The same three of stored bytes searched as they stand for words of ASCII
-// letters and digits under CaseFoldUnicode (the plan's asciiWordsAsStored):
+// letters and digits under `folding` (the plan's asciiWordsAsStored):
 // a character beside a hit is read as what its folding is (ś as an s and a
 // mark, U+0345 as the letter ι).
-FoldedHitEnd StoredEndOfHit(const char* after, const char* end);
-unsigned char StoredByteBefore(const char* start, const char* at);
-unsigned char StoredByteAt(const char* at, const char* end);
+FoldedHitEnd StoredEndOfHit(CaseFolding folding, const char* after, const char* end);
+unsigned char StoredByteBefore(CaseFolding folding, const char* start, const char* at);
+unsigned char StoredByteAt(CaseFolding folding, const char* at, const char* end);

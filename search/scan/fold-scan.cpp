@@ -176,13 +176,18 @@ int CutCharacterLength(const char* bytes, int count)
     return 0;
 }
 
+// How far the stored bytes took a document: scored whole, or stopped by a
+// character that would fold otherwise, in the first block read or later.
+enum class StoredScan { Scored, ChangedAtOnce, ChangedLater };
+
 // The plan's words of ASCII letters and digits in the stored bytes as they
 // stand, scored with the folded rules for a hit's ends, as long as no
-// character that would fold otherwise comes: false then. A character that
-// a block's read cuts waits after the carried bytes for the rest, so that
-// each is looked at whole.
-bool ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+// character that would fold otherwise comes. A character that a block's
+// read cuts waits after the carried bytes for the rest, so that each is
+// looked at whole.
+StoredScan ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
+    const SearchPlan& plan = *context->plan;
     char* buffer = context->block;
     int carry = 0;
     int held = 0;  // the first bytes of a character that the last read cut
@@ -194,10 +199,10 @@ bool ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocume
         const int end = carry + held + got;
         // A short read ends the text; a block too small to hold the rest
         // of a cut character next time looks at it as it is.
-        const bool more = got > 0 && got == wanted && context->blockSize >= context->plan->expression->longestTerm + 8;
+        const bool more = got > 0 && got == wanted && context->blockSize >= plan.expression->longestTerm + 8;
         const int cut = more ? CutCharacterLength(buffer + carry, end - carry) : 0;
-        if (MayChangeAsciiWords(context->plan->level, buffer + carry, end - cut - carry, context->plan->asciiWordLetters))
-            return false;
+        if (MayChangeAsciiWords(plan.level, plan.folding, buffer + carry, end - cut - carry, plan.asciiWordLetters))
+            return first ? StoredScan::ChangedAtOnce : StoredScan::ChangedLater;
         context->blockOffset = readAt - held - carry;
         buffer[end] = '\0';
         if (first) ScoreFirstBlock(context, buffer, buffer + end, texts);
@@ -205,7 +210,7 @@ bool ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocume
         held = cut;
     }
     EndBlocks(context);
-    return true;
+    return StoredScan::Scored;
 }
 
 }  // namespace
@@ -214,10 +219,15 @@ bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* 
 {
     if (context->plan->asciiWordsAsStored && context->foldedAgain < 2) {
         context->asStored = true;
-        const bool scored = ScoreAsciiWordsAsStored(context, file, texts);
+        const StoredScan scan = ScoreAsciiWordsAsStored(context, file, texts);
         context->asStored = false;
-        context->foldedAgain = scored ? 0 : context->foldedAgain + 1;
-        if (scored) return true;
+        // Pages that hold such a character near their start (ä on a German
+        // site) cost a read of their first block each; where one comes
+        // later in a few pages, the pages without one gain more than those
+        // pages lose.
+        if (scan == StoredScan::Scored) context->foldedAgain = 0;
+        if (scan == StoredScan::ChangedAtOnce) ++context->foldedAgain;
+        if (scan == StoredScan::Scored) return true;
         ResetWordStats(context);  // what the stored bytes scored goes
         if (!PlatSeek(file, 0)) return false;
     }
