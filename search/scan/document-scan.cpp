@@ -320,13 +320,15 @@ void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
 {
     const TermScoring& scoring = scan.plan->scoring[term];
     const char* after = hit + scoring.length;
-    const FoldedHitEnd ending = scan.asStored ? StoredEndOfHit(scan.plan->folding, after, scan.end) : FoldedEndOfHit(after, scan.end);
+    const CaseFolding folding = scan.plan->folding;
+    const FoldedHitEnd ending = scan.asStored ? StoredEndOfHit(folding, after, scan.end) : FoldedEndOfHit(after, scan.end);
     if (ending == FoldedHitEnd::Continues) return;
     unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
     unsigned char next = after < scan.end ? static_cast<unsigned char>(*after) : 0;
     if (scan.plan->keepsPunctuation) {  // punctuation outside ASCII counts as what it folds to
-        if (before >= 0x80) before = scan.asStored ? StoredByteBefore(scan.plan->folding, scan.start, hit) : FoldedByteBefore(scan.start, hit);
-        if (next >= 0x80) next = scan.asStored ? StoredByteAt(scan.plan->folding, after, scan.end) : FoldedByteAt(after, scan.end);
+        if (before >= 0x80)
+            before = scan.asStored ? StoredByteBefore(folding, scan.start, hit) : FoldedByteBefore(scan.start, hit);
+        if (next >= 0x80) next = scan.asStored ? StoredByteAt(folding, after, scan.end) : FoldedByteAt(after, scan.end);
     }
     const double score = scoring.left[before] * scoring.right[next];
     const int64_t offset = FoldedOffset(scan, hit);
@@ -351,7 +353,8 @@ void ResolveTail(ScanContext* context, const char* bytes, int count, bool ended)
     if (take > 0) memcpy(tail.bytes + tail.byteCount, bytes, static_cast<size_t>(take));
     tail.byteCount += std::max(take, 0);
     const char* const end = tail.bytes + tail.byteCount;
-    const FoldedHitEnd ending = context->asStored ? StoredEndOfHit(context->plan->folding, tail.bytes, end) : FoldedEndOfHit(tail.bytes, end);
+    const FoldedHitEnd ending =
+        context->asStored ? StoredEndOfHit(context->plan->folding, tail.bytes, end) : FoldedEndOfHit(tail.bytes, end);
     if (ending == FoldedHitEnd::Unknown && !ended) return;  // the character is not whole yet
     if (ending != FoldedHitEnd::Continues)
         for (int32_t i = 0; i < tail.hitCount; ++i) {
