@@ -74,7 +74,7 @@ protected:
         context_.raw = raw_.data();
         context_.folded = folded_.data();
         context_.blockSize = blockSize;
-        context_.foldedAgain = 0;  // each scan tries the stored bytes first, whatever the scans before met
+        context_.storedBytesKept = context_.storedBytesWasted = 0;  // each scan tries the stored bytes first, whatever the scans before met
         EXPECT_TRUE(ScanDocument(&context_, path.c_str(), document));
     }
     // A word's counts in the document being scanned (a skipped word has none).

@@ -85,10 +85,12 @@ struct ScanContext {
     int64_t (*offsetOf)(const void* map, int32_t at);
     const void* offsetMap;
     bool asStored;  // under folding, the block is stored bytes searched as they stand (asciiWordsAsStored)
-    // Documents in a row whose stored bytes sent the scan back to fold them:
-    // after two, those that follow are folded from the start (a site whose
-    // pages all hold such characters).
-    int32_t foldedAgain;
+    // The bytes of documents searched whole as stored, and those read as
+    // stored before a character sent the scan back to fold the document:
+    // documents are tried as stored while the second stay small beside the
+    // first (ScoreFoldedFileText).
+    int64_t storedBytesKept;
+    int64_t storedBytesWasted;
     TermCounts counts[PatternSetLimit];
     FoldedTail tail;
     // Relevance only. The text is the stored bytes as read (markup searched)

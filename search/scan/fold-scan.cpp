@@ -177,8 +177,11 @@ int CutCharacterLength(const char* bytes, int count)
 }
 
 // How far the stored bytes took a document: scored whole, or stopped by a
-// character that would fold otherwise, in the first block read or later.
-enum class StoredScan { Scored, ChangedAtOnce, ChangedLater };
+// character that would fold otherwise; the bytes read either way.
+struct StoredScan {
+    bool scored;
+    int64_t bytesRead;
+};
 
 // The plan's words of ASCII letters and digits in the stored bytes as they
 // stand, scored with the folded rules for a hit's ends, as long as no
@@ -191,10 +194,12 @@ StoredScan ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, Scanned
     char* buffer = context->block;
     int carry = 0;
     int held = 0;  // the first bytes of a character that the last read cut
+    int64_t bytesRead = 0;
     for (bool first = true;; first = false) {
         const int64_t readAt = PlatReadOffset(file);
         const int wanted = context->blockSize - 1 - carry - held;
         const int got = std::max(0, PlatRead(file, buffer + carry + held, wanted));
+        bytesRead += got;
         if (got == 0 && held == 0) break;
         const int end = carry + held + got;
         // A short read ends the text; a block too small to hold the rest
@@ -202,7 +207,7 @@ StoredScan ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, Scanned
         const bool more = got > 0 && got == wanted && context->blockSize >= plan.expression->longestTerm + 8;
         const int cut = more ? CutCharacterLength(buffer + carry, end - carry) : 0;
         if (MayChangeAsciiWords(plan.level, plan.folding, buffer + carry, end - cut - carry, plan.asciiWordLetters))
-            return first ? StoredScan::ChangedAtOnce : StoredScan::ChangedLater;
+            return StoredScan{false, bytesRead};
         context->blockOffset = readAt - held - carry;
         buffer[end] = '\0';
         if (first) ScoreFirstBlock(context, buffer, buffer + end, texts);
@@ -210,24 +215,30 @@ StoredScan ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, Scanned
         held = cut;
     }
     EndBlocks(context);
-    return StoredScan::Scored;
+    return StoredScan{true, bytesRead};
+}
+
+// Bytes read as stored and then folded cost about what as many bytes kept
+// as stored save: a thread tries each document as stored while those read
+// in vain stay under half those kept, past a first allowance of two blocks.
+// A site whose pages each hold such a character, at their top (ä on a
+// German site) or in a footer, is then folded from the start after a few;
+// one where some pages hold one, or the characters are few, is not.
+bool TriesStoredBytes(const ScanContext& context)
+{
+    return context.storedBytesWasted <= context.storedBytesKept / 2 + 2 * int64_t{context.blockSize};
 }
 
 }  // namespace
 
 bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
-    if (context->plan->asciiWordsAsStored && context->foldedAgain < 2) {
+    if (context->plan->asciiWordsAsStored && TriesStoredBytes(*context)) {
         context->asStored = true;
         const StoredScan scan = ScoreAsciiWordsAsStored(context, file, texts);
         context->asStored = false;
-        // Pages that hold such a character near their start (ä on a German
-        // site) cost a read of their first block each; where one comes
-        // later in a few pages, the pages without one gain more than those
-        // pages lose.
-        if (scan == StoredScan::Scored) context->foldedAgain = 0;
-        if (scan == StoredScan::ChangedAtOnce) ++context->foldedAgain;
-        if (scan == StoredScan::Scored) return true;
+        (scan.scored ? context->storedBytesKept : context->storedBytesWasted) += scan.bytesRead;
+        if (scan.scored) return true;
         ResetWordStats(context);  // what the stored bytes scored goes
         if (!PlatSeek(file, 0)) return false;
     }
