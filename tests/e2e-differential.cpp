@@ -257,6 +257,7 @@ TEST(Differential, PagesMatchThePlainReferenceProgram)
     for (int threads : ThreadCounts({1, 2, 3, 4})) {
         FurnishData(site, site.root(), threads);
         for (size_t i = 0; i < queries.size(); i += threads == 1 ? 1 : 3) {
+            if (!ComparesTheNextOne()) continue;
             const std::string& query = queries[(i + static_cast<size_t>(threads)) % queries.size()];
             RunResult fast = Get(site, query);
             RunResult plain = Get(reference, query);
@@ -271,6 +272,7 @@ void CompareQueries(const TestSite& site, const TestSite& reference, const std::
                     int threads, size_t step)
 {
     for (size_t i = 0; i < queries.size(); i += step) {
+        if (!ComparesTheNextOne()) continue;
         RunResult fast = Get(site, queries[i]);
         RunResult plain = Get(reference, queries[i]);
         EXPECT_EQ(MaskSearchTime(fast.out), MaskSearchTime(plain.out))
@@ -331,6 +333,8 @@ TEST(Differential, RelevancePagesMatchTheWholeTextReference)
             FurnishData(site, site.root(), threads, textOnly ? "yes" : "no", "", true);
             site.Data("bodyExcerpts.htm", excerpts);
             for (size_t i = threads - 1; i < queries.size(); i += threads == 1 ? 1 : 4) {
+                // More threads take the searches whose page with excerpts one thread gave.
+                if (threads == 1 ? !ComparesTheNextOne() : !oneThread.count(queries[i])) continue;
                 SCOPED_TRACE(std::to_string(threads) + " threads, text only " + std::to_string(textOnly) + ", query: " +
                              queries[i]);
                 RunResult fast = Get(site, queries[i]);
@@ -365,6 +369,7 @@ TEST(Differential, FoldedPagesMatchTheWholeFoldedReference)
                 for (int threads = 1; threads <= 2; ++threads) {
                     FurnishData(site, site.root(), threads, textOnly, folding, relevance);
                     for (size_t i = relevance; i < searches.size(); i += threads * (relevance ? 2 : 1)) {
+                        if (!ComparesTheNextOne()) continue;
                         const std::string query = "Search=" + searches[i] + (i % 3 ? "&SortBy=Weight" : "");
                         SCOPED_TRACE(std::string(folding) + ", text only " + textOnly + ", " +
                                      (relevance ? "relevance, " : "") + std::to_string(threads) +

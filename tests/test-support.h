@@ -168,4 +168,14 @@ std::string TestThreads();
 // The thread counts a test sweeps: its own, or only the test run's.
 std::vector<int> ThreadCounts(const std::vector<int>& counts);
 
+// ---- The test run's share of the comparisons ------------------------------------
+//
+// TRAWLEX_TEST_SHARE=N: the differential tests make one comparison in N, so
+// that the stages whose builds run many times slower (sanitizers, Wine, an
+// emulated processor) still cover every way of searching in bounded time;
+// the Release stage makes them all.
+
+// Whether the test makes its next comparison: always, unless the run sets a share.
+bool ComparesTheNextOne();
+
 }  // namespace testing_support
