@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 #include "corv-str.h"
 #include "corv-vector-kernels.h"
@@ -1691,6 +1692,25 @@ bool IsUnspacedScript(uint32_t codePoint)
     return codePoint < 0x110000 && (RecordOf(codePoint).flags & FlagUnspaced);
 }
 
+bool IsHanOrKana(uint32_t codePoint)
+{
+    // The scripts without spaces from U+2E80 on: Han, Hiragana, Katakana
+    // (Thai, Lao, Myanmar and Khmer come before, with marks that folding
+    // may reorder). Kana with a voicing mark are written composed, as they
+    // stand.
+    if (codePoint < 0x2E80 || !IsUnspacedScript(codePoint)) return false;
+    if (RecordOf(codePoint).flags & FlagUnchanged) return true;
+    unsigned char bytes[4];
+    const int length = Encode(codePoint, bytes);
+    for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents}) {
+        char folded[FoldOutputCapacity(4)];
+        if (FoldCharacter(mode, reinterpret_cast<const char*>(bytes), length, folded) != length ||
+            memcmp(folded, bytes, static_cast<size_t>(length)) != 0)
+            return false;
+    }
+    return true;
+}
+
 // ---- Words of ASCII letters and digits in stored text -------------------------------
 
 namespace {
@@ -1726,6 +1746,16 @@ bool FoldsToNothingOrMarkup(uint32_t codePoint)
     }
 }
 
+// Whether a character's folding writes Han or kana other than itself: the
+// CJK compatibility ideographs that stand for a unified one, and the kana
+// voicing marks, which a kana before them takes (か and U+3099 are が).
+bool FoldsIntoHanOrKana(uint32_t codePoint)
+{
+    const bool compatibility =
+        (codePoint >= 0xF900 && codePoint <= 0xFAFF) || (codePoint >= 0x2F800 && codePoint <= 0x2FA1F);
+    return codePoint == 0x3099 || codePoint == 0x309A || (compatibility && !(RecordOf(codePoint).flags & FlagUnchanged));
+}
+
 // Under CaseFoldUnicode, whether the character that begins at `at` is one
 // of them for words of `letters`; one that the end cuts may be.
 bool UnicodeChangerAt(const unsigned char* at, const unsigned char* end, uint64_t letters)
@@ -1733,7 +1763,8 @@ bool UnicodeChangerAt(const unsigned char* at, const unsigned char* end, uint64_
     uint32_t codePoint = 0;
     if (CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint) == 0)
         return IsCutSequence(at, end);
-    return FoldsToNothingOrMarkup(codePoint) || (AsciiLettersFoldedFrom(codePoint) & letters);
+    return FoldsToNothingOrMarkup(codePoint) || (AsciiLettersFoldedFrom(codePoint) & letters) ||
+           ((letters & HanOrKanaBit) && FoldsIntoHanOrKana(codePoint));
 }
 
 // Under CaseFoldAccents, the same. Marks, and the Hangul vowels that join a
@@ -1748,7 +1779,7 @@ bool AccentChangerAt(const unsigned char* at, const unsigned char* end, uint64_t
     uint32_t codePoint = 0;
     const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
     if (length == 0) return IsCutSequence(at, end);
-    if (ContinuesCharacter(codePoint)) return true;
+    if (ContinuesCharacter(codePoint) || ((letters & HanOrKanaBit) && FoldsIntoHanOrKana(codePoint))) return true;
     const FoldRecord& record = RecordOf(codePoint);
     if (record.flags & FlagUnchanged || IsPunctuation(record, codePoint)) return false;  // kept as written
     char folded[FoldOutputCapacity(4)];
@@ -1768,20 +1799,22 @@ inline bool ChangerAt(const unsigned char* at, const unsigned char* end, uint64_
 }
 
 // Whether the bytes at `at` may begin one under CaseFoldUnicode: C2 AD,
-// C3 9F, C5 89, C5 BF, E1 BA, E2 80 to E2 89, EF AC or EF BB.
+// C3 9F, C5 89, C5 BF, E1 BA, E2 80 to E2 89, E3 82, EF A4 to EF AC, EF BB
+// or F0 AF.
 inline bool MayBeUnicodeChanger(const unsigned char* at, const unsigned char* end)
 {
     if (at[0] < 0xC2 || end - at < 2) return at[0] >= 0xC2;
     const uint32_t pair = uint32_t{at[0]} << 8 | at[1];
     return pair == 0xC2AD || pair == 0xC39F || pair == 0xC589 || pair == 0xC5BF || pair == 0xE1BA ||
-           (pair >= 0xE280 && pair <= 0xE289) || pair == 0xEFAC || pair == 0xEFBB;
+           (pair >= 0xE280 && pair <= 0xE289) || pair == 0xE382 || (pair >= 0xEFA4 && pair <= 0xEFAC) ||
+           pair == 0xEFBB || pair == 0xF0AF;
 }
 
 // Under CaseFoldAccents: C2 to C9 (Latin letters), CC and CD (marks), D2
 // and D6 to DF (marks of Cyrillic and of the scripts written right to
 // left), E0, E1, EA, ED and F0 to F4 (marks of many scripts, Latin letters
 // with marks, Hangul vowels), E2 80, 81, 83, 84, 89, B3, B5 and B7, E3 80
-// and 82 (the kana voicing marks), EF AC, B8 and BB. Not D0 and D1, the
+// and 82 (the kana voicing marks), EF A4 to AC, B8 and BB. Not D0 and D1, the
 // Cyrillic letters, nor the kana and Han of E3 to E9.
 inline bool MayBeAccentChanger(const unsigned char* at, const unsigned char* end)
 {
@@ -1796,13 +1829,13 @@ inline bool MayBeAccentChanger(const unsigned char* at, const unsigned char* end
         return second == 0x80 || second == 0x81 || second == 0x83 || second == 0x84 || second == 0x89 || second == 0xB3 ||
                second == 0xB5 || second == 0xB7;
     case 0xE3: return second == 0x80 || second == 0x82;
-    case 0xEF: return second == 0xAC || second == 0xB8 || second == 0xBB;
+    case 0xEF: return (second >= 0xA4 && second <= 0xAC) || second == 0xB8 || second == 0xBB;
     default: return false;
     }
 }
 
 template <CaseFolding Folding>
-bool MayChangeAsciiWordsPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
+bool MayChangeWordsAsStoredPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
 {
     for (; at < end; ++at)
         if ((Folding == CaseFoldAccents ? MayBeAccentChanger(at, end) : MayBeUnicodeChanger(at, end)) &&
@@ -1823,11 +1856,12 @@ struct NibbleClasses {
 };
 
 // Under CaseFoldUnicode, the classes are pairs of a lead and its next byte:
-// C2 AD, C3 9F, C5 89, E1 BA, E2 80 to E2 89 (with a third byte to look
-// at), EF AC, EF BB and C5 BF.
+// C2 AD; C3 9F and C5 BF (with C3 BF and C5 9F, which the nibbles cannot
+// tell apart); C5 89; E1 BA; E2 80 to E2 89 and E3 82 (each with a third
+// byte to look at); EF A4 to AC and B4 to BC; F0 AF.
 enum : uint8_t {
-    PairC2AD = 0x01, PairC39F = 0x02, PairC589 = 0x04, PairE1BA = 0x08,
-    PairE28x = 0x10, PairEFAC = 0x20, PairEFBB = 0x40, PairC5BF = 0x80
+    PairC2AD = 0x01, PairsOfS = 0x02, PairC589 = 0x04, PairE1BA = 0x08,
+    PairE28x = 0x10, PairsOfEF = 0x20, PairE382 = 0x40, PairF0AF = 0x80
 };
 
 // The pairs that words of `letters` need looked at: those that fold to
@@ -1835,33 +1869,37 @@ enum : uint8_t {
 uint8_t PairsFor(uint64_t letters)
 {
     const bool s = letters & AsciiLetterBit('s');
-    return PairC2AD | PairE28x | PairEFAC | PairEFBB | (s ? PairC39F | PairC5BF : 0) |
-           (letters & AsciiLetterBit('n') ? PairC589 : 0) | (s || (letters & AsciiLetterBit('a')) ? PairE1BA : 0);
+    return PairC2AD | PairE28x | PairsOfEF | (s ? PairsOfS : 0) | (letters & AsciiLetterBit('n') ? PairC589 : 0) |
+           (s || (letters & AsciiLetterBit('a')) ? PairE1BA : 0) | (letters & HanOrKanaBit ? PairE382 | PairF0AF : 0);
 }
 
-constexpr uint8_t PairsOfC = PairC2AD | PairC39F | PairC589 | PairC5BF, PairsOfE = PairE1BA | PairE28x | PairEFAC | PairEFBB;
-constexpr uint8_t AnyButE2 = static_cast<uint8_t>(~PairE28x);
-constexpr NibbleClasses UnicodeFirsts = {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, PairsOfC, 0, PairsOfE, 0},
-                                         {0, PairE1BA, PairC2AD | PairE28x, PairC39F, 0, PairC589 | PairC5BF, 0, 0, 0, 0,
-                                          0, 0, 0, 0, 0, PairEFAC | PairEFBB}};
+constexpr NibbleClasses UnicodeFirsts = {
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, PairC2AD | PairsOfS | PairC589, 0, PairE1BA | PairE28x | PairsOfEF | PairE382,
+     PairF0AF},
+    {PairF0AF, PairE1BA, PairC2AD | PairE28x, PairsOfS | PairE382, 0, PairsOfS | PairC589, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+     PairsOfEF}};
 constexpr NibbleClasses UnicodeSeconds = {
-    {0, 0, 0, 0, 0, 0, 0, 0, PairC589 | PairE28x, PairC39F, PairC2AD | PairEFAC, PairE1BA | PairEFBB | PairC5BF, 0, 0, 0, 0},
-    {PairE28x, PairE28x, 0, 0, PairE28x, 0, 0, 0, 0, PairC589 | PairE28x, PairE1BA, PairEFBB, PairEFAC, PairC2AD, 0,
-     PairC39F | PairC5BF}};
+    {0, 0, 0, 0, 0, 0, 0, 0, PairC589 | PairE28x | PairE382, PairsOfS, PairC2AD | PairsOfEF | PairF0AF,
+     PairsOfS | PairE1BA | PairsOfEF, 0, 0, 0, 0},
+    {PairE28x, PairE28x, PairE382, 0, PairE28x | PairsOfEF, PairsOfEF, PairsOfEF, PairsOfEF, PairsOfEF,
+     PairC589 | PairE28x | PairsOfEF, PairE1BA | PairsOfEF, PairsOfEF, PairsOfEF, PairC2AD, 0, PairsOfS | PairF0AF}};
 // After E2: 8B, A0, AA, AE and AF (U+200B, U+2060, U+212A, U+2260, U+226E,
-// U+226F), and a few more that the nibbles cannot tell apart.
+// U+226F), and a few more that the nibbles cannot tell apart; after E3 82:
+// 99 and 9A.
+constexpr uint8_t AnyButE2E3 = static_cast<uint8_t>(~(PairE28x | PairE382));
+constexpr uint8_t AndE2 = AnyButE2E3 | PairE28x, AndE3 = AnyButE2E3 | PairE382;
 constexpr NibbleClasses UnicodeThirds = {
-    {AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, 0xFF, AnyButE2, 0xFF, AnyButE2,
-     AnyButE2, AnyButE2, AnyButE2, AnyButE2},
-    {0xFF, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, AnyButE2, 0xFF, 0xFF, AnyButE2,
-     AnyButE2, 0xFF, 0xFF}};
+    {AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AndE2, AndE3, AndE2,
+     AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3},
+    {AndE2, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AnyButE2E3, AndE3,
+     AndE2 | PairE382, AndE2, AnyButE2E3, AnyButE2E3, AndE2, AndE2}};
 
 // Under CaseFoldAccents, the classes of MayBeAccentChanger: leads of any
 // next bytes (C2 to C9, CC, CD and F0 to F4 share one, with bytes that
 // never lead), D2 and D6 to DF, E0, E1, EA and ED; E2 80, 81, 84 and 89
 // with a third byte of 80, 8A, 8B, 8E, 8F, A0, AA, AB, AE or AF; E2 83, 85,
 // 87, B3, B5 and B7; E3 80 AA to AF and E3 82 99 and 9A (the marks among
-// the kana's punctuation and letters); EF A8, AB, AC, B8, BB and BC.
+// the kana's punctuation and letters); EF A4 to AC and B4 to BC.
 enum : uint8_t {
     LeadCF = 0x01, LeadD = 0x02, LeadE = 0x04, PairE2Few = 0x08, PairE2Any = 0x10, MarksE380 = 0x20, MarksE382 = 0x40,
     PairEF = 0x80
@@ -1877,9 +1915,10 @@ constexpr NibbleClasses AccentSeconds = {
     {AnyNext, AnyNext, AnyNext, AnyNext, AnyNext, AnyNext, AnyNext, AnyNext,
      AnyNext | PairE2Few | PairE2Any | MarksE380 | MarksE382, AnyNext, AnyNext | PairEF, AnyNext | PairE2Any | PairEF,
      AnyNext, AnyNext, AnyNext, AnyNext},
-    {AnyNext | PairE2Few | MarksE380, AnyNext | PairE2Few, AnyNext | MarksE382, AnyNext | PairE2Any, AnyNext | PairE2Few,
-     AnyNext | PairE2Any, AnyNext, AnyNext | PairE2Any, AnyNext | PairEF, AnyNext | PairE2Few, AnyNext,
-     AnyNext | PairEF, AnyNext | PairEF, AnyNext, AnyNext, AnyNext}};
+    {AnyNext | PairE2Few | MarksE380, AnyNext | PairE2Few, AnyNext | MarksE382, AnyNext | PairE2Any,
+     AnyNext | PairE2Few | PairEF, AnyNext | PairE2Any | PairEF, AnyNext | PairEF, AnyNext | PairE2Any | PairEF,
+     AnyNext | PairEF, AnyNext | PairE2Few | PairEF, AnyNext | PairEF, AnyNext | PairEF, AnyNext | PairEF, AnyNext,
+     AnyNext, AnyNext}};
 constexpr NibbleClasses AccentThirds = {
     {AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird | PairE2Few,
      AnyThird | MarksE382, AnyThird | PairE2Few | MarksE380, AnyThird, AnyThird, AnyThird, AnyThird, AnyThird},
@@ -1963,10 +2002,10 @@ __attribute__((target("avx2"))) inline bool MayChange64(const unsigned char* at,
 // bytes, its markup), else 64 at a time; the last ones with some before
 // them again, and the last two, whose next bytes are not there, one by one.
 template <CaseFolding Folding>
-__attribute__((target("avx2"))) bool MayChangeAsciiWordsAvx2(const unsigned char* at, const unsigned char* end,
+__attribute__((target("avx2"))) bool MayChangeWordsAsStoredAvx2(const unsigned char* at, const unsigned char* end,
                                                              uint64_t letters)
 {
-    if (end - at < 66) return MayChangeAsciiWordsPortable<Folding>(at, end, letters);
+    if (end - at < 66) return MayChangeWordsAsStoredPortable<Folding>(at, end, letters);
     const ChangerVectors vectors = ChangerVectorsFor<Folding>(letters);
     for (; end - at >= 130; at += 128) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
@@ -1979,25 +2018,25 @@ __attribute__((target("avx2"))) bool MayChangeAsciiWordsAvx2(const unsigned char
     }
     if (end - at >= 66 && MayChange64<Folding>(at, end, vectors, letters)) return true;
     return MayChange64<Folding>(end - 66, end, vectors, letters) ||
-           MayChangeAsciiWordsPortable<Folding>(end - 2, end, letters);
+           MayChangeWordsAsStoredPortable<Folding>(end - 2, end, letters);
 }
 #endif
 
 template <CaseFolding Folding>
-bool MayChangeAsciiWordsAt(int32_t level, const unsigned char* at, const unsigned char* end, uint64_t letters)
+bool MayChangeWordsAsStoredAt(int32_t level, const unsigned char* at, const unsigned char* end, uint64_t letters)
 {
 #ifdef CORV_VECTOR_X86
-    if (level == VectorAvx2) return MayChangeAsciiWordsAvx2<Folding>(at, end, letters);
+    if (level == VectorAvx2) return MayChangeWordsAsStoredAvx2<Folding>(at, end, letters);
 #endif
     (void)level;
-    return MayChangeAsciiWordsPortable<Folding>(at, end, letters);
+    return MayChangeWordsAsStoredPortable<Folding>(at, end, letters);
 }
 
 }  // namespace
 
-bool MayChangeAsciiWords(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters)
+bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters)
 {
     const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
-    return folding == CaseFoldAccents ? MayChangeAsciiWordsAt<CaseFoldAccents>(level, at, at + count, letters)
-                                      : MayChangeAsciiWordsAt<CaseFoldUnicode>(level, at, at + count, letters);
+    return folding == CaseFoldAccents ? MayChangeWordsAsStoredAt<CaseFoldAccents>(level, at, at + count, letters)
+                                      : MayChangeWordsAsStoredAt<CaseFoldUnicode>(level, at, at + count, letters);
 }

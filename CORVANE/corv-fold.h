@@ -150,14 +150,34 @@ constexpr uint64_t AsciiLetterBit(unsigned char byte)
            : byte >= '0' && byte <= '9' ? uint64_t{1} << (26 + byte - '0')
                                         : 0;
 }
+// Beside AsciiLetterBit's bits: words that hold Han or kana (IsHanOrKana).
+constexpr uint64_t HanOrKanaBit = uint64_t{1} << 36;
+// Han or kana that folding writes as it stands (not a compatibility
+// ideograph, which stands for another, nor a voicing mark).
+bool IsHanOrKana(uint32_t codePoint);
+// Whether the three bytes at `at` are kana (U+3040 to U+30FF, but the
+// voicing marks U+3099 and U+309A) or Han from U+4E00 to U+9FFF: most of
+// the characters beside a hit on a Japanese page, which folding alone
+// writes as they stand and no mark among.
+inline bool IsPlainKanaOrHan(const char* at)
+{
+    const unsigned char lead = static_cast<unsigned char>(at[0]), second = static_cast<unsigned char>(at[1]),
+                        third = static_cast<unsigned char>(at[2]);
+    if ((second & 0xC0) != 0x80 || (third & 0xC0) != 0x80) return false;
+    if (lead == 0xE3) return second >= 0x81 && second <= 0x83 && !(second == 0x82 && (third == 0x99 || third == 0x9A));
+    return (lead == 0xE4 && second >= 0xB8) || (lead >= 0xE5 && lead <= 0xE9);
+}
 // Under CaseFoldUnicode or CaseFoldAccents (`folding`), for words of ASCII
-// letters and digits alone (whose letters AsciiLetterBit gives) in text that
-// keeps its punctuation: whether `count` bytes hold a character that could
-// make a search of their folding find otherwise than a search of the bytes
-// as they stand: one whose folding writes some of those letters (ß, ﬁ, the
-// Kelvin sign; under accents é and most Latin letters with marks), nothing
-// (a soft hyphen), or ASCII punctuation, and under accents any mark. A
-// character the end cuts may be one. (What the folding of a character beside
-// a hit reads as, ś as an s, the reader of the hit tells.) Found at the
-// vector level given, as fast as it allows.
-bool MayChangeAsciiWords(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters);
+// letters and digits, Han and kana alone (`letters`: the AsciiLetterBit of
+// each letter and digit, and HanOrKanaBit when they hold Han or kana) in
+// text that keeps its punctuation: whether `count` bytes hold a character
+// that could make a search of their folding find otherwise than a search of
+// the bytes as they stand: one whose folding writes some of those letters
+// (ß, ﬁ, the Kelvin sign; under accents é and most Latin letters with
+// marks), Han or kana other than itself (a compatibility ideograph; a
+// voicing mark, which the kana before it takes), nothing (a soft hyphen),
+// or ASCII punctuation, and under accents any mark. A character the end
+// cuts may be one. (What the folding of a character beside a hit reads as,
+// ś as an s, the reader of the hit tells.) Found at the vector level given,
+// as fast as it allows.
+bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters);

@@ -2,6 +2,7 @@
 // and offsets whatever pieces the text comes in, and the character queries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -465,16 +466,45 @@ AsciiInFolding AsciiInFoldingOf(const std::string& folded)
     return found;
 }
 
+// Whether a folding holds Han or kana other than `codePoint`.
+bool HoldsOtherHanOrKana(const std::string& folded, uint32_t codePoint)
+{
+    for (size_t at = 0; at < folded.size();) {
+        uint32_t next = 0;
+        const int length = CodePointAt(&folded[at], folded.data() + folded.size(), &next);
+        if (length > 0 && next != codePoint && IsHanOrKana(next)) return true;
+        at += static_cast<size_t>(std::max(length, 1));
+    }
+    return false;
+}
+
+// The kana and Han that the readers of a hit's sides take as they stand
+// fold to themselves alone in text that keeps its punctuation, and are no
+// marks.
+TEST(Fold, PlainKanaAndHanFoldToThemselves)
+{
+    for (uint32_t codePoint = 0x3000; codePoint < 0xA000; ++codePoint) {
+        const std::string character = Utf8Of(codePoint);
+        if (!IsPlainKanaOrHan(character.c_str())) continue;
+        ASSERT_FALSE(ContinuesCharacter(codePoint)) << "U+" << std::hex << codePoint;
+        for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents})
+            ASSERT_EQ(FoldExactly(mode, true, character), character) << "U+" << std::hex << codePoint;
+    }
+}
+
 // Every code point, among ASCII at a place that moves through the vector
 // windows and the last bytes, at every vector level: it changes what words
 // of the letters its folding writes find, and never others, unless that
 // folding is nothing or punctuation, or (under accents, which drops marks
-// after a letter) it is a mark; cut by the end, it may change them.
-TEST(Fold, EveryCodePointChangesTheAsciiWordsItsFoldingWrites)
+// after a letter) it is a mark; it changes words of Han or kana when its
+// folding writes others or joins a kana before it; cut by the end, it may
+// change them.
+TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
 {
     constexpr uint64_t allLetters = (uint64_t{1} << 36) - 1;
     for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents}) {
         int changers = 0;
+        int hanOrKanaChangers = 0;
         for (uint32_t codePoint = 0x80; codePoint < 0x110000; ++codePoint) {
             if (codePoint >= 0xD800 && codePoint <= 0xDFFF) continue;
             const std::string character = Utf8Of(codePoint);
@@ -484,7 +514,10 @@ TEST(Fold, EveryCodePointChangesTheAsciiWordsItsFoldingWrites)
             const bool joins = FoldExactly(mode, true, letter + character + "y") != letter + folded + "y";
             const bool always = found.nothingOrPunctuation || (mode == CaseFoldAccents && ContinuesCharacter(codePoint));
             const bool changes = always || found.letters;
+            const bool changesHanOrKana = HoldsOtherHanOrKana(folded, codePoint) ||
+                                          FoldExactly(mode, true, "\u306F" + character) != "\u306F" + folded;  // は
             changers += changes;
+            hanOrKanaChangers += changesHanOrKana && !always;
             ASSERT_TRUE(!joins || always) << "U+" << std::hex << codePoint;
             const std::string text = std::string(codePoint % 150, 'x') + character + std::string(codePoint % 7, 'y');
             const int count = static_cast<int>(text.size());
@@ -494,16 +527,19 @@ TEST(Fold, EveryCodePointChangesTheAsciiWordsItsFoldingWrites)
                 const auto where = [&] {
                     return testing::Message() << "U+" << std::hex << codePoint << " vectors " << level << " folding " << mode;
                 };
-                ASSERT_EQ(MayChangeAsciiWords(level, mode, text.data(), count, allLetters), changes) << where();
-                ASSERT_EQ(MayChangeAsciiWords(level, mode, text.data(), count, allLetters & ~found.letters), always)
+                ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), count, allLetters), changes) << where();
+                ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), count, allLetters & ~found.letters), always)
+                    << where();
+                ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), count, HanOrKanaBit), always || changesHanOrKana)
                     << where();
                 const int cut = count - static_cast<int>(codePoint % 7) - 1;  // the character's last byte is missing
-                EXPECT_TRUE(!changes || MayChangeAsciiWords(level, mode, text.data(), cut, 0)) << where();
+                EXPECT_TRUE(!changes || MayChangeWordsAsStored(level, mode, text.data(), cut, 0)) << where();
             }
         }
         // ß, ﬁ, the Kelvin sign, a soft hyphen...; under accents the Latin
         // letters with marks and the marks: a new version of Unicode may bring more
         EXPECT_EQ(changers, mode == CaseFoldUnicode ? 20 : 3218);
+        EXPECT_EQ(hanOrKanaChangers, mode == CaseFoldUnicode ? 1004 : 1002);  // compatibility ideographs, voicing marks
     }
 }
 

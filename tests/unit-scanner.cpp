@@ -409,6 +409,10 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"ca", "c\xE1\xBA\x9A", {0, 50, 50}},
         {"cat", "cat\xCC\x81s", {50, 0, 90}},
         {"viet", "Vi\xE1\xBB\x87t", {0, 0, 100}},
+        // Han and kana too: a compatibility ideograph and a voicing mark
+        // send the scan back to fold.
+        {"\xE8\xB1\x88", "\xEF\xA4\x80", {0, 100, 100}},                              // 豈 U+F900
+        {"\xE3\x81\xB0", "\xE3\x81\xAF\xE3\x82\x99", {0, 100, 100}},                  // ば は+U+3099
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

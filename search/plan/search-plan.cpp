@@ -94,15 +94,21 @@ void GatherByteTerms(SearchPlan* plan)
     CompilePatternSet(bytes.others, others, otherCount);
 }
 
-// Whether every term is ASCII letters and digits alone; their letters then.
-bool TermsAreAsciiWords(const SearchExpression& expression, uint64_t* letters)
+// Whether every term is ASCII letters and digits, Han and kana alone; their
+// letters then (AsciiLetterBit, and HanOrKanaBit for Han and kana).
+bool TermsAreStoredWords(const SearchExpression& expression, uint64_t* letters)
 {
     *letters = 0;
     for (int32_t term = 0; term < expression.termCount; ++term) {
         const TextPattern& pattern = *expression.terms[term].pattern;
-        for (int32_t i = 0; i < pattern.length; ++i) {
-            if (!IsAsciiLetter(pattern.text[i]) && !IsAsciiDigit(pattern.text[i])) return false;
-            *letters |= AsciiLetterBit(pattern.text[i]);
+        const char* const text = reinterpret_cast<const char*>(pattern.text);
+        for (int32_t i = 0; i < pattern.length;) {
+            uint32_t codePoint = 0;
+            const int length = pattern.text[i] < 0x80 ? 1 : CodePointAt(text + i, text + pattern.length, &codePoint);
+            if (length == 1 && !IsAsciiLetter(pattern.text[i]) && !IsAsciiDigit(pattern.text[i])) return false;
+            if (length != 1 && !(length > 1 && IsHanOrKana(codePoint))) return false;
+            *letters |= length == 1 ? AsciiLetterBit(pattern.text[i]) : HanOrKanaBit;
+            i += length;
         }
     }
     return true;
@@ -188,7 +194,7 @@ FoldedHitEnd StoredEndOfHit(CaseFolding folding, const char* after, const char* 
 {
     const FoldedHitEnd asItStands = FoldedEndOfHit(after, end);
     if (asItStands == FoldedHitEnd::Unknown || static_cast<unsigned char>(*after) < 0x80 ||
-        (end - after >= 2 && IsPlainCyrillic(after)))
+        (end - after >= 2 && IsPlainCyrillic(after)) || (end - after >= 3 && IsPlainKanaOrHan(after)))
         return asItStands;
     char folded[FoldOutputCapacity(4)];
     const int length = FoldedAlone(folding, after, end, folded);
@@ -198,6 +204,7 @@ FoldedHitEnd StoredEndOfHit(CaseFolding folding, const char* after, const char* 
 unsigned char StoredByteBefore(CaseFolding folding, const char* start, const char* at)
 {
     if (static_cast<unsigned char>(at[-1]) < 0x80 || (at - start >= 2 && IsPlainCyrillic(at - 2))) return at[-1];
+    if (at - start >= 3 && IsPlainKanaOrHan(at - 3)) return FoldedByteBefore(start, at);
     uint32_t codePoint = 0;
     const int back = CodePointBefore(start, at, &codePoint);
     char folded[FoldOutputCapacity(4)];
@@ -208,6 +215,7 @@ unsigned char StoredByteBefore(CaseFolding folding, const char* start, const cha
 unsigned char StoredByteAt(CaseFolding folding, const char* at, const char* end)
 {
     if (static_cast<unsigned char>(*at) < 0x80 || (end - at >= 2 && IsPlainCyrillic(at))) return *at;
+    if (end - at >= 3 && IsPlainKanaOrHan(at)) return FoldedByteAt(at, end);
     char folded[FoldOutputCapacity(4)];
     const int length = FoldedAlone(folding, at, end, folded);
     return length > 0 ? FoldedByteAt(folded, folded + length) : FoldedByteAt(at, end);
@@ -225,8 +233,8 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->folding = expression->folding;
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;
-    plan->asciiWordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance &&
-                               TermsAreAsciiWords(*expression, &plan->asciiWordLetters);
+    plan->wordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance &&
+                               TermsAreStoredWords(*expression, &plan->storedWordLetters);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);

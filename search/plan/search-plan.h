@@ -69,11 +69,12 @@ struct SearchPlan {
     // what they fold to (FoldedByteBefore, FoldedByteAt).
     bool keepsPunctuation;
     // Under folding, markup searched without the relevance ranking,
-    // when every term is ASCII letters and digits alone: a document's stored
-    // bytes are searched as they stand while they hold no character that
-    // would fold otherwise around such words (MayChangeAsciiWords).
-    bool asciiWordsAsStored;
-    uint64_t asciiWordLetters;  // then: the letters and digits of the terms (AsciiLetterBit)
+    // when every term is ASCII letters and digits, Han and kana alone: a
+    // document's stored bytes are searched as they stand while they hold no
+    // character that would fold otherwise around such words
+    // (MayChangeWordsAsStored).
+    bool wordsAsStored;
+    uint64_t storedWordLetters;  // then: the letters and digits of the terms (AsciiLetterBit), HanOrKanaBit
     bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;
@@ -108,7 +109,7 @@ FoldedHitEnd FoldedEndOfHit(const char* after, const char* end);
 unsigned char FoldedByteBefore(const char* start, const char* at);
 unsigned char FoldedByteAt(const char* at, const char* end);
 // The same three of stored bytes searched as they stand for words of ASCII
-// letters and digits under `folding` (the plan's asciiWordsAsStored):
+// letters and digits, Han and kana under `folding` (the plan's wordsAsStored):
 // a character beside a hit is read as what its folding is (ś as an s and a
 // mark, U+0345 as the letter ι).
 FoldedHitEnd StoredEndOfHit(CaseFolding folding, const char* after, const char* end);

@@ -84,7 +84,7 @@ struct ScanContext {
     // set (else blockOffset and the byte's place in the block tell).
     int64_t (*offsetOf)(const void* map, int32_t at);
     const void* offsetMap;
-    bool asStored;  // under folding, the block is stored bytes searched as they stand (asciiWordsAsStored)
+    bool asStored;  // under folding, the block is stored bytes searched as they stand (wordsAsStored)
     // The bytes of documents searched whole as stored, and those read as
     // stored before a character sent the scan back to fold the document:
     // documents are tried as stored while the second stay small beside the
@@ -156,9 +156,9 @@ void EndBlocks(ScanContext* context);
 // Under folding, outside text only: reads the open document, its first
 // block as read giving the title and META texts, and scores it in blocks as
 // ScoreBlock scores them: as its stored bytes stand, for the plan's words of
-// ASCII letters and digits, until a character that would fold otherwise
-// comes; else (and then from the start again) folded as it is read. False
-// when the document could not be read again.
+// ASCII letters and digits, Han and kana, until a character that would fold
+// otherwise comes; else (and then from the start again) folded as it is
+// read. False when the document could not be read again.
 bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts);
 // Scores a stretch of visible text that goes on from the last: each term's
 // search begins at from[term] (bytes after start), and a hit counts only

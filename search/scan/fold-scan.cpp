@@ -9,12 +9,12 @@
 // folding changed a piece's length the next is read aside and folded into
 // the block.
 //
-// Words of ASCII letters and digits alone (under Unicode folding) are
-// searched in the stored bytes as they stand, as without folding: a
-// character whose folding could change what such words find (ß for a word
-// with an s, a soft hyphen for any) sends the scan back to the document's
-// start to fold it, and the characters beside a hit are read as what they
-// fold to.
+// Words of ASCII letters and digits, Han and kana alone are searched in the
+// stored bytes as they stand, as without folding: a character whose folding
+// could change what such words find (ß for a word with an s, é for one with
+// an e without accents, a voicing mark for one with kana, a soft hyphen for
+// any) sends the scan back to the document's start to fold it, and the
+// characters beside a hit are read as what they fold to.
 #include <algorithm>
 #include <cstring>
 
@@ -183,12 +183,12 @@ struct StoredScan {
     int64_t bytesRead;
 };
 
-// The plan's words of ASCII letters and digits in the stored bytes as they
-// stand, scored with the folded rules for a hit's ends, as long as no
-// character that would fold otherwise comes. A character that a block's
-// read cuts waits after the carried bytes for the rest, so that each is
-// looked at whole.
-StoredScan ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocument* texts)
+// The plan's words of ASCII letters and digits, Han and kana in the stored
+// bytes as they stand, scored with the folded rules for a hit's ends, as
+// long as no character that would fold otherwise comes. A character that a
+// block's read cuts waits after the carried bytes for the rest, so that
+// each is looked at whole.
+StoredScan ScoreWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
     const SearchPlan& plan = *context->plan;
     char* buffer = context->block;
@@ -206,7 +206,7 @@ StoredScan ScoreAsciiWordsAsStored(ScanContext* context, PlatFile* file, Scanned
         // of a cut character next time looks at it as it is.
         const bool more = got > 0 && got == wanted && context->blockSize >= plan.expression->longestTerm + 8;
         const int cut = more ? CutCharacterLength(buffer + carry, end - carry) : 0;
-        if (MayChangeAsciiWords(plan.level, plan.folding, buffer + carry, end - cut - carry, plan.asciiWordLetters))
+        if (MayChangeWordsAsStored(plan.level, plan.folding, buffer + carry, end - cut - carry, plan.storedWordLetters))
             return StoredScan{false, bytesRead};
         context->blockOffset = readAt - held - carry;
         buffer[end] = '\0';
@@ -233,9 +233,9 @@ bool TriesStoredBytes(const ScanContext& context)
 
 bool ScoreFoldedFileText(ScanContext* context, PlatFile* file, ScannedDocument* texts)
 {
-    if (context->plan->asciiWordsAsStored && TriesStoredBytes(*context)) {
+    if (context->plan->wordsAsStored && TriesStoredBytes(*context)) {
         context->asStored = true;
-        const StoredScan scan = ScoreAsciiWordsAsStored(context, file, texts);
+        const StoredScan scan = ScoreWordsAsStored(context, file, texts);
         context->asStored = false;
         (scan.scored ? context->storedBytesKept : context->storedBytesWasted) += scan.bytesRead;
         if (scan.scored) return true;
