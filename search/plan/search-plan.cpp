@@ -234,7 +234,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;
     plan->wordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance &&
-                               TermsAreStoredWords(*expression, &plan->storedWordLetters);
+                          TermsAreStoredWords(*expression, &plan->storedWordLetters);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);
