@@ -362,6 +362,8 @@ TEST_F(Scanner, ScansDocumentsThroughEveryBlockSize)
 // edge.
 TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
 {
+    std::string kanaRun;  // of の, long enough for the stored bytes' vector check
+    for (int i = 0; i < 30; ++i) kanaRun += "\xE3\x81\xAE";
     struct Row {
         const char* words;
         std::string text;
@@ -413,6 +415,7 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         // send the scan back to fold.
         {"\xE8\xB1\x88", "\xEF\xA4\x80", {0, 100, 100}},                              // 豈 U+F900
         {"\xE3\x81\xB0", "\xE3\x81\xAF\xE3\x82\x99", {0, 100, 100}},                  // ば は+U+3099
+        {"\xE3\x81\xB0", kanaRun + "\xE3\x81\xAF\xE3\x82\x99", {0, 100, 100}},        // after enough for the vector check
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";
