@@ -2003,7 +2003,7 @@ __attribute__((target("avx2"))) inline bool MayChange64(const unsigned char* at,
 // them again, and the last two, whose next bytes are not there, one by one.
 template <CaseFolding Folding>
 __attribute__((target("avx2"))) bool MayChangeWordsAsStoredAvx2(const unsigned char* at, const unsigned char* end,
-                                                             uint64_t letters)
+                                                                uint64_t letters)
 {
     if (end - at < 66) return MayChangeWordsAsStoredPortable<Folding>(at, end, letters);
     const ChangerVectors vectors = ChangerVectorsFor<Folding>(letters);
