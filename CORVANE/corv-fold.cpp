@@ -1519,35 +1519,6 @@ int FoldApart(FoldState* state, const char* source, int count, char* target, voi
 
 namespace {
 
-// Moves the run of ASCII at text[read] back to text[written] (written <
-// read), finding its end as it goes, 16 bytes at a time: how long it is. A
-// chunk is stored whole where that cannot reach a byte not yet read.
-int MoveAsciiRun(char* text, int written, int read, int count)
-{
-    int ascii = 0;
-#if defined(__SSE2__)
-    // Whole chunks of ASCII in a tight loop: each is read before it is
-    // stored, and the store ends before the next bytes to read.
-    const char* from = text + read;
-    char* to = text + written;
-    for (; read + ascii + 16 <= count; ascii += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + ascii));
-        const int mask = _mm_movemask_epi8(chunk);
-        if (mask != 0) {
-            const int length = ascii + __builtin_ctz(static_cast<unsigned>(mask));
-            if (read - written >= 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + ascii), chunk);
-            else
-                for (; ascii < length; ++ascii) to[ascii] = from[ascii];
-            return length;
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + ascii), chunk);
-    }
-#endif
-    for (; read + ascii < count && static_cast<unsigned char>(text[read + ascii]) < 0x80; ++ascii)
-        text[written + ascii] = text[read + ascii];
-    return ascii;
-}
-
 // Letters of the quick way folded where they stand, text[*read] written at
 // text[*written] (never after it), with the lone ASCII bytes between them
 // (and, at a vector level, runs of small Cyrillic and ASCII). Nothing may be
@@ -1565,7 +1536,10 @@ void TakeQuickInPlace(FoldState* state, const QuickTables& tables, unsigned char
 
 // ASCII and the letters written at once (most of them) are folded where they
 // stand, each within the bytes it was read from; the first character that
-// is held back, or would outgrow its bytes, sends the rest the long way.
+// is held back, or would outgrow its bytes, sends the rest the long way, as
+// does text that moved (é folded to e without its accent): moving each run
+// of ASCII back costs more than folding the rest from a copy, whose runs
+// and letters the loop of the long way takes together.
 int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*foldedApart)(char*, int))
 {
     if (state->mode == CaseFoldAscii) {  // the text is its own folding
@@ -1576,8 +1550,8 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
     const uint8_t heldOrMark = FlagMark | (FlagHold << (state->mode - 1));
     const QuickTables& tables = QuickTablesOf(state);
     int read = 0, written = 0;
-    while (read < count && state->pendingLength == 0 && state->heldCount == 0) {
-        const int ascii = written < read ? MoveAsciiRun(text, written, read, count) : AsciiRun(state, text + read, count - read);
+    while (read < count && written == read && state->pendingLength == 0 && state->heldCount == 0) {
+        const int ascii = AsciiRun(state, text + read, count - read);
         if (ascii > 0) {
             NoteAsciiTaken(state, text + read, ascii);
             written += ascii;
@@ -1591,8 +1565,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
         if (length <= 0) break;
         const uint32_t codePoint = Decode(bytes + read, length);
         const FoldRecord& record = RecordOf(codePoint);
-        if ((record.flags & heldOrMark) || written + FoldedLength(state, record, codePoint, length) > read + length)
-            break;
+        if ((record.flags & heldOrMark) || FoldedLength(state, record, codePoint, length) > length) break;
         Sink sink{bytes + written, nullptr, 0, read + length - written};
         WriteLetter(state, &sink, record, codePoint, bytes + read, length, state->offset);
         if (foldedApart) foldedApart(text + written, sink.length);
