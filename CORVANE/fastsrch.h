@@ -1,6 +1,6 @@
 // fastsrch: fixed byte patterns found in byte ranges: a shift table
 // (Horspool's variant of Boyer-Moore) on the portable level, a vector filter
-// of each window's first and last byte on the others. Every text search of
+// of two bytes of each window on the others. Every text search of
 // the program goes through it.
 #pragma once
 
@@ -23,6 +23,9 @@ struct TextPattern {
     // longest proper border of the first i + 1 bytes. The search gives way to
     // it where candidates would cost more than the bytes they come from.
     int16_t border[PatternTextCapacity];
+    // Where the two bytes that the vector filter compares lie, the first
+    // before the second: the rarest (a guess from their values), apart.
+    int16_t probes[2];
 };
 
 // 1 when ready; 0 for an empty text or one longer than the pattern holds.
