@@ -942,7 +942,7 @@ __attribute__((target("avx2"))) bool TakeSmallCyrillicAvx2(const QuickTables& ta
         if (!InPlace || out != at) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
         out += length;
         at += length;
-        if (length == 32) continue;
+        if (length >= 31) continue;  // the 32 bytes, or all but a letter they cut: the next window takes it
         // Where text moves, a letter that no window takes (a capital, й) is
         // written from the table, and the windows go on after it.
         if (!InPlace && end - at > 3) {
@@ -1079,7 +1079,7 @@ inline bool TakeSmallCyrillic(const QuickTables& tables, QuickRun* run, const un
         if (!InPlace || run->out != at) _mm_storeu_si128(reinterpret_cast<__m128i*>(run->out), bytes);
         run->out += length;
         run->at += length;
-        if (length < 16) break;
+        if (length < 15) break;  // as in the wide windows, one that cuts a letter goes on
     }
     if (run->at == narrow) return run->at != start;
     run->last = LastBefore(tables, run->out);
