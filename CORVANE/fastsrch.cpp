@@ -216,7 +216,7 @@ void ChooseProbes(TextPattern* pattern)
     int first = 0;
     for (int i = 1; i < length; ++i)
         if (Commonness(text, length, i) < Commonness(text, length, first)) first = i;
-    int second = first == length - 1 ? 0 : length - 1;
+    int second = first;  // a pattern of one byte compares it twice
     int secondCost = 1 << 30;
     for (int i = 0; i < length; ++i) {
         if (i == first) continue;
