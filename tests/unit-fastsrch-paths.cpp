@@ -186,6 +186,29 @@ TEST_P(PatternPaths, RunsThatEveryPositionIsACandidateInGiveTheSameOccurrences)
     }
 }
 
+// The filter compares a pattern's rarest bytes, wherever they lie in it:
+// an occurrence that the range's end cuts is none, though the bytes after
+// the range complete it, at every place among the filter's windows.
+TEST_P(PatternPaths, AnOccurrenceThatTheRangesEndCutsIsNone)
+{
+    const std::string patterns[] = {"eezqee", "zeeeee", "eeeeez", "asyncio", "\xD0\xBF\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82",
+                                    std::string(40, 'e') + "jq" + std::string(40, 'e')};
+    for (const std::string& pattern : patterns) {
+        TextPattern compiled;
+        ASSERT_EQ(CompilePattern(&compiled, pattern.c_str(), PatternIgnoreCase), 1);
+        for (size_t before = 0; before < 70; ++before) {
+            const std::string text = std::string(before, '.') + pattern;
+            for (size_t cut = before; cut <= text.size(); ++cut) {
+                const char* found = nullptr;
+                const bool whole = cut == text.size();
+                ASSERT_EQ(FindPattern(&compiled, text.data(), text.data() + cut, &found), whole ? 1 : 0)
+                    << pattern << ", " << before << " before, cut at " << cut;
+                ASSERT_EQ(found, whole ? text.data() + before : nullptr);
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllPaths, PatternPaths,
                          testing::Values(SearchWay{VectorAvx2, false}, SearchWay{VectorSse2, false},
                                          SearchWay{VectorPortable, false}, SearchWay{VectorAvx2, true}));
