@@ -1566,7 +1566,7 @@ int FoldInPlace(FoldState* state, char* text, int count, char* scratch, void (*f
         const uint32_t codePoint = Decode(bytes + read, length);
         const FoldRecord& record = RecordOf(codePoint);
         if ((record.flags & heldOrMark) || FoldedLength(state, record, codePoint, length) > length) break;
-        Sink sink{bytes + written, nullptr, 0, read + length - written};
+        Sink sink{bytes + written, nullptr, 0, length};  // written is read: the letter's own bytes
         WriteLetter(state, &sink, record, codePoint, bytes + read, length, state->offset);
         if (foldedApart) foldedApart(text + written, sink.length);
         written += sink.length;
