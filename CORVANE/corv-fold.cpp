@@ -5,6 +5,7 @@
 // plain ASCII is found 16 bytes at a time and copied.
 #include "corv-fold.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
@@ -1995,21 +1996,319 @@ __attribute__((target("avx2"))) bool MayChangeWordsAsStoredAvx2(const unsigned c
 }
 #endif
 
+// ---- Cyrillic words in stored bytes ----------------------------------------------
+
+// Whether the two bytes at `at` (end - at >= 2) are a Cyrillic letter that
+// stored bytes hold as the words would once capitals are lowered: А to я,
+// and under unicode ѐ to џ, which fold to themselves or to a letter and a
+// mark after it, which no hit goes through or ends before.
 template <CaseFolding Folding>
-bool MayChangeWordsAsStoredAt(int32_t level, const unsigned char* at, const unsigned char* end, uint64_t letters)
+inline bool IsPlainForCyrillicWords(const unsigned char* at)
+{
+    const unsigned char lead = at[0], second = at[1];
+    if (lead == 0xD0) return second >= 0x90 && second <= 0xBF;
+    return lead == 0xD1 && second >= 0x80 && second <= (Folding == CaseFoldUnicode ? 0x9F : 0x8F);
+}
+
+// Writes the capital that begins at `at` (А to Я, D0 90 to AF) as the small
+// letter it folds to, where it stands: А to П are D0 B0 to BF, Р to Я D1 80
+// to 8F.
+inline void LowerCyrillicCapital(unsigned char* at)
+{
+    if (at[1] >= 0xA0) ++at[0];
+    at[1] = static_cast<unsigned char>(at[1] < 0xA0 ? at[1] + 0x20 : at[1] - 0x20);
+}
+
+inline bool IsCyrillicCapital(const unsigned char* at) { return at[0] == 0xD0 && at[1] >= 0x90 && at[1] <= 0xAF; }
+
+// The character at `at` (`length` bytes, `codePoint`) folded alone into
+// `folded`, as read beside a word's letters: ASCII in small letters, as the
+// search compares it; the Cyrillic letters А to я but Й and й by
+// arithmetic. -1 for a mark, which no character is read without.
+int FoldNeighbour(CaseFolding folding, const unsigned char* at, int length, uint32_t codePoint, unsigned char* folded)
+{
+    if (length == 1) {
+        folded[0] = IsAsciiLetter(at[0]) ? at[0] | 0x20 : at[0];
+        return 1;
+    }
+    const bool plain = at[0] == 0xD0 ? at[1] >= 0x90 && (at[1] & 0xDF) != 0x99 : at[0] == 0xD1 && at[1] <= 0x8F;
+    if (length == 2 && plain) {
+        folded[0] = at[0];
+        folded[1] = at[1];
+        if (IsCyrillicCapital(folded)) LowerCyrillicCapital(folded);
+        return 2;
+    }
+    if (ContinuesCharacter(codePoint)) return -1;
+    return FoldCharacter(folding, reinterpret_cast<const char*>(at), length, reinterpret_cast<char*>(folded));
+}
+
+inline bool SameBytes(const unsigned char* a, const unsigned char* b, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Whether the folding of the characters before `at` (back to start) may end
+// with the `need` bytes of `wanted`, read one character at a time: no as
+// soon as one differs; yes when they all agree, or a character cannot be
+// read alone (a mark, one that start cuts).
+bool MayEndWith(CaseFolding folding, const unsigned char* start, const unsigned char* at, const unsigned char* wanted,
+                int need)
+{
+    while (need > 0) {
+        uint32_t codePoint = 0;
+        // Mostly a Cyrillic letter, U+0400 to U+047F.
+        const bool cyrillic = at - start >= 2 && (at[-2] & 0xFE) == 0xD0 && (at[-1] & 0xC0) == 0x80;
+        const int back = cyrillic ? 2 : CodePointBefore(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(at), &codePoint);
+        if (back == 0) return true;
+        if (cyrillic) codePoint = (at[-2] & 0x1Fu) << 6 | (at[-1] & 0x3Fu);
+        at -= back;
+        unsigned char folded[FoldOutputCapacity(4)];
+        const int written = FoldNeighbour(folding, at, back, codePoint, folded);
+        if (written < 0) return true;
+        const int compared = std::min(written, need);
+        if (!SameBytes(folded + written - compared, wanted + need - compared, compared)) return false;
+        need -= compared;
+    }
+    return true;
+}
+
+// The same after `at` (up to end): whether their folding may begin with the
+// `need` bytes of `wanted`.
+bool MayBeginWith(CaseFolding folding, const unsigned char* at, const unsigned char* end, const unsigned char* wanted,
+                  int need)
+{
+    while (need > 0) {
+        uint32_t codePoint = 0;
+        const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
+        if (length == 0) return true;
+        unsigned char folded[FoldOutputCapacity(4)];
+        const int written = FoldNeighbour(folding, at, length, codePoint, folded);
+        if (written < 0) return true;
+        const int compared = std::min(written, need);
+        if (!SameBytes(folded, wanted, compared)) return false;
+        wanted += compared;
+        need -= compared;
+        at += length;
+    }
+    return true;
+}
+
+// Whether a character at `at` (`length` bytes) that folds to the Cyrillic
+// letter `letter` (two bytes) may stand in one of the words: where a word
+// holds that letter, the characters around it fold to the rest of the word
+// (ё under accents matters to пакет only after пак and before т).
+bool MayFormWordAround(CaseFolding folding, const unsigned char* start, const unsigned char* at, int length,
+                       const unsigned char* end, const unsigned char* letter, const StoredWords& words)
+{
+    for (int word = 0; word < words.count; ++word) {
+        const unsigned char* text = words.text[word];
+        for (int k = 0; k + 2 <= words.length[word]; k += text[k] < 0x80 ? 1 : text[k] < 0xE0 ? 2 : text[k] < 0xF0 ? 3 : 4)
+            if (text[k] == letter[0] && text[k + 1] == letter[1] && MayEndWith(folding, start, at, text, k) &&
+                MayBeginWith(folding, at + length, end, text + k + 2, words.length[word] - k - 2))
+                return true;
+    }
+    return false;
+}
+
+// The Cyrillic letter of the words (two bytes) that `folded` (`written`
+// bytes) is alone, or nullptr. Through `more`, whether it holds one of
+// their letters otherwise: not where a mark follows it in the folding
+// (Ӑ is а and a breve under unicode), which no hit goes through or ends before.
+const unsigned char* WordLetterAlone(const char* folded, int written, uint64_t cyrillic, bool* more)
+{
+    *more = false;
+    for (int at = 0; at < written;) {
+        uint32_t codePoint = 0;
+        const int length = std::max(1, CodePointAt(folded + at, folded + written, &codePoint));
+        uint32_t next = 0;
+        const bool marked = CodePointAt(folded + at + length, folded + written, &next) > 0 && ContinuesCharacter(next);
+        if (length == 2 && (CyrillicLetterBit(codePoint) & cyrillic) && !marked) {
+            if (written == 2) return reinterpret_cast<const unsigned char*>(folded);
+            *more = true;
+        }
+        at += length;
+    }
+    return nullptr;
+}
+
+// Whether the character that begins at `at` (not plain for Cyrillic words)
+// may change what the words find: as for their ASCII letters, Han and kana,
+// or a mark (which may join letters, or make one under unicode: и and a
+// breve are й), or a letter that folds to one of theirs in their midst.
+template <CaseFolding Folding>
+bool CyrillicWordsChangerAt(const unsigned char* start, const unsigned char* at, const unsigned char* end,
+                            const StoredWords& words)
+{
+    uint32_t codePoint = 0;
+    const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
+    if (length == 0) return IsCutSequence(at, end);  // not UTF-8: compared as it stands, unless the end cuts it
+    if (length == 2 && (at[0] & 0xFE) == 0xD0) {
+        const uint32_t small = words.cyrillicFolds[codePoint - 0x400];
+        const unsigned char letter[2] = {static_cast<unsigned char>(0xC0 | small >> 6), static_cast<unsigned char>(0x80 | (small & 0x3F))};
+        return small != codePoint && (CyrillicLetterBit(small) & words.cyrillic) &&
+               MayFormWordAround(Folding, start, at, length, end, letter, words);
+    }
+    if (ChangerAt<Folding>(at, end, words.letters) || ContinuesCharacter(codePoint)) return true;
+    if (RecordOf(codePoint).flags & FlagUnchanged) return false;  // folded as it stands
+    char folded[FoldOutputCapacity(4)];
+    const int written = FoldCharacter(Folding, reinterpret_cast<const char*>(at), length, folded);
+    bool more = false;
+    const unsigned char* letter = WordLetterAlone(folded, written, words.cyrillic, &more);
+    return more || (letter && MayFormWordAround(Folding, start, at, length, end, letter, words));
+}
+
+// Whether the byte at `at` may begin a character that CyrillicWordsChangerAt
+// looks at: a lead byte past ASCII, unless of a plain letter.
+template <CaseFolding Folding>
+inline bool MayBeCyrillicWordsChanger(const unsigned char* at, const unsigned char* end)
+{
+    return at[0] >= 0xC2 && (end - at < 2 || !IsPlainForCyrillicWords<Folding>(at));
+}
+
+// Capitals lowered and the other characters past ASCII looked at, byte by byte.
+template <CaseFolding Folding>
+bool MayChangeCyrillicWordsPortable(const unsigned char* start, unsigned char* at, const unsigned char* end,
+                                    const StoredWords& words)
+{
+    for (; at < end; ++at) {
+        if (end - at >= 2 && IsCyrillicCapital(at)) LowerCyrillicCapital(at++);
+        else if (MayBeCyrillicWordsChanger<Folding>(at, end) && CyrillicWordsChangerAt<Folding>(start, at, end, words))
+            return true;
+    }
+    return false;
+}
+
+#ifdef CORV_VECTOR_X86
+// Classes of a byte for Cyrillic words, a bit each, told by its nibbles as
+// NibbleClasses tells them: leads of C, E and F; leads of D but D0 and D1;
+// D0; D1.
+enum : uint8_t { LeadsCEF = 0x01, LeadsD = 0x02, LeadD0 = 0x04, LeadD1 = 0x08 };
+constexpr NibbleClasses CyrillicLeads = {
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, LeadsCEF, LeadsD | LeadD0 | LeadD1, LeadsCEF, LeadsCEF},
+    {LeadsCEF | LeadD0, LeadsCEF | LeadD1, LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD,
+     LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD,
+     LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD, LeadsCEF | LeadsD}};
+// By the high nibble of the byte after a lead, the classes looked at, under
+// unicode and under accents: the leads of other letters always; D0 before
+// 80 to AF (capitals, and Ѐ to Џ); D1 before A0 to BF (Ѡ and after), and
+// under accents before 90 to 9F (ѐ to џ) too. (Before other bytes, D0 and
+// D1 are no UTF-8, compared as they stand.)
+constexpr uint8_t AnyAfter = LeadsCEF | LeadsD;
+alignas(16) constexpr uint8_t CyrillicNexts[2][16] = {
+    {AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter | LeadD0,
+     AnyAfter | LeadD0, AnyAfter | LeadD0 | LeadD1, AnyAfter | LeadD1, AnyAfter, AnyAfter, AnyAfter, AnyAfter},
+    {AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter, AnyAfter | LeadD0,
+     AnyAfter | LeadD0 | LeadD1, AnyAfter | LeadD0 | LeadD1, AnyAfter | LeadD1, AnyAfter, AnyAfter, AnyAfter, AnyAfter}};
+
+// The nibble tables in vectors, loaded once.
+struct CyrillicVectors {
+    __m256i high;
+    __m256i low;
+    __m256i nexts;
+};
+
+template <CaseFolding Folding>
+__attribute__((target("avx2"))) inline CyrillicVectors CyrillicVectorsFor()
+{
+    return CyrillicVectors{Broadcast(CyrillicLeads.high), Broadcast(CyrillicLeads.low),
+                           Broadcast(CyrillicNexts[Folding == CaseFoldAccents])};
+}
+
+// Where among the 32 bytes at `at` (`bytes`; the byte after them is read
+// too) a capital or a character that MayBeCyrillicWordsChanger holds may
+// begin (a lead of C0 or C1 too, which begins no UTF-8).
+__attribute__((target("avx2"))) inline uint32_t CyrillicWordsCandidates(const unsigned char* at, __m256i bytes,
+                                                                        const CyrillicVectors& vectors)
+{
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    const __m256i classes =
+        _mm256_and_si256(_mm256_shuffle_epi8(vectors.high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)),
+                         _mm256_shuffle_epi8(vectors.low, _mm256_and_si256(bytes, nibble)));
+    const __m256i asked = _mm256_shuffle_epi8(vectors.nexts, _mm256_and_si256(_mm256_srli_epi16(next, 4), nibble));
+    // A class left sets the top bit.
+    const __m256i left = _mm256_adds_epu8(_mm256_and_si256(classes, asked), _mm256_set1_epi8(0x7F));
+    return static_cast<uint32_t>(_mm256_movemask_epi8(left));
+}
+
+// Lowers the capitals among the candidates (a bit for each byte from `at`)
+// and looks at the others: whether one may change what the words find. A
+// capital lowered writes its second byte, never a lead: the candidates stay
+// what they were.
+template <CaseFolding Folding>
+inline bool LowerOrFindChanger(const unsigned char* start, unsigned char* at, uint64_t candidates,
+                               const unsigned char* end, const StoredWords& words)
+{
+    for (; candidates; candidates &= candidates - 1) {
+        unsigned char* const candidate = at + __builtin_ctzll(candidates);
+        if (IsCyrillicCapital(candidate)) LowerCyrillicCapital(candidate);
+        else if (CyrillicWordsChangerAt<Folding>(start, candidate, end, words)) return true;
+    }
+    return false;
+}
+
+// 64 bytes at a time, passed over when all are ASCII, then 32; the last
+// ones, whose next byte is not there, one by one.
+template <CaseFolding Folding>
+__attribute__((target("avx2"))) bool MayChangeCyrillicWordsAvx2(const unsigned char* start, unsigned char* at,
+                                                                const unsigned char* end, const StoredWords& words)
+{
+    const CyrillicVectors vectors = CyrillicVectorsFor<Folding>();
+    for (; end - at > 64; at += 64) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+        if (HighBits64(first, second) &&
+            LowerOrFindChanger<Folding>(start, at,
+                                        CyrillicWordsCandidates(at, first, vectors) |
+                                            uint64_t{CyrillicWordsCandidates(at + 32, second, vectors)} << 32,
+                                        end, words))
+            return true;
+    }
+    if (end - at > 32) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        if (LowerOrFindChanger<Folding>(start, at, CyrillicWordsCandidates(at, bytes, vectors), end, words)) return true;
+        at += 32;
+    }
+    return MayChangeCyrillicWordsPortable<Folding>(start, at, end, words);
+}
+#endif
+
+template <CaseFolding Folding>
+bool MayChangeWordsAsStoredAt(int32_t level, const unsigned char* start, unsigned char* at, const unsigned char* end,
+                              const StoredWords& words)
 {
 #ifdef CORV_VECTOR_X86
-    if (level == VectorAvx2) return MayChangeWordsAsStoredAvx2<Folding>(at, end, letters);
+    if (level == VectorAvx2)
+        return words.cyrillic ? MayChangeCyrillicWordsAvx2<Folding>(start, at, end, words)
+                              : MayChangeWordsAsStoredAvx2<Folding>(at, end, words.letters);
 #endif
     (void)level;
-    return MayChangeWordsAsStoredPortable<Folding>(at, end, letters);
+    return words.cyrillic ? MayChangeCyrillicWordsPortable<Folding>(start, at, end, words)
+                          : MayChangeWordsAsStoredPortable<Folding>(at, end, words.letters);
 }
 
 }  // namespace
 
-bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters)
+void StartStoredWords(CaseFolding folding, StoredWords* words)
 {
-    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes);
-    return folding == CaseFoldAccents ? MayChangeWordsAsStoredAt<CaseFoldAccents>(level, at, at + count, letters)
-                                      : MayChangeWordsAsStoredAt<CaseFoldUnicode>(level, at, at + count, letters);
+    memset(words, 0, sizeof *words);
+    for (uint32_t codePoint = 0x400; codePoint < 0x480; ++codePoint) {
+        const char bytes[2] = {static_cast<char>(0xC0 | codePoint >> 6), static_cast<char>(0x80 | (codePoint & 0x3F))};
+        char folded[FoldOutputCapacity(4)];
+        uint32_t small = 0;
+        if (FoldCharacter(folding, bytes, 2, folded) == 2 && CodePointAt(folded, folded + 2, &small) == 2 &&
+            CyrillicLetterBit(small))
+            words->cyrillicFolds[codePoint - 0x400] = static_cast<uint16_t>(small);
+    }
+}
+
+bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* start, char* bytes, int count,
+                            const StoredWords& words)
+{
+    const unsigned char* from = reinterpret_cast<const unsigned char*>(start);
+    unsigned char* at = reinterpret_cast<unsigned char*>(bytes);
+    return folding == CaseFoldAccents ? MayChangeWordsAsStoredAt<CaseFoldAccents>(level, from, at, at + count, words)
+                                      : MayChangeWordsAsStoredAt<CaseFoldUnicode>(level, from, at, at + count, words);
 }

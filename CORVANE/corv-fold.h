@@ -167,17 +167,46 @@ inline bool IsPlainKanaOrHan(const char* at)
     if (lead == 0xE3) return second >= 0x81 && second <= 0x83 && !(second == 0x82 && (third == 0x99 || third == 0x9A));
     return (lead == 0xE4 && second >= 0xB8) || (lead >= 0xE5 && lead <= 0xE9);
 }
-// Under CaseFoldUnicode or CaseFoldAccents (`folding`), for words of ASCII
-// letters and digits, Han and kana alone (`letters`: the AsciiLetterBit of
-// each letter and digit, and HanOrKanaBit when they hold Han or kana) in
-// text that keeps its punctuation: whether `count` bytes hold a character
-// that could make a search of their folding find otherwise than a search of
-// the bytes as they stand: one whose folding writes some of those letters
-// (ß, ﬁ, the Kelvin sign; under accents é and most Latin letters with
-// marks), Han or kana other than itself (a compatibility ideograph; a
-// voicing mark, which the kana before it takes), nothing (a soft hyphen),
-// or ASCII punctuation, and under accents any mark. A character the end
+// A bit for each small Cyrillic letter from U+0430 to U+045F, given its code point.
+constexpr uint64_t CyrillicLetterBit(uint32_t codePoint)
+{
+    return codePoint >= 0x430 && codePoint <= 0x45F ? uint64_t{1} << (codePoint - 0x430) : 0;
+}
+
+// Words searched in stored bytes as they stand (folded already): ASCII
+// letters and digits, Han and kana, and small Cyrillic letters with no mark
+// in their folding (а to я, not й), whose capitals MayChangeWordsAsStored
+// writes as they fold.
+constexpr int StoredWordLimit = 160;
+struct StoredWords {
+    uint64_t letters;   // the AsciiLetterBit of each ASCII letter and digit, and HanOrKanaBit when they hold Han or kana
+    uint64_t cyrillic;  // the CyrillicLetterBit of each Cyrillic letter
+    int32_t count;
+    const unsigned char* text[StoredWordLimit];
+    int32_t length[StoredWordLimit];
+    // What each character from U+0400 to U+047F folds to alone: a small
+    // letter from U+0430 to U+045F (ё under accents is е, Ђ is ђ), or 0 (a
+    // letter and a mark after it, as ё under unicode).
+    uint16_t cyrillicFolds[0x80];
+};
+// No words yet, under `folding`.
+void StartStoredWords(CaseFolding folding, StoredWords* words);
+
+// Under CaseFoldUnicode or CaseFoldAccents (`folding`), for `words` in text
+// that keeps its punctuation: whether `count` bytes at `bytes` hold a
+// character that could make a search of their folding find otherwise than
+// a search of the bytes as they stand: one whose folding writes some of the
+// words' ASCII letters (ß, ﬁ, the Kelvin sign; under accents é and most
+// Latin letters with marks), Han or kana other than itself (a compatibility
+// ideograph; a voicing mark, which the kana before it takes), nothing (a
+// soft hyphen), or ASCII punctuation, and under accents any mark. For
+// Cyrillic words also any mark, and a letter that folds to one of theirs
+// (ё under accents, Ѐ) where the characters around it, read from `start`
+// up to the end, fold to the rest of such a word; their capitals А to Я are
+// written as the small letters they fold to (both two bytes) on the way, so
+// that bytes that hold none are searched as they stand. A character the end
 // cuts may be one. (What the folding of a character beside a hit reads as,
 // ś as an s, the reader of the hit tells.) Found at the vector level given,
 // as fast as it allows.
-bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* bytes, int count, uint64_t letters);
+bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* start, char* bytes, int count,
+                            const StoredWords& words);

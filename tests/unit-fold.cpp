@@ -478,6 +478,67 @@ bool HoldsOtherHanOrKana(const std::string& folded, uint32_t codePoint)
     return false;
 }
 
+// The small Cyrillic letter (U+0430 to U+045F) that a folding holds with
+// no mark after it, or 0; through `alone`, whether it is the whole folding.
+uint32_t CyrillicLetterIn(const std::string& folded, bool* alone)
+{
+    uint32_t found = 0;
+    for (size_t at = 0; at < folded.size();) {
+        uint32_t codePoint = 0, next = 0;
+        const int length = std::max(1, CodePointAt(&folded[at], folded.data() + folded.size(), &codePoint));
+        const bool marked = CodePointAt(&folded[at + static_cast<size_t>(length)], folded.data() + folded.size(), &next) > 0 &&
+                            ContinuesCharacter(next);
+        if (CyrillicLetterBit(codePoint) && !marked) found = codePoint;
+        at += static_cast<size_t>(length);
+    }
+    *alone = found && folded.size() == 2;
+    return found;
+}
+
+// Every code point between Cyrillic letters, among Cyrillic at a place that
+// moves through the vector windows, at every vector level, for a Cyrillic
+// word that holds what it folds to between the same letters (ж, its folding,
+// ш): it changes what the word finds unless it is that letter as the word
+// holds it, or a capital lowered where it stands; between other letters,
+// only when it is a mark, or folds to nothing or punctuation, or to more
+// than one letter.
+TEST(Fold, EveryCodePointBetweenCyrillicLettersChangesAsItsFoldingTells)
+{
+    const std::string zhe = "\u0436", sha = "\u0448", ve = "\u0432";
+    for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents}) {
+        StoredWords words;
+        StartStoredWords(mode, &words);
+        words.count = 1;
+        for (uint32_t codePoint = 0x80; codePoint < 0x110000; ++codePoint) {
+            if (codePoint >= 0xD800 && codePoint <= 0xDFFF) continue;
+            const std::string character = Utf8Of(codePoint);
+            const std::string folded = FoldExactly(mode, true, character);
+            bool alone = false;
+            const uint32_t letter = CyrillicLetterIn(folded, &alone);
+            const bool plain = (codePoint >= 0x410 && codePoint < 0x450) || (mode == CaseFoldUnicode && codePoint < 0x460 && codePoint >= 0x450);
+            const bool always = !plain && (ContinuesCharacter(codePoint) || AsciiInFoldingOf(folded).nothingOrPunctuation ||
+                                           (letter && !alone));
+            const bool between = always || (!plain && letter && codePoint != letter);
+            const std::string word = zhe + Utf8Of(letter ? letter : 0x0431) + sha;
+            words.text[0] = reinterpret_cast<const unsigned char*>(word.data());
+            words.length[0] = static_cast<int32_t>(word.size());
+            words.cyrillic = 0;
+            for (uint32_t small : {0x436u, 0x448u, letter ? letter : 0x431u}) words.cyrillic |= CyrillicLetterBit(small);
+            std::string run;
+            for (uint32_t i = 0; i < codePoint % 75; ++i) run += ve;
+            for (VectorLevel level : {VectorPortable, HighestVectorLevel()}) {
+                const auto where = [&] { return testing::Message() << "U+" << std::hex << codePoint << " vectors " << level << " folding " << mode; };
+                for (const bool inWord : {true, false}) {
+                    std::string text = run + (inWord ? zhe : ve) + character + sha + run + run;
+                    ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), text.data(), static_cast<int>(text.size()), words),
+                              inWord ? between : always)
+                        << where() << (inWord ? " in the word" : " between other letters");
+                }
+            }
+        }
+    }
+}
+
 // The kana and Han that the readers of a hit's sides take as they stand
 // fold to themselves alone in text that keeps its punctuation, and are no
 // marks.
@@ -492,6 +553,14 @@ TEST(Fold, PlainKanaAndHanFoldToThemselves)
     }
 }
 
+// MayChangeWordsAsStored for `words` of `letters` alone (AsciiLetterBit,
+// HanOrKanaBit), which leave the bytes as they are.
+bool ChangesWordsOf(VectorLevel level, CaseFolding mode, std::string& text, int count, StoredWords& words, uint64_t letters)
+{
+    words.letters = letters;
+    return MayChangeWordsAsStored(level, mode, &text[0], &text[0], count, words);
+}
+
 // Every code point, among ASCII at a place that moves through the vector
 // windows and the last bytes, at every vector level: it changes what words
 // of the letters its folding writes find, and never others, unless that
@@ -503,6 +572,8 @@ TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
 {
     constexpr uint64_t allLetters = (uint64_t{1} << 36) - 1;
     for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents}) {
+        StoredWords words;
+        StartStoredWords(mode, &words);
         int changers = 0;
         int hanOrKanaChangers = 0;
         for (uint32_t codePoint = 0x80; codePoint < 0x110000; ++codePoint) {
@@ -514,12 +585,14 @@ TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
             const bool joins = FoldExactly(mode, true, letter + character + "y") != letter + folded + "y";
             const bool always = found.nothingOrPunctuation || (mode == CaseFoldAccents && ContinuesCharacter(codePoint));
             const bool changes = always || found.letters;
+            bool zheAlone = false;
+            const uint32_t zhe = CyrillicLetterIn(folded, &zheAlone);
             const bool changesHanOrKana = HoldsOtherHanOrKana(folded, codePoint) ||
                                           FoldExactly(mode, true, "\u306F" + character) != "\u306F" + folded;  // は
             changers += changes;
             hanOrKanaChangers += changesHanOrKana && !always;
             ASSERT_TRUE(!joins || always) << "U+" << std::hex << codePoint;
-            const std::string text = std::string(codePoint % 150, 'x') + character + std::string(codePoint % 7, 'y');
+            std::string text = std::string(codePoint % 150, 'x') + character + std::string(codePoint % 7, 'y');
             const int count = static_cast<int>(text.size());
             for (VectorLevel level : {VectorPortable, HighestVectorLevel()}) {
                 // Streamed, not scoped: a trace built for each of two million
@@ -527,13 +600,19 @@ TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
                 const auto where = [&] {
                     return testing::Message() << "U+" << std::hex << codePoint << " vectors " << level << " folding " << mode;
                 };
-                ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), count, allLetters), changes) << where();
-                ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), count, allLetters & ~found.letters), always)
+                ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, allLetters), changes) << where();
+                ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, allLetters & ~found.letters), always)
                     << where();
-                ASSERT_EQ(MayChangeWordsAsStored(level, mode, text.data(), count, HanOrKanaBit), always || changesHanOrKana)
+                ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, HanOrKanaBit), always || changesHanOrKana)
                     << where();
                 const int cut = count - static_cast<int>(codePoint % 7) - 1;  // the character's last byte is missing
-                EXPECT_TRUE(!changes || MayChangeWordsAsStored(level, mode, text.data(), cut, 0)) << where();
+                EXPECT_TRUE(!changes || ChangesWordsOf(level, mode, text, cut, words, 0)) << where();
+                // With a Cyrillic letter among the words' letters, marks change them under unicode too.
+                words.cyrillic = CyrillicLetterBit(0x436);  // ж
+                ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, allLetters),
+                          changes || ContinuesCharacter(codePoint) || (zhe == 0x436 && !zheAlone))
+                    << where() << " with ж";
+                words.cyrillic = 0;
             }
         }
         // ß, ﬁ, the Kelvin sign, a soft hyphen...; under accents the Latin

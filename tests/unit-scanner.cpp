@@ -364,6 +364,8 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
 {
     std::string kanaRun;  // of の, long enough for the stored bytes' vector check
     for (int i = 0; i < 30; ++i) kanaRun += "\xE3\x81\xAE";
+    std::string cyrillicRun;  // of ж, as long
+    for (int i = 0; i < 8; ++i) cyrillicRun += " \xD0\xB6\xD0\xB6\xD0\xB6\xD0\xB6\xD0\xB6";
     struct Row {
         const char* words;
         std::string text;
@@ -416,6 +418,16 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"\xE8\xB1\x88", "\xEF\xA4\x80", {0, 100, 100}},                              // 豈 U+F900
         {"\xE3\x81\xB0", "\xE3\x81\xAF\xE3\x82\x99", {0, 100, 100}},                  // ば は+U+3099
         {"\xE3\x81\xB0", kanaRun + "\xE3\x81\xAF\xE3\x82\x99", {0, 100, 100}},        // after enough for the vector check
+        // Cyrillic words too, their capitals lowered where they stand; a
+        // letter that folds to one of theirs (ё under accents, Ђ) sends the
+        // scan back to fold where the letters around it fold to the rest.
+        {"\xD0\xBC\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0",  // москва МОСКВА, Москва
+         cyrillicRun + " \xD0\x9C\xD0\x9E\xD0\xA1\xD0\x9A\xD0\x92\xD0\x90 \xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0" + cyrillicRun,
+         {0, 100, 100}},
+        {"\xD0\xB5\xD0\xB6", cyrillicRun + " \xD1\x91\xD0\xB5 \xD1\x91\xD0\xB6" + cyrillicRun, {0, 0, 100}},  // еж: ёе, ёж
+        {"\xD1\x82\xD0\xB5\xD1\x81\xD1\x82",  // тест: тёст, тёсТ
+         cyrillicRun + " \xD1\x82\xD1\x91\xD1\x81 \xD1\x82\xD1\x91\xD1\x81\xD0\xA2" + cyrillicRun, {0, 0, 100}},
+        {"\xD1\x92\xD0\xB0\xD0\xBA", cyrillicRun + " \xD0\x82\xD0\xB0\xD0\xBA" + cyrillicRun, {0, 100, 100}},  // ђак Ђак
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

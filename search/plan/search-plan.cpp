@@ -94,20 +94,27 @@ void GatherByteTerms(SearchPlan* plan)
     CompilePatternSet(bytes.others, others, otherCount);
 }
 
-// Whether every term is ASCII letters and digits, Han and kana alone; their
-// letters then (AsciiLetterBit, and HanOrKanaBit for Han and kana).
-bool TermsAreStoredWords(const SearchExpression& expression, uint64_t* letters)
+// Whether every term is ASCII letters and digits, Han and kana, and small
+// Cyrillic letters whose folding holds no mark (а to я but й), alone; the
+// terms and their letters then.
+bool TermsAreStoredWords(const SearchExpression& expression, StoredWords* words)
 {
-    *letters = 0;
+    static_assert(StoredWordLimit >= PatternSetLimit, "every term is a stored word");
+    StartStoredWords(expression.folding, words);
+    words->count = expression.termCount;
     for (int32_t term = 0; term < expression.termCount; ++term) {
         const TextPattern& pattern = *expression.terms[term].pattern;
         const char* const text = reinterpret_cast<const char*>(pattern.text);
+        words->text[term] = pattern.text;
+        words->length[term] = pattern.length;
         for (int32_t i = 0; i < pattern.length;) {
             uint32_t codePoint = 0;
             const int length = pattern.text[i] < 0x80 ? 1 : CodePointAt(text + i, text + pattern.length, &codePoint);
             if (length == 1 && !IsAsciiLetter(pattern.text[i]) && !IsAsciiDigit(pattern.text[i])) return false;
-            if (length != 1 && !(length > 1 && IsHanOrKana(codePoint))) return false;
-            *letters |= length == 1 ? AsciiLetterBit(pattern.text[i]) : HanOrKanaBit;
+            if (length == 2 && CyrillicLetterBit(codePoint)) words->cyrillic |= CyrillicLetterBit(codePoint);
+            else if (length > 1 && IsHanOrKana(codePoint)) words->letters |= HanOrKanaBit;
+            else if (length != 1) return false;
+            else words->letters |= AsciiLetterBit(pattern.text[i]);
             i += length;
         }
     }
@@ -234,7 +241,7 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;
     plan->wordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance &&
-                          TermsAreStoredWords(*expression, &plan->storedWordLetters);
+                          TermsAreStoredWords(*expression, &plan->storedWords);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);

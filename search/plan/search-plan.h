@@ -69,12 +69,12 @@ struct SearchPlan {
     // what they fold to (FoldedByteBefore, FoldedByteAt).
     bool keepsPunctuation;
     // Under folding, markup searched without the relevance ranking,
-    // when every term is ASCII letters and digits, Han and kana alone: a
-    // document's stored bytes are searched as they stand while they hold no
-    // character that would fold otherwise around such words
-    // (MayChangeWordsAsStored).
+    // when every term is ASCII letters and digits, Han and kana, and small
+    // Cyrillic letters alone: a document's stored bytes are searched as
+    // they stand (Cyrillic capitals lowered) while they hold no character
+    // that would fold otherwise around such words (MayChangeWordsAsStored).
     bool wordsAsStored;
-    uint64_t storedWordLetters;  // then: the letters and digits of the terms (AsciiLetterBit), HanOrKanaBit
+    StoredWords storedWords;  // then: the terms and their letters
     bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;
@@ -109,7 +109,8 @@ FoldedHitEnd FoldedEndOfHit(const char* after, const char* end);
 unsigned char FoldedByteBefore(const char* start, const char* at);
 unsigned char FoldedByteAt(const char* at, const char* end);
 // The same three of stored bytes searched as they stand for words of ASCII
-// letters and digits, Han and kana under `folding` (the plan's wordsAsStored):
+// letters and digits, Han and kana, and small Cyrillic under `folding` (the
+// plan's wordsAsStored):
 // a character beside a hit is read as what its folding is (ś as an s and a
 // mark, U+0345 as the letter ι).
 FoldedHitEnd StoredEndOfHit(CaseFolding folding, const char* after, const char* end);

@@ -9,12 +9,14 @@
 // folding changed a piece's length the next is read aside and folded into
 // the block.
 //
-// Words of ASCII letters and digits, Han and kana alone are searched in the
-// stored bytes as they stand, as without folding: a character whose folding
+// Words of ASCII letters and digits, Han and kana, and small Cyrillic letters
+// alone are searched in the stored bytes as they stand, as without folding
+// (Cyrillic capitals lowered where they stand): a character whose folding
 // could change what such words find (ß for a word with an s, é for one with
-// an e without accents, a voicing mark for one with kana, a soft hyphen for
-// any) sends the scan back to the document's start to fold it, and the
-// characters beside a hit are read as what they fold to.
+// an e without accents, ё for пакет between пак and т, a voicing mark for
+// one with kana, a soft hyphen for any) sends the scan back to the
+// document's start to fold it, and the characters beside a hit are read as
+// what they fold to.
 #include <algorithm>
 #include <cstring>
 
@@ -183,8 +185,9 @@ struct StoredScan {
     int64_t bytesRead;
 };
 
-// The plan's words of ASCII letters and digits, Han and kana in the stored
-// bytes as they stand, scored with the folded rules for a hit's ends, as
+// The plan's words of ASCII letters and digits, Han and kana, and small
+// Cyrillic in the stored bytes as they stand (Cyrillic capitals lowered),
+// scored with the folded rules for a hit's ends, as
 // long as no character that would fold otherwise comes. A character that a
 // block's read cuts waits after the carried bytes for the rest, so that
 // each is looked at whole.
@@ -206,11 +209,11 @@ StoredScan ScoreWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocum
         // of a cut character next time looks at it as it is.
         const bool more = got > 0 && got == wanted && context->blockSize >= plan.expression->longestTerm + 8;
         const int cut = more ? CutCharacterLength(buffer + carry, end - carry) : 0;
-        if (MayChangeWordsAsStored(plan.level, plan.folding, buffer + carry, end - cut - carry, plan.storedWordLetters))
-            return StoredScan{false, bytesRead};
         context->blockOffset = readAt - held - carry;
         buffer[end] = '\0';
-        if (first) ScoreFirstBlock(context, buffer, buffer + end, texts);
+        if (first) ScoreFirstBlock(context, buffer, buffer + end, texts);  // the title as written: the check lowers capitals
+        if (MayChangeWordsAsStored(plan.level, plan.folding, buffer, buffer + carry, end - cut - carry, plan.storedWords))
+            return StoredScan{false, bytesRead};
         carry = ScoreBlock(context, end - cut, carry, cut);
         held = cut;
     }
