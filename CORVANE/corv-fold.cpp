@@ -2291,10 +2291,10 @@ bool MayChangeWordsAsStoredAt(int32_t level, const unsigned char* start, unsigne
 
 }  // namespace
 
-void StartStoredWords(CaseFolding folding, StoredWords* words)
+void ReadyStoredWords(CaseFolding folding, StoredWords* words)
 {
-    memset(words, 0, sizeof *words);
-    for (uint32_t codePoint = 0x400; codePoint < 0x480; ++codePoint) {
+    memset(words->cyrillicFolds, 0, sizeof words->cyrillicFolds);
+    for (uint32_t codePoint = 0x400; words->cyrillic && codePoint < 0x480; ++codePoint) {
         const char bytes[2] = {static_cast<char>(0xC0 | codePoint >> 6), static_cast<char>(0x80 | (codePoint & 0x3F))};
         char folded[FoldOutputCapacity(4)];
         uint32_t small = 0;

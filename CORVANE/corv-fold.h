@@ -189,8 +189,9 @@ struct StoredWords {
     // letter and a mark after it, as ё under unicode).
     uint16_t cyrillicFolds[0x80];
 };
-// No words yet, under `folding`.
-void StartStoredWords(CaseFolding folding, StoredWords* words);
+// Readies words once they are in, for `folding`: where they hold Cyrillic
+// letters, what each character from U+0400 to U+047F folds to.
+void ReadyStoredWords(CaseFolding folding, StoredWords* words);
 
 // Under CaseFoldUnicode or CaseFoldAccents (`folding`), for `words` in text
 // that keeps its punctuation: whether `count` bytes at `bytes` hold a

@@ -100,7 +100,7 @@ void GatherByteTerms(SearchPlan* plan)
 bool TermsAreStoredWords(const SearchExpression& expression, StoredWords* words)
 {
     static_assert(StoredWordLimit >= PatternSetLimit, "every term is a stored word");
-    StartStoredWords(expression.folding, words);
+    words->letters = words->cyrillic = 0;
     words->count = expression.termCount;
     for (int32_t term = 0; term < expression.termCount; ++term) {
         const TextPattern& pattern = *expression.terms[term].pattern;
@@ -118,6 +118,7 @@ bool TermsAreStoredWords(const SearchExpression& expression, StoredWords* words)
             i += length;
         }
     }
+    ReadyStoredWords(expression.folding, words);
     return true;
 }
 

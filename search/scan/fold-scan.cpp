@@ -211,9 +211,13 @@ StoredScan ScoreWordsAsStored(ScanContext* context, PlatFile* file, ScannedDocum
         const int cut = more ? CutCharacterLength(buffer + carry, end - carry) : 0;
         context->blockOffset = readAt - held - carry;
         buffer[end] = '\0';
-        if (first) ScoreFirstBlock(context, buffer, buffer + end, texts);  // the title as written: the check lowers capitals
+        // The title as written, before the check lowers Cyrillic capitals;
+        // else only once the check lets the stored bytes be searched.
+        const bool titleFirst = first && plan.storedWords.cyrillic;
+        if (titleFirst) ScoreFirstBlock(context, buffer, buffer + end, texts);
         if (MayChangeWordsAsStored(plan.level, plan.folding, buffer, buffer + carry, end - cut - carry, plan.storedWords))
             return StoredScan{false, bytesRead};
+        if (first && !titleFirst) ScoreFirstBlock(context, buffer, buffer + end, texts);
         carry = ScoreBlock(context, end - cut, carry, cut);
         held = cut;
     }
