@@ -1808,14 +1808,189 @@ inline bool MayBeAccentChanger(const unsigned char* at, const unsigned char* end
     }
 }
 
+// Writes the capital that begins at `at` (А to Я, D0 90 to AF) as the small
+// letter it folds to, where it stands: А to П are D0 B0 to BF, Р to Я D1 80
+// to 8F.
+inline void LowerCyrillicCapital(unsigned char* at)
+{
+    if (at[1] >= 0xA0) ++at[0];
+    at[1] = static_cast<unsigned char>(at[1] < 0xA0 ? at[1] + 0x20 : at[1] - 0x20);
+}
+
+inline bool IsCyrillicCapital(const unsigned char* at) { return at[0] == 0xD0 && at[1] >= 0x90 && at[1] <= 0xAF; }
+
+// The character at `at` (`length` bytes, `codePoint`) folded alone into
+// `folded`, as read beside a word's letters: ASCII in small letters, as the
+// search compares it; the Cyrillic letters А to я but Й and й by
+// arithmetic. -1 for a mark, which no character is read without.
+int FoldNeighbour(CaseFolding folding, const unsigned char* at, int length, uint32_t codePoint, unsigned char* folded)
+{
+    if (length == 1) {
+        folded[0] = IsAsciiLetter(at[0]) ? at[0] | 0x20 : at[0];
+        return 1;
+    }
+    const bool plain = at[0] == 0xD0 ? at[1] >= 0x90 && (at[1] & 0xDF) != 0x99 : at[0] == 0xD1 && at[1] <= 0x8F;
+    if (length == 2 && plain) {
+        folded[0] = at[0];
+        folded[1] = at[1];
+        if (IsCyrillicCapital(folded)) LowerCyrillicCapital(folded);
+        return 2;
+    }
+    if (ContinuesCharacter(codePoint)) return -1;
+    return FoldCharacter(folding, reinterpret_cast<const char*>(at), length, reinterpret_cast<char*>(folded));
+}
+
+// Whether `count` folded bytes are those of a word (whose ASCII letters
+// may stand in either case).
+inline bool SameAsWord(const unsigned char* folded, const unsigned char* word, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (folded[i] != (IsAsciiLetter(word[i]) ? word[i] | 0x20 : word[i])) return false;
+    return true;
+}
+
+// Whether the folding of the characters before `at` (back to start) may end
+// with the `need` bytes of `wanted`, read one character at a time: no as
+// soon as one differs; yes when they all agree, or a character cannot be
+// read alone (a mark, one that start cuts).
+bool MayEndWith(CaseFolding folding, const unsigned char* start, const unsigned char* at, const unsigned char* wanted,
+                int need)
+{
+    while (need > 0) {
+        uint32_t codePoint = 0;
+        // Mostly a Cyrillic letter, U+0400 to U+047F.
+        const bool cyrillic = at - start >= 2 && (at[-2] & 0xFE) == 0xD0 && (at[-1] & 0xC0) == 0x80;
+        const int back = cyrillic ? 2 : CodePointBefore(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(at), &codePoint);
+        if (back == 0) return true;
+        if (cyrillic) codePoint = (at[-2] & 0x1Fu) << 6 | (at[-1] & 0x3Fu);
+        at -= back;
+        unsigned char folded[FoldOutputCapacity(4)];
+        const int written = FoldNeighbour(folding, at, back, codePoint, folded);
+        if (written < 0) return true;
+        const int compared = std::min(written, need);
+        if (!SameAsWord(folded + written - compared, wanted + need - compared, compared)) return false;
+        need -= compared;
+    }
+    return true;
+}
+
+// The same after `at` (up to end): whether their folding may begin with the
+// `need` bytes of `wanted`.
+bool MayBeginWith(CaseFolding folding, const unsigned char* at, const unsigned char* end, const unsigned char* wanted,
+                  int need)
+{
+    while (need > 0) {
+        uint32_t codePoint = 0;
+        const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
+        if (length == 0) return true;
+        unsigned char folded[FoldOutputCapacity(4)];
+        const int written = FoldNeighbour(folding, at, length, codePoint, folded);
+        if (written < 0) return true;
+        const int compared = std::min(written, need);
+        if (!SameAsWord(folded, wanted, compared)) return false;
+        wanted += compared;
+        need -= compared;
+        at += length;
+    }
+    return true;
+}
+
+// Whether a character at `at` (`length` bytes) that folds to the letter
+// `letter` (`letterLength` bytes, ASCII in small letters) may stand in one
+// of the words: where a word holds that letter, the characters around it
+// fold to the rest of the word (ё under accents matters to пакет only after
+// пак and before т).
+bool MayFormWordAround(CaseFolding folding, const unsigned char* start, const unsigned char* at, int length,
+                       const unsigned char* end, const unsigned char* letter, int letterLength, const StoredWords& words)
+{
+    for (int word = 0; word < words.count; ++word) {
+        const unsigned char* text = words.text[word];
+        const int wordLength = words.length[word];
+        for (int k = 0; k + letterLength <= wordLength; k += text[k] < 0x80 ? 1 : text[k] < 0xE0 ? 2 : text[k] < 0xF0 ? 3 : 4)
+            if (SameAsWord(letter, text + k, letterLength) && MayEndWith(folding, start, at, text, k) &&
+                MayBeginWith(folding, at + length, end, text + k + letterLength, wordLength - k - letterLength))
+                return true;
+    }
+    return false;
+}
+
+// What the check of a block looks with: the words, where the text before
+// the block begins, where the block begins and ends, and how many
+// characters it looked around so far.
+struct ChangerLook {
+    const StoredWords& words;
+    const unsigned char* start;
+    const unsigned char* from;
+    const unsigned char* end;
+    int latinLooks;     // around letters whose folding is an ASCII letter
+    int cyrillicLooks;  // around those whose folding is a Cyrillic one
+};
+
+// Looking around a character costs a few hundred instructions: a block
+// looks around a few, and one more for each so many bytes it has passed.
+// That is plenty for the few accented letters of a page in another script
+// (â on a Russian page) and for ё among Cyrillic words, and soon spent on a
+// page full of Latin letters with marks (é on a French one, ä on a German
+// one), which folding costs less.
+struct LookAllowance {
+    int first;
+    int bytesPerLook;
+};
+constexpr LookAllowance LatinLooks = {2, 1024}, CyrillicLooks = {4, 512};
+
+// Whether the check may look around the character at `at`; counts it.
+inline bool TakeLook(const unsigned char* at, const LookAllowance& allowance, int* looks, const ChangerLook& look)
+{
+    if (*looks >= allowance.first + (at - look.from) / allowance.bytesPerLook) return false;
+    ++*looks;
+    return true;
+}
+
+// Whether a character that ChangerAt took may change what the words find
+// where it stands. One whose folding is a single ASCII letter or digit (é
+// under accents, the Kelvin sign) does only where the characters around it
+// fold to the rest of a word that holds it, while the looks last. Rare, and
+// kept out of the vector loops, which then keep their tables in registers.
 template <CaseFolding Folding>
-bool MayChangeWordsAsStoredPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
+__attribute__((noinline)) bool ChangesAround(const unsigned char* at, ChangerLook& look)
+{
+    uint32_t codePoint = 0;
+    const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(look.end), &codePoint);
+    if (length < 2 || ContinuesCharacter(codePoint) || !TakeLook(at, LatinLooks, &look.latinLooks, look)) return true;
+    char folded[FoldOutputCapacity(4)];
+    const int written = FoldCharacter(Folding, reinterpret_cast<const char*>(at), length, folded);
+    const unsigned char letter = static_cast<unsigned char>(folded[0]);
+    return written != 1 || !(IsAsciiLetter(letter) || IsAsciiDigit(letter)) ||
+           MayFormWordAround(Folding, look.start, at, length, look.end, &letter, 1, look.words);
+}
+
+template <CaseFolding Folding>
+inline bool ChangesAt(const unsigned char* at, ChangerLook& look)
+{
+    return ChangerAt<Folding>(at, look.end, look.words.letters) && ChangesAround<Folding>(at, look);
+}
+
+
+
+// The first changer for words of `letters` from `at` on, or end.
+template <CaseFolding Folding>
+const unsigned char* FirstChangerPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
 {
     for (; at < end; ++at)
         if ((Folding == CaseFoldAccents ? MayBeAccentChanger(at, end) : MayBeUnicodeChanger(at, end)) &&
             ChangerAt<Folding>(at, end, letters))
-            return true;
-    return false;
+            return at;
+    return end;
+}
+
+template <CaseFolding Folding>
+bool MayChangeWordsAsStoredPortable(const unsigned char* at, ChangerLook& look)
+{
+    for (;; ++at) {
+        at = FirstChangerPortable<Folding>(at, look.end, look.words.letters);
+        if (at == look.end) return false;
+        if (ChangesAround<Folding>(at, look)) return true;
+    }
 }
 
 #ifdef CORV_VECTOR_X86
@@ -1949,50 +2124,74 @@ __attribute__((target("avx2"))) inline uint32_t ChangerLeads(const unsigned char
     return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(classes, zero)));
 }
 
-// Whether a changer for words of `letters` may begin among the 32 bytes at
-// `at` (the two after them are read too).
+// The first place from `skip` on (below 32) among the 32 bytes at `at` (the
+// two after them are read too) where a changer for words of `letters`
+// begins, or nullptr.
 template <CaseFolding Folding>
-__attribute__((target("avx2"))) inline bool MayChangeAt(const unsigned char* at, const unsigned char* end,
-                                                        const ChangerVectors& vectors, uint64_t letters)
+__attribute__((target("avx2"))) inline const unsigned char* ChangerIn32(const unsigned char* at, int skip,
+                                                                        const unsigned char* end,
+                                                                        const ChangerVectors& vectors, uint64_t letters)
 {
-    for (uint32_t leads = ChangerLeads(at, vectors); leads; leads &= leads - 1)
-        if (ChangerAt<Folding>(at + __builtin_ctz(leads), end, letters)) return true;
-    return false;
+    for (uint32_t leads = ChangerLeads(at, vectors) >> skip << skip; leads; leads &= leads - 1)
+        if (ChangerAt<Folding>(at + __builtin_ctz(leads), end, letters)) return at + __builtin_ctz(leads);
+    return nullptr;
 }
 
-// Whether a changer may begin among the 64 bytes at `at` (the two after
-// them are read too); 32 of them that are all ASCII need no closer look.
+// The same among the 64 bytes at `at`; 32 of them that are all ASCII need
+// no closer look.
 template <CaseFolding Folding>
-__attribute__((target("avx2"))) inline bool MayChange64(const unsigned char* at, const unsigned char* end,
-                                                        const ChangerVectors& vectors, uint64_t letters)
+__attribute__((target("avx2"))) inline const unsigned char* ChangerIn64(const unsigned char* at, int skip,
+                                                                        const unsigned char* end,
+                                                                        const ChangerVectors& vectors, uint64_t letters)
 {
     const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
-    return (_mm256_movemask_epi8(first) && MayChangeAt<Folding>(at, end, vectors, letters)) ||
-           (_mm256_movemask_epi8(second) && MayChangeAt<Folding>(at + 32, end, vectors, letters));
+    const unsigned char* found = skip < 32 && _mm256_movemask_epi8(first)
+                                     ? ChangerIn32<Folding>(at, skip, end, vectors, letters)
+                                     : nullptr;
+    if (!found && skip < 64 && _mm256_movemask_epi8(second))
+        found = ChangerIn32<Folding>(at + 32, std::max(0, skip - 32), end, vectors, letters);
+    return found;
 }
 
-// 128 bytes at a time passed over while all are ASCII (most of a page's
-// bytes, its markup), else 64 at a time; the last ones with some before
-// them again, and the last two, whose next bytes are not there, one by one.
+// The first changer from `at` on, or end: 128 bytes at a time passed over
+// while all are ASCII (most of a page's bytes, its markup), else 64 at a
+// time; the last ones with some before them again, and the last two, whose
+// next bytes are not there, one by one.
 template <CaseFolding Folding>
-__attribute__((target("avx2"))) bool MayChangeWordsAsStoredAvx2(const unsigned char* at, const unsigned char* end,
-                                                                uint64_t letters)
+__attribute__((target("avx2"))) const unsigned char* FirstChangerAvx2(const unsigned char* at, const unsigned char* end,
+                                                                      const ChangerVectors& vectors, uint64_t letters)
 {
-    if (end - at < 66) return MayChangeWordsAsStoredPortable<Folding>(at, end, letters);
-    const ChangerVectors vectors = ChangerVectorsFor<Folding>(letters);
+    if (end - at < 66) return FirstChangerPortable<Folding>(at, end, letters);
     for (; end - at >= 130; at += 128) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 64));
         const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 96));
         if (!_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)))) continue;
-        if (MayChange64<Folding>(at, end, vectors, letters) || MayChange64<Folding>(at + 64, end, vectors, letters))
-            return true;
+        if (const unsigned char* found = ChangerIn64<Folding>(at, 0, end, vectors, letters)) return found;
+        if (const unsigned char* found = ChangerIn64<Folding>(at + 64, 0, end, vectors, letters)) return found;
     }
-    if (end - at >= 66 && MayChange64<Folding>(at, end, vectors, letters)) return true;
-    return MayChange64<Folding>(end - 66, end, vectors, letters) ||
-           MayChangeWordsAsStoredPortable<Folding>(end - 2, end, letters);
+    if (end - at >= 66) {
+        if (const unsigned char* found = ChangerIn64<Folding>(at, 0, end, vectors, letters)) return found;
+        at += 64;
+    }
+    const unsigned char* const window = end - 66;
+    if (const unsigned char* found = ChangerIn64<Folding>(window, static_cast<int>(at - window), end, vectors, letters))
+        return found;
+    return FirstChangerPortable<Folding>(std::max(at, end - 2), end, letters);
+}
+
+// Whether a changer that matters where it stands begins from `at` on.
+template <CaseFolding Folding>
+__attribute__((target("avx2"))) bool MayChangeWordsAsStoredAvx2(const unsigned char* at, ChangerLook& look)
+{
+    const ChangerVectors vectors = ChangerVectorsFor<Folding>(look.words.letters);
+    for (;; ++at) {
+        at = FirstChangerAvx2<Folding>(at, look.end, vectors, look.words.letters);
+        if (at == look.end) return false;
+        if (ChangesAround<Folding>(at, look)) return true;
+    }
 }
 #endif
 
@@ -2008,108 +2207,6 @@ inline bool IsPlainForCyrillicWords(const unsigned char* at)
     const unsigned char lead = at[0], second = at[1];
     if (lead == 0xD0) return second >= 0x90 && second <= 0xBF;
     return lead == 0xD1 && second >= 0x80 && second <= (Folding == CaseFoldUnicode ? 0x9F : 0x8F);
-}
-
-// Writes the capital that begins at `at` (А to Я, D0 90 to AF) as the small
-// letter it folds to, where it stands: А to П are D0 B0 to BF, Р to Я D1 80
-// to 8F.
-inline void LowerCyrillicCapital(unsigned char* at)
-{
-    if (at[1] >= 0xA0) ++at[0];
-    at[1] = static_cast<unsigned char>(at[1] < 0xA0 ? at[1] + 0x20 : at[1] - 0x20);
-}
-
-inline bool IsCyrillicCapital(const unsigned char* at) { return at[0] == 0xD0 && at[1] >= 0x90 && at[1] <= 0xAF; }
-
-// The character at `at` (`length` bytes, `codePoint`) folded alone into
-// `folded`, as read beside a word's letters: ASCII in small letters, as the
-// search compares it; the Cyrillic letters А to я but Й and й by
-// arithmetic. -1 for a mark, which no character is read without.
-int FoldNeighbour(CaseFolding folding, const unsigned char* at, int length, uint32_t codePoint, unsigned char* folded)
-{
-    if (length == 1) {
-        folded[0] = IsAsciiLetter(at[0]) ? at[0] | 0x20 : at[0];
-        return 1;
-    }
-    const bool plain = at[0] == 0xD0 ? at[1] >= 0x90 && (at[1] & 0xDF) != 0x99 : at[0] == 0xD1 && at[1] <= 0x8F;
-    if (length == 2 && plain) {
-        folded[0] = at[0];
-        folded[1] = at[1];
-        if (IsCyrillicCapital(folded)) LowerCyrillicCapital(folded);
-        return 2;
-    }
-    if (ContinuesCharacter(codePoint)) return -1;
-    return FoldCharacter(folding, reinterpret_cast<const char*>(at), length, reinterpret_cast<char*>(folded));
-}
-
-inline bool SameBytes(const unsigned char* a, const unsigned char* b, int count)
-{
-    for (int i = 0; i < count; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
-// Whether the folding of the characters before `at` (back to start) may end
-// with the `need` bytes of `wanted`, read one character at a time: no as
-// soon as one differs; yes when they all agree, or a character cannot be
-// read alone (a mark, one that start cuts).
-bool MayEndWith(CaseFolding folding, const unsigned char* start, const unsigned char* at, const unsigned char* wanted,
-                int need)
-{
-    while (need > 0) {
-        uint32_t codePoint = 0;
-        // Mostly a Cyrillic letter, U+0400 to U+047F.
-        const bool cyrillic = at - start >= 2 && (at[-2] & 0xFE) == 0xD0 && (at[-1] & 0xC0) == 0x80;
-        const int back = cyrillic ? 2 : CodePointBefore(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(at), &codePoint);
-        if (back == 0) return true;
-        if (cyrillic) codePoint = (at[-2] & 0x1Fu) << 6 | (at[-1] & 0x3Fu);
-        at -= back;
-        unsigned char folded[FoldOutputCapacity(4)];
-        const int written = FoldNeighbour(folding, at, back, codePoint, folded);
-        if (written < 0) return true;
-        const int compared = std::min(written, need);
-        if (!SameBytes(folded + written - compared, wanted + need - compared, compared)) return false;
-        need -= compared;
-    }
-    return true;
-}
-
-// The same after `at` (up to end): whether their folding may begin with the
-// `need` bytes of `wanted`.
-bool MayBeginWith(CaseFolding folding, const unsigned char* at, const unsigned char* end, const unsigned char* wanted,
-                  int need)
-{
-    while (need > 0) {
-        uint32_t codePoint = 0;
-        const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
-        if (length == 0) return true;
-        unsigned char folded[FoldOutputCapacity(4)];
-        const int written = FoldNeighbour(folding, at, length, codePoint, folded);
-        if (written < 0) return true;
-        const int compared = std::min(written, need);
-        if (!SameBytes(folded, wanted, compared)) return false;
-        wanted += compared;
-        need -= compared;
-        at += length;
-    }
-    return true;
-}
-
-// Whether a character at `at` (`length` bytes) that folds to the Cyrillic
-// letter `letter` (two bytes) may stand in one of the words: where a word
-// holds that letter, the characters around it fold to the rest of the word
-// (ё under accents matters to пакет only after пак and before т).
-bool MayFormWordAround(CaseFolding folding, const unsigned char* start, const unsigned char* at, int length,
-                       const unsigned char* end, const unsigned char* letter, const StoredWords& words)
-{
-    for (int word = 0; word < words.count; ++word) {
-        const unsigned char* text = words.text[word];
-        for (int k = 0; k + 2 <= words.length[word]; k += text[k] < 0x80 ? 1 : text[k] < 0xE0 ? 2 : text[k] < 0xF0 ? 3 : 4)
-            if (text[k] == letter[0] && text[k + 1] == letter[1] && MayEndWith(folding, start, at, text, k) &&
-                MayBeginWith(folding, at + length, end, text + k + 2, words.length[word] - k - 2))
-                return true;
-    }
-    return false;
 }
 
 // The Cyrillic letter of the words (two bytes) that `folded` (`written`
@@ -2138,25 +2235,31 @@ const unsigned char* WordLetterAlone(const char* folded, int written, uint64_t c
 // or a mark (which may join letters, or make one under unicode: и and a
 // breve are й), or a letter that folds to one of theirs in their midst.
 template <CaseFolding Folding>
-bool CyrillicWordsChangerAt(const unsigned char* start, const unsigned char* at, const unsigned char* end,
-                            const StoredWords& words)
+bool CyrillicWordsChangerAt(const unsigned char* at, ChangerLook& look)
 {
+    const StoredWords& words = look.words;
     uint32_t codePoint = 0;
-    const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end), &codePoint);
-    if (length == 0) return IsCutSequence(at, end);  // not UTF-8: compared as it stands, unless the end cuts it
+    const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(look.end), &codePoint);
+    if (length == 0) return IsCutSequence(at, look.end);  // not UTF-8: compared as it stands, unless the end cuts it
+    unsigned char letter[2];
     if (length == 2 && (at[0] & 0xFE) == 0xD0) {
         const uint32_t small = words.cyrillicFolds[codePoint - 0x400];
-        const unsigned char letter[2] = {static_cast<unsigned char>(0xC0 | small >> 6), static_cast<unsigned char>(0x80 | (small & 0x3F))};
-        return small != codePoint && (CyrillicLetterBit(small) & words.cyrillic) &&
-               MayFormWordAround(Folding, start, at, length, end, letter, words);
+        if (small == codePoint || !(CyrillicLetterBit(small) & words.cyrillic)) return false;
+        letter[0] = static_cast<unsigned char>(0xC0 | small >> 6);
+        letter[1] = static_cast<unsigned char>(0x80 | (small & 0x3F));
+    } else {
+        if (ContinuesCharacter(codePoint) || ChangesAt<Folding>(at, look)) return true;
+        if (RecordOf(codePoint).flags & FlagUnchanged) return false;  // folded as it stands
+        char folded[FoldOutputCapacity(4)];
+        const int written = FoldCharacter(Folding, reinterpret_cast<const char*>(at), length, folded);
+        bool more = false;
+        const unsigned char* alone = WordLetterAlone(folded, written, words.cyrillic, &more);
+        if (more) return true;
+        if (!alone) return false;
+        memcpy(letter, alone, 2);
     }
-    if (ChangerAt<Folding>(at, end, words.letters) || ContinuesCharacter(codePoint)) return true;
-    if (RecordOf(codePoint).flags & FlagUnchanged) return false;  // folded as it stands
-    char folded[FoldOutputCapacity(4)];
-    const int written = FoldCharacter(Folding, reinterpret_cast<const char*>(at), length, folded);
-    bool more = false;
-    const unsigned char* letter = WordLetterAlone(folded, written, words.cyrillic, &more);
-    return more || (letter && MayFormWordAround(Folding, start, at, length, end, letter, words));
+    return !TakeLook(at, CyrillicLooks, &look.cyrillicLooks, look) ||
+           MayFormWordAround(Folding, look.start, at, length, look.end, letter, 2, words);
 }
 
 // Whether the byte at `at` may begin a character that CyrillicWordsChangerAt
@@ -2169,12 +2272,11 @@ inline bool MayBeCyrillicWordsChanger(const unsigned char* at, const unsigned ch
 
 // Capitals lowered and the other characters past ASCII looked at, byte by byte.
 template <CaseFolding Folding>
-bool MayChangeCyrillicWordsPortable(const unsigned char* start, unsigned char* at, const unsigned char* end,
-                                    const StoredWords& words)
+bool MayChangeCyrillicWordsPortable(unsigned char* at, ChangerLook& look)
 {
-    for (; at < end; ++at) {
-        if (end - at >= 2 && IsCyrillicCapital(at)) LowerCyrillicCapital(at++);
-        else if (MayBeCyrillicWordsChanger<Folding>(at, end) && CyrillicWordsChangerAt<Folding>(start, at, end, words))
+    for (; at < look.end; ++at) {
+        if (look.end - at >= 2 && IsCyrillicCapital(at)) LowerCyrillicCapital(at++);
+        else if (MayBeCyrillicWordsChanger<Folding>(at, look.end) && CyrillicWordsChangerAt<Folding>(at, look))
             return true;
     }
     return false;
@@ -2238,13 +2340,12 @@ __attribute__((target("avx2"))) inline uint32_t CyrillicWordsCandidates(const un
 // capital lowered writes its second byte, never a lead: the candidates stay
 // what they were.
 template <CaseFolding Folding>
-inline bool LowerOrFindChanger(const unsigned char* start, unsigned char* at, uint64_t candidates,
-                               const unsigned char* end, const StoredWords& words)
+inline bool LowerOrFindChanger(unsigned char* at, uint64_t candidates, ChangerLook& look)
 {
     for (; candidates; candidates &= candidates - 1) {
         unsigned char* const candidate = at + __builtin_ctzll(candidates);
         if (IsCyrillicCapital(candidate)) LowerCyrillicCapital(candidate);
-        else if (CyrillicWordsChangerAt<Folding>(start, candidate, end, words)) return true;
+        else if (CyrillicWordsChangerAt<Folding>(candidate, look)) return true;
     }
     return false;
 }
@@ -2252,26 +2353,25 @@ inline bool LowerOrFindChanger(const unsigned char* start, unsigned char* at, ui
 // 64 bytes at a time, passed over when all are ASCII, then 32; the last
 // ones, whose next byte is not there, one by one.
 template <CaseFolding Folding>
-__attribute__((target("avx2"))) bool MayChangeCyrillicWordsAvx2(const unsigned char* start, unsigned char* at,
-                                                                const unsigned char* end, const StoredWords& words)
+__attribute__((target("avx2"))) bool MayChangeCyrillicWordsAvx2(unsigned char* at, ChangerLook& look)
 {
     const CyrillicVectors vectors = CyrillicVectorsFor<Folding>();
-    for (; end - at > 64; at += 64) {
+    for (; look.end - at > 64; at += 64) {
         const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
         if (HighBits64(first, second) &&
-            LowerOrFindChanger<Folding>(start, at,
+            LowerOrFindChanger<Folding>(at,
                                         CyrillicWordsCandidates(at, first, vectors) |
                                             uint64_t{CyrillicWordsCandidates(at + 32, second, vectors)} << 32,
-                                        end, words))
+                                        look))
             return true;
     }
-    if (end - at > 32) {
+    if (look.end - at > 32) {
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        if (LowerOrFindChanger<Folding>(start, at, CyrillicWordsCandidates(at, bytes, vectors), end, words)) return true;
+        if (LowerOrFindChanger<Folding>(at, CyrillicWordsCandidates(at, bytes, vectors), look)) return true;
         at += 32;
     }
-    return MayChangeCyrillicWordsPortable<Folding>(start, at, end, words);
+    return MayChangeCyrillicWordsPortable<Folding>(at, look);
 }
 #endif
 
@@ -2279,14 +2379,14 @@ template <CaseFolding Folding>
 bool MayChangeWordsAsStoredAt(int32_t level, const unsigned char* start, unsigned char* at, const unsigned char* end,
                               const StoredWords& words)
 {
+    ChangerLook look{words, start, at, end, 0, 0};
 #ifdef CORV_VECTOR_X86
     if (level == VectorAvx2)
-        return words.cyrillic ? MayChangeCyrillicWordsAvx2<Folding>(start, at, end, words)
-                              : MayChangeWordsAsStoredAvx2<Folding>(at, end, words.letters);
+        return words.cyrillic ? MayChangeCyrillicWordsAvx2<Folding>(at, look) : MayChangeWordsAsStoredAvx2<Folding>(at, look);
 #endif
     (void)level;
-    return words.cyrillic ? MayChangeCyrillicWordsPortable<Folding>(start, at, end, words)
-                          : MayChangeWordsAsStoredPortable<Folding>(at, end, words.letters);
+    return words.cyrillic ? MayChangeCyrillicWordsPortable<Folding>(at, look)
+                          : MayChangeWordsAsStoredPortable<Folding>(at, look);
 }
 
 }  // namespace
