@@ -1808,16 +1808,27 @@ inline bool MayBeAccentChanger(const unsigned char* at, const unsigned char* end
     }
 }
 
-// Writes the capital that begins at `at` (А to Я, D0 90 to AF) as the small
-// letter it folds to, where it stands: А to П are D0 B0 to BF, Р to Я D1 80
-// to 8F.
+// Writes the capital that begins at `at` (Ѐ to Я, D0 80 to AF) as its small
+// letter, where it stands: Ѐ to Џ are D1 90 to 9F, А to П D0 B0 to BF, Р to
+// Я D1 80 to 8F.
 inline void LowerCyrillicCapital(unsigned char* at)
 {
-    if (at[1] >= 0xA0) ++at[0];
-    at[1] = static_cast<unsigned char>(at[1] < 0xA0 ? at[1] + 0x20 : at[1] - 0x20);
+    if (at[1] < 0x90 || at[1] >= 0xA0) ++at[0];
+    at[1] = static_cast<unsigned char>(at[1] < 0x90 ? at[1] + 0x10 : at[1] < 0xA0 ? at[1] + 0x20 : at[1] - 0x20);
 }
 
+// А to Я, whose folding is their small letter under either value.
 inline bool IsCyrillicCapital(const unsigned char* at) { return at[0] == 0xD0 && at[1] >= 0x90 && at[1] <= 0xAF; }
+
+// The capitals that stored bytes searched as they stand hold as small
+// letters: А to Я, and under unicode Ѐ to Џ too, whose small letters fold
+// as they do (Ё and ё are е and a diaeresis; under accents е alone, which
+// the check looks around instead).
+template <CaseFolding Folding>
+inline bool IsLoweredCapital(const unsigned char* at)
+{
+    return at[0] == 0xD0 && at[1] >= (Folding == CaseFoldUnicode ? 0x80 : 0x90) && at[1] <= 0xAF;
+}
 
 // The character at `at` (`length` bytes, `codePoint`) folded alone into
 // `folded`, as read beside a word's letters: ASCII in small letters, as the
@@ -2275,7 +2286,7 @@ template <CaseFolding Folding>
 bool MayChangeCyrillicWordsPortable(unsigned char* at, ChangerLook& look)
 {
     for (; at < look.end; ++at) {
-        if (look.end - at >= 2 && IsCyrillicCapital(at)) LowerCyrillicCapital(at++);
+        if (look.end - at >= 2 && IsLoweredCapital<Folding>(at)) LowerCyrillicCapital(at++);
         else if (MayBeCyrillicWordsChanger<Folding>(at, look.end) && CyrillicWordsChangerAt<Folding>(at, look))
             return true;
     }
@@ -2344,7 +2355,7 @@ inline bool LowerOrFindChanger(unsigned char* at, uint64_t candidates, ChangerLo
 {
     for (; candidates; candidates &= candidates - 1) {
         unsigned char* const candidate = at + __builtin_ctzll(candidates);
-        if (IsCyrillicCapital(candidate)) LowerCyrillicCapital(candidate);
+        if (IsLoweredCapital<Folding>(candidate)) LowerCyrillicCapital(candidate);
         else if (CyrillicWordsChangerAt<Folding>(candidate, look)) return true;
     }
     return false;
@@ -2402,6 +2413,44 @@ void ReadyStoredWords(CaseFolding folding, StoredWords* words)
             CyrillicLetterBit(small))
             words->cyrillicFolds[codePoint - 0x400] = static_cast<uint16_t>(small);
     }
+}
+
+namespace {
+
+// The small Cyrillic letter (two bytes) whose folding is the letter and the
+// mark at `pair` (four bytes), into `letter`: whether there is one.
+bool ComposedSmallLetter(CaseFolding folding, const char* pair, char* letter)
+{
+    for (uint32_t codePoint = 0x430; codePoint < 0x460; ++codePoint) {
+        letter[0] = static_cast<char>(0xC0 | codePoint >> 6);
+        letter[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        char folded[FoldOutputCapacity(4)];
+        if (FoldCharacter(folding, letter, 2, folded) == 4 && memcmp(folded, pair, 4) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int StoredFormOf(CaseFolding folding, const char* word, int count, char* target)
+{
+    int written = 0;
+    for (int at = 0; at < count;) {
+        uint32_t codePoint = 0, next = 0;
+        const int length = std::max(1, CodePointAt(word + at, word + count, &codePoint));
+        const int markLength = CodePointAt(word + at + length, word + count, &next);
+        if (length > 1 && ContinuesCharacter(codePoint)) return -1;
+        if (markLength > 0 && ContinuesCharacter(next)) {
+            if (length != 2 || markLength != 2 || !ComposedSmallLetter(folding, word + at, target + written)) return -1;
+            written += 2;
+            at += 4;
+            continue;
+        }
+        memcpy(target + written, word + at, static_cast<size_t>(length));
+        written += length;
+        at += length;
+    }
+    return written;
 }
 
 bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* start, char* bytes, int count,

@@ -174,9 +174,9 @@ constexpr uint64_t CyrillicLetterBit(uint32_t codePoint)
 }
 
 // Words searched in stored bytes as they stand (folded already): ASCII
-// letters and digits, Han and kana, and small Cyrillic letters with no mark
-// in their folding (а to я, not й), whose capitals MayChangeWordsAsStored
-// writes as they fold.
+// letters and digits, Han and kana, and small Cyrillic letters (in their
+// StoredFormOf), whose capitals MayChangeWordsAsStored writes as small
+// letters.
 constexpr int StoredWordLimit = 160;
 struct StoredWords {
     uint64_t letters;   // the AsciiLetterBit of each ASCII letter and digit, and HanOrKanaBit when they hold Han or kana
@@ -192,6 +192,12 @@ struct StoredWords {
 // Readies words once they are in, for `folding`: where they hold Cyrillic
 // letters, what each character from U+0400 to U+047F folds to.
 void ReadyStoredWords(CaseFolding folding, StoredWords* words);
+// A folded word (`count` bytes) as stored bytes hold it once their Cyrillic
+// capitals are lowered: a Cyrillic letter that folding writes with a mark
+// after it (й as и and a breve; under unicode ё as е and a diaeresis, and
+// ѐ, ѓ, ї, ќ, ѝ, ў) as the small letter it composes, into target (count
+// bytes): the length written, or -1 when the word holds another mark.
+int StoredFormOf(CaseFolding folding, const char* word, int count, char* target);
 
 // Under CaseFoldUnicode or CaseFoldAccents (`folding`), for `words` in text
 // that keeps its punctuation: whether `count` bytes at `bytes` hold a
@@ -202,10 +208,10 @@ void ReadyStoredWords(CaseFolding folding, StoredWords* words);
 // ideograph; a voicing mark, which the kana before it takes), nothing (a
 // soft hyphen), or ASCII punctuation, and under accents any mark. For
 // Cyrillic words also any mark, and a letter that folds to one of theirs
-// (ё under accents, Ѐ) where the characters around it, read from `start`
-// up to the end, fold to the rest of such a word; their capitals А to Я are
-// written as the small letters they fold to (both two bytes) on the way, so
-// that bytes that hold none are searched as they stand. A character the end
+// (ё under accents, Ђ) where the characters around it, read from `start`
+// up to the end, fold to the rest of such a word; their capitals А to Я
+// (under unicode Ѐ to Я) are written as small letters (both two bytes) on
+// the way, so that bytes that hold none are searched as they stand. A character the end
 // cuts may be one. (What the folding of a character beside a hit reads as,
 // ś as an s, the reader of the hit tells.) Found at the vector level given,
 // as fast as it allows.

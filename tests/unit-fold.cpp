@@ -516,7 +516,7 @@ TEST(Fold, EveryCodePointBetweenCyrillicLettersChangesAsItsFoldingTells)
             const std::string folded = FoldExactly(mode, true, character);
             bool alone = false;
             const uint32_t letter = CyrillicLetterIn(folded, &alone);
-            const bool plain = (codePoint >= 0x410 && codePoint < 0x450) || (mode == CaseFoldUnicode && codePoint < 0x460 && codePoint >= 0x450);
+            const bool plain = (codePoint >= 0x410 && codePoint < 0x450) || (mode == CaseFoldUnicode && codePoint >= 0x400 && codePoint < 0x460);
             const bool always = !plain && (ContinuesCharacter(codePoint) || AsciiInFoldingOf(folded).nothingOrPunctuation ||
                                            (letter && !alone));
             const bool between = always || (!plain && letter && codePoint != letter);

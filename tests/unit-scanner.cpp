@@ -428,6 +428,11 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"\xD1\x82\xD0\xB5\xD1\x81\xD1\x82",  // тест: тёст, тёсТ
          cyrillicRun + " \xD1\x82\xD1\x91\xD1\x81 \xD1\x82\xD1\x91\xD1\x81\xD0\xA2" + cyrillicRun, {0, 0, 100}},
         {"\xD1\x92\xD0\xB0\xD0\xBA", cyrillicRun + " \xD0\x82\xD0\xB0\xD0\xBA" + cyrillicRun, {0, 100, 100}},  // ђак Ђак
+        // A word with й, which folding writes as и and a breve, as the stored
+        // bytes hold it: precomposed, or not.
+        {"\xD0\xB9\xD0\xBE\xD0\xB4", cyrillicRun + " \xD0\x99\xD0\x9E\xD0\x94" + cyrillicRun, {0, 100, 100}},  // йод ЙОД
+        {"\xD0\xB9\xD0\xBE\xD0\xB4", cyrillicRun + " \xD0\xB8\xCC\x86\xD0\xBE\xD0\xB4" + cyrillicRun, {0, 100, 100}},
+        {"\xD1\x91\xD0\xB6", cyrillicRun + " \xD0\x81\xD0\xB6" + cyrillicRun, {0, 100, 100}},  // ёж Ёж
     };
     testing_support::TempFolder folder;
     const std::string path = folder.path() + "/document.htm";

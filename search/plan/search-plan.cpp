@@ -95,30 +95,69 @@ void GatherByteTerms(SearchPlan* plan)
 }
 
 // Whether every term is ASCII letters and digits, Han and kana, and small
-// Cyrillic letters whose folding holds no mark (а to я but й), alone; the
-// terms and their letters then.
-bool TermsAreStoredWords(const SearchExpression& expression, StoredWords* words)
+// Cyrillic letters alone (in its StoredFormOf); the terms and their letters
+// then, and their stored forms, `stored[term]`, each ended by a zero byte,
+// of `storedLength[term]` bytes.
+bool TermsAreStoredWords(const SearchExpression& expression, StoredWords* words,
+                         char (*stored)[PatternTextCapacity + 1], int32_t* storedLength)
 {
     static_assert(StoredWordLimit >= PatternSetLimit, "every term is a stored word");
     words->letters = words->cyrillic = 0;
     words->count = expression.termCount;
     for (int32_t term = 0; term < expression.termCount; ++term) {
         const TextPattern& pattern = *expression.terms[term].pattern;
-        const char* const text = reinterpret_cast<const char*>(pattern.text);
         words->text[term] = pattern.text;
         words->length[term] = pattern.length;
-        for (int32_t i = 0; i < pattern.length;) {
+        const char* const text = stored[term];
+        const int32_t length = StoredFormOf(expression.folding, reinterpret_cast<const char*>(pattern.text), pattern.length,
+                                            stored[term]);
+        if (length < 0) return false;
+        stored[term][length] = '\0';
+        storedLength[term] = length;
+        for (int32_t i = 0; i < length;) {
+            const unsigned char byte = static_cast<unsigned char>(text[i]);
             uint32_t codePoint = 0;
-            const int length = pattern.text[i] < 0x80 ? 1 : CodePointAt(text + i, text + pattern.length, &codePoint);
-            if (length == 1 && !IsAsciiLetter(pattern.text[i]) && !IsAsciiDigit(pattern.text[i])) return false;
-            if (length == 2 && CyrillicLetterBit(codePoint)) words->cyrillic |= CyrillicLetterBit(codePoint);
-            else if (length > 1 && IsHanOrKana(codePoint)) words->letters |= HanOrKanaBit;
-            else if (length != 1) return false;
-            else words->letters |= AsciiLetterBit(pattern.text[i]);
-            i += length;
+            const int size = byte < 0x80 ? 1 : CodePointAt(text + i, text + length, &codePoint);
+            if (size == 1 && !IsAsciiLetter(byte) && !IsAsciiDigit(byte)) return false;
+            if (size == 2 && CyrillicLetterBit(codePoint)) words->cyrillic |= CyrillicLetterBit(codePoint);
+            else if (size > 1 && IsHanOrKana(codePoint)) words->letters |= HanOrKanaBit;
+            else if (size != 1) return false;
+            else words->letters |= AsciiLetterBit(byte);
+            i += size;
         }
     }
     ReadyStoredWords(expression.folding, words);
+    return true;
+}
+
+// Whether the terms are searched in stored bytes as they stand (markup
+// searched, the classic order): their StoredWords, and where a term's
+// stored form is not its folding (й), the terms' stored forms compiled and
+// scored by their own length. Terms of one byte found by their table, with
+// such a term among the others, are folded instead: rare, and their set
+// would need its own stored forms.
+bool SettleStoredTerms(SearchPlan* plan)
+{
+    const SearchExpression& expression = *plan->expression;
+    char stored[PatternSetLimit][PatternTextCapacity + 1];
+    int32_t storedLength[PatternSetLimit];
+    if (!TermsAreStoredWords(expression, &plan->storedWords, stored, storedLength)) return false;
+    memcpy(plan->storedScoring, plan->scoring, sizeof plan->scoring);
+    plan->storedPatterns = expression.termPatterns;
+    bool differs = false;
+    for (int32_t term = 0; term < expression.termCount; ++term) differs |= storedLength[term] != expression.terms[term].pattern->length;
+    if (!differs) return true;
+    if (plan->byteTerms.count >= 2) return false;
+    plan->storedTerms = static_cast<StoredTerms*>(MemAlloc(sizeof(StoredTerms), PlanModule, __LINE__));
+    const TextPattern* patterns[PatternSetLimit];
+    for (int32_t term = 0; term < expression.termCount; ++term) {
+        TextPattern& pattern = plan->storedTerms->patterns[term];
+        CompilePattern(&pattern, stored[term], expression.terms[term].pattern->mode);
+        plan->storedScoring[term].length = storedLength[term];
+        patterns[term] = &pattern;
+    }
+    CompilePatternSet(&plan->storedTerms->set, patterns, expression.termCount);
+    plan->storedPatterns = &plan->storedTerms->set;
     return true;
 }
 
@@ -241,12 +280,11 @@ void BuildSearchPlan(SearchPlan* plan, const SearchExpression* expression, int32
     plan->folding = expression->folding;
     plan->keepsPunctuation = plan->folding != CaseFoldAscii && TermsHoldNoPunctuation(*expression);
     plan->relevance = relevance;
-    plan->wordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance &&
-                          TermsAreStoredWords(*expression, &plan->storedWords);
     CompileTags(&plan->tags);
     FillFactors(&plan->factors);
     SettleScoring(plan);
     GatherByteTerms(plan);
+    plan->wordsAsStored = plan->folding != CaseFoldAscii && !plan->textOnly && !relevance && SettleStoredTerms(plan);
     if (textOnly) PrepareTextFilter(&plan->filter, *expression, plan->level);
 }
 
@@ -254,6 +292,7 @@ void ReleaseSearchPlan(SearchPlan* plan)
 {
     CORV_CHECK_POINTER(PlanModule, plan);
     ReleaseTextFilter(&plan->filter);
+    if (plan->storedTerms) MemFree(&plan->storedTerms, static_cast<int32_t>(sizeof(StoredTerms)), PlanModule, __LINE__);
     if (plan->byteTerms.others)
         MemFree(&plan->byteTerms.others, static_cast<int32_t>(sizeof(PatternSet)), PlanModule, __LINE__);
 }

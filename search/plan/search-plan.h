@@ -57,6 +57,12 @@ struct ByteTerms {
     int16_t otherTerm[PatternSetLimit];  // the term of each of the others' patterns
 };
 
+// The terms as stored bytes hold them, where that is not their folding.
+struct StoredTerms {
+    TextPattern patterns[PatternSetLimit];
+    PatternSet set;
+};
+
 struct SearchPlan {
     const SearchExpression* expression;  // the words, the terms and the terms' pattern set
     VectorLevel level;                   // the level everything here was compiled at
@@ -75,6 +81,13 @@ struct SearchPlan {
     // that would fold otherwise around such words (MayChangeWordsAsStored).
     bool wordsAsStored;
     StoredWords storedWords;  // then: the terms and their letters
+    // Then too: the terms as the stored bytes hold them (StoredFormOf: й
+    // precomposed, not as и and a breve), searched and scored there by
+    // their own length: the terms' own set, or storedTerms' where some term
+    // differs (else storedTerms is nullptr).
+    const PatternSet* storedPatterns;
+    TermScoring storedScoring[PatternSetLimit];
+    StoredTerms* storedTerms;
     bool relevance;                      // each hit counted once per field, for the relevance ranking
     TagPatterns tags;
     ContextFactors factors;

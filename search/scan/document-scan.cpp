@@ -159,6 +159,9 @@ struct RegionScan {
     double weight;
     int64_t offset;
     const int16_t* termOf;  // the term of each pattern found, or nullptr: the pattern is the term
+    // The terms' patterns and scoring: the plan's, or as the stored bytes hold them (asStored).
+    const PatternSet* patterns;
+    const TermScoring* scoring;
     FoldedTail* tail;       // under folding, where more text follows: hits wait there for the character after them
     // Under folding, where in the stored file a byte of the region lies, when set.
     int64_t (*offsetOf)(const void* map, int32_t at);
@@ -191,7 +194,7 @@ bool ShownAt(RegionScan& scan, int term, const char* hit)
 // field's, unless it lies within the title's bytes in the text.
 inline void AddStrength(RegionScan& scan, int term, const char* hit, unsigned char before, unsigned char after)
 {
-    const TermScoring& scoring = scan.plan->scoring[term];
+    const TermScoring& scoring = scan.scoring[term];
     if (hit >= scan.titleFrom && hit + scoring.length <= scan.titleTo) return;
     scan.strengths[term].field[scan.field] +=
         static_cast<uint64_t>(scoring.leftTwentieths[before] * scoring.rightTwentieths[after]);
@@ -202,7 +205,7 @@ inline void AddStrength(RegionScan& scan, int term, const char* hit, unsigned ch
 template <bool Relevance>
 inline void ScoreHit(RegionScan& scan, int term, const char* hit)
 {
-    const TermScoring& scoring = scan.plan->scoring[term];
+    const TermScoring& scoring = scan.scoring[term];
     const unsigned char before = hit > scan.start ? static_cast<unsigned char>(hit[-1]) : 0;
     const unsigned char after = hit + scoring.length < scan.end ? static_cast<unsigned char>(hit[scoring.length]) : 0;
     const double score = scoring.left[before] * scoring.right[after];
@@ -318,7 +321,7 @@ void WaitForNextCharacter(const RegionScan& scan, const PendingHit& pending, con
 template <bool Relevance>
 void ScoreFoldedHit(RegionScan& scan, int term, const char* hit)
 {
-    const TermScoring& scoring = scan.plan->scoring[term];
+    const TermScoring& scoring = scan.scoring[term];
     const char* after = hit + scoring.length;
     const CaseFolding folding = scan.plan->folding;
     const FoldedHitEnd ending = scan.asStored ? StoredEndOfHit(folding, after, scan.end) : FoldedEndOfHit(after, scan.end);
@@ -397,7 +400,7 @@ void ScoreRegionHits(RegionScan& region)
     const SearchPlan& plan = *region.plan;
     const ByteTerms& bytes = plan.byteTerms;
     if (bytes.count < 2) {
-        FindPatternSet(plan.expression->termPatterns, region.start, region.end, ScoreHits<Folded, Relevance>, &region);
+        FindPatternSet(region.patterns, region.start, region.end, ScoreHits<Folded, Relevance>, &region);
         return;
     }
     FindByteTerms(bytes, region.start, region.end,
@@ -431,6 +434,8 @@ void StartRegion(ScanContext* context, const char* start, const char* end, doubl
     region->offsetOf = tail ? context->offsetOf : nullptr;
     region->offsetMap = tail ? context->offsetMap : nullptr;
     region->asStored = tail && context->asStored;
+    region->patterns = region->asStored ? context->plan->storedPatterns : context->plan->expression->termPatterns;
+    region->scoring = region->asStored ? context->plan->storedScoring : context->plan->scoring;
     region->markup = !context->plan->textOnly;
     const int32_t termCount = context->plan->expression->termCount;
     for (int32_t term = 0; region->markup && term < termCount && term < HitOffsetLimit; ++term) {
@@ -607,7 +612,7 @@ struct StretchScan {
 template <bool Folded, bool Relevance>
 void ScoreStretchHit(StretchScan& scan, int term, const char* hit)
 {
-    const int32_t length = scan.region.plan->scoring[term].length;
+    const int32_t length = scan.region.scoring[term].length;
     if (!scan.final && hit + length >= scan.region.end) return;  // the next stretch counts it
     const int32_t at = static_cast<int32_t>(hit - scan.region.start);
     scan.from[term] = at + length;
@@ -648,7 +653,7 @@ void ScanStretch(StretchScan& scan)
     if (plan.byteTerms.count >= 2)
         ScanStretchByBytes<Folded, Relevance>(scan, plan.byteTerms);
     else
-        FindPatternSetFrom(plan.expression->termPatterns, scan.region.start, scan.region.end, scan.from,
+        FindPatternSetFrom(scan.region.patterns, scan.region.start, scan.region.end, scan.from,
                            ScoreStretchHits<Folded, Relevance>, &scan);
 }
 
