@@ -1981,8 +1981,6 @@ inline bool ChangesAt(const unsigned char* at, ChangerLook& look)
     return ChangerAt<Folding>(at, look.end, look.words.letters) && ChangesAround<Folding>(at, look);
 }
 
-
-
 // The first changer for words of `letters` from `at` on, or end.
 template <CaseFolding Folding>
 const unsigned char* FirstChangerPortable(const unsigned char* at, const unsigned char* end, uint64_t letters)
@@ -2209,9 +2207,9 @@ __attribute__((target("avx2"))) bool MayChangeWordsAsStoredAvx2(const unsigned c
 // ---- Cyrillic words in stored bytes ----------------------------------------------
 
 // Whether the two bytes at `at` (end - at >= 2) are a Cyrillic letter that
-// stored bytes hold as the words would once capitals are lowered: А to я,
-// and under unicode ѐ to џ, which fold to themselves or to a letter and a
-// mark after it, which no hit goes through or ends before.
+// stored bytes hold as the words would (StoredFormOf) once capitals are
+// lowered: А to я, and under unicode ѐ to џ as well (ё, which folds to е
+// and a diaeresis, stands as ё in the words too).
 template <CaseFolding Folding>
 inline bool IsPlainForCyrillicWords(const unsigned char* at)
 {
