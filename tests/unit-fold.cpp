@@ -495,6 +495,33 @@ uint32_t CyrillicLetterIn(const std::string& folded, bool* alone)
     return found;
 }
 
+// A folded word as stored bytes hold it folds back to the same word: every
+// Cyrillic letter from U+0400 to U+04FF after one that folds with no mark,
+// and every one of U+0400 to U+045F has a stored form (й, and under unicode
+// ё, ѓ, ї, ќ, ў and the others written with a mark are precomposed); a mark
+// after another letter has none.
+TEST(Fold, StoredFormsFoldBackToTheWord)
+{
+    for (CaseFolding mode : {CaseFoldUnicode, CaseFoldAccents}) {
+        for (uint32_t codePoint = 0x400; codePoint < 0x500; ++codePoint) {
+            const std::string folded = FoldExactly(mode, true, "\u0436" + Utf8Of(codePoint));
+            std::string stored(folded.size(), '\0');
+            const int length = StoredFormOf(mode, folded.data(), static_cast<int>(folded.size()), &stored[0]);
+            SCOPED_TRACE(testing::Message() << "U+" << std::hex << codePoint << " folding " << mode);
+            if (codePoint < 0x460) {
+                ASSERT_GE(length, 0);
+            }
+            if (length < 0) continue;
+            stored.resize(static_cast<size_t>(length));
+            EXPECT_EQ(FoldExactly(mode, true, stored), folded);
+            EXPECT_LE(stored.size(), folded.size());
+        }
+        char stored[8];
+        EXPECT_EQ(StoredFormOf(mode, "e\u0301", 3, stored), -1);  // é, folded under unicode
+        EXPECT_EQ(StoredFormOf(mode, "\u6771\u0301", 5, stored), -1);
+    }
+}
+
 // Every code point between Cyrillic letters, among Cyrillic at a place that
 // moves through the vector windows, at every vector level, for a Cyrillic
 // word that holds what it folds to between the same letters (ж, its folding,
