@@ -1869,11 +1869,8 @@ bool MayEndWith(CaseFolding folding, const unsigned char* start, const unsigned 
 {
     while (need > 0) {
         uint32_t codePoint = 0;
-        // Mostly a Cyrillic letter, U+0400 to U+047F.
-        const bool cyrillic = at - start >= 2 && (at[-2] & 0xFE) == 0xD0 && (at[-1] & 0xC0) == 0x80;
-        const int back = cyrillic ? 2 : CodePointBefore(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(at), &codePoint);
+        const int back = CodePointBefore(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(at), &codePoint);
         if (back == 0) return true;
-        if (cyrillic) codePoint = (at[-2] & 0x1Fu) << 6 | (at[-1] & 0x3Fu);
         at -= back;
         unsigned char folded[FoldOutputCapacity(4)];
         const int written = FoldNeighbour(folding, at, back, codePoint, folded);
@@ -1917,7 +1914,7 @@ bool MayFormWordAround(CaseFolding folding, const unsigned char* start, const un
     for (int word = 0; word < words.count; ++word) {
         const unsigned char* text = words.text[word];
         const int wordLength = words.length[word];
-        for (int k = 0; k + letterLength <= wordLength; k += text[k] < 0x80 ? 1 : text[k] < 0xE0 ? 2 : text[k] < 0xF0 ? 3 : 4)
+        for (int k = 0; k + letterLength <= wordLength; ++k)  // a letter's first byte matches no later byte of a character
             if (SameAsWord(letter, text + k, letterLength) && MayEndWith(folding, start, at, text, k) &&
                 MayBeginWith(folding, at + length, end, text + k + letterLength, wordLength - k - letterLength))
                 return true;
@@ -1960,10 +1957,9 @@ inline bool TakeLook(const unsigned char* at, const LookAllowance& allowance, in
 // Whether a character that ChangerAt took may change what the words find
 // where it stands. One whose folding is a single ASCII letter or digit (é
 // under accents, the Kelvin sign) does only where the characters around it
-// fold to the rest of a word that holds it, while the looks last. Rare, and
-// kept out of the vector loops, which then keep their tables in registers.
+// fold to the rest of a word that holds it, while the looks last.
 template <CaseFolding Folding>
-__attribute__((noinline)) bool ChangesAround(const unsigned char* at, ChangerLook& look)
+bool ChangesAround(const unsigned char* at, ChangerLook& look)
 {
     uint32_t codePoint = 0;
     const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(look.end), &codePoint);
@@ -2254,8 +2250,7 @@ bool CyrillicWordsChangerAt(const unsigned char* at, ChangerLook& look)
     if (length == 2 && (at[0] & 0xFE) == 0xD0) {
         const uint32_t small = words.cyrillicFolds[codePoint - 0x400];
         if (small == codePoint || !(CyrillicLetterBit(small) & words.cyrillic)) return false;
-        letter[0] = static_cast<unsigned char>(0xC0 | small >> 6);
-        letter[1] = static_cast<unsigned char>(0x80 | (small & 0x3F));
+        Encode(small, letter);
     } else {
         if (ContinuesCharacter(codePoint) || ChangesAt<Folding>(at, look)) return true;
         if (RecordOf(codePoint).flags & FlagUnchanged) return false;  // folded as it stands
@@ -2404,10 +2399,12 @@ void ReadyStoredWords(CaseFolding folding, StoredWords* words)
 {
     memset(words->cyrillicFolds, 0, sizeof words->cyrillicFolds);
     for (uint32_t codePoint = 0x400; words->cyrillic && codePoint < 0x480; ++codePoint) {
-        const char bytes[2] = {static_cast<char>(0xC0 | codePoint >> 6), static_cast<char>(0x80 | (codePoint & 0x3F))};
+        unsigned char bytes[2];
+        Encode(codePoint, bytes);
         char folded[FoldOutputCapacity(4)];
         uint32_t small = 0;
-        if (FoldCharacter(folding, bytes, 2, folded) == 2 && CodePointAt(folded, folded + 2, &small) == 2 &&
+        if (FoldCharacter(folding, reinterpret_cast<const char*>(bytes), 2, folded) == 2 &&
+            CodePointAt(folded, folded + 2, &small) == 2 &&
             CyrillicLetterBit(small))
             words->cyrillicFolds[codePoint - 0x400] = static_cast<uint16_t>(small);
     }
@@ -2420,8 +2417,7 @@ namespace {
 bool ComposedSmallLetter(CaseFolding folding, const char* pair, char* letter)
 {
     for (uint32_t codePoint = 0x430; codePoint < 0x460; ++codePoint) {
-        letter[0] = static_cast<char>(0xC0 | codePoint >> 6);
-        letter[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        Encode(codePoint, reinterpret_cast<unsigned char*>(letter));
         char folded[FoldOutputCapacity(4)];
         if (FoldCharacter(folding, letter, 2, folded) == 4 && memcmp(folded, pair, 4) == 0) return true;
     }

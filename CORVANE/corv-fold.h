@@ -206,14 +206,16 @@ int StoredFormOf(CaseFolding folding, const char* word, int count, char* target)
 // words' ASCII letters (ß, ﬁ, the Kelvin sign; under accents é and most
 // Latin letters with marks), Han or kana other than itself (a compatibility
 // ideograph; a voicing mark, which the kana before it takes), nothing (a
-// soft hyphen), or ASCII punctuation, and under accents any mark. For
+// soft hyphen), or ASCII punctuation, and under accents any mark; for
 // Cyrillic words also any mark, and a letter that folds to one of theirs
-// (ё under accents, Ђ) where the characters around it, read from `start`
-// up to the end, fold to the rest of such a word; their capitals А to Я
-// (under unicode Ѐ to Я) are written as small letters (both two bytes) on
-// the way, so that bytes that hold none are searched as they stand. A character the end
-// cuts may be one. (What the folding of a character beside a hit reads as,
-// ś as an s, the reader of the hit tells.) Found at the vector level given,
-// as fast as it allows.
+// (ё under accents, Ђ). One whose folding is a single letter of the words
+// (é, the Kelvin sign, ё) does only where the characters around it, read
+// from `start` up to the end, fold to the rest of such a word, as long as
+// the few looks a block allows last. Cyrillic capitals А to Я (under
+// unicode Ѐ to Я) are written as small letters (both two bytes) on the way,
+// so that bytes that hold none are searched as they stand. A character the
+// end cuts may be one. (What the folding of a character beside a hit reads
+// as, ś as an s, the reader of the hit tells.) Found at the vector level
+// given, as fast as it allows.
 bool MayChangeWordsAsStored(int32_t level, CaseFolding folding, const char* start, char* bytes, int count,
                             const StoredWords& words);

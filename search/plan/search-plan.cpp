@@ -108,11 +108,10 @@ bool TermsAreStoredWords(const SearchExpression& expression, StoredWords* words,
         const TextPattern& pattern = *expression.terms[term].pattern;
         words->text[term] = pattern.text;
         words->length[term] = pattern.length;
-        const char* const text = stored[term];
-        const int32_t length = StoredFormOf(expression.folding, reinterpret_cast<const char*>(pattern.text), pattern.length,
-                                            stored[term]);
+        char* const text = stored[term];
+        const int32_t length = StoredFormOf(expression.folding, reinterpret_cast<const char*>(pattern.text), pattern.length, text);
         if (length < 0) return false;
-        stored[term][length] = '\0';
+        text[length] = '\0';
         storedLength[term] = length;
         for (int32_t i = 0; i < length;) {
             const unsigned char byte = static_cast<unsigned char>(text[i]);
