@@ -1830,6 +1830,9 @@ inline bool IsLoweredCapital(const unsigned char* at)
     return at[0] == 0xD0 && at[1] >= (Folding == CaseFoldUnicode ? 0x80 : 0x90) && at[1] <= 0xAF;
 }
 
+// An ASCII letter in small letters; other bytes as they are.
+inline unsigned char SmallAscii(unsigned char byte) { return IsAsciiLetter(byte) ? byte | 0x20 : byte; }
+
 // The character at `at` (`length` bytes, `codePoint`) folded alone into
 // `folded`, as read beside a word's letters: ASCII in small letters, as the
 // search compares it; the Cyrillic letters А to я but Й and й by
@@ -1837,7 +1840,7 @@ inline bool IsLoweredCapital(const unsigned char* at)
 int FoldNeighbour(CaseFolding folding, const unsigned char* at, int length, uint32_t codePoint, unsigned char* folded)
 {
     if (length == 1) {
-        folded[0] = IsAsciiLetter(at[0]) ? at[0] | 0x20 : at[0];
+        folded[0] = SmallAscii(at[0]);
         return 1;
     }
     const bool plain = at[0] == 0xD0 ? at[1] >= 0x90 && (at[1] & 0xDF) != 0x99 : at[0] == 0xD1 && at[1] <= 0x8F;
@@ -1856,7 +1859,7 @@ int FoldNeighbour(CaseFolding folding, const unsigned char* at, int length, uint
 inline bool SameAsWord(const unsigned char* folded, const unsigned char* word, int count)
 {
     for (int i = 0; i < count; ++i)
-        if (folded[i] != (IsAsciiLetter(word[i]) ? word[i] | 0x20 : word[i])) return false;
+        if (folded[i] != SmallAscii(word[i])) return false;
     return true;
 }
 
@@ -1903,21 +1906,41 @@ bool MayBeginWith(CaseFolding folding, const unsigned char* at, const unsigned c
     return true;
 }
 
-// Whether a character at `at` (`length` bytes) that folds to the letter
-// `letter` (`letterLength` bytes, ASCII in small letters) may stand in one
-// of the words: where a word holds that letter, the characters around it
-// fold to the rest of the word (ё under accents matters to пакет only after
-// пак and before т).
+// Whether ASCII letters and digits that a character folds to (œ's oe) may
+// hold the beginning or the end of a word of `wordLength` bytes at `text`:
+// k is where the folding begins in the word, before it when negative.
+bool MayHoldWordEnds(CaseFolding folding, const unsigned char* start, const unsigned char* at, int length,
+                     const unsigned char* end, const unsigned char* folded, int count, const unsigned char* text,
+                     int wordLength)
+{
+    for (int k = 1 - count; k < wordLength; ++k) {
+        if (k >= 0 && k + count <= wordLength) continue;  // inside the word
+        const int from = std::max(0, -k), to = std::min(count, wordLength - k);
+        if (SameAsWord(folded + from, text + k + from, to - from) && (k <= 0 || MayEndWith(folding, start, at, text, k)) &&
+            (k + count >= wordLength || MayBeginWith(folding, at + length, end, text + k + count, wordLength - k - count)))
+            return true;
+    }
+    return false;
+}
+
+// Whether a character at `at` (`length` bytes) whose folding is `folded`
+// (`count` bytes: a letter of the words, or ASCII letters and digits) may
+// stand in one of the words: where a word holds that folding, or begins or
+// ends inside it, the characters around it fold to the rest of the word (ё
+// under accents matters to пакет only after пак and before т, œ to poeme
+// only after p and before me, and to euvre before uvre).
 bool MayFormWordAround(CaseFolding folding, const unsigned char* start, const unsigned char* at, int length,
-                       const unsigned char* end, const unsigned char* letter, int letterLength, const StoredWords& words)
+                       const unsigned char* end, const unsigned char* folded, int count, const StoredWords& words)
 {
     for (int word = 0; word < words.count; ++word) {
         const unsigned char* text = words.text[word];
         const int wordLength = words.length[word];
-        for (int k = 0; k + letterLength <= wordLength; ++k)  // a letter's first byte matches no later byte of a character
-            if (SameAsWord(letter, text + k, letterLength) && MayEndWith(folding, start, at, text, k) &&
-                MayBeginWith(folding, at + length, end, text + k + letterLength, wordLength - k - letterLength))
+        for (int k = 0; k + count <= wordLength; ++k)  // a letter's first byte matches no later byte of a character
+            if (SameAsWord(folded, text + k, count) && MayEndWith(folding, start, at, text, k) &&
+                MayBeginWith(folding, at + length, end, text + k + count, wordLength - k - count))
                 return true;
+        if (count > 1 && folded[0] < 0x80 && MayHoldWordEnds(folding, start, at, length, end, folded, count, text, wordLength))
+            return true;
     }
     return false;
 }
@@ -1955,20 +1978,21 @@ inline bool TakeLook(const unsigned char* at, const LookAllowance& allowance, in
 }
 
 // Whether a character that ChangerAt took may change what the words find
-// where it stands. One whose folding is a single ASCII letter or digit (é
-// under accents, the Kelvin sign) does only where the characters around it
-// fold to the rest of a word that holds it, while the looks last.
+// where it stands. One whose folding is ASCII letters and digits (é under
+// accents, œ, ß, ﬁ, the Kelvin sign) does only where the characters around
+// it fold to the rest of a word that holds that folding, while the looks
+// last.
 template <CaseFolding Folding>
 bool ChangesAround(const unsigned char* at, ChangerLook& look)
 {
     uint32_t codePoint = 0;
     const int length = CodePointAt(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(look.end), &codePoint);
     if (length < 2 || ContinuesCharacter(codePoint) || !TakeLook(at, LatinLooks, &look.latinLooks, look)) return true;
-    char folded[FoldOutputCapacity(4)];
-    const int written = FoldCharacter(Folding, reinterpret_cast<const char*>(at), length, folded);
-    const unsigned char letter = static_cast<unsigned char>(folded[0]);
-    return written != 1 || !(IsAsciiLetter(letter) || IsAsciiDigit(letter)) ||
-           MayFormWordAround(Folding, look.start, at, length, look.end, &letter, 1, look.words);
+    unsigned char folded[FoldOutputCapacity(4)];
+    const int written = FoldCharacter(Folding, reinterpret_cast<const char*>(at), length, reinterpret_cast<char*>(folded));
+    for (int i = 0; i < written; ++i)
+        if (!IsAsciiLetter(folded[i]) && !IsAsciiDigit(folded[i])) return true;
+    return written == 0 || MayFormWordAround(Folding, look.start, at, length, look.end, folded, written, look.words);
 }
 
 template <CaseFolding Folding>

@@ -593,10 +593,11 @@ bool ChangesWordsOf(VectorLevel level, CaseFolding mode, std::string& text, int 
 // windows and the last bytes, at every vector level: it changes what words
 // of the letters its folding writes find, and never others, unless that
 // folding is nothing or punctuation, or (under accents, which drops marks
-// after a letter) it is a mark; one that folds to a single letter (é under
-// accents) only where a word holds that letter between what stands around
-// it; it changes words of Han or kana when its folding writes others or
-// joins a kana before it; cut by the end, it may change them.
+// after a letter) it is a mark; one whose folding is ASCII letters and
+// digits alone (é under accents, ß, ﬁ) only where a word holds that folding
+// between what stands around it; it changes words of Han or kana when its
+// folding writes others or joins a kana before it; cut by the end, it may
+// change them.
 TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
 {
     constexpr uint64_t allLetters = (uint64_t{1} << 36) - 1;
@@ -616,7 +617,10 @@ TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
             const bool joins = FoldExactly(mode, true, letter + character + "y") != letter + folded + "y";
             const bool always = found.nothingOrPunctuation || (mode == CaseFoldAccents && ContinuesCharacter(codePoint));
             const bool changes = always || found.letters;
-            const bool single = folded.size() == 1 && found.letters;  // looked at around
+            const bool lettersAlone = std::all_of(folded.begin(), folded.end(), [](char byte) {
+                return IsAsciiLetter(static_cast<unsigned char>(byte)) || IsAsciiDigit(static_cast<unsigned char>(byte));
+            });
+            const bool single = !folded.empty() && lettersAlone;  // looked at around
             bool zheAlone = false;
             const uint32_t zhe = CyrillicLetterIn(folded, &zheAlone);
             const bool changesHanOrKana = HoldsOtherHanOrKana(folded, codePoint) ||
@@ -638,12 +642,22 @@ TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
                     const std::string alone = folded, after = (folded == "q" ? "j" : "q") + folded;
                     words.count = 1;
                     words.text[0] = reinterpret_cast<const unsigned char*>(alone.data());
-                    words.length[0] = 1;
+                    words.length[0] = static_cast<int32_t>(alone.size());
                     ASSERT_TRUE(ChangesWordsOf(level, mode, text, count, words, allLetters)) << where() << " in a word";
                     words.text[0] = reinterpret_cast<const unsigned char*>(after.data());
-                    words.length[0] = 2;
+                    words.length[0] = static_cast<int32_t>(after.size());
                     ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, allLetters), codePoint % 150 == 0)
                         << where() << " after another letter";
+                    // a word that begins inside the folding (oe of œ): the y after it, or the text's end
+                    const std::string inside = folded.substr(1) + "y", notInside = folded.substr(1) + "q";
+                    words.text[0] = reinterpret_cast<const unsigned char*>(inside.data());
+                    words.length[0] = static_cast<int32_t>(inside.size());
+                    if (folded.size() > 1) {
+                        ASSERT_TRUE(ChangesWordsOf(level, mode, text, count, words, allLetters)) << where() << " begun inside";
+                        words.text[0] = reinterpret_cast<const unsigned char*>(notInside.data());
+                        ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, allLetters), codePoint % 7 == 0)
+                            << where() << " begun inside, then another letter";
+                    }
                     words.count = 0;
                 }
                 ASSERT_EQ(ChangesWordsOf(level, mode, text, count, words, allLetters & ~found.letters), always)

@@ -364,6 +364,7 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
 {
     std::string kanaRun;  // of の, long enough for the stored bytes' vector check
     for (int i = 0; i < 30; ++i) kanaRun += "\xE3\x81\xAE";
+    const std::string latinRun(90, 'x');  // as long
     std::string cyrillicRun;  // of ж, as long
     for (int i = 0; i < 8; ++i) cyrillicRun += " \xD0\xB6\xD0\xB6\xD0\xB6\xD0\xB6\xD0\xB6";
     struct Row {
@@ -413,6 +414,10 @@ TEST_F(Scanner, FoldsCaseAndAccentsAcrossEveryCut)
         {"ca", "c\xE1\xBA\x9A", {0, 50, 50}},
         {"cat", "cat\xCC\x81s", {50, 0, 90}},
         {"viet", "Vi\xE1\xBB\x87t", {0, 0, 100}},
+        // A letter that folds to more letters is looked around as one that
+        // folds to one: where a word holds its folding, or begins inside it.
+        {"strasse", latinRun + " Stra\xC3\x9F" "e " + latinRun, {0, 100, 100}},  // ß
+        {"euvre", latinRun + " \xC5\x92uvre " + latinRun, {0, 0, 50}},         // œ
         // Han and kana too: a compatibility ideograph and a voicing mark
         // send the scan back to fold.
         {"\xE8\xB1\x88", "\xEF\xA4\x80", {0, 100, 100}},                              // 豈 U+F900
