@@ -2142,21 +2142,14 @@ __attribute__((target("avx2"))) inline __m256i ClassesOf(const unsigned char* at
 
 // Where in the 32 bytes at `at` (the two after them are read too) one of
 // the classes asked for may begin. Most bytes begin none: the bytes after
-// them are looked at only when some do. In Japanese text nearly every
-// window holds E3, which leads the kana and their voicing marks alike:
-// under unicode the marks' third bytes (99 and 9A) are few among the kana's,
-// and are looked at before the second ones. Under accents the marks among
-// the kana's punctuation (E3 80 AA to AF) share their third bytes with
-// common hiragana (な to は), and both are looked at together.
-template <CaseFolding Folding>
+// them are looked at only when some do.
 __attribute__((target("avx2"))) inline uint32_t ChangerLeads(const unsigned char* at, const ChangerVectors& vectors)
 {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i leads = _mm256_and_si256(ClassesOf(at, vectors, 0), vectors.pairs);
     if (!~_mm256_movemask_epi8(_mm256_cmpeq_epi8(leads, zero))) return 0;
-    const __m256i withThird = _mm256_and_si256(leads, ClassesOf(at + 2, vectors, 2));
-    if (Folding == CaseFoldUnicode && !~_mm256_movemask_epi8(_mm256_cmpeq_epi8(withThird, zero))) return 0;
-    const __m256i classes = _mm256_and_si256(withThird, ClassesOf(at + 1, vectors, 1));
+    const __m256i classes =
+        _mm256_and_si256(_mm256_and_si256(leads, ClassesOf(at + 1, vectors, 1)), ClassesOf(at + 2, vectors, 2));
     return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(classes, zero)));
 }
 
@@ -2168,7 +2161,7 @@ __attribute__((target("avx2"))) inline const unsigned char* ChangerIn32(const un
                                                                         const unsigned char* end,
                                                                         const ChangerVectors& vectors, uint64_t letters)
 {
-    for (uint32_t leads = ChangerLeads<Folding>(at, vectors) >> skip << skip; leads; leads &= leads - 1)
+    for (uint32_t leads = ChangerLeads(at, vectors) >> skip << skip; leads; leads &= leads - 1)
         if (ChangerAt<Folding>(at + __builtin_ctz(leads), end, letters)) return at + __builtin_ctz(leads);
     return nullptr;
 }
