@@ -617,10 +617,8 @@ TEST(Fold, EveryCodePointChangesTheWordsItsFoldingWrites)
             const bool joins = FoldExactly(mode, true, letter + character + "y") != letter + folded + "y";
             const bool always = found.nothingOrPunctuation || (mode == CaseFoldAccents && ContinuesCharacter(codePoint));
             const bool changes = always || found.letters;
-            const bool lettersAlone = std::all_of(folded.begin(), folded.end(), [](char byte) {
-                return IsAsciiLetter(static_cast<unsigned char>(byte)) || IsAsciiDigit(static_cast<unsigned char>(byte));
-            });
-            const bool single = !folded.empty() && lettersAlone;  // looked at around
+            const bool single =  // ASCII letters and digits alone: looked at around
+                !folded.empty() && folded.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") == std::string::npos;
             bool zheAlone = false;
             const uint32_t zhe = CyrillicLetterIn(folded, &zheAlone);
             const bool changesHanOrKana = HoldsOtherHanOrKana(folded, codePoint) ||
